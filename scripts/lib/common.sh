@@ -1,0 +1,36 @@
+# Shared by the scripts: where things are and how Windows builds are made.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+BUILD=${ZVCERT_BUILD_DIR:-$ROOT/build}
+WIN_BUILD=$BUILD/win32
+NATIVE_BUILD=$BUILD/native
+JOBS=$(nproc)
+
+configure_win32() {
+  cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" "$@" >/dev/null
+}
+
+configure_native() {
+  cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja "$@" >/dev/null
+}
+
+# Runs a command with the Windows build's Wine prefix ready and a persistent
+# wineserver under the current display (a server started without a display
+# keeps windows from being created). wineboot starts Wine's own background
+# programs first, with harmless standard streams: started later by a test
+# program, they would inherit its output pipe and keep ctest waiting.
+with_wine() {
+  export WINEPREFIX=$WIN_BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineserver -k 2>/dev/null || true
+  wineserver -p
+  local init=()
+  [[ -f $WINEPREFIX/system.reg ]] || init=(-i)
+  wineboot "${init[@]}" </dev/null >/dev/null 2>&1
+  local status=0
+  "$@" || status=$?
+  wineserver -k 2>/dev/null || true
+  return $status
+}
+
+# The Windows form of a path inside the build (Wine maps / to Z:).
+winepath_of() { printf 'Z:%s' "${1//\//\\}"; }

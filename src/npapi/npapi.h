@@ -1,0 +1,295 @@
+// Our own declarations of the NPAPI contract for 32-bit Windows: the layouts,
+// values and calling conventions a browser expects. Only what this module and
+// its test browser use is typed; the remaining browser routines are opaque.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#define NP_LOADDS __cdecl
+#define NP_EXPORT_CALL __stdcall
+#else
+#define NP_LOADDS
+#define NP_EXPORT_CALL
+#endif
+
+using NPError = int16_t;
+using NPBool = unsigned char;
+using NPReason = int16_t;
+using NPMIMEType = char*;
+using NPUTF8 = char;
+using NPIdentifier = void*;
+
+struct NPP_t {
+  void* pdata;  // the plug-in's
+  void* ndata;  // the browser's
+};
+using NPP = NPP_t*;
+
+struct NPStream;
+struct NPPrint;
+struct NPSavedData;
+
+enum : NPError {
+  NPERR_NO_ERROR = 0,
+  NPERR_GENERIC_ERROR = 1,
+  NPERR_INVALID_INSTANCE_ERROR = 2,
+  NPERR_INVALID_FUNCTABLE_ERROR = 3,
+  NPERR_MODULE_LOAD_FAILED_ERROR = 4,
+  NPERR_OUT_OF_MEMORY_ERROR = 5,
+  NPERR_INVALID_PLUGIN_ERROR = 6,
+  NPERR_INVALID_PLUGIN_DIR_ERROR = 7,
+  NPERR_INCOMPATIBLE_VERSION_ERROR = 8,
+  NPERR_INVALID_PARAM = 9,
+  NPERR_INVALID_URL = 10,
+  NPERR_FILE_NOT_FOUND = 11,
+  NPERR_NO_DATA = 12,
+  NPERR_STREAM_NOT_SEEKABLE = 13,
+};
+
+enum NPPVariable {
+  NPPVpluginNameString = 1,
+  NPPVpluginDescriptionString = 2,
+  NPPVpluginWindowBool = 3,
+  NPPVpluginTransparentBool = 4,
+  NPPVjavaClass = 5,
+  NPPVpluginWindowSize = 6,
+  NPPVpluginTimerInterval = 7,
+  NPPVpluginScriptableIID = 11,
+  NPPVjavascriptPushCallerBool = 12,
+  NPPVpluginKeepLibraryInMemory = 13,
+  NPPVpluginNeedsXEmbed = 14,
+  NPPVpluginScriptableNPObject = 15,
+};
+
+enum NPNVariable : int {};
+
+struct NPRect {
+  uint16_t top;
+  uint16_t left;
+  uint16_t bottom;
+  uint16_t right;
+};
+
+enum NPWindowType { NPWindowTypeWindow = 1, NPWindowTypeDrawable = 2 };
+
+struct NPWindow {
+  void* window;  // the HWND on Windows
+  int32_t x;
+  int32_t y;
+  uint32_t width;
+  uint32_t height;
+  NPRect clipRect;
+  NPWindowType type;
+};
+
+// ---- Scripting records -----------------------------------------------------
+
+struct NPObject;
+struct NPClass;
+
+struct NPString {
+  const NPUTF8* UTF8Characters;
+  uint32_t UTF8Length;  // bytes, no terminator counted
+};
+
+enum NPVariantType {
+  NPVariantType_Void = 0,
+  NPVariantType_Null = 1,
+  NPVariantType_Bool = 2,
+  NPVariantType_Int32 = 3,
+  NPVariantType_Double = 4,
+  NPVariantType_String = 5,
+  NPVariantType_Object = 6,
+};
+
+struct NPVariant {
+  NPVariantType type;
+  // The union holds a double, so it is 8-byte aligned on every 32-bit ABI.
+  union alignas(8) {
+    bool boolValue;
+    int32_t intValue;
+    double doubleValue;
+    NPString stringValue;
+    NPObject* objectValue;
+  } value;
+};
+
+using NPAllocateFunctionPtr = NPObject*(NP_LOADDS*)(NPP npp, NPClass* aClass);
+using NPDeallocateFunctionPtr = void(NP_LOADDS*)(NPObject* obj);
+using NPInvalidateFunctionPtr = void(NP_LOADDS*)(NPObject* obj);
+using NPHasMethodFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, NPIdentifier name);
+using NPInvokeFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, NPIdentifier name,
+                                             const NPVariant* args, uint32_t argCount,
+                                             NPVariant* result);
+using NPInvokeDefaultFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, const NPVariant* args,
+                                                    uint32_t argCount, NPVariant* result);
+using NPHasPropertyFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, NPIdentifier name);
+using NPGetPropertyFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, NPIdentifier name,
+                                                  NPVariant* result);
+using NPSetPropertyFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, NPIdentifier name,
+                                                  const NPVariant* value);
+using NPRemovePropertyFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, NPIdentifier name);
+using NPEnumerationFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, NPIdentifier** identifiers,
+                                                  uint32_t* count);
+using NPConstructFunctionPtr = bool(NP_LOADDS*)(NPObject* obj, const NPVariant* args,
+                                                uint32_t argCount, NPVariant* result);
+
+inline constexpr uint32_t NP_CLASS_STRUCT_VERSION = 3;
+
+struct NPClass {
+  uint32_t structVersion;
+  NPAllocateFunctionPtr allocate;
+  NPDeallocateFunctionPtr deallocate;
+  NPInvalidateFunctionPtr invalidate;
+  NPHasMethodFunctionPtr hasMethod;
+  NPInvokeFunctionPtr invoke;
+  NPInvokeDefaultFunctionPtr invokeDefault;
+  NPHasPropertyFunctionPtr hasProperty;
+  NPGetPropertyFunctionPtr getProperty;
+  NPSetPropertyFunctionPtr setProperty;
+  NPRemovePropertyFunctionPtr removeProperty;
+  NPEnumerationFunctionPtr enumerate;
+  NPConstructFunctionPtr construct;
+};
+
+struct NPObject {
+  NPClass* _class;
+  uint32_t referenceCount;
+};
+
+// ---- The plug-in's routine table (filled by NP_GetEntryPoints) --------------
+
+using NPP_NewProcPtr = NPError(NP_LOADDS*)(NPMIMEType pluginType, NPP instance, uint16_t mode,
+                                           int16_t argc, char* argn[], char* argv[],
+                                           NPSavedData* saved);
+using NPP_DestroyProcPtr = NPError(NP_LOADDS*)(NPP instance, NPSavedData** save);
+using NPP_SetWindowProcPtr = NPError(NP_LOADDS*)(NPP instance, NPWindow* window);
+using NPP_NewStreamProcPtr = NPError(NP_LOADDS*)(NPP instance, NPMIMEType type, NPStream* stream,
+                                                 NPBool seekable, uint16_t* stype);
+using NPP_DestroyStreamProcPtr = NPError(NP_LOADDS*)(NPP instance, NPStream* stream,
+                                                     NPReason reason);
+using NPP_StreamAsFileProcPtr = void(NP_LOADDS*)(NPP instance, NPStream* stream, const char* fname);
+using NPP_WriteReadyProcPtr = int32_t(NP_LOADDS*)(NPP instance, NPStream* stream);
+using NPP_WriteProcPtr = int32_t(NP_LOADDS*)(NPP instance, NPStream* stream, int32_t offset,
+                                             int32_t len, void* buffer);
+using NPP_PrintProcPtr = void(NP_LOADDS*)(NPP instance, NPPrint* platformPrint);
+using NPP_HandleEventProcPtr = int16_t(NP_LOADDS*)(NPP instance, void* event);
+using NPP_URLNotifyProcPtr = void(NP_LOADDS*)(NPP instance, const char* url, NPReason reason,
+                                              void* notifyData);
+using NPP_GetValueProcPtr = NPError(NP_LOADDS*)(NPP instance, NPPVariable variable, void* value);
+using NPP_SetValueProcPtr = NPError(NP_LOADDS*)(NPP instance, NPNVariable variable, void* value);
+
+struct NPPluginFuncs {
+  uint16_t size;
+  uint16_t version;
+  NPP_NewProcPtr newp;
+  NPP_DestroyProcPtr destroy;
+  NPP_SetWindowProcPtr setwindow;
+  NPP_NewStreamProcPtr newstream;
+  NPP_DestroyStreamProcPtr destroystream;
+  NPP_StreamAsFileProcPtr asfile;
+  NPP_WriteReadyProcPtr writeready;
+  NPP_WriteProcPtr write;
+  NPP_PrintProcPtr print;
+  NPP_HandleEventProcPtr event;
+  NPP_URLNotifyProcPtr urlnotify;
+  void* javaClass;  // data, not a routine
+  NPP_GetValueProcPtr getvalue;
+  NPP_SetValueProcPtr setvalue;
+};
+
+// ---- The browser's routine table (given to NP_Initialize) -------------------
+
+using NPN_MemAllocProcPtr = void*(NP_LOADDS*)(uint32_t size);
+using NPN_MemFreeProcPtr = void(NP_LOADDS*)(void* ptr);
+using NPN_GetStringIdentifierProcPtr = NPIdentifier(NP_LOADDS*)(const NPUTF8* name);
+using NPN_CreateObjectProcPtr = NPObject*(NP_LOADDS*)(NPP npp, NPClass* aClass);
+using NPN_RetainObjectProcPtr = NPObject*(NP_LOADDS*)(NPObject* obj);
+using NPN_ReleaseObjectProcPtr = void(NP_LOADDS*)(NPObject* obj);
+using NPN_ReleaseVariantValueProcPtr = void(NP_LOADDS*)(NPVariant* variant);
+// Slots this module never calls; their signatures do not matter to it.
+using NPN_OpaqueProcPtr = void(NP_LOADDS*)();
+
+struct NPNetscapeFuncs {
+  uint16_t size;
+  uint16_t version;  // major in the high byte, minor in the low byte
+  NPN_OpaqueProcPtr geturl;
+  NPN_OpaqueProcPtr posturl;
+  NPN_OpaqueProcPtr requestread;
+  NPN_OpaqueProcPtr newstream;
+  NPN_OpaqueProcPtr write;
+  NPN_OpaqueProcPtr destroystream;
+  NPN_OpaqueProcPtr status;
+  NPN_OpaqueProcPtr uagent;
+  NPN_MemAllocProcPtr memalloc;
+  NPN_MemFreeProcPtr memfree;
+  NPN_OpaqueProcPtr memflush;
+  NPN_OpaqueProcPtr reloadplugins;
+  NPN_OpaqueProcPtr getJavaEnv;
+  NPN_OpaqueProcPtr getJavaPeer;
+  NPN_OpaqueProcPtr geturlnotify;
+  NPN_OpaqueProcPtr posturlnotify;
+  NPN_OpaqueProcPtr getvalue;
+  NPN_OpaqueProcPtr setvalue;
+  NPN_OpaqueProcPtr invalidaterect;
+  NPN_OpaqueProcPtr invalidateregion;
+  NPN_OpaqueProcPtr forceredraw;
+  NPN_GetStringIdentifierProcPtr getstringidentifier;
+  NPN_OpaqueProcPtr getstringidentifiers;
+  NPN_OpaqueProcPtr getintidentifier;
+  NPN_OpaqueProcPtr identifierisstring;
+  NPN_OpaqueProcPtr utf8fromidentifier;
+  NPN_OpaqueProcPtr intfromidentifier;
+  NPN_CreateObjectProcPtr createobject;
+  NPN_RetainObjectProcPtr retainobject;
+  NPN_ReleaseObjectProcPtr releaseobject;
+  NPN_OpaqueProcPtr invoke;
+  NPN_OpaqueProcPtr invokeDefault;
+  NPN_OpaqueProcPtr evaluate;
+  NPN_OpaqueProcPtr getproperty;
+  NPN_OpaqueProcPtr setproperty;
+  NPN_OpaqueProcPtr removeproperty;
+  NPN_OpaqueProcPtr hasproperty;
+  NPN_OpaqueProcPtr hasmethod;
+  NPN_ReleaseVariantValueProcPtr releasevariantvalue;
+  NPN_OpaqueProcPtr setexception;
+  NPN_OpaqueProcPtr pushpopupsenabledstate;
+  NPN_OpaqueProcPtr poppopupsenabledstate;
+  NPN_OpaqueProcPtr enumerate;
+  NPN_OpaqueProcPtr pluginthreadasynccall;
+  NPN_OpaqueProcPtr construct;
+};
+
+inline constexpr int kNetscapeFuncsSlotCount = 45;
+
+// The entry points browsers find by name with GetProcAddress.
+extern "C" {
+NPError NP_EXPORT_CALL NP_GetEntryPoints(NPPluginFuncs* pluginFuncs);
+NPError NP_EXPORT_CALL NP_Initialize(NPNetscapeFuncs* browserFuncs);
+NPError NP_EXPORT_CALL NP_Shutdown();
+}
+using NP_GetEntryPointsFunc = NPError(NP_EXPORT_CALL*)(NPPluginFuncs*);
+using NP_InitializeFunc = NPError(NP_EXPORT_CALL*)(NPNetscapeFuncs*);
+using NP_ShutdownFunc = NPError(NP_EXPORT_CALL*)();
+
+#if defined(_WIN32) && !defined(_WIN64)
+// The layouts browsers depend on, as published for 32-bit Windows.
+static_assert(sizeof(NPPluginFuncs) == 60);
+static_assert(sizeof(NPNetscapeFuncs) == 184);
+static_assert(sizeof(NPNetscapeFuncs) == 4 + 4 * kNetscapeFuncsSlotCount);
+static_assert(offsetof(NPNetscapeFuncs, memalloc) == 4 + 4 * 8);
+static_assert(offsetof(NPNetscapeFuncs, getstringidentifier) == 4 + 4 * 21);
+static_assert(offsetof(NPNetscapeFuncs, createobject) == 4 + 4 * 27);
+static_assert(offsetof(NPNetscapeFuncs, setexception) == 4 + 4 * 39);
+static_assert(offsetof(NPNetscapeFuncs, construct) == 180);
+static_assert(offsetof(NPPluginFuncs, getvalue) == 52);
+static_assert(sizeof(NPVariant) == 16);
+static_assert(offsetof(NPVariant, value) == 8);
+static_assert(sizeof(NPString) == 8);
+static_assert(sizeof(NPObject) == 8);
+static_assert(sizeof(NPClass) == 52);
+static_assert(sizeof(NPWindow) == 32);
+static_assert(sizeof(NPP_t) == 8);
+#endif

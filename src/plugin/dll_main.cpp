@@ -1,0 +1,8 @@
+#include <windows.h>
+
+#include "plugin/module.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved*/) {
+  if (reason == DLL_PROCESS_ATTACH) zvcert::OnProcessAttach(module);
+  return TRUE;
+}

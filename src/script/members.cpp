@@ -1,0 +1,32 @@
+#include "script/members.h"
+
+#include "plugin/browser.h"
+
+namespace zvcert {
+
+std::array<NPIdentifier, kMemberCount> memberIdentifiers{};
+
+void LoadMemberIdentifiers() {
+  for (size_t i = 0; i < kMemberCount; ++i) {
+    memberIdentifiers[i] = NPN_GetStringIdentifier(kMemberNames[i]);
+  }
+}
+
+namespace {
+
+std::optional<Member> FindIn(NPIdentifier name, size_t first, size_t end) {
+  for (size_t i = first; i < end; ++i) {
+    if (memberIdentifiers[i] == name) return static_cast<Member>(i);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Member> FindMethod(NPIdentifier name) {
+  return FindIn(name, kFirstMethod, kMemberCount);
+}
+
+std::optional<Member> FindProperty(NPIdentifier name) { return FindIn(name, 0, kFirstMethod); }
+
+}  // namespace zvcert

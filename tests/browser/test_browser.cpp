@@ -1,0 +1,563 @@
+#include "browser/test_browser.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+#include <utility>
+
+namespace testbrowser {
+namespace {
+
+constexpr std::array<const char*, kSlotCount> kSlotNames = {
+    "geturl",
+    "posturl",
+    "requestread",
+    "newstream",
+    "write",
+    "destroystream",
+    "status",
+    "uagent",
+    "memalloc",
+    "memfree",
+    "memflush",
+    "reloadplugins",
+    "getJavaEnv",
+    "getJavaPeer",
+    "geturlnotify",
+    "posturlnotify",
+    "getvalue",
+    "setvalue",
+    "invalidaterect",
+    "invalidateregion",
+    "forceredraw",
+    "getstringidentifier",
+    "getstringidentifiers",
+    "getintidentifier",
+    "identifierisstring",
+    "utf8fromidentifier",
+    "intfromidentifier",
+    "createobject",
+    "retainobject",
+    "releaseobject",
+    "invoke",
+    "invokeDefault",
+    "evaluate",
+    "getproperty",
+    "setproperty",
+    "removeproperty",
+    "hasproperty",
+    "hasmethod",
+    "releasevariantvalue",
+    "setexception",
+    "pushpopupsenabledstate",
+    "poppopupsenabledstate",
+    "enumerate",
+    "pluginthreadasynccall",
+    "construct",
+};
+
+// The routines a module may call through the table.
+constexpr std::array<Slot, 5> kAllowedSlots = {Slot::memalloc, Slot::getstringidentifier,
+                                               Slot::createobject, Slot::retainobject,
+                                               Slot::releaseobject};
+
+struct IdentifierRecord {
+  std::string name;
+};
+
+struct State {
+  std::array<int, kSlotCount> calls{};
+  std::map<void*, size_t> allocations;
+  std::map<std::string, std::unique_ptr<IdentifierRecord>> identifiers;
+  std::set<NPObject*> objects;
+  std::vector<std::string> errors;
+  int failMemAlloc = 0;
+  int failCreateObject = 0;
+};
+
+State& state() {
+  static State s;
+  return s;
+}
+
+void Count(Slot slot) { ++state().calls[static_cast<int>(slot)]; }
+
+// ---- The browser's own routines -------------------------------------------
+
+void* MemAlloc(uint32_t size) {
+  if (state().failMemAlloc > 0) {
+    --state().failMemAlloc;
+    return nullptr;
+  }
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p != nullptr) state().allocations[p] = size;
+  return p;
+}
+
+void MemFree(void* p) {
+  if (p == nullptr) return;
+  if (state().allocations.erase(p) == 0) {
+    state().errors.push_back("memfree of memory the browser did not hand out");
+    return;
+  }
+  std::free(p);
+}
+
+NPIdentifier GetStringIdentifier(const NPUTF8* name) {
+  if (name == nullptr) return nullptr;
+  auto& slot = state().identifiers[name];
+  if (!slot) slot = std::make_unique<IdentifierRecord>(IdentifierRecord{name});
+  return slot.get();
+}
+
+NPObject* CreateObject(NPP npp, NPClass* aClass) {
+  if (aClass == nullptr) return nullptr;
+  if (state().failCreateObject > 0) {
+    --state().failCreateObject;
+    return nullptr;
+  }
+  NPObject* obj = aClass->allocate != nullptr
+                      ? aClass->allocate(npp, aClass)
+                      : static_cast<NPObject*>(std::malloc(sizeof(NPObject)));
+  if (obj == nullptr) return nullptr;
+  obj->_class = aClass;
+  obj->referenceCount = 1;
+  state().objects.insert(obj);
+  return obj;
+}
+
+NPObject* RetainObject(NPObject* obj) {
+  if (obj == nullptr) return nullptr;
+  if (state().objects.count(obj) == 0) {
+    state().errors.push_back("retainobject on an object that is not alive");
+    return obj;
+  }
+  ++obj->referenceCount;
+  return obj;
+}
+
+void ReleaseObject(NPObject* obj) {
+  if (obj == nullptr) return;
+  if (state().objects.count(obj) == 0) {
+    state().errors.push_back("releaseobject on an object that is not alive");
+    return;
+  }
+  if (--obj->referenceCount != 0) return;
+  state().objects.erase(obj);
+  if (obj->_class->deallocate != nullptr) {
+    obj->_class->deallocate(obj);
+  } else {
+    std::free(obj);
+  }
+}
+
+void ReleaseVariant(NPVariant* variant) {
+  if (variant->type == NPVariantType_String) {
+    const NPString& s = variant->value.stringValue;
+    auto it = state().allocations.find(const_cast<NPUTF8*>(s.UTF8Characters));
+    if (it == state().allocations.end()) {
+      state().errors.push_back("string result not allocated with memalloc");
+    } else if (it->second < s.UTF8Length + 1 || s.UTF8Characters[s.UTF8Length] != '\0') {
+      state().errors.push_back("string result without its NUL");
+    }
+    MemFree(const_cast<NPUTF8*>(s.UTF8Characters));
+  } else if (variant->type == NPVariantType_Object) {
+    ReleaseObject(variant->value.objectValue);
+  }
+  std::memset(variant, 0, sizeof *variant);
+  variant->type = NPVariantType_Void;
+}
+
+// ---- The table as the module sees it: every slot counts its calls ---------
+
+void* NP_LOADDS TableMemAlloc(uint32_t size) {
+  Count(Slot::memalloc);
+  return MemAlloc(size);
+}
+void NP_LOADDS TableMemFree(void* p) {
+  Count(Slot::memfree);
+  MemFree(p);
+}
+NPIdentifier NP_LOADDS TableGetStringIdentifier(const NPUTF8* name) {
+  Count(Slot::getstringidentifier);
+  return GetStringIdentifier(name);
+}
+NPObject* NP_LOADDS TableCreateObject(NPP npp, NPClass* aClass) {
+  Count(Slot::createobject);
+  return CreateObject(npp, aClass);
+}
+NPObject* NP_LOADDS TableRetainObject(NPObject* obj) {
+  Count(Slot::retainobject);
+  return RetainObject(obj);
+}
+void NP_LOADDS TableReleaseObject(NPObject* obj) {
+  Count(Slot::releaseobject);
+  ReleaseObject(obj);
+}
+void NP_LOADDS TableReleaseVariantValue(NPVariant* variant) {
+  Count(Slot::releasevariantvalue);
+  ReleaseVariant(variant);
+}
+
+// Any other routine only records the call. The caller cleans the stack
+// (cdecl), so one argument-less stub serves every signature.
+template <int N>
+void NP_LOADDS Unexpected() {
+  ++state().calls[N];
+}
+
+template <int... N>
+constexpr std::array<NPN_OpaqueProcPtr, kSlotCount> MakeStubs(std::integer_sequence<int, N...>) {
+  return {&Unexpected<N>...};
+}
+
+NPVariant ToVariant(const Value& value) {
+  NPVariant v{};
+  std::visit(
+      [&v](const auto& x) {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          v.type = NPVariantType_Void;
+        } else if constexpr (std::is_same_v<T, std::nullptr_t>) {
+          v.type = NPVariantType_Null;
+        } else if constexpr (std::is_same_v<T, bool>) {
+          v.type = NPVariantType_Bool;
+          v.value.boolValue = x;
+        } else if constexpr (std::is_same_v<T, int32_t>) {
+          v.type = NPVariantType_Int32;
+          v.value.intValue = x;
+        } else if constexpr (std::is_same_v<T, double>) {
+          v.type = NPVariantType_Double;
+          v.value.doubleValue = x;
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          v.type = NPVariantType_String;
+          v.value.stringValue.UTF8Characters = x.data();
+          v.value.stringValue.UTF8Length = static_cast<uint32_t>(x.size());
+        } else {
+          v.type = NPVariantType_Object;
+          v.value.objectValue = x;
+        }
+      },
+      value);
+  return v;
+}
+
+// Arguments as a browser passes them: strings in their own exact-size
+// buffers, with no terminator behind them.
+class Arguments {
+ public:
+  explicit Arguments(const std::vector<Value>& values) {
+    for (const Value& value : values) {
+      NPVariant v = ToVariant(value);
+      if (v.type == NPVariantType_String) {
+        const NPString s = v.value.stringValue;
+        auto copy = std::make_unique<char[]>(s.UTF8Length == 0 ? 1 : s.UTF8Length);
+        if (s.UTF8Length != 0) std::memcpy(copy.get(), s.UTF8Characters, s.UTF8Length);
+        v.value.stringValue.UTF8Characters = copy.get();
+        strings_.push_back(std::move(copy));
+      }
+      variants_.push_back(v);
+    }
+  }
+  const NPVariant* data() const { return variants_.empty() ? nullptr : variants_.data(); }
+  uint32_t count() const { return static_cast<uint32_t>(variants_.size()); }
+
+ private:
+  std::vector<NPVariant> variants_;
+  std::vector<std::unique_ptr<char[]>> strings_;
+};
+
+// Reads a result the way a browser does, then frees it.
+CallResult Take(bool ok, NPVariant& result) {
+  CallResult out;
+  out.ok = ok;
+  switch (result.type) {
+    case NPVariantType_Void:
+      out.value = std::monostate{};
+      break;
+    case NPVariantType_Null:
+      out.value = nullptr;
+      break;
+    case NPVariantType_Bool:
+      out.value = result.value.boolValue;
+      break;
+    case NPVariantType_Int32:
+      out.value = result.value.intValue;
+      break;
+    case NPVariantType_Double:
+      out.value = result.value.doubleValue;
+      break;
+    case NPVariantType_String:
+      out.value =
+          std::string(result.value.stringValue.UTF8Characters, result.value.stringValue.UTF8Length);
+      break;
+    case NPVariantType_Object:
+      // The page would hold this reference; the tests only look at it.
+      out.value = result.value.objectValue;
+      break;
+    default:
+      // A failed call may leave the result alone; a successful one may not.
+      out.resultWritten = false;
+      if (ok) state().errors.push_back("successful call left its result unset");
+      return out;
+  }
+  ReleaseVariant(&result);
+  return out;
+}
+
+NPVariant FreshResult() {
+  // A browser hands over whatever its stack holds; make it visibly not void.
+  NPVariant v;
+  std::memset(&v, 0xCD, sizeof v);
+  return v;
+}
+
+constexpr char kHostWindowClass[] = "ZvTestPage";
+constexpr char kPluginWindowClass[] = "ZvTestPluginArea";
+
+void RegisterWindowClasses() {
+  static bool registered = false;
+  if (registered) return;
+  WNDCLASSA page{};
+  page.lpfnWndProc = DefWindowProcA;
+  page.hInstance = GetModuleHandleA(nullptr);
+  page.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  page.lpszClassName = kHostWindowClass;
+  RegisterClassA(&page);
+  WNDCLASSA area = page;
+  area.lpszClassName = kPluginWindowClass;
+  RegisterClassA(&area);
+  registered = true;
+}
+
+template <typename F>
+F Export(HMODULE module, const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+const char* SlotName(Slot slot) { return kSlotNames[static_cast<int>(slot)]; }
+
+std::wstring DefaultPluginPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(n);
+  path.erase(path.find_last_of(L"\\/") + 1);
+  return path + L"npzvcert.dll";
+}
+
+// ---- Browser ----------------------------------------------------------------
+
+Browser::Browser(const std::wstring& pluginPath) {
+  state() = State{};
+  module_ = LoadLibraryW(pluginPath.c_str());
+  if (module_ == nullptr) return;
+  getEntryPoints = Export<NP_GetEntryPointsFunc>(module_, "NP_GetEntryPoints");
+  initialize = Export<NP_InitializeFunc>(module_, "NP_Initialize");
+  shutdown = Export<NP_ShutdownFunc>(module_, "NP_Shutdown");
+}
+
+Browser::~Browser() {
+  if (module_ == nullptr) return;
+  if (shutdown != nullptr) shutdown();
+  FreeLibrary(module_);
+}
+
+NPNetscapeFuncs Browser::MakeBrowserFuncs() {
+  NPNetscapeFuncs funcs{};
+  funcs.size = sizeof(NPNetscapeFuncs);
+  funcs.version = 19;
+  constexpr auto kStubs = MakeStubs(std::make_integer_sequence<int, kSlotCount>{});
+  std::memcpy(reinterpret_cast<char*>(&funcs) + offsetof(NPNetscapeFuncs, geturl), kStubs.data(),
+              sizeof kStubs);
+  funcs.memalloc = TableMemAlloc;
+  funcs.memfree = TableMemFree;
+  funcs.getstringidentifier = TableGetStringIdentifier;
+  funcs.createobject = TableCreateObject;
+  funcs.retainobject = TableRetainObject;
+  funcs.releaseobject = TableReleaseObject;
+  funcs.releasevariantvalue = TableReleaseVariantValue;
+  return funcs;
+}
+
+NPError Browser::Start() {
+  if (getEntryPoints == nullptr || initialize == nullptr) return NPERR_MODULE_LOAD_FAILED_ERROR;
+  pluginFuncs_ = NPPluginFuncs{};
+  pluginFuncs_.size = sizeof(NPPluginFuncs);
+  NPError error = getEntryPoints(&pluginFuncs_);
+  if (error != NPERR_NO_ERROR) return error;
+  NPNetscapeFuncs funcs = MakeBrowserFuncs();
+  return initialize(&funcs);
+}
+
+std::unique_ptr<Instance> Browser::NewInstance() {
+  return std::make_unique<Instance>(pluginFuncs_);
+}
+
+NPIdentifier Browser::Identifier(const std::string& name) {
+  return GetStringIdentifier(name.c_str());
+}
+
+int Browser::CallsFromModule(Slot slot) { return state().calls[static_cast<int>(slot)]; }
+
+std::vector<std::string> Browser::UnexpectedCalls() {
+  std::vector<std::string> names;
+  for (int i = 0; i < kSlotCount; ++i) {
+    bool allowed = false;
+    for (Slot slot : kAllowedSlots) allowed = allowed || static_cast<int>(slot) == i;
+    if (!allowed && state().calls[i] != 0) names.push_back(kSlotNames[i]);
+  }
+  return names;
+}
+
+std::vector<std::string> Browser::Errors() { return state().errors; }
+size_t Browser::OutstandingAllocations() { return state().allocations.size(); }
+size_t Browser::LiveObjects() { return state().objects.size(); }
+
+int Browser::ObjectReferences(NPObject* obj) {
+  return state().objects.count(obj) != 0 ? static_cast<int>(obj->referenceCount) : 0;
+}
+
+void Browser::FailMemAlloc(int count) { state().failMemAlloc = count; }
+void Browser::FailCreateObject(int count) { state().failCreateObject = count; }
+void Browser::ReleaseVariantValue(NPVariant* variant) { ReleaseVariant(variant); }
+
+// ---- ScriptObject -----------------------------------------------------------
+
+ScriptObject::~ScriptObject() { ReleaseObject(obj_); }
+
+bool ScriptObject::HasMethod(const std::string& name) const {
+  return obj_->_class->hasMethod(obj_, Browser::Identifier(name));
+}
+
+bool ScriptObject::HasProperty(const std::string& name) const {
+  return obj_->_class->hasProperty(obj_, Browser::Identifier(name));
+}
+
+CallResult ScriptObject::Invoke(const std::string& method, const std::vector<Value>& args) const {
+  Arguments arguments(args);
+  NPVariant result = FreshResult();
+  const bool ok = obj_->_class->invoke(obj_, Browser::Identifier(method), arguments.data(),
+                                       arguments.count(), &result);
+  return Take(ok, result);
+}
+
+CallResult ScriptObject::InvokeDefault(const std::vector<Value>& args) const {
+  Arguments arguments(args);
+  NPVariant result = FreshResult();
+  const bool ok = obj_->_class->invokeDefault(obj_, arguments.data(), arguments.count(), &result);
+  return Take(ok, result);
+}
+
+CallResult ScriptObject::GetProperty(const std::string& name) const {
+  NPVariant result = FreshResult();
+  const bool ok = obj_->_class->getProperty(obj_, Browser::Identifier(name), &result);
+  return Take(ok, result);
+}
+
+bool ScriptObject::SetProperty(const std::string& name, const Value& value) const {
+  Arguments arguments({value});
+  return obj_->_class->setProperty(obj_, Browser::Identifier(name), arguments.data());
+}
+
+bool ScriptObject::RemoveProperty(const std::string& name) const {
+  return obj_->_class->removeProperty(obj_, Browser::Identifier(name));
+}
+
+bool ScriptObject::Enumerate() const {
+  NPIdentifier* identifiers = nullptr;
+  uint32_t count = 0;
+  return obj_->_class->enumerate(obj_, &identifiers, &count);
+}
+
+CallResult ScriptObject::Construct(const std::vector<Value>& args) const {
+  Arguments arguments(args);
+  NPVariant result = FreshResult();
+  const bool ok = obj_->_class->construct(obj_, arguments.data(), arguments.count(), &result);
+  return Take(ok, result);
+}
+
+// ---- Instance ---------------------------------------------------------------
+
+Instance::Instance(const NPPluginFuncs& funcs) : funcs_(funcs) {
+  npp_.ndata = this;
+  char mimeType[] = "application/zvcert";
+  newError_ = funcs_.newp(mimeType, &npp_, 1 /* embedded */, 0, nullptr, nullptr, nullptr);
+}
+
+Instance::~Instance() {
+  if (!destroyed_) Destroy();
+  for (HWND top : topWindows_) DestroyWindow(top);
+}
+
+HWND Instance::CreatePluginWindow(int width, int height) {
+  RegisterWindowClasses();
+  HWND top =
+      CreateWindowA(kHostWindowClass, "page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, width + 40,
+                    height + 60, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (top == nullptr) return nullptr;
+  topWindows_.push_back(top);
+  HWND area = CreateWindowA(kPluginWindowClass, "", WS_CHILD | WS_VISIBLE, 0, 0, width, height, top,
+                            nullptr, GetModuleHandleA(nullptr), nullptr);
+  PumpMessages();
+  return area;
+}
+
+NPError Instance::SetWindow(HWND hwnd, uint32_t width, uint32_t height) {
+  auto record = std::make_unique<NPWindow>();
+  record->window = hwnd;
+  record->width = width;
+  record->height = height;
+  record->clipRect = {0, 0, static_cast<uint16_t>(height), static_cast<uint16_t>(width)};
+  record->type = NPWindowTypeWindow;
+  windows_.push_back(std::move(record));
+  return funcs_.setwindow(&npp_, windows_.back().get());
+}
+
+std::unique_ptr<ScriptObject> Instance::GetScriptableObject(NPError* error) {
+  NPObject* obj = nullptr;
+  const NPError e = funcs_.getvalue(&npp_, NPPVpluginScriptableNPObject, &obj);
+  if (error != nullptr) *error = e;
+  if (e != NPERR_NO_ERROR || obj == nullptr) return nullptr;
+  return std::make_unique<ScriptObject>(obj);
+}
+
+NPError Instance::Destroy() {
+  destroyed_ = true;
+  NPSavedData* saved = nullptr;
+  return funcs_.destroy(&npp_, &saved);
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+std::string ToString(const Value& value) {
+  std::ostringstream out;
+  std::visit(
+      [&out](const auto& x) {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          out << "void";
+        } else if constexpr (std::is_same_v<T, std::nullptr_t>) {
+          out << "null";
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          out << '"' << x << '"';
+        } else if constexpr (std::is_same_v<T, bool>) {
+          out << (x ? "true" : "false");
+        } else {
+          out << x;
+        }
+      },
+      value);
+  return out.str();
+}
+
+}  // namespace testbrowser
