@@ -12,7 +12,8 @@ dll=$WIN_BUILD/bin/npzvcert.dll
 echo "$dll ($(stat -c %s "$dll") bytes)"
 
 echo "== exports and imports"
-"$ROOT/tests/build/check_dll_tables.sh" "$dll"
+"$ROOT/tests/build/check_dll_tables.sh" "$dll" \
+  "$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$WIN_BUILD/CMakeCache.txt")"
 
 echo "== loaded in a test browser under Wine"
 with_wine "$WIN_BUILD/wine-run.sh" "$WIN_BUILD/bin/zvcert-probe.exe" "$(winepath_of "$dll")"

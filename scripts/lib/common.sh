@@ -10,8 +10,9 @@ configure_win32() {
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" "$@" >/dev/null
 }
 
+# clang, for libFuzzer beside AddressSanitizer and UndefinedBehaviorSanitizer.
 configure_native() {
-  cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja "$@" >/dev/null
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja "$@" >/dev/null
 }
 
 # Runs a command with the Windows build's Wine prefix ready and a persistent

@@ -6,6 +6,7 @@
 
 #include "script/members.h"
 #include "script/results.h"
+#include "script/script_call.h"
 
 namespace zvcert {
 namespace {
@@ -105,11 +106,9 @@ ScriptablePluginObject::~ScriptablePluginObject() {
 
 bool ScriptablePluginObject::HasMethod(NPIdentifier name) { return FindMethod(name).has_value(); }
 
-bool ScriptablePluginObject::Invoke(NPIdentifier /*name*/, const NPVariant* /*args*/,
-                                    uint32_t /*argCount*/, NPVariant* result) {
-  // No method handler is wired in yet: every call fails with a void result.
-  SetVoidResult(result);
-  return false;
+bool ScriptablePluginObject::Invoke(NPIdentifier name, const NPVariant* args, uint32_t argCount,
+                                    NPVariant* result) {
+  return InvokeMethod(*this, name, args, argCount, result);
 }
 
 bool ScriptablePluginObject::InvokeDefault(const NPVariant* /*args*/, uint32_t /*argCount*/,

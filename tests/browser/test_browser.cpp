@@ -355,15 +355,24 @@ Browser::Browser(const std::wstring& pluginPath) {
   state() = State{};
   module_ = LoadLibraryW(pluginPath.c_str());
   if (module_ == nullptr) return;
+  ownsModule_ = true;
   getEntryPoints = Export<NP_GetEntryPointsFunc>(module_, "NP_GetEntryPoints");
   initialize = Export<NP_InitializeFunc>(module_, "NP_Initialize");
   shutdown = Export<NP_ShutdownFunc>(module_, "NP_Shutdown");
 }
 
+Browser::Browser(const EntryPoints& linkedIn)
+    : getEntryPoints(linkedIn.getEntryPoints),
+      initialize(linkedIn.initialize),
+      shutdown(linkedIn.shutdown) {
+  state() = State{};
+  module_ = GetModuleHandleW(nullptr);
+}
+
 Browser::~Browser() {
   if (module_ == nullptr) return;
   if (shutdown != nullptr) shutdown();
-  FreeLibrary(module_);
+  if (ownsModule_) FreeLibrary(module_);
 }
 
 NPNetscapeFuncs Browser::MakeBrowserFuncs() {

@@ -90,9 +90,19 @@ class Instance;
 
 // One loaded plug-in module and the browser state around it. There is one
 // browser per process at a time, as the table's routines carry no context.
+// The three exports, for a plug-in linked into the test program itself.
+struct EntryPoints {
+  NP_GetEntryPointsFunc getEntryPoints;
+  NP_InitializeFunc initialize;
+  NP_ShutdownFunc shutdown;
+};
+
 class Browser {
  public:
   explicit Browser(const std::wstring& pluginPath = DefaultPluginPath());
+  // Drives plug-in code linked into this program, so that a test can also
+  // look at its internals or replace its platform services.
+  explicit Browser(const EntryPoints& linkedIn);
   ~Browser();
   Browser(const Browser&) = delete;
   Browser& operator=(const Browser&) = delete;
@@ -139,6 +149,7 @@ class Browser {
 
  private:
   HMODULE module_ = nullptr;
+  bool ownsModule_ = false;
   NPPluginFuncs pluginFuncs_{};
 };
 

@@ -1,0 +1,24 @@
+// Base64 in the standard alphabet with "=" padding and no line breaks,
+// written into the caller's buffers in one pass.
+#pragma once
+
+#include <cstdint>
+
+namespace zvcert {
+
+// Encodes length bytes as 4 * ((length + 2) / 3) characters, without a
+// terminator. Returns 0, or -1 (outLength untouched) when out is null, the
+// length is negative or the characters do not fit capacity.
+int Base64EncodeBuffer(const uint8_t* data, int32_t length, char* out, int32_t capacity,
+                       int32_t* outLength);
+
+// Decodes length characters (a multiple of 4, no whitespace). Padding is
+// judged per group of four, so a padded group may stand anywhere. Returns 0,
+// or -1 for a null out, a length not a multiple of 4 (outLength untouched),
+// a character outside the alphabet, a misplaced "=" or output beyond
+// capacity; then outLength counts the bytes of the groups before the failing
+// one, which are written.
+int Base64DecodeText(const char* text, int32_t length, uint8_t* out, int32_t capacity,
+                     int32_t* outLength);
+
+}  // namespace zvcert

@@ -1,0 +1,89 @@
+// Method calls: the root issuer name read once, the method found by
+// identifier, the arguments checked, the handler run.
+#include <array>
+
+#include "encoding/pem_certificate.h"
+#include "script/members.h"
+#include "script/results.h"
+#include "script/root_certificate.h"
+#include "script/script_call.h"
+#include "script/scriptable_object.h"
+
+namespace zvcert {
+namespace {
+
+struct MethodEntry {
+  Member member;
+  uint32_t requiredStrings;
+  MethodHandler handler;  // null: not available in this build yet
+};
+
+// In the order identifiers are compared.
+constexpr std::array<MethodEntry, 10> kMethods = {{
+    {Member::FindCert, 2, nullptr},
+    {Member::IsCertExist, 1, nullptr},
+    {Member::DelCert, 1, nullptr},
+    {Member::ImportCert, 1, nullptr},
+    {Member::CertSign, 2, nullptr},
+    {Member::SetChallenge, 2, SetChallenge},
+    {Member::SetSubject, 1, SetSubject},
+    {Member::GetCSR, 0, nullptr},
+    {Member::Base64Encode, 1, Base64Encode},
+    {Member::Base64Decode, 1, Base64Decode},
+}};
+constexpr uint32_t kMostRequired = 2;
+
+const MethodEntry* FindEntry(NPIdentifier name) {
+  const std::optional<Member> member = FindMethod(name);
+  if (!member) return nullptr;
+  for (const MethodEntry& entry : kMethods) {
+    if (entry.member == *member) return &entry;
+  }
+  return nullptr;
+}
+
+// Left empty when the root cannot be read or has no common name; the next
+// call tries again.
+void ReadRootIssuerName(std::array<char, 128>& name) {
+  PCCERT_CONTEXT root = ParsePemCertificate(rootCertificatePem);
+  if (root == nullptr) return;
+  if (platform.getNameAttribute(root, kSubjectName, kCommonNameOid, name.data(),
+                                static_cast<DWORD>(name.size())) == 0) {
+    name[0] = '\0';
+  }
+  name.back() = '\0';
+  platform.deleteCertificate(root);  // frees the context
+}
+
+}  // namespace
+
+void MethodResult::Int(int32_t value) { SetIntResult(result_, value); }
+
+bool MethodResult::Text(std::string_view text) {
+  if (SetStringResult(result_, text)) return true;
+  allocationFailed_ = true;
+  return false;
+}
+
+bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVariant* args,
+                  uint32_t argCount, NPVariant* result) {
+  SetVoidResult(result);
+  if (object.rootIssuerName[0] == '\0') ReadRootIssuerName(object.rootIssuerName);
+
+  const MethodEntry* entry = FindEntry(name);
+  if (entry == nullptr || argCount < entry->requiredStrings) return false;
+  std::array<std::string_view, kMostRequired> texts;
+  for (uint32_t i = 0; i < entry->requiredStrings; ++i) {
+    if (args[i].type != NPVariantType_String) return false;
+    const NPString& s = args[i].value.stringValue;
+    texts[i] = std::string_view(s.UTF8Characters, s.UTF8Length);
+  }
+  if (entry->handler == nullptr) return false;
+
+  MethodResult methodResult(result);
+  const bool ok =
+      entry->handler(object, MethodArgs(texts.data(), entry->requiredStrings), methodResult);
+  return ok && !methodResult.allocationFailed();
+}
+
+}  // namespace zvcert

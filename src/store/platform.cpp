@@ -1,0 +1,129 @@
+#include "store/platform.h"
+
+namespace zvcert {
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;    // 0x10001
+constexpr DWORD kRsa1024Exportable = (1024u << 16) | CRYPT_EXPORTABLE;  // 0x04000001
+
+HCERTSTORE OpenPersonalStore() {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+}
+
+PCCERT_CONTEXT EnumCertificates(HCERTSTORE store, PCCERT_CONTEXT previous) {
+  return CertEnumCertificatesInStore(store, previous);
+}
+
+DWORD GetNameAttribute(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name,
+                       DWORD capacity) {
+  return CertGetNameStringA(cert, CERT_NAME_ATTR_TYPE, flags, const_cast<char*>(oid), name,
+                            capacity);
+}
+
+BOOL GetKeyProvInfo(PCCERT_CONTEXT cert, void* area, DWORD* size) {
+  return CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, area, size);
+}
+
+BOOL SetKeyProvInfo(PCCERT_CONTEXT cert, const CRYPT_KEY_PROV_INFO* info) {
+  return CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, info);
+}
+
+BOOL AddCertificate(HCERTSTORE store, PCCERT_CONTEXT cert, PCCERT_CONTEXT* stored) {
+  return CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_REPLACE_EXISTING, stored);
+}
+
+PCCERT_CONTEXT CreateCertificate(const BYTE* der, DWORD size) {
+  return static_cast<PCCERT_CONTEXT>(
+      CertCreateContext(CERT_STORE_CERTIFICATE_CONTEXT, kEncoding, der, size, 0, nullptr));
+}
+
+BOOL DeleteCertificate(PCCERT_CONTEXT cert) { return CertDeleteCertificateFromStore(cert); }
+BOOL FreeCertificate(PCCERT_CONTEXT cert) { return CertFreeCertificateContext(cert); }
+
+BOOL CommitStore(HCERTSTORE store) {
+  return CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+}
+
+BOOL CloseStore(HCERTSTORE store) { return CertCloseStore(store, 0); }
+
+BOOL AcquireContext(HCRYPTPROV* prov, const char* container, const char* provider,
+                    DWORD providerType, DWORD flags) {
+  return CryptAcquireContextA(prov, container, provider, providerType, flags);
+}
+
+BOOL GetProviderName(HCRYPTPROV prov, BYTE* name, DWORD* size) {
+  *size = kProviderNameAreaSize;
+  return CryptGetProvParam(prov, PP_NAME, name, size, 0);
+}
+
+BOOL GenerateSignatureKey(HCRYPTPROV prov, HCRYPTKEY* key) {
+  return CryptGenKey(prov, CALG_RSA_SIGN, kRsa1024Exportable, key);
+}
+
+BOOL ExportKey(HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size) {
+  return CryptExportKey(key, 0, blobType, 0, blob, size);
+}
+
+BOOL ImportPrivateKey(HCRYPTPROV prov, const BYTE* blob, DWORD size, HCRYPTKEY* key) {
+  return CryptImportKey(prov, blob, size, 0, 0, key);
+}
+
+BOOL CreateSha1Hash(HCRYPTPROV prov, HCRYPTHASH* hash) {
+  return CryptCreateHash(prov, CALG_SHA1, 0, 0, hash);
+}
+
+BOOL HashData(HCRYPTHASH hash, const BYTE* data, DWORD size) {
+  return CryptHashData(hash, data, size, 0);
+}
+
+BOOL SignHash(HCRYPTHASH hash, BYTE* signature, DWORD* size) {
+  return CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, signature, size);
+}
+
+BOOL DestroyHash(HCRYPTHASH hash) { return CryptDestroyHash(hash); }
+BOOL DestroyKey(HCRYPTKEY key) { return CryptDestroyKey(key); }
+BOOL ReleaseContext(HCRYPTPROV prov) { return CryptReleaseContext(prov, 0); }
+
+RPC_STATUS CreateUuid(UUID* uuid) { return UuidCreate(uuid); }
+
+RPC_STATUS UuidToText(const UUID* uuid, RPC_CSTR* text) {
+  return UuidToStringA(const_cast<UUID*>(uuid), text);
+}
+
+RPC_STATUS FreeRpcString(RPC_CSTR* text) { return RpcStringFreeA(text); }
+
+}  // namespace
+
+PlatformServices RealPlatform() {
+  return PlatformServices{
+      .openPersonalStore = OpenPersonalStore,
+      .enumCertificates = EnumCertificates,
+      .getNameAttribute = GetNameAttribute,
+      .getKeyProvInfo = GetKeyProvInfo,
+      .setKeyProvInfo = SetKeyProvInfo,
+      .addCertificate = AddCertificate,
+      .createCertificate = CreateCertificate,
+      .deleteCertificate = DeleteCertificate,
+      .freeCertificate = FreeCertificate,
+      .commitStore = CommitStore,
+      .closeStore = CloseStore,
+      .acquireContext = AcquireContext,
+      .getProviderName = GetProviderName,
+      .generateSignatureKey = GenerateSignatureKey,
+      .exportKey = ExportKey,
+      .importPrivateKey = ImportPrivateKey,
+      .createSha1Hash = CreateSha1Hash,
+      .hashData = HashData,
+      .signHash = SignHash,
+      .destroyHash = DestroyHash,
+      .destroyKey = DestroyKey,
+      .releaseContext = ReleaseContext,
+      .createUuid = CreateUuid,
+      .uuidToString = UuidToText,
+      .freeRpcString = FreeRpcString,
+  };
+}
+
+PlatformServices platform = RealPlatform();
+
+}  // namespace zvcert

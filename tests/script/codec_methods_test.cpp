@@ -1,0 +1,152 @@
+// The codec and subject methods and the argument rules of all ten methods,
+// called through the built DLL as page script calls them.
+#include <string>
+#include <vector>
+
+#include "browser/plugin_test.h"
+
+namespace testbrowser {
+namespace {
+
+using ::testing::IsEmpty;
+
+const std::vector<std::pair<std::string, uint32_t>> kRequiredStrings = {
+    {"FindCert", 2},     {"IsCertExist", 1},  {"DelCert", 1},    {"ImportCert", 1},
+    {"CertSign", 2},     {"SetChallenge", 2}, {"SetSubject", 1}, {"GetCSR", 0},
+    {"Base64Encode", 1}, {"Base64Decode", 1},
+};
+
+class Methods : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    instance = browser.NewInstance();
+    object = instance->GetScriptableObject();
+    ASSERT_NE(object, nullptr);
+  }
+  CallResult Call(const std::string& method, std::vector<Value> args) {
+    return object->Invoke(method, args);
+  }
+  std::string Text(const CallResult& r) { return std::get<std::string>(r.value); }
+
+  std::unique_ptr<Instance> instance;
+  std::unique_ptr<ScriptObject> object;
+};
+
+TEST_F(Methods, TooFewOrNonStringArgumentsFailWithAVoidResult) {
+  const Value notStrings[] = {int32_t{7}, 1.5, true, nullptr, Value{}};
+  for (const auto& [method, required] : kRequiredStrings) {
+    for (uint32_t given = 0; given < required; ++given) {
+      const CallResult r = Call(method, std::vector<Value>(given, std::string("x")));
+      EXPECT_FALSE(r.ok) << method << " with " << given;
+      EXPECT_TRUE(IsVoid(r)) << method << " with " << given;
+    }
+    for (uint32_t position = 0; position < required; ++position) {
+      for (const Value& wrong : notStrings) {
+        std::vector<Value> args(required, std::string("x"));
+        args[position] = wrong;
+        const CallResult r = Call(method, args);
+        EXPECT_FALSE(r.ok) << method << " argument " << position << " = " << ToString(wrong);
+        EXPECT_TRUE(IsVoid(r)) << method << " argument " << position << " = " << ToString(wrong);
+      }
+    }
+  }
+  // The page's own object as an argument is refused as well.
+  EXPECT_TRUE(IsVoid(Call("Base64Encode", {object->get()})));
+}
+
+TEST_F(Methods, SubjectAndChallengeAnswerOne) {
+  const std::vector<Value> subjects[] = {
+      {std::string("C=CN, O=OFFICE, CN=ZVUSER")},
+      {std::string("/C=CN/O=OFFICE/CN=ZVUSER"), std::string("extra ignored"), int32_t{3}},
+      {std::string()},
+      {std::string(1 << 20, 'S')},
+  };
+  for (const auto& args : subjects) {
+    const CallResult r = Call("SetSubject", args);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(std::get<int32_t>(r.value), 1);
+  }
+  const CallResult r = Call("SetChallenge", {std::string("a"), std::string("b")});
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(std::get<int32_t>(r.value), 1);
+}
+
+TEST_F(Methods, Base64RoundTripsTheRfcVectors) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+      {"abc", "YWJj"},
+      {"ab", "YWI="},
+  };
+  for (const auto& [plain, encoded] : vectors) {
+    const CallResult e = Call("Base64Encode", {plain});
+    EXPECT_TRUE(e.ok) << plain;
+    EXPECT_EQ(Text(e), encoded);
+    const CallResult d = Call("Base64Decode", {encoded});
+    EXPECT_TRUE(d.ok) << encoded;
+    EXPECT_EQ(Text(d), plain);
+  }
+}
+
+TEST_F(Methods, Base64EncodeTakesTheArgumentsBytesZeroBytesIncluded) {
+  const CallResult r = Call("Base64Encode", {std::string("a\0b\xFF\xFE", 5)});
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(Text(r), "YQBi//4=");  // 61 00 62 FF FE, not 61 00 00 00 00
+}
+
+TEST_F(Methods, Base64DecodeFailuresAndItsCutAtTheFirstZeroByte) {
+  struct Case {
+    std::string text;
+    bool ok;
+    std::string result;
+  };
+  const Case cases[] = {
+      {"Zm9", false, ""},         // not a multiple of 4
+      {"Zm9v Zm8", false, ""},    // blank
+      {"Zm9v\nYmFy", false, ""},  // line break
+      {"Zm=v", false, ""},        // misplaced pad
+      {std::string("Zm\0v", 4), false, ""},
+      {"AGFi", true, ""},              // 00 61 62: ends at once
+      {"YQBi", true, "a"},             // 61 00 62
+      {"Zg==Zm9v", true, "ffoo"},      // padding judged per group
+      {"//79", true, "\xFF\xFE\xFD"},  // bytes as they are, not UTF-8
+  };
+  for (const Case& c : cases) {
+    const CallResult r = Call("Base64Decode", {c.text});
+    EXPECT_EQ(r.ok, c.ok) << c.text;
+    EXPECT_EQ(Text(r), c.result) << c.text << ": a string result even on failure";
+  }
+}
+
+TEST_F(Methods, Base64HandlesMegabyteArgumentsOnA1MiBStack) {
+  std::string data(1 << 20, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('A' + i % 26);
+  const CallResult e = Call("Base64Encode", {data});
+  ASSERT_TRUE(e.ok);
+  EXPECT_EQ(Text(e).size(), 4 * ((data.size() + 2) / 3));
+  const CallResult d = Call("Base64Decode", {Text(e)});
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(Text(d), data);
+  const std::string big(16 << 20, 'Q');
+  EXPECT_EQ(Text(Call("Base64Encode", {big})).size(), 4 * ((big.size() + 2) / 3));
+}
+
+TEST_F(Methods, MethodsNotYetAvailableFailWithAVoidResult) {
+  for (const char* method : {"FindCert", "IsCertExist", "DelCert", "ImportCert", "CertSign"}) {
+    const CallResult r = Call(method, {std::string("CN"), std::string("1")});
+    EXPECT_FALSE(r.ok) << method;
+    EXPECT_TRUE(IsVoid(r)) << method;
+  }
+  EXPECT_TRUE(IsVoid(Call("GetCSR", {})));
+  EXPECT_THAT(Browser::UnexpectedCalls(), IsEmpty());
+  EXPECT_EQ(Browser::OutstandingAllocations(), 0u);
+}
+
+}  // namespace
+}  // namespace testbrowser

@@ -1,0 +1,265 @@
+#include "store/platform_ledger.h"
+
+namespace zvcert::testing {
+namespace {
+
+constexpr std::array<const char*, static_cast<size_t>(Op::kCount)> kOpNames = {
+    "openPersonalStore", "enumCertificates",     "getNameAttribute",
+    "getKeyProvInfo",    "setKeyProvInfo",       "addCertificate",
+    "createCertificate", "deleteCertificate",    "freeCertificate",
+    "commitStore",       "closeStore",           "acquireContext",
+    "getProviderName",   "generateSignatureKey", "exportKey",
+    "importPrivateKey",  "createSha1Hash",       "hashData",
+    "signHash",          "destroyHash",          "destroyKey",
+    "releaseContext",    "createUuid",           "uuidToString",
+    "freeRpcString"};
+constexpr std::array<const char*, static_cast<size_t>(HandleKind::kCount)> kKindNames = {
+    "Store", "Certificate", "Provider", "Key", "Hash", "RpcString"};
+
+struct State {
+  PlatformServices real{};
+  std::array<int, static_cast<size_t>(HandleKind::kCount)> open{};
+  std::array<int, static_cast<size_t>(Op::kCount)> calls{};
+  std::array<int, static_cast<size_t>(Op::kCount)> failAt{};  // call number to fail, 0: none
+};
+
+State& state() {
+  static State s;
+  return s;
+}
+
+// Counts the call; true when this one is to fail.
+bool Enter(Op op) {
+  const auto i = static_cast<size_t>(op);
+  const int n = ++state().calls[i];
+  return state().failAt[i] == n;
+}
+
+void Acquired(HandleKind kind, bool yes = true) {
+  if (yes) ++state().open[static_cast<size_t>(kind)];
+}
+void Released(HandleKind kind, bool yes = true) {
+  if (yes) --state().open[static_cast<size_t>(kind)];
+}
+
+const PlatformServices& real() { return state().real; }
+
+HCERTSTORE OpenPersonalStore() {
+  if (Enter(Op::openPersonalStore)) return nullptr;
+  HCERTSTORE store = real().openPersonalStore();
+  Acquired(HandleKind::Store, store != nullptr);
+  return store;
+}
+
+PCCERT_CONTEXT EnumCertificates(HCERTSTORE store, PCCERT_CONTEXT previous) {
+  // The previous context is released whatever happens.
+  Released(HandleKind::Certificate, previous != nullptr);
+  if (Enter(Op::enumCertificates)) {
+    if (previous != nullptr) real().freeCertificate(previous);
+    return nullptr;
+  }
+  PCCERT_CONTEXT next = real().enumCertificates(store, previous);
+  Acquired(HandleKind::Certificate, next != nullptr);
+  return next;
+}
+
+DWORD GetNameAttribute(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name,
+                       DWORD capacity) {
+  if (Enter(Op::getNameAttribute)) return 0;
+  return real().getNameAttribute(cert, flags, oid, name, capacity);
+}
+
+BOOL GetKeyProvInfo(PCCERT_CONTEXT cert, void* area, DWORD* size) {
+  if (Enter(Op::getKeyProvInfo)) return FALSE;
+  return real().getKeyProvInfo(cert, area, size);
+}
+
+BOOL SetKeyProvInfo(PCCERT_CONTEXT cert, const CRYPT_KEY_PROV_INFO* info) {
+  if (Enter(Op::setKeyProvInfo)) return FALSE;
+  return real().setKeyProvInfo(cert, info);
+}
+
+BOOL AddCertificate(HCERTSTORE store, PCCERT_CONTEXT cert, PCCERT_CONTEXT* stored) {
+  if (Enter(Op::addCertificate)) return FALSE;
+  const BOOL ok = real().addCertificate(store, cert, stored);
+  Acquired(HandleKind::Certificate, ok && stored != nullptr && *stored != nullptr);
+  return ok;
+}
+
+PCCERT_CONTEXT CreateCertificate(const BYTE* der, DWORD size) {
+  if (Enter(Op::createCertificate)) return nullptr;
+  PCCERT_CONTEXT cert = real().createCertificate(der, size);
+  Acquired(HandleKind::Certificate, cert != nullptr);
+  return cert;
+}
+
+BOOL DeleteCertificate(PCCERT_CONTEXT cert) {
+  Released(HandleKind::Certificate, cert != nullptr);
+  if (Enter(Op::deleteCertificate)) {
+    real().freeCertificate(cert);  // the platform frees it even when deletion fails
+    return FALSE;
+  }
+  return real().deleteCertificate(cert);
+}
+
+BOOL FreeCertificate(PCCERT_CONTEXT cert) {
+  Released(HandleKind::Certificate, cert != nullptr);
+  Enter(Op::freeCertificate);
+  return real().freeCertificate(cert);
+}
+
+BOOL CommitStore(HCERTSTORE store) {
+  if (Enter(Op::commitStore)) return FALSE;
+  return real().commitStore(store);
+}
+
+BOOL CloseStore(HCERTSTORE store) {
+  Released(HandleKind::Store, store != nullptr);
+  Enter(Op::closeStore);
+  return real().closeStore(store);
+}
+
+BOOL AcquireContext(HCRYPTPROV* prov, const char* container, const char* provider,
+                    DWORD providerType, DWORD flags) {
+  if (Enter(Op::acquireContext)) return FALSE;
+  const BOOL ok = real().acquireContext(prov, container, provider, providerType, flags);
+  Acquired(HandleKind::Provider, ok && (flags & CRYPT_DELETEKEYSET) == 0);
+  return ok;
+}
+
+BOOL GetProviderName(HCRYPTPROV prov, BYTE* name, DWORD* size) {
+  if (Enter(Op::getProviderName)) return FALSE;
+  return real().getProviderName(prov, name, size);
+}
+
+BOOL GenerateSignatureKey(HCRYPTPROV prov, HCRYPTKEY* key) {
+  if (Enter(Op::generateSignatureKey)) return FALSE;
+  const BOOL ok = real().generateSignatureKey(prov, key);
+  Acquired(HandleKind::Key, ok);
+  return ok;
+}
+
+BOOL ExportKey(HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size) {
+  if (Enter(Op::exportKey)) return FALSE;
+  return real().exportKey(key, blobType, blob, size);
+}
+
+BOOL ImportPrivateKey(HCRYPTPROV prov, const BYTE* blob, DWORD size, HCRYPTKEY* key) {
+  if (Enter(Op::importPrivateKey)) return FALSE;
+  const BOOL ok = real().importPrivateKey(prov, blob, size, key);
+  Acquired(HandleKind::Key, ok);
+  return ok;
+}
+
+BOOL CreateSha1Hash(HCRYPTPROV prov, HCRYPTHASH* hash) {
+  if (Enter(Op::createSha1Hash)) return FALSE;
+  const BOOL ok = real().createSha1Hash(prov, hash);
+  Acquired(HandleKind::Hash, ok);
+  return ok;
+}
+
+BOOL HashData(HCRYPTHASH hash, const BYTE* data, DWORD size) {
+  if (Enter(Op::hashData)) return FALSE;
+  return real().hashData(hash, data, size);
+}
+
+BOOL SignHash(HCRYPTHASH hash, BYTE* signature, DWORD* size) {
+  if (Enter(Op::signHash)) return FALSE;
+  return real().signHash(hash, signature, size);
+}
+
+BOOL DestroyHash(HCRYPTHASH hash) {
+  Released(HandleKind::Hash);
+  Enter(Op::destroyHash);
+  return real().destroyHash(hash);
+}
+
+BOOL DestroyKey(HCRYPTKEY key) {
+  Released(HandleKind::Key);
+  Enter(Op::destroyKey);
+  return real().destroyKey(key);
+}
+
+BOOL ReleaseContext(HCRYPTPROV prov) {
+  Released(HandleKind::Provider);
+  Enter(Op::releaseContext);
+  return real().releaseContext(prov);
+}
+
+RPC_STATUS CreateUuid(UUID* uuid) {
+  if (Enter(Op::createUuid)) return RPC_S_OUT_OF_MEMORY;
+  return real().createUuid(uuid);
+}
+
+RPC_STATUS UuidToString(const UUID* uuid, RPC_CSTR* text) {
+  if (Enter(Op::uuidToString)) return RPC_S_OUT_OF_MEMORY;
+  const RPC_STATUS status = real().uuidToString(uuid, text);
+  Acquired(HandleKind::RpcString, status == RPC_S_OK);
+  return status;
+}
+
+RPC_STATUS FreeRpcString(RPC_CSTR* text) {
+  Released(HandleKind::RpcString);
+  Enter(Op::freeRpcString);
+  return real().freeRpcString(text);
+}
+
+}  // namespace
+
+const char* OpName(Op op) { return kOpNames[static_cast<size_t>(op)]; }
+const char* KindName(HandleKind kind) { return kKindNames[static_cast<size_t>(kind)]; }
+
+PlatformLedger::PlatformLedger() {
+  state() = State{};
+  state().real = platform;
+  platform = PlatformServices{
+      .openPersonalStore = OpenPersonalStore,
+      .enumCertificates = EnumCertificates,
+      .getNameAttribute = GetNameAttribute,
+      .getKeyProvInfo = GetKeyProvInfo,
+      .setKeyProvInfo = SetKeyProvInfo,
+      .addCertificate = AddCertificate,
+      .createCertificate = CreateCertificate,
+      .deleteCertificate = DeleteCertificate,
+      .freeCertificate = FreeCertificate,
+      .commitStore = CommitStore,
+      .closeStore = CloseStore,
+      .acquireContext = AcquireContext,
+      .getProviderName = GetProviderName,
+      .generateSignatureKey = GenerateSignatureKey,
+      .exportKey = ExportKey,
+      .importPrivateKey = ImportPrivateKey,
+      .createSha1Hash = CreateSha1Hash,
+      .hashData = HashData,
+      .signHash = SignHash,
+      .destroyHash = DestroyHash,
+      .destroyKey = DestroyKey,
+      .releaseContext = ReleaseContext,
+      .createUuid = CreateUuid,
+      .uuidToString = UuidToString,
+      .freeRpcString = FreeRpcString,
+  };
+}
+
+PlatformLedger::~PlatformLedger() { platform = state().real; }
+
+int PlatformLedger::open(HandleKind kind) const { return state().open[static_cast<size_t>(kind)]; }
+
+std::string PlatformLedger::openHandles() const {
+  std::string list;
+  for (size_t i = 0; i < kKindNames.size(); ++i) {
+    if (state().open[i] == 0) continue;
+    if (!list.empty()) list += ", ";
+    list += std::string(kKindNames[i]) + " " + std::to_string(state().open[i]);
+  }
+  return list;
+}
+
+int PlatformLedger::calls(Op op) const { return state().calls[static_cast<size_t>(op)]; }
+
+void PlatformLedger::FailCall(Op op, int nth) {
+  const auto i = static_cast<size_t>(op);
+  state().failAt[i] = state().calls[i] + nth;
+}
+
+}  // namespace zvcert::testing

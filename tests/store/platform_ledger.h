@@ -1,0 +1,65 @@
+// Wraps the module's platform services for one test: counts the handles each
+// operation acquires and releases, and fails a chosen call on request. The
+// real services are put back when the ledger goes.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "store/platform.h"
+
+namespace zvcert::testing {
+
+enum class HandleKind { Store, Certificate, Provider, Key, Hash, RpcString, kCount };
+
+enum class Op {
+  openPersonalStore,
+  enumCertificates,
+  getNameAttribute,
+  getKeyProvInfo,
+  setKeyProvInfo,
+  addCertificate,
+  createCertificate,
+  deleteCertificate,
+  freeCertificate,
+  commitStore,
+  closeStore,
+  acquireContext,
+  getProviderName,
+  generateSignatureKey,
+  exportKey,
+  importPrivateKey,
+  createSha1Hash,
+  hashData,
+  signHash,
+  destroyHash,
+  destroyKey,
+  releaseContext,
+  createUuid,
+  uuidToString,
+  freeRpcString,
+  kCount
+};
+
+const char* OpName(Op op);
+const char* KindName(HandleKind kind);
+
+class PlatformLedger {
+ public:
+  PlatformLedger();
+  ~PlatformLedger();
+  PlatformLedger(const PlatformLedger&) = delete;
+  PlatformLedger& operator=(const PlatformLedger&) = delete;
+
+  // Handles of a kind acquired and not yet released.
+  int open(HandleKind kind) const;
+  // "" when nothing is open, else a list such as "Key 1, Hash 1".
+  std::string openHandles() const;
+  int calls(Op op) const;
+
+  // The nth call of op from now fails as the platform reports failure; a
+  // call that releases a handle on failure too still releases it.
+  void FailCall(Op op, int nth = 1);
+};
+
+}  // namespace zvcert::testing
