@@ -23,6 +23,7 @@ configure_native() {
 with_wine() {
   export WINEPREFIX=$WIN_BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wineserver -k 2>/dev/null || true
+  mkdir -p "$WINEPREFIX"
   wineserver -p
   local init=()
   [[ -f $WINEPREFIX/system.reg ]] || init=(-i)
