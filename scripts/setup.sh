@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686                        # the 32-bit Windows cross compilers
   wine wine32:i386 xvfb xauth               # running and painting Windows programs
   openssl gnutls-bin                        # independent checkers of what the plug-in makes
+  locales                                   # a double-byte locale for Wine (code page 936)
 )
 
 missing=()

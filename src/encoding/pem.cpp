@@ -41,4 +41,16 @@ std::optional<size_t> DecodePemCertificate(std::string_view pem, DerArea& der) {
   return static_cast<size_t>(produced);
 }
 
+size_t ArmorCertificateRequest(std::string_view base64, std::span<char> out) {
+  size_t n = kRequestHeader.copy(out.data(), kRequestHeader.size());
+  for (size_t j = 0; j < base64.size(); ++j) {
+    if (j % 64 == 0) out[n++] = '\n';
+    out[n++] = base64[j];
+  }
+  out[n++] = '\n';
+  n += kRequestFooter.copy(out.data() + n, kRequestFooter.size());
+  out[n++] = '\n';
+  return n;
+}
+
 }  // namespace zvcert

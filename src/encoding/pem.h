@@ -27,4 +27,18 @@ std::optional<size_t> ExtractPemBody(std::string_view pem, PemBodyArea& area);
 // The body decoded to DER in der; the number of bytes, or nothing.
 std::optional<size_t> DecodePemCertificate(std::string_view pem, DerArea& der);
 
+inline constexpr std::string_view kRequestHeader = "-----BEGIN CERTIFICATE REQUEST-----";
+inline constexpr std::string_view kRequestFooter = "-----END CERTIFICATE REQUEST-----";
+
+// The size of the PEM text ArmorCertificateRequest makes of b Base64
+// characters: header, lines of 64, footer, line feeds, no NUL.
+constexpr size_t ArmoredRequestSize(size_t b) {
+  return kRequestHeader.size() + b + (b + 63) / 64 + 1 + kRequestFooter.size() + 1;
+}
+
+// Writes header, the Base64 text in lines of 64, footer and a final line
+// feed (LF line ends) into out, which holds ArmoredRequestSize(base64.size())
+// bytes at least. Returns the length.
+size_t ArmorCertificateRequest(std::string_view base64, std::span<char> out);
+
 }  // namespace zvcert

@@ -27,7 +27,7 @@ constexpr std::array<MethodEntry, 10> kMethods = {{
     {Member::CertSign, 2, nullptr},
     {Member::SetChallenge, 2, SetChallenge},
     {Member::SetSubject, 1, SetSubject},
-    {Member::GetCSR, 0, nullptr},
+    {Member::GetCSR, 0, GetCSR},
     {Member::Base64Encode, 1, Base64Encode},
     {Member::Base64Decode, 1, Base64Decode},
 }};

@@ -42,5 +42,7 @@ bool SetSubject(ScriptablePluginObject& object, MethodArgs args, MethodResult& r
 bool SetChallenge(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
 bool Base64Encode(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
 bool Base64Decode(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+// Handler of GetCSR (request_method.cpp).
+bool GetCSR(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
 
 }  // namespace zvcert

@@ -4,9 +4,11 @@
 // fail a chosen step or to count handles acquired and released.
 #pragma once
 
+// windows.h first: the others build on its types.
+#include <windows.h>
+
 #include <rpc.h>
 #include <wincrypt.h>
-#include <windows.h>
 
 namespace zvcert {
 
@@ -29,7 +31,7 @@ struct PlatformServices {
   PCCERT_CONTEXT (*enumCertificates)(HCERTSTORE store, PCCERT_CONTEXT previous);
   // One name attribute (CERT_NAME_ATTR_TYPE) of the subject or, with
   // kIssuerName, the issuer; NUL-terminated, cut to capacity characters.
-  DWORD (*getNameAttribute)
+  DWORD(*getNameAttribute)
   (PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name, DWORD capacity);
   // The key-provider information property (CERT_KEY_PROV_INFO_PROP_ID).
   BOOL (*getKeyProvInfo)(PCCERT_CONTEXT cert, void* area, DWORD* size);
@@ -50,7 +52,7 @@ struct PlatformServices {
   // ---- key containers, keys, hashes (advapi32) ----
   // provider null and PROV_RSA_FULL, or both as recorded; flags one of
   // kKeysetOpen, kKeysetCreate, kKeysetDelete (a deletion leaves no handle).
-  BOOL (*acquireContext)
+  BOOL(*acquireContext)
   (HCRYPTPROV* prov, const char* container, const char* provider, DWORD providerType, DWORD flags);
   // PP_NAME into a kProviderNameAreaSize area; *size gets the length with NUL.
   BOOL (*getProviderName)(HCRYPTPROV prov, BYTE* name, DWORD* size);

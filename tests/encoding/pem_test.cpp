@@ -118,5 +118,24 @@ TEST(PemBody, HoldsAtMost8195Characters) {
   EXPECT_EQ(DecodePemCertificate(pemOf(8192), der), 6144u);
 }
 
+TEST(RequestArmor, HeaderLinesOf64FooterAndAFinalLineFeed) {
+  for (size_t b : {4u, 60u, 64u, 68u, 128u, 800u}) {
+    const std::string base64(b, 'Q');
+    std::string out(ArmoredRequestSize(b) + 8, '#');
+    const size_t n = ArmorCertificateRequest(base64, out);
+    ASSERT_EQ(n, ArmoredRequestSize(b));
+    EXPECT_EQ(out[n], '#') << "wrote past its size";
+    std::string expected = "-----BEGIN CERTIFICATE REQUEST-----";
+    for (size_t at = 0; at < b; at += 64) expected += "\n" + base64.substr(at, 64);
+    expected += "\n-----END CERTIFICATE REQUEST-----\n";
+    EXPECT_EQ(out.substr(0, n), expected) << b;
+  }
+  // 128 characters: two full lines, no empty line.
+  std::string out(ArmoredRequestSize(128), '#');
+  out.resize(ArmorCertificateRequest(std::string(128, 'A'), out));
+  EXPECT_EQ(out.find("\n\n"), std::string::npos);
+  EXPECT_EQ(out.size(), 35u + 128 + 2 + 1 + 34);
+}
+
 }  // namespace
 }  // namespace zvcert

@@ -143,7 +143,6 @@ TEST_F(Methods, MethodsNotYetAvailableFailWithAVoidResult) {
     EXPECT_FALSE(r.ok) << method;
     EXPECT_TRUE(IsVoid(r)) << method;
   }
-  EXPECT_TRUE(IsVoid(Call("GetCSR", {})));
   EXPECT_THAT(Browser::UnexpectedCalls(), IsEmpty());
   EXPECT_EQ(Browser::OutstandingAllocations(), 0u);
 }

@@ -1,0 +1,38 @@
+// The to-be-signed body of a PKCS #10 request: version, subject Name, the new
+// key's SubjectPublicKeyInfo and the challenge attributes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "request/subject_name.h"
+
+namespace zvcert {
+
+inline constexpr size_t kKeyInfoAreaSize = 256;
+inline constexpr size_t kAttributesAreaSize = 256;
+
+// SubjectPublicKeyInfo (rsaEncryption) of a platform PUBLICKEYBLOB, whose
+// modulus comes least significant byte first. Returns its length (162 for a
+// 1024-bit key with exponent 65537), or 0 for a blob too short to hold what
+// its header announces.
+int32_t EncodePublicKeyInfo(std::span<const uint8_t> publicKeyBlob,
+                            std::span<uint8_t, kKeyInfoAreaSize> out);
+
+// [0] { unstructuredName, challengePassword } in DER order. A value of more
+// than 48 bytes keeps its first 30. Values of PrintableString characters are
+// written as PrintableString, others as UTF8String.
+int32_t EncodeRequestAttributes(std::string_view unstructuredName,
+                                std::string_view challengePassword,
+                                std::span<uint8_t, kAttributesAreaSize> out);
+
+// The CertificationRequestInfo, written from out[0]. Returns its length, or 0
+// when a piece cannot be built (a Name beyond 512 bytes): such a request is
+// never to be signed.
+int32_t BuildRequestInfo(std::span<uint8_t> out, std::span<const uint8_t> publicKeyBlob,
+                         const SubjectValues& subject, std::string_view unstructuredName,
+                         std::string_view challengePassword);
+
+}  // namespace zvcert

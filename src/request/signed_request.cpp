@@ -1,0 +1,97 @@
+#include "request/signed_request.h"
+
+#include <array>
+
+#include "encoding/reverse_bytes.h"
+#include "request/request_body.h"
+#include "store/handles.h"
+
+namespace zvcert {
+namespace {
+
+// SEQUENCE { OID sha1WithRSAEncryption 1.2.840.113549.1.1.5, NULL }, then the
+// BIT STRING header of a 128-byte signature with no unused bits.
+constexpr std::array<uint8_t, 19> kSignatureAlgorithmAndBitString = {
+    0x30, 0x0D,                                                        // SEQUENCE
+    0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x05,  // sha1WithRSA
+    0x05, 0x00,                                                        // NULL
+    0x03, 0x81, 0x81, 0x00};                                           // BIT STRING
+constexpr size_t kSignatureBytes = 128;  // what that header announces: a 1024-bit key
+constexpr size_t kInfoOffset = 4;        // after the outer SEQUENCE header 30 82 hi lo
+
+void DeleteRequestContainer() {
+  HCRYPTPROV none = 0;
+  platform.acquireContext(&none, kRequestContainer, nullptr, PROV_RSA_FULL, kKeysetDelete);
+}
+
+// Deletes the container when the request is done, whatever happened.
+struct ContainerRemoval {
+  ~ContainerRemoval() { DeleteRequestContainer(); }
+};
+
+}  // namespace
+
+RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectValues& subject,
+                                    std::string_view unstructuredName,
+                                    std::string_view challengePassword) {
+  // One left by an interrupted call would make the creation fail.
+  DeleteRequestContainer();
+  ScopedProvider provider;
+  if (!platform.acquireContext(provider.receive(), kRequestContainer, nullptr, PROV_RSA_FULL,
+                               kKeysetCreate)) {
+    return RequestResult::ContainerNotCreated;
+  }
+  // Declared after the provider so that it runs last: hash, key, context,
+  // then the container.
+  ContainerRemoval removal;
+  ScopedProvider context = std::move(provider);
+  ScopedKey key;
+  ScopedHash hash;
+
+  std::array<uint8_t, 2048> publicKey;
+  DWORD publicKeyLength = publicKey.size();
+  if (!platform.generateSignatureKey(context.get(), key.receive()) ||
+      !platform.exportKey(key.get(), PUBLICKEYBLOB, publicKey.data(), &publicKeyLength)) {
+    return RequestResult::PublicKeyNotExported;
+  }
+  DWORD privateKeyLength = output.privateKey.size();
+  if (!platform.exportKey(key.get(), PRIVATEKEYBLOB, output.privateKey.data(), &privateKeyLength)) {
+    return RequestResult::PrivateKeyNotExported;
+  }
+  output.privateKeyLength = static_cast<int32_t>(privateKeyLength);
+  if (!platform.createSha1Hash(context.get(), hash.receive())) return RequestResult::HashNotMade;
+
+  std::span<uint8_t> request = output.request;
+  request[0] = 0x30;
+  request[1] = 0x82;
+  const int32_t infoLength =
+      BuildRequestInfo(request.subspan(kInfoOffset), std::span(publicKey).first(publicKeyLength),
+                       subject, unstructuredName, challengePassword);
+  if (infoLength == 0) return RequestResult::RequestBodyNotBuilt;
+  const size_t info = static_cast<size_t>(infoLength);
+  // A hash that missed the body would sign something else.
+  if (!platform.hashData(hash.get(), request.data() + kInfoOffset, static_cast<DWORD>(info))) {
+    return RequestResult::HashNotMade;
+  }
+
+  const size_t algorithmAt = kInfoOffset + info;
+  const size_t signatureAt = algorithmAt + kSignatureAlgorithmAndBitString.size();
+  std::copy(kSignatureAlgorithmAndBitString.begin(), kSignatureAlgorithmAndBitString.end(),
+            request.begin() + algorithmAt);
+  DWORD signatureLength = static_cast<DWORD>(request.size() - signatureAt);
+  if (!platform.signHash(hash.get(), request.data() + signatureAt, &signatureLength) ||
+      signatureLength != kSignatureBytes) {
+    return RequestResult::NotSigned;
+  }
+  // The platform gives the signature least significant byte first.
+  ReverseBytes(request.subspan(signatureAt, signatureLength));
+
+  const size_t total = signatureAt + signatureLength;
+  if (total > request.size()) return RequestResult::RequestTooLong;
+  request[2] = static_cast<uint8_t>((total - 4) >> 8);
+  request[3] = static_cast<uint8_t>(total - 4);
+  output.requestLength = static_cast<int32_t>(total);
+  return RequestResult::Ok;
+}
+
+}  // namespace zvcert

@@ -1,0 +1,44 @@
+// A new key pair and the signed PKCS #10 request for it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "request/subject_name.h"
+
+namespace zvcert {
+
+inline constexpr size_t kRequestAreaSize = 2048;
+inline constexpr size_t kKeyBlobAreaSize = 2048;
+// The temporary key container; it exists only during one call.
+inline constexpr char kRequestContainer[] = "dastro";
+
+// Each failure names the step that failed.
+enum class RequestResult : int32_t {
+  Ok = 0,
+  ContainerNotCreated = -1,
+  RequestBodyNotBuilt = -2,   // the subject does not fit its 512 bytes
+  PublicKeyNotExported = -3,  // also when no key could be generated
+  PrivateKeyNotExported = -4,
+  HashNotMade = -5,
+  NotSigned = -6,
+  RequestTooLong = -7,
+};
+
+struct RequestOutput {
+  std::span<uint8_t, kRequestAreaSize> request;
+  int32_t& requestLength;
+  std::span<uint8_t, kKeyBlobAreaSize> privateKey;  // the new key's PRIVATEKEYBLOB
+  int32_t& privateKeyLength;
+};
+
+// Generates an exportable 1024-bit RSA signature key in the container
+// "dastro", builds and signs (SHA-1, PKCS #1 v1.5) the request, and deletes
+// the container again on every path. The outputs count only on Ok.
+RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectValues& subject,
+                                    std::string_view unstructuredName,
+                                    std::string_view challengePassword);
+
+}  // namespace zvcert

@@ -1,0 +1,41 @@
+// Checks on a signed request made under Wine: an independent verification
+// with the platform's own primitives, and the files that the native
+// verifier (OpenSSL and GnuTLS) reads after the Wine tests have run.
+#pragma once
+
+#include <windows.h>
+
+#include <wincrypt.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace zvcert::testing {
+
+// The 1024-bit modulus of a PUBLICKEYBLOB or PRIVATEKEYBLOB, most
+// significant byte first.
+std::vector<uint8_t> ModulusOfBlob(std::span<const uint8_t> blob);
+
+// True when the request's signature verifies over its request info with the
+// public key the request carries (SHA-1, PKCS #1 v1.5), and that key's
+// modulus is the given one.
+bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modulus);
+
+// The subject Name inside a request.
+std::vector<uint8_t> NameOfRequest(std::span<const uint8_t> der);
+
+// What the native verifier checks a request against.
+struct RequestExpectations {
+  std::string subject;  // as "openssl req -subject -nameopt oneline,-esc_msb,utf8" prints it
+  std::string unstructuredName;
+  std::string challengePassword;
+  std::vector<uint8_t> modulus;  // of the kept private-key blob
+};
+
+// Writes NAME.pem and NAME.expect into the verifier's folder.
+void SaveForVerifier(const std::string& name, const std::string& pem,
+                     const RequestExpectations& expected);
+
+}  // namespace zvcert::testing
