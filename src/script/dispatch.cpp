@@ -15,16 +15,16 @@ namespace {
 struct MethodEntry {
   Member member;
   uint32_t requiredStrings;
-  MethodHandler handler;  // null: not available in this build yet
+  MethodHandler handler;
 };
 
 // In the order identifiers are compared.
 constexpr std::array<MethodEntry, 10> kMethods = {{
-    {Member::FindCert, 2, nullptr},
-    {Member::IsCertExist, 1, nullptr},
-    {Member::DelCert, 1, nullptr},
-    {Member::ImportCert, 1, nullptr},
-    {Member::CertSign, 2, nullptr},
+    {Member::FindCert, 2, FindCert},
+    {Member::IsCertExist, 1, IsCertExist},
+    {Member::DelCert, 1, DelCert},
+    {Member::ImportCert, 1, ImportCert},
+    {Member::CertSign, 2, CertSign},
     {Member::SetChallenge, 2, SetChallenge},
     {Member::SetSubject, 1, SetSubject},
     {Member::GetCSR, 0, GetCSR},
@@ -78,7 +78,6 @@ bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVar
     const NPString& s = args[i].value.stringValue;
     texts[i] = std::string_view(s.UTF8Characters, s.UTF8Length);
   }
-  if (entry->handler == nullptr) return false;
 
   MethodResult methodResult(result);
   const bool ok =

@@ -44,5 +44,11 @@ bool Base64Encode(ScriptablePluginObject& object, MethodArgs args, MethodResult&
 bool Base64Decode(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
 // Handler of GetCSR (request_method.cpp).
 bool GetCSR(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+// Handlers of the certificate methods (certificate_methods.cpp).
+bool FindCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+bool IsCertExist(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+bool DelCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+bool ImportCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
 
 }  // namespace zvcert

@@ -1,5 +1,7 @@
 #include "store/platform.h"
 
+#include <initializer_list>
+
 namespace zvcert {
 namespace {
 
@@ -17,6 +19,12 @@ PCCERT_CONTEXT EnumCertificates(HCERTSTORE store, PCCERT_CONTEXT previous) {
 DWORD GetNameAttribute(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name,
                        DWORD capacity) {
   return CertGetNameStringA(cert, CERT_NAME_ATTR_TYPE, flags, const_cast<char*>(oid), name,
+                            capacity);
+}
+
+DWORD GetNameAttributeW(PCCERT_CONTEXT cert, DWORD flags, const char* oid, wchar_t* name,
+                        DWORD capacity) {
+  return CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, flags, const_cast<char*>(oid), name,
                             capacity);
 }
 
@@ -54,6 +62,17 @@ BOOL AcquireContext(HCRYPTPROV* prov, const char* container, const char* provide
 BOOL GetProviderName(HCRYPTPROV prov, BYTE* name, DWORD* size) {
   *size = kProviderNameAreaSize;
   return CryptGetProvParam(prov, PP_NAME, name, size, 0);
+}
+
+BOOL GetDefaultProviderName(BYTE* name, DWORD* size) {
+  for (const DWORD which : {CRYPT_USER_DEFAULT, CRYPT_MACHINE_DEFAULT}) {
+    *size = kProviderNameAreaSize;
+    if (CryptGetDefaultProviderA(PROV_RSA_FULL, nullptr, which, reinterpret_cast<char*>(name),
+                                 size)) {
+      return TRUE;
+    }
+  }
+  return FALSE;
 }
 
 BOOL GenerateSignatureKey(HCRYPTPROV prov, HCRYPTKEY* key) {
@@ -99,6 +118,7 @@ PlatformServices RealPlatform() {
       .openPersonalStore = OpenPersonalStore,
       .enumCertificates = EnumCertificates,
       .getNameAttribute = GetNameAttribute,
+      .getNameAttributeW = GetNameAttributeW,
       .getKeyProvInfo = GetKeyProvInfo,
       .setKeyProvInfo = SetKeyProvInfo,
       .addCertificate = AddCertificate,
@@ -109,6 +129,7 @@ PlatformServices RealPlatform() {
       .closeStore = CloseStore,
       .acquireContext = AcquireContext,
       .getProviderName = GetProviderName,
+      .getDefaultProviderName = GetDefaultProviderName,
       .generateSignatureKey = GenerateSignatureKey,
       .exportKey = ExportKey,
       .importPrivateKey = ImportPrivateKey,

@@ -31,8 +31,11 @@ struct PlatformServices {
   PCCERT_CONTEXT (*enumCertificates)(HCERTSTORE store, PCCERT_CONTEXT previous);
   // One name attribute (CERT_NAME_ATTR_TYPE) of the subject or, with
   // kIssuerName, the issuer; NUL-terminated, cut to capacity characters.
-  DWORD(*getNameAttribute)
-  (PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name, DWORD capacity);
+  DWORD (*getNameAttribute)(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name,
+                            DWORD capacity);
+  // The same as UTF-16, so that names outside the ANSI code page survive.
+  DWORD (*getNameAttributeW)(PCCERT_CONTEXT cert, DWORD flags, const char* oid, wchar_t* name,
+                             DWORD capacity);
   // The key-provider information property (CERT_KEY_PROV_INFO_PROP_ID).
   BOOL (*getKeyProvInfo)(PCCERT_CONTEXT cert, void* area, DWORD* size);
   BOOL (*setKeyProvInfo)(PCCERT_CONTEXT cert, const CRYPT_KEY_PROV_INFO* info);
@@ -56,6 +59,9 @@ struct PlatformServices {
   (HCRYPTPROV* prov, const char* container, const char* provider, DWORD providerType, DWORD flags);
   // PP_NAME into a kProviderNameAreaSize area; *size gets the length with NUL.
   BOOL (*getProviderName)(HCRYPTPROV prov, BYTE* name, DWORD* size);
+  // The provider a PROV_RSA_FULL context without a provider name opens (the
+  // user's default, else the machine's), into a kProviderNameAreaSize area.
+  BOOL (*getDefaultProviderName)(BYTE* name, DWORD* size);
   // An exportable 1024-bit RSA signature key (CALG_RSA_SIGN).
   BOOL (*generateSignatureKey)(HCRYPTPROV prov, HCRYPTKEY* key);
   // PUBLICKEYBLOB or PRIVATEKEYBLOB, no export key, flags 0.

@@ -3,16 +3,6 @@
 namespace zvcert::testing {
 namespace {
 
-constexpr std::array<const char*, static_cast<size_t>(Op::kCount)> kOpNames = {
-    "openPersonalStore", "enumCertificates",     "getNameAttribute",
-    "getKeyProvInfo",    "setKeyProvInfo",       "addCertificate",
-    "createCertificate", "deleteCertificate",    "freeCertificate",
-    "commitStore",       "closeStore",           "acquireContext",
-    "getProviderName",   "generateSignatureKey", "exportKey",
-    "importPrivateKey",  "createSha1Hash",       "hashData",
-    "signHash",          "destroyHash",          "destroyKey",
-    "releaseContext",    "createUuid",           "uuidToString",
-    "freeRpcString"};
 constexpr std::array<const char*, static_cast<size_t>(HandleKind::kCount)> kKindNames = {
     "Store", "Certificate", "Provider", "Key", "Hash", "RpcString"};
 
@@ -67,6 +57,12 @@ DWORD GetNameAttribute(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* 
                        DWORD capacity) {
   if (Enter(Op::getNameAttribute)) return 0;
   return real().getNameAttribute(cert, flags, oid, name, capacity);
+}
+
+DWORD GetNameAttributeW(PCCERT_CONTEXT cert, DWORD flags, const char* oid, wchar_t* name,
+                        DWORD capacity) {
+  if (Enter(Op::getNameAttributeW)) return 0;
+  return real().getNameAttributeW(cert, flags, oid, name, capacity);
 }
 
 BOOL GetKeyProvInfo(PCCERT_CONTEXT cert, void* area, DWORD* size) {
@@ -130,6 +126,11 @@ BOOL AcquireContext(HCRYPTPROV* prov, const char* container, const char* provide
 BOOL GetProviderName(HCRYPTPROV prov, BYTE* name, DWORD* size) {
   if (Enter(Op::getProviderName)) return FALSE;
   return real().getProviderName(prov, name, size);
+}
+
+BOOL GetDefaultProviderName(BYTE* name, DWORD* size) {
+  if (Enter(Op::getDefaultProviderName)) return FALSE;
+  return real().getDefaultProviderName(name, size);
 }
 
 BOOL GenerateSignatureKey(HCRYPTPROV prov, HCRYPTKEY* key) {
@@ -206,7 +207,68 @@ RPC_STATUS FreeRpcString(RPC_CSTR* text) {
 
 }  // namespace
 
-const char* OpName(Op op) { return kOpNames[static_cast<size_t>(op)]; }
+const char* OpName(Op op) {
+  // A switch, so that an operation added without a name does not compile.
+  switch (op) {
+    case Op::openPersonalStore:
+      return "openPersonalStore";
+    case Op::enumCertificates:
+      return "enumCertificates";
+    case Op::getNameAttribute:
+      return "getNameAttribute";
+    case Op::getNameAttributeW:
+      return "getNameAttributeW";
+    case Op::getKeyProvInfo:
+      return "getKeyProvInfo";
+    case Op::setKeyProvInfo:
+      return "setKeyProvInfo";
+    case Op::addCertificate:
+      return "addCertificate";
+    case Op::createCertificate:
+      return "createCertificate";
+    case Op::deleteCertificate:
+      return "deleteCertificate";
+    case Op::freeCertificate:
+      return "freeCertificate";
+    case Op::commitStore:
+      return "commitStore";
+    case Op::closeStore:
+      return "closeStore";
+    case Op::acquireContext:
+      return "acquireContext";
+    case Op::getProviderName:
+      return "getProviderName";
+    case Op::getDefaultProviderName:
+      return "getDefaultProviderName";
+    case Op::generateSignatureKey:
+      return "generateSignatureKey";
+    case Op::exportKey:
+      return "exportKey";
+    case Op::importPrivateKey:
+      return "importPrivateKey";
+    case Op::createSha1Hash:
+      return "createSha1Hash";
+    case Op::hashData:
+      return "hashData";
+    case Op::signHash:
+      return "signHash";
+    case Op::destroyHash:
+      return "destroyHash";
+    case Op::destroyKey:
+      return "destroyKey";
+    case Op::releaseContext:
+      return "releaseContext";
+    case Op::createUuid:
+      return "createUuid";
+    case Op::uuidToString:
+      return "uuidToString";
+    case Op::freeRpcString:
+      return "freeRpcString";
+    case Op::kCount:
+      break;
+  }
+  return "?";
+}
 const char* KindName(HandleKind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
 PlatformLedger::PlatformLedger() {
@@ -216,6 +278,7 @@ PlatformLedger::PlatformLedger() {
       .openPersonalStore = OpenPersonalStore,
       .enumCertificates = EnumCertificates,
       .getNameAttribute = GetNameAttribute,
+      .getNameAttributeW = GetNameAttributeW,
       .getKeyProvInfo = GetKeyProvInfo,
       .setKeyProvInfo = SetKeyProvInfo,
       .addCertificate = AddCertificate,
@@ -226,6 +289,7 @@ PlatformLedger::PlatformLedger() {
       .closeStore = CloseStore,
       .acquireContext = AcquireContext,
       .getProviderName = GetProviderName,
+      .getDefaultProviderName = GetDefaultProviderName,
       .generateSignatureKey = GenerateSignatureKey,
       .exportKey = ExportKey,
       .importPrivateKey = ImportPrivateKey,

@@ -1,0 +1,115 @@
+// FindCert, IsCertExist, DelCert, ImportCert and CertSign: the authority's
+// certificates in the user's store, and the key kept since GetCSR.
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <new>
+
+#include "encoding/base64.h"
+#include "encoding/reverse_bytes.h"
+#include "script/attribute_table.h"
+#include "script/script_call.h"
+#include "script/scriptable_object.h"
+#include "script/serial_text.h"
+#include "script/text_copy.h"
+#include "store/store_services.h"
+
+namespace zvcert {
+namespace {
+
+template <size_t N>
+std::string_view Copied(std::array<char, N>& area, std::string_view text) {
+  CopyFixed(area, text);
+  return std::string_view(area.data());
+}
+
+SerialValue SerialArgument(std::string_view text) {
+  std::array<char, 40> copy;
+  return DecimalToInt64(Copied(copy, text));
+}
+
+std::string_view Issuer(const ScriptablePluginObject& object) {
+  return std::string_view(object.rootIssuerName.data());
+}
+
+void ForgetPendingKey(ScriptablePluginObject& object) {
+  SecureZeroMemory(object.pendingKeyBlob.data(), object.pendingKeyBlob.size());
+  object.pendingKeyLength = 0;
+}
+
+}  // namespace
+
+bool FindCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+  std::array<char, 128> key, value;
+  const std::optional<const char*> oid = AttributeOid(Copied(key, args[0]));
+  if (!oid) return false;
+  SerialValue serial{};
+  DecimalText text{};
+  if (FindCertSerial(*oid, Copied(value, args[1]), Issuer(object), serial) == FindResult::Found) {
+    text = Int64ToDecimal(serial);
+  }
+  return result.Text(text.data());
+}
+
+bool IsCertExist(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+  result.Int(static_cast<int32_t>(IsCertInStore(SerialArgument(args[0]), Issuer(object))));
+  return true;
+}
+
+bool DelCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+  result.Int(static_cast<int32_t>(DeleteCertAndKey(SerialArgument(args[0]), Issuer(object))));
+  return true;
+}
+
+bool ImportCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+  std::unique_ptr<std::array<char, 8192>> pem(new (std::nothrow) std::array<char, 8192>);
+  if (pem == nullptr) {
+    result.Int(-1);
+    return false;
+  }
+  CopyFixed(*pem, args[0]);
+  const std::span<const uint8_t> key(object.pendingKeyBlob.data(),
+                                     object.pendingKeyLength > 0 ? object.pendingKeyLength : 0);
+  // A mismatch keeps the key, so the right certificate can still come.
+  if (key.empty() || MatchesPendingKey(key, pem->data()) != MatchResult::Matches) {
+    result.Int(-1);
+    return false;
+  }
+  const ImportResult imported = ImportCertWithKey(pem->data(), key);
+  ForgetPendingKey(object);
+  result.Int(imported == ImportResult::Ok ? 1 : -2);
+  return imported == ImportResult::Ok;
+}
+
+bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+  const std::string_view base64 = args[1];
+  const uint64_t capacity = 3 * static_cast<uint64_t>(base64.size()) / 4 + 64;
+  std::unique_ptr<uint8_t[]> data(capacity <= INT32_MAX ? new (std::nothrow) uint8_t[capacity]
+                                                        : nullptr);
+  int32_t dataLength = 0;
+  if (data == nullptr || Base64DecodeText(base64.data(), static_cast<int32_t>(base64.size()),
+                                          data.get(), static_cast<int32_t>(capacity),
+                                          &dataLength) != 0) {
+    result.Text("");
+    return false;
+  }
+  const SerialValue serial = SerialArgument(args[0]);
+  std::array<uint8_t, kSignatureAreaSize> signed_{};
+  int32_t used = 0;
+  if (SignWithStoredCert(serial, Issuer(object), {data.get(), static_cast<size_t>(dataLength)},
+                         signed_, used) != SignResult::Ok) {
+    result.Text("");
+    return false;
+  }
+  // Both most significant byte first: the serial as a big-endian 64-bit
+  // integer, the signature as PKCS #1 writes it.
+  ReverseBytes(std::span(signed_).first(8));
+  ReverseBytes(std::span(signed_).subspan(8, used - 8));
+  std::array<char, 1024> text;
+  int32_t length = 0;
+  Base64EncodeBuffer(signed_.data(), used, text.data(), 1023, &length);
+  return result.Text(std::string_view(text.data(), length));
+}
+
+}  // namespace zvcert

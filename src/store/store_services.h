@@ -1,0 +1,96 @@
+// Operations on the current user's personal store "MY" and on key
+// containers, each returning a code that names the step that failed.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "store/platform.h"
+#include "store/serial.h"
+
+namespace zvcert {
+
+// ---- lookups ----
+
+enum class FindResult : int32_t { Found = 0, StoreNotOpened = -1, NotFound = -2 };
+enum class PresenceResult : int32_t { Absent = 0, Present = 1, StoreNotOpened = -1 };
+
+// The first certificate in store from the issuer (issuer common name equal to
+// issuerName, byte for byte) whose serial matches; the caller owns it.
+PCCERT_CONTEXT LocateCertBySerial(HCERTSTORE store, const SerialValue& serial,
+                                  std::string_view issuerName);
+
+// The serial of the first certificate from the issuer whose subject
+// attribute oid equals value (UTF-8, exact); serial is written only when one
+// is found.
+FindResult FindCertSerial(const char* oid, std::string_view value, std::string_view issuerName,
+                          SerialValue& serial);
+
+PresenceResult IsCertInStore(const SerialValue& serial, std::string_view issuerName);
+
+// ---- deletion ----
+
+enum class DeleteResult : int32_t {
+  NotFound = 0,
+  Deleted = 1,
+  StoreNotOpened = -2,
+  NoKeyInfo = -3,
+  NoContainerNamed = -4,
+  ContainerNotDeleted = -5,
+  CertificateNotRemoved = -6,  // the key container is gone already
+};
+
+// Deletes the key container the certificate names, then the certificate.
+DeleteResult DeleteCertAndKey(const SerialValue& serial, std::string_view issuerName);
+
+// ---- signing ----
+
+enum class SignResult : int32_t {
+  Ok = 0,
+  StoreNotOpened = -1,
+  NotFound = -2,
+  NoKeyInfo = -5,
+  NoContainerNamed = -6,
+  ContainerNotOpened = -7,
+  HashNotMade = -8,
+  NotSigned = -9,
+};
+
+inline constexpr size_t kSignatureAreaSize = 136;  // 8 serial bytes, 128 signature bytes
+
+// Signs data (SHA-1, PKCS #1 v1.5) with the certificate's key. On Ok, out
+// holds the serial as passed and the signature least significant byte first,
+// and outLength their total.
+SignResult SignWithStoredCert(const SerialValue& serial, std::string_view issuerName,
+                              std::span<const uint8_t> data,
+                              std::span<uint8_t, kSignatureAreaSize> out, int32_t& outLength);
+
+// ---- import ----
+
+enum class MatchResult : int32_t { Matches = 0, NoCertificate = -2, Differs = -3 };
+enum class KeyImportResult : int32_t { Ok = 0, ContainerNotCreated = -1, KeyNotImported = -2 };
+enum class ImportResult : int32_t {
+  Ok = 0,
+  StoreNotOpened = -1,
+  NoCertificate = -2,
+  NotAdded = -3,
+  KeyNotPlaced = -4,
+  LinkNotSet = -5,
+};
+
+inline constexpr size_t kKeyProvInfoRecordSize = 2048;
+
+// Whether the PEM certificate carries the public half of the blob's key.
+MatchResult MatchesPendingKey(std::span<const uint8_t> privateKeyBlob, const char* pem);
+
+// Imports the blob into a new container named "{GUID}" and fills record with
+// the CRYPT_KEY_PROV_INFO (and its strings) that names it.
+KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateKeyBlob,
+                                               std::span<uint8_t, kKeyProvInfoRecordSize> record);
+
+// Adds the certificate to "MY" (replacing a copy), imports the key into a new
+// container and links the two. Nothing is rolled back on failure.
+ImportResult ImportCertWithKey(const char* pem, std::span<const uint8_t> privateKeyBlob);
+
+}  // namespace zvcert
