@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "browser/test_browser.h"
+#include "support/test_ca.h"
 
 namespace {
 
@@ -133,49 +134,11 @@ void ListStore() {
       if (exists) CryptReleaseContext(prov, 0);
     }
     std::cout << "cert\t" << serial << '\t' << ToBase64(NameOf(c, CERT_NAME_ISSUER_FLAG)) << '\t'
-              << ToBase64(NameOf(c, 0)) << '\t' << ToBase64(container) << '\t'
-              << ToBase64(provider) << '\t' << type << '\t' << spec << '\t' << (exists ? 1 : 0)
-              << '\n';
+              << ToBase64(NameOf(c, 0)) << '\t' << ToBase64(container) << '\t' << ToBase64(provider)
+              << '\t' << type << '\t' << spec << '\t' << (exists ? 1 : 0) << '\n';
   }
   if (store != nullptr) CertCloseStore(store, 0);
   std::cout << "end" << std::endl;
-}
-
-// Test clean-up: removes what earlier runs left, collecting before deleting
-// (deleting while enumerating can loop under Wine) and committing.
-int Purge(const std::string& issuer) {
-  int removed = 0;
-  for (;;) {
-    HCERTSTORE store =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
-    if (store == nullptr) return removed;
-    PCCERT_CONTEXT found = nullptr;
-    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
-         c = CertEnumCertificatesInStore(store, c)) {
-      if (NameOf(c, CERT_NAME_ISSUER_FLAG) == issuer) {
-        found = CertDuplicateCertificateContext(c);
-        CertFreeCertificateContext(c);
-        break;
-      }
-    }
-    if (found == nullptr) {
-      CertCloseStore(store, 0);
-      return removed;
-    }
-    std::vector<BYTE> area(4096);
-    DWORD size = area.size();
-    if (CertGetCertificateContextProperty(found, CERT_KEY_PROV_INFO_PROP_ID, area.data(), &size)) {
-      const auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(area.data());
-      HCRYPTPROV none = 0;
-      CryptAcquireContextW(&none, info->pwszContainerName, info->pwszProvName, info->dwProvType,
-                           CRYPT_SILENT | CRYPT_DELETEKEYSET);
-    }
-    const bool deleted = CertDeleteCertificateFromStore(found);
-    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-    CertCloseStore(store, 0);
-    if (!deleted) return removed;
-    ++removed;
-  }
 }
 
 }  // namespace
@@ -213,7 +176,7 @@ int wmain(int argc, wchar_t** argv) {
     } else if (f[0] == "store") {
       ListStore();
     } else if (f[0] == "purge" && f.size() >= 2) {
-      std::cout << "purged\t" << Purge(FromBase64(f[1])) << std::endl;
+      std::cout << "purged\t" << zvcert::testing::PurgeIssuer(FromBase64(f[1])) << std::endl;
     } else {
       std::cout << "error\tunknown request" << std::endl;
     }

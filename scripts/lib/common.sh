@@ -21,7 +21,8 @@ configure_native() {
 # programs first, with harmless standard streams: started later by a test
 # program, they would inherit its output pipe and keep ctest waiting.
 with_wine() {
-  export WINEPREFIX=$WIN_BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX=${ZVCERT_WINEPREFIX:-$WIN_BUILD/wineprefix} WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
   wineserver -k 2>/dev/null || true
   mkdir -p "$WINEPREFIX"
   wineserver -p

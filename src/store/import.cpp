@@ -28,7 +28,7 @@ MatchResult MatchesPendingKey(std::span<const uint8_t> privateKeyBlob, const cha
   if (!cert) return MatchResult::NoCertificate;
   const CRYPT_BIT_BLOB& key = cert.get()->pCertInfo->SubjectPublicKeyInfo.PublicKey;
   return ModulusMatches({key.pbData, key.cbData}, privateKeyBlob) ? MatchResult::Matches
-                                                                   : MatchResult::Differs;
+                                                                  : MatchResult::Differs;
 }
 
 KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateKeyBlob,
@@ -99,6 +99,9 @@ ImportResult ImportCertWithKey(const char* pem, std::span<const uint8_t> private
                                reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(record.data()))) {
     return ImportResult::LinkNotSet;
   }
+  // A replaced copy is a deletion too, which some platforms keep only once
+  // the store is committed.
+  platform.commitStore(store.get());
   return ImportResult::Ok;
 }
 

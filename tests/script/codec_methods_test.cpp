@@ -137,15 +137,5 @@ TEST_F(Methods, Base64HandlesMegabyteArgumentsOnA1MiBStack) {
   EXPECT_EQ(Text(Call("Base64Encode", {big})).size(), 4 * ((big.size() + 2) / 3));
 }
 
-TEST_F(Methods, MethodsNotYetAvailableFailWithAVoidResult) {
-  for (const char* method : {"FindCert", "IsCertExist", "DelCert", "ImportCert", "CertSign"}) {
-    const CallResult r = Call(method, {std::string("CN"), std::string("1")});
-    EXPECT_FALSE(r.ok) << method;
-    EXPECT_TRUE(IsVoid(r)) << method;
-  }
-  EXPECT_THAT(Browser::UnexpectedCalls(), IsEmpty());
-  EXPECT_EQ(Browser::OutstandingAllocations(), 0u);
-}
-
 }  // namespace
 }  // namespace testbrowser

@@ -11,6 +11,7 @@ struct State {
   std::array<int, static_cast<size_t>(HandleKind::kCount)> open{};
   std::array<int, static_cast<size_t>(Op::kCount)> calls{};
   std::array<int, static_cast<size_t>(Op::kCount)> failAt{};  // call number to fail, 0: none
+  std::array<bool, static_cast<size_t>(Op::kCount)> failAll{};
 };
 
 State& state() {
@@ -22,7 +23,7 @@ State& state() {
 bool Enter(Op op) {
   const auto i = static_cast<size_t>(op);
   const int n = ++state().calls[i];
-  return state().failAt[i] == n;
+  return state().failAll[i] || state().failAt[i] == n;
 }
 
 void Acquired(HandleKind kind, bool yes = true) {
@@ -323,7 +324,10 @@ int PlatformLedger::calls(Op op) const { return state().calls[static_cast<size_t
 
 void PlatformLedger::FailCall(Op op, int nth) {
   const auto i = static_cast<size_t>(op);
-  state().failAt[i] = state().calls[i] + nth;
+  state().failAt[i] = nth == 0 ? 0 : state().calls[i] + nth;
+  if (nth == 0) state().failAll[i] = false;
 }
+
+void PlatformLedger::FailEveryCall(Op op) { state().failAll[static_cast<size_t>(op)] = true; }
 
 }  // namespace zvcert::testing

@@ -60,8 +60,11 @@ class PlatformLedger {
   int calls(Op op) const;
 
   // The nth call of op from now fails as the platform reports failure; a
-  // call that releases a handle on failure too still releases it.
+  // call that releases a handle on failure too still releases it. nth = 0
+  // cancels a failure not yet reached.
   void FailCall(Op op, int nth = 1);
+  // Every call of op fails until FailCall(op, 0).
+  void FailEveryCall(Op op);
 };
 
 }  // namespace zvcert::testing

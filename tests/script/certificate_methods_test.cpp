@@ -1,0 +1,228 @@
+// The certificate methods as script calls them, with the plug-in linked in:
+// the pending key's rules, the shapes of the results, and what reaches the
+// store. The authority's root in this program is "ZV Test Other Root".
+#include <algorithm>
+
+#include "browser/plugin_test.h"
+#include "encoding/base64.h"
+#include "script/scriptable_object.h"
+#include "store/platform_ledger.h"
+#include "support/test_ca.h"
+
+namespace zvcert {
+namespace {
+
+using testbrowser::Browser;
+using testbrowser::CallResult;
+using testbrowser::EntryPoints;
+using testbrowser::Instance;
+using testbrowser::ScriptObject;
+using testbrowser::Value;
+using testing::Op;
+using testing::PlatformLedger;
+
+constexpr char kRoot[] = "ZV Test Other Root";
+
+std::vector<uint8_t> Decode(const std::string& text) {
+  std::vector<uint8_t> bytes(text.size());
+  int32_t n = 0;
+  if (Base64DecodeText(text.data(), static_cast<int32_t>(text.size()), bytes.data(),
+                       static_cast<int32_t>(bytes.size()), &n) != 0) {
+    return {};
+  }
+  bytes.resize(n);
+  return bytes;
+}
+
+// Verifies a big-endian PKCS #1 v1.5 SHA-1 signature with the certificate's key.
+bool Verifies(const std::string& pem, const std::string& data, std::vector<uint8_t> signature) {
+  std::string body;
+  for (size_t at = pem.find('\n') + 1; at < pem.size(); at = pem.find('\n', at) + 1) {
+    const std::string line = pem.substr(at, pem.find('\n', at) - at);
+    if (line.find("-----") != std::string::npos) break;
+    body += line;
+  }
+  const std::vector<uint8_t> der = Decode(body);
+  PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), der.size());
+  if (cert == nullptr) return false;
+  HCRYPTPROV prov = 0;
+  HCRYPTKEY key = 0;
+  HCRYPTHASH hash = 0;
+  std::reverse(signature.begin(), signature.end());
+  bool ok = CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+            CryptImportPublicKeyInfo(prov, X509_ASN_ENCODING,
+                                     &cert->pCertInfo->SubjectPublicKeyInfo, &key) &&
+            CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) &&
+            CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), data.size(), 0) &&
+            CryptVerifySignatureA(hash, signature.data(), signature.size(), key, nullptr, 0);
+  if (hash) CryptDestroyHash(hash);
+  if (key) CryptDestroyKey(key);
+  if (prov) CryptReleaseContext(prov, 0);
+  CertFreeCertificateContext(cert);
+  return ok;
+}
+
+std::string Base64(const std::string& bytes) {
+  std::string text(4 * ((bytes.size() + 2) / 3), '\0');
+  int32_t n = 0;
+  Base64EncodeBuffer(reinterpret_cast<const uint8_t*>(bytes.data()),
+                     static_cast<int32_t>(bytes.size()), text.data(),
+                     static_cast<int32_t>(text.size()), &n);
+  return text;
+}
+
+class CertificateMethods : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::PurgeIssuer(kRoot);
+    ASSERT_EQ(browser.Start(), NPERR_NO_ERROR);
+    instance = browser.NewInstance();
+    object = instance->GetScriptableObject();
+    ASSERT_NE(object, nullptr);
+    state = static_cast<ScriptablePluginObject*>(object->get());
+  }
+  void TearDown() override {
+    EXPECT_THAT(Browser::UnexpectedCalls(), ::testing::IsEmpty());
+    EXPECT_THAT(Browser::Errors(), ::testing::IsEmpty());
+    EXPECT_EQ(ledger.openHandles(), "");
+    testing::PurgeIssuer(kRoot);
+  }
+  CallResult Call(const std::string& method, std::vector<Value> args = {}) {
+    return object->Invoke(method, args);
+  }
+  // A request made by the object, and the certificate the CA issues for it.
+  std::string Issued(std::vector<uint8_t> serial, const testing::Subject& subject) {
+    EXPECT_TRUE(Call("GetCSR").ok);
+    return testing::ToPem(
+        ca.Issue(subject, serial, std::span(state->pendingKeyBlob).first(state->pendingKeyLength)));
+  }
+  int32_t Int(const CallResult& r) { return std::get<int32_t>(r.value); }
+  std::string Text(const CallResult& r) { return std::get<std::string>(r.value); }
+
+  PlatformLedger ledger;
+  testing::TestCa ca{kRoot};
+  Browser browser{EntryPoints{NP_GetEntryPoints, NP_Initialize, NP_Shutdown}};
+  std::unique_ptr<Instance> instance;
+  std::unique_ptr<ScriptObject> object;
+  ScriptablePluginObject* state = nullptr;
+};
+
+TEST_F(CertificateMethods, ImportCertTakesOnlyTheCertificateOfThePendingKey) {
+  const std::string stranger =
+      testing::ToPem(ca.Issue({{"2.5.4.3", "X"}}, {0x09}, testing::NewKeyBlob()));
+  CallResult r = Call("ImportCert", {stranger});
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(Int(r), -1) << "no key pending yet";
+
+  const std::string mine = Issued({0x0A}, {{"2.5.4.3", "Alice"}});
+  r = Call("ImportCert", {stranger});
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(Int(r), -1) << "another key's certificate";
+  EXPECT_GT(state->pendingKeyLength, 0) << "the key stays pending";
+  r = Call("ImportCert", {std::string("not a certificate")});
+  EXPECT_EQ(Int(r), -1);
+
+  r = Call("ImportCert", {mine});
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(Int(r), 1);
+  EXPECT_EQ(state->pendingKeyLength, 0);
+  EXPECT_TRUE(std::all_of(state->pendingKeyBlob.begin(), state->pendingKeyBlob.end(),
+                          [](uint8_t b) { return b == 0; }))
+      << "the key is wiped from the object";
+  r = Call("ImportCert", {mine});
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(Int(r), -1) << "nothing pending any more";
+}
+
+TEST_F(CertificateMethods, AFailedImportStillConsumesTheKey) {
+  const std::string mine = Issued({0x0B}, {{"2.5.4.3", "Alice"}});
+  ledger.FailCall(Op::addCertificate);
+  const CallResult r = Call("ImportCert", {mine});
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(Int(r), -2);
+  EXPECT_EQ(state->pendingKeyLength, 0);
+  EXPECT_EQ(Int(Call("IsCertExist", {std::string("11")})), 0);
+}
+
+TEST_F(CertificateMethods, FindExistSignAndDeleteShapeTheirResults) {
+  ASSERT_EQ(Int(Call("ImportCert", {Issued({0x00, 0x8F, 0x12, 0x34},
+                                           {{"2.5.4.3", "Alice"}, {"2.5.4.10", "OFFICE"}})})),
+            1);
+  const std::string serial = "9376308";  // 0x8F1234
+
+  struct Find {
+    std::string key, value;
+    bool ok;
+    Value result;
+  };
+  const Find finds[] = {
+      {"CN", "Alice", true, serial},           {"cn", "Alice", true, serial},
+      {"o", "OFFICE", true, serial},           {"CN", "alice", true, std::string()},
+      {"CN", "Nobody", true, std::string()},   {"CNX", "Alice", false, std::monostate{}},
+      {"N", "Alice", false, std::monostate{}},
+  };
+  for (const Find& f : finds) {
+    const CallResult r = Call("FindCert", {f.key, f.value});
+    EXPECT_EQ(r.ok, f.ok) << f.key << "=" << f.value;
+    EXPECT_EQ(r.value, f.result) << f.key << "=" << f.value;
+  }
+
+  EXPECT_EQ(Int(Call("IsCertExist", {serial})), 1);
+  EXPECT_EQ(Int(Call("IsCertExist", {serial + "xyz"})), 1) << "digits up to the first other";
+  EXPECT_EQ(Int(Call("IsCertExist", {std::string("abc")})), 0) << "letters mean serial 0";
+
+  const std::string data = "the data to sign";
+  const CallResult signedOnce = Call("CertSign", {serial, Base64(data)});
+  ASSERT_TRUE(signedOnce.ok);
+  EXPECT_EQ(Text(signedOnce).size(), 184u);
+  const std::vector<uint8_t> bytes = Decode(Text(signedOnce));
+  ASSERT_EQ(bytes.size(), 136u);
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8),
+            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0x8F, 0x12, 0x34}))
+      << "the serial, big-endian";
+  EXPECT_EQ(Text(Call("CertSign", {serial, Base64(data)})), Text(signedOnce));
+
+  ledger.FailCall(Op::openPersonalStore, 0);
+  const int opened = ledger.calls(Op::openPersonalStore);
+  const CallResult bad = Call("CertSign", {serial, std::string("not base64!")});
+  EXPECT_FALSE(bad.ok);
+  EXPECT_EQ(Text(bad), "");
+  EXPECT_EQ(ledger.calls(Op::openPersonalStore), opened) << "the store is not touched";
+  const CallResult unknown = Call("CertSign", {std::string("77"), Base64(data)});
+  EXPECT_FALSE(unknown.ok);
+  EXPECT_EQ(Text(unknown), "");
+
+  const CallResult deleted = Call("DelCert", {serial});
+  EXPECT_TRUE(deleted.ok);
+  EXPECT_EQ(Int(deleted), 1);
+  EXPECT_EQ(Int(Call("DelCert", {serial})), 0);
+  EXPECT_EQ(Int(Call("IsCertExist", {serial})), 0);
+  EXPECT_EQ(Text(Call("FindCert", {std::string("CN"), std::string("Alice")})), "");
+}
+
+TEST_F(CertificateMethods, ASignatureVerifiesWithTheCertificatesKey) {
+  const std::string pem = Issued({0x05}, {{"2.5.4.3", "Signer"}});
+  ASSERT_EQ(Int(Call("ImportCert", {pem})), 1);
+  for (const std::string& data : {std::string(""), std::string("abc"), std::string(5000, 'z')}) {
+    const CallResult r = Call("CertSign", {std::string("5"), Base64(data)});
+    ASSERT_TRUE(r.ok) << data.size();
+    const std::vector<uint8_t> bytes = Decode(Text(r));
+    ASSERT_EQ(bytes.size(), 136u);
+    EXPECT_TRUE(Verifies(pem, data, std::vector<uint8_t>(bytes.begin() + 8, bytes.end())))
+        << data.size() << " bytes";
+  }
+}
+
+TEST_F(CertificateMethods, SerialsAtOrAbove2To63AreNotReportedByFindCert) {
+  ASSERT_EQ(Int(Call("ImportCert",
+                     {Issued({0x00, 0x80, 0, 0, 0, 0, 0, 0, 0x05}, {{"2.5.4.3", "High"}})})),
+            1);
+  const CallResult r = Call("FindCert", {std::string("CN"), std::string("High")});
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(Text(r), "");
+  // Its decimal text still names it: the conversion reads 64 unsigned bits.
+  EXPECT_EQ(Int(Call("IsCertExist", {std::string("9223372036854775813")})), 1);
+}
+
+}  // namespace
+}  // namespace zvcert

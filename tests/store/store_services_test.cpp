@@ -1,0 +1,367 @@
+// The store and key services against real store states under Wine, and
+// every platform step made to fail: the code of the failed step, no handle
+// left open, and the store and containers as each failure leaves them.
+#include "store/store_services.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "encoding/pem_certificate.h"
+#include "store/handles.h"
+#include "store/platform_ledger.h"
+#include "support/test_ca.h"
+
+namespace zvcert {
+namespace {
+
+using testing::Op;
+using testing::PlatformLedger;
+using testing::Subject;
+using testing::TestCa;
+using testing::ToPem;
+
+constexpr char kIssuer[] = "ZV Test Store Issuer";
+constexpr char kOtherIssuer[] = "ZV Test Store Other Issuer";
+
+SerialValue Serial(uint64_t value) {
+  SerialValue s;
+  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>(value >> (8 * i));
+  return s;
+}
+
+const Subject kAlice = {{"2.5.4.6", "CN"}, {"2.5.4.10", "OFFICE"}, {"2.5.4.3", "Alice"}};
+
+struct KeyInfo {
+  std::wstring container, provider;
+  DWORD type = 0, spec = 0;
+};
+
+// What "MY" holds for a serial, read from a store handle of its own.
+struct Stored {
+  int count = 0;
+  bool linked = false;
+  KeyInfo key;
+};
+
+Stored Look(const SerialValue& serial, const char* issuer = kIssuer) {
+  Stored found;
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
+       c = CertEnumCertificatesInStore(store, c)) {
+    char name[256] = {};
+    CertGetNameStringA(c, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG, const_cast<char*>("2.5.4.3"),
+                       name, sizeof name);
+    if (std::string(name) != issuer ||
+        !SerialMatches({c->pCertInfo->SerialNumber.pbData, c->pCertInfo->SerialNumber.cbData},
+                       serial)) {
+      continue;
+    }
+    ++found.count;
+    std::array<BYTE, 4096> area;
+    DWORD size = area.size();
+    if (CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, area.data(), &size)) {
+      const auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(area.data());
+      found.linked = true;
+      found.key = {info->pwszContainerName ? info->pwszContainerName : L"",
+                   info->pwszProvName ? info->pwszProvName : L"", info->dwProvType,
+                   info->dwKeySpec};
+    }
+  }
+  CertCloseStore(store, 0);
+  return found;
+}
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+class StoreServices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::PurgeIssuer(kIssuer);
+    testing::PurgeIssuer(kOtherIssuer);
+    key = testing::NewKeyBlob();
+    ASSERT_EQ(key.size(), 596u);
+  }
+  void TearDown() override {
+    EXPECT_EQ(ledger.openHandles(), "");
+    testing::PurgeIssuer(kIssuer);
+    testing::PurgeIssuer(kOtherIssuer);
+  }
+  // Issues a certificate for key and imports it with key, as ImportCert does.
+  std::string Enrol(uint64_t serial, const Subject& subject = kAlice) {
+    const std::string pem = ToPem(ca.Issue(subject, SerialBytes(serial), key));
+    EXPECT_EQ(MatchesPendingKey(key, pem.c_str()), MatchResult::Matches);
+    EXPECT_EQ(ImportCertWithKey(pem.c_str(), key), ImportResult::Ok);
+    return pem;
+  }
+  // DER content bytes of a serial, with a sign byte where DER needs one.
+  static std::vector<uint8_t> SerialBytes(uint64_t value) {
+    std::vector<uint8_t> bytes;
+    for (; value != 0; value >>= 8) bytes.insert(bytes.begin(), static_cast<uint8_t>(value));
+    if (bytes.empty() || bytes.front() >= 0x80) bytes.insert(bytes.begin(), 0);
+    return bytes;
+  }
+
+  TestCa ca{kIssuer};
+  std::vector<uint8_t> key;
+  PlatformLedger ledger;
+};
+
+TEST_F(StoreServices, AnImportedCertificateIsFoundSignsAndIsDeletedWithItsKey) {
+  Enrol(0x8F1234);  // DER 00 8F 12 34: the platform holds it as 34 12 8F 00
+  const Stored stored = Look(Serial(0x8F1234));
+  ASSERT_EQ(stored.count, 1);
+  ASSERT_TRUE(stored.linked);
+  const std::string container = Narrow(stored.key.container);
+  EXPECT_EQ(container.size(), 38u);
+  EXPECT_EQ(container.front(), '{');
+  EXPECT_EQ(container.back(), '}');
+  EXPECT_EQ(container.find_first_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos);
+  EXPECT_EQ(stored.key.type, 1u);
+  EXPECT_EQ(stored.key.spec, 2u);
+  EXPECT_FALSE(stored.key.provider.empty());
+  EXPECT_TRUE(testing::ContainerExists(container));
+
+  SerialValue found{};
+  EXPECT_EQ(FindCertSerial("2.5.4.3", "Alice", kIssuer, found), FindResult::Found);
+  EXPECT_EQ(found, Serial(0x8F1234));
+  EXPECT_EQ(IsCertInStore(Serial(0x8F1234), kIssuer), PresenceResult::Present);
+
+  std::array<uint8_t, kSignatureAreaSize> first{}, second{};
+  int32_t length = 0;
+  const std::string data = "data to sign";
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+  ASSERT_EQ(SignWithStoredCert(Serial(0x8F1234), kIssuer, bytes, first, length), SignResult::Ok);
+  EXPECT_EQ(length, 136);
+  EXPECT_TRUE(std::equal(first.begin(), first.begin() + 8, Serial(0x8F1234).begin()));
+  ASSERT_EQ(SignWithStoredCert(Serial(0x8F1234), kIssuer, bytes, second, length), SignResult::Ok);
+  EXPECT_EQ(first, second) << "PKCS #1 v1.5 signatures are deterministic";
+  ASSERT_EQ(SignWithStoredCert(Serial(0x8F1234), kIssuer, {}, second, length), SignResult::Ok);
+  EXPECT_EQ(length, 136) << "empty data is signed too";
+
+  EXPECT_EQ(DeleteCertAndKey(Serial(0x8F1234), kIssuer), DeleteResult::Deleted);
+  EXPECT_EQ(DeleteCertAndKey(Serial(0x8F1234), kIssuer), DeleteResult::NotFound);
+  EXPECT_EQ(Look(Serial(0x8F1234)).count, 0) << "the deletion is kept";
+  EXPECT_FALSE(testing::ContainerExists(container));
+  EXPECT_EQ(IsCertInStore(Serial(0x8F1234), kIssuer), PresenceResult::Absent);
+}
+
+TEST_F(StoreServices, KeysOfOtherCertificatesDoNotMatch) {
+  const std::string other = ToPem(ca.Issue(kAlice, {0x07}, testing::NewKeyBlob()));
+  EXPECT_EQ(MatchesPendingKey(key, other.c_str()), MatchResult::Differs);
+  EXPECT_EQ(MatchesPendingKey(key, "no certificate here"), MatchResult::NoCertificate);
+  EXPECT_EQ(ImportCertWithKey("no certificate here", key), ImportResult::NoCertificate);
+  // A blob that claims more than it holds is no match, and is not read past.
+  std::vector<uint8_t> truncated(key.begin(), key.begin() + 60);
+  EXPECT_EQ(MatchesPendingKey(truncated, ToPem(ca.Issue(kAlice, {0x07}, key)).c_str()),
+            MatchResult::Differs);
+  EXPECT_EQ(Look(Serial(7)).count, 0);
+}
+
+TEST_F(StoreServices, LookupsFollowIssuerSerialAndAttributeRules) {
+  Enrol(5, {{"2.5.4.3", "Alice"}, {"2.5.4.10", "Caf\xC3\xA9"}});
+  Enrol(0x0102030405060708, {{"2.5.4.3", "\xE5\xBC\xA0\xE4\xB8\x89"}});
+  TestCa other(kOtherIssuer);
+  const std::string foreign = ToPem(other.Issue({{"2.5.4.3", "Mallory"}}, {0x06}, key));
+  ASSERT_EQ(ImportCertWithKey(foreign.c_str(), key), ImportResult::Ok);
+
+  struct Case {
+    const char* what;
+    const char* oid;
+    std::string value;
+    FindResult result;
+    uint64_t serial;
+  };
+  const Case cases[] = {
+      {"by common name", "2.5.4.3", "Alice", FindResult::Found, 5},
+      {"case-sensitive", "2.5.4.3", "alice", FindResult::NotFound, 0},
+      {"non-ASCII organisation", "2.5.4.10", "Caf\xC3\xA9", FindResult::Found, 5},
+      {"non-ASCII common name", "2.5.4.3", "\xE5\xBC\xA0\xE4\xB8\x89", FindResult::Found,
+       0x0102030405060708},
+      {"another issuer's certificate", "2.5.4.3", "Mallory", FindResult::NotFound, 0},
+      {"an absent attribute matches the empty value", "2.5.4.10", "", FindResult::Found,
+       0x0102030405060708},
+      {"a value nobody has", "2.5.4.3", "Nobody", FindResult::NotFound, 0},
+  };
+  for (const Case& c : cases) {
+    SerialValue serial = Serial(0xEEEE);
+    EXPECT_EQ(FindCertSerial(c.oid, c.value, kIssuer, serial), c.result) << c.what;
+    EXPECT_EQ(serial, c.result == FindResult::Found ? Serial(c.serial) : Serial(0xEEEE)) << c.what;
+  }
+  EXPECT_EQ(IsCertInStore(Serial(6), kIssuer), PresenceResult::Absent) << "another issuer";
+  EXPECT_EQ(IsCertInStore(Serial(6), kOtherIssuer), PresenceResult::Present);
+  EXPECT_EQ(IsCertInStore(Serial(6), ""), PresenceResult::Absent) << "an empty issuer name";
+  EXPECT_EQ(DeleteCertAndKey(Serial(6), kIssuer), DeleteResult::NotFound);
+  EXPECT_EQ(Look(Serial(6), kOtherIssuer).count, 1) << "left alone";
+}
+
+TEST_F(StoreServices, SerialsLongerThanEightBytesAreNeverMatched) {
+  const std::vector<uint8_t> tenBytes = {0x01, 0x02, 0x03, 0x04, 0x05,
+                                         0x06, 0x07, 0x08, 0x09, 0x0A};
+  const std::string pem = ToPem(ca.Issue({{"2.5.4.3", "Long"}}, tenBytes, key));
+  ASSERT_EQ(ImportCertWithKey(pem.c_str(), key), ImportResult::Ok);
+  SerialValue serial{};
+  ASSERT_EQ(FindCertSerial("2.5.4.3", "Long", kIssuer, serial), FindResult::Found);
+  EXPECT_EQ(serial, Serial(0x030405060708090A)) << "its eight least significant bytes";
+  EXPECT_EQ(IsCertInStore(serial, kIssuer), PresenceResult::Absent);
+  EXPECT_EQ(DeleteCertAndKey(serial, kIssuer), DeleteResult::NotFound);
+}
+
+TEST_F(StoreServices, CertificatesWithoutAUsableKeyAreReported) {
+  // No key link at all: added as a CA would hand it out.
+  const std::string bare = ToPem(ca.Issue({{"2.5.4.3", "Bare"}}, {0x11}, key));
+  {
+    ScopedStore store(platform.openPersonalStore());
+    ScopedCertificate parsed(ParsePemCertificate(bare.c_str()));
+    ASSERT_TRUE(platform.addCertificate(store.get(), parsed.get(), nullptr));
+  }
+  std::array<uint8_t, kSignatureAreaSize> out{};
+  int32_t length = -1;
+  EXPECT_EQ(SignWithStoredCert(Serial(0x11), kIssuer, {}, out, length), SignResult::NoKeyInfo);
+  EXPECT_EQ(DeleteCertAndKey(Serial(0x11), kIssuer), DeleteResult::NoKeyInfo);
+  EXPECT_EQ(Look(Serial(0x11)).count, 1) << "stays in the store";
+  EXPECT_EQ(length, -1);
+
+  // A link to a container that is gone.
+  Enrol(0x12);
+  const std::string container = Narrow(Look(Serial(0x12)).key.container);
+  HCRYPTPROV none = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&none, container.c_str(), nullptr, PROV_RSA_FULL,
+                                   CRYPT_SILENT | CRYPT_DELETEKEYSET));
+  EXPECT_EQ(SignWithStoredCert(Serial(0x12), kIssuer, {}, out, length),
+            SignResult::ContainerNotOpened);
+  for (int call = 0; call < 2; ++call) {
+    EXPECT_EQ(DeleteCertAndKey(Serial(0x12), kIssuer), DeleteResult::ContainerNotDeleted);
+  }
+  EXPECT_EQ(Look(Serial(0x12)).count, 1) << "never removed by a deletion";
+
+  // A link that names no container. (Set before the certificate enters the
+  // store: Wine keeps no property change of a certificate already there.)
+  {
+    const std::string pem = ToPem(ca.Issue({{"2.5.4.3", "Nameless"}}, {0x13}, key));
+    ScopedCertificate parsed(ParsePemCertificate(pem.c_str()));
+    CRYPT_KEY_PROV_INFO info{};
+    info.pwszProvName = const_cast<wchar_t*>(L"some provider");
+    info.dwProvType = PROV_RSA_FULL;
+    ASSERT_TRUE(platform.setKeyProvInfo(parsed.get(), &info));
+    ScopedStore store(platform.openPersonalStore());
+    ASSERT_TRUE(platform.addCertificate(store.get(), parsed.get(), nullptr));
+  }
+  EXPECT_EQ(SignWithStoredCert(Serial(0x13), kIssuer, {}, out, length),
+            SignResult::NoContainerNamed);
+  EXPECT_EQ(DeleteCertAndKey(Serial(0x13), kIssuer), DeleteResult::NoContainerNamed);
+}
+
+// On Windows the replacing copy is linked to the new container; Wine keeps
+// the first copy's properties, so only what holds on both is checked here.
+TEST_F(StoreServices, ImportingAgainKeepsOneLinkedCopy) {
+  const std::string pem = Enrol(0x21);
+  ASSERT_EQ(ImportCertWithKey(pem.c_str(), key), ImportResult::Ok);
+  const Stored again = Look(Serial(0x21));
+  EXPECT_EQ(again.count, 1);
+  ASSERT_TRUE(again.linked);
+  EXPECT_TRUE(testing::ContainerExists(Narrow(again.key.container)));
+  EXPECT_EQ(DeleteCertAndKey(Serial(0x21), kIssuer), DeleteResult::Deleted);
+}
+
+TEST_F(StoreServices, WithoutAProviderNameTheDefaultProviderIsRecorded) {
+  ledger.FailCall(Op::getProviderName);
+  Enrol(0x31);
+  const Stored stored = Look(Serial(0x31));
+  char expected[256] = {};
+  DWORD size = sizeof expected;
+  ASSERT_TRUE(
+      CryptGetDefaultProviderA(PROV_RSA_FULL, nullptr, CRYPT_MACHINE_DEFAULT, expected, &size));
+  EXPECT_EQ(Narrow(stored.key.provider), expected);
+  EXPECT_EQ(DeleteCertAndKey(Serial(0x31), kIssuer), DeleteResult::Deleted)
+      << "the key can be found again";
+}
+
+// Each operation with each of its platform steps failing in turn.
+TEST_F(StoreServices, EveryFailedStepGivesItsCodeAndReleasesEverything) {
+  std::array<uint8_t, kSignatureAreaSize> out{};
+  int32_t length = 0;
+  SerialValue serial{};
+  const auto find = [&] {
+    return static_cast<int>(FindCertSerial("2.5.4.3", "Alice", kIssuer, serial));
+  };
+  const auto present = [&] { return static_cast<int>(IsCertInStore(Serial(0x41), kIssuer)); };
+  const auto sign = [&] {
+    return static_cast<int>(SignWithStoredCert(Serial(0x41), kIssuer, {}, out, length));
+  };
+  const auto remove = [&] { return static_cast<int>(DeleteCertAndKey(Serial(0x41), kIssuer)); };
+  struct Case {
+    const char* operation;
+    std::function<int()> run;
+    Op op;
+    int expected;
+  };
+  const Case cases[] = {
+      {"find", find, Op::openPersonalStore, -1},
+      {"find", find, Op::getNameAttributeW, -2},
+      {"find", find, Op::getNameAttribute, -2},
+      {"present", present, Op::openPersonalStore, -1},
+      {"present", present, Op::getNameAttribute, 0},
+      {"sign", sign, Op::openPersonalStore, -1},
+      {"sign", sign, Op::getKeyProvInfo, -5},
+      {"sign", sign, Op::acquireContext, -7},
+      {"sign", sign, Op::createSha1Hash, -8},
+      {"sign", sign, Op::hashData, -9},
+      {"sign", sign, Op::signHash, -9},
+      {"delete", remove, Op::openPersonalStore, -2},
+      {"delete", remove, Op::getKeyProvInfo, -3},
+      {"delete", remove, Op::acquireContext, -5},
+  };
+  Enrol(0x41);
+  for (const Case& c : cases) {
+    // Every call: the store may hold other certificates before ours.
+    ledger.FailEveryCall(c.op);
+    EXPECT_EQ(c.run(), c.expected) << c.operation << " with " << testing::OpName(c.op);
+    EXPECT_EQ(ledger.openHandles(), "") << c.operation << " with " << testing::OpName(c.op);
+    ledger.FailCall(c.op, 0);
+  }
+  EXPECT_EQ(Look(Serial(0x41)).count, 1) << "no failed deletion removed it";
+
+  // The certificate cannot be removed: its key is gone already.
+  const std::string container = Narrow(Look(Serial(0x41)).key.container);
+  ledger.FailCall(Op::deleteCertificate);
+  EXPECT_EQ(DeleteCertAndKey(Serial(0x41), kIssuer), DeleteResult::CertificateNotRemoved);
+  EXPECT_EQ(ledger.openHandles(), "");
+  EXPECT_EQ(Look(Serial(0x41)).count, 1);
+  EXPECT_FALSE(testing::ContainerExists(container));
+}
+
+TEST_F(StoreServices, EveryFailedImportStepGivesItsCodeAndLeavesWhatItDid) {
+  const std::string pem = ToPem(ca.Issue(kAlice, {0x51}, key));
+  struct Case {
+    Op op;
+    ImportResult expected;
+    bool certificateStays;
+  };
+  const Case cases[] = {
+      {Op::openPersonalStore, ImportResult::StoreNotOpened, false},
+      {Op::createCertificate, ImportResult::NoCertificate, false},
+      {Op::addCertificate, ImportResult::NotAdded, false},
+      {Op::uuidToString, ImportResult::KeyNotPlaced, true},
+      {Op::acquireContext, ImportResult::KeyNotPlaced, true},
+      {Op::importPrivateKey, ImportResult::KeyNotPlaced, true},
+      {Op::setKeyProvInfo, ImportResult::LinkNotSet, true},
+  };
+  for (const Case& c : cases) {
+    ledger.FailCall(c.op);
+    EXPECT_EQ(ImportCertWithKey(pem.c_str(), key), c.expected) << testing::OpName(c.op);
+    EXPECT_EQ(ledger.openHandles(), "") << testing::OpName(c.op);
+    const Stored stored = Look(Serial(0x51));
+    EXPECT_EQ(stored.count, c.certificateStays ? 1 : 0) << testing::OpName(c.op);
+    EXPECT_FALSE(stored.linked) << testing::OpName(c.op);
+    testing::PurgeIssuer(kIssuer);
+  }
+  ledger.FailCall(Op::createCertificate);
+  EXPECT_EQ(MatchesPendingKey(key, pem.c_str()), MatchResult::NoCertificate);
+}
+
+}  // namespace
+}  // namespace zvcert

@@ -1,0 +1,204 @@
+#include "support/test_ca.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace zvcert::testing {
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring out(utf8.size() + 1, L'\0');
+  out.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(),
+                                 static_cast<int>(out.size())));
+  return out;
+}
+
+std::vector<uint8_t> Encode(LPCSTR type, const void* value) {
+  DWORD size = 0;
+  CryptEncodeObject(X509_ASN_ENCODING, type, value, nullptr, &size);
+  std::vector<uint8_t> out(size);
+  if (!CryptEncodeObject(X509_ASN_ENCODING, type, value, out.data(), &size)) return {};
+  out.resize(size);
+  return out;
+}
+
+// A Name of UTF8String values, one attribute per RDN, in the order given.
+std::vector<uint8_t> EncodeName(const Subject& subject) {
+  std::vector<std::wstring> values;
+  for (const auto& attribute : subject) values.push_back(Wide(attribute.second));
+  std::vector<CERT_RDN_ATTR> attrs(subject.size());
+  std::vector<CERT_RDN> rdns(subject.size());
+  for (size_t i = 0; i < subject.size(); ++i) {
+    attrs[i].pszObjId = const_cast<char*>(subject[i].first.c_str());
+    attrs[i].dwValueType = CERT_RDN_UTF8_STRING;
+    attrs[i].Value.cbData = static_cast<DWORD>(values[i].size() * sizeof(wchar_t));
+    attrs[i].Value.pbData = reinterpret_cast<BYTE*>(values[i].data());
+    rdns[i] = {1, &attrs[i]};
+  }
+  CERT_NAME_INFO name = {static_cast<DWORD>(rdns.size()), rdns.data()};
+  return Encode(X509_UNICODE_NAME, &name);
+}
+
+FILETIME DaysFromNow(int days) {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  FILETIME t;
+  SystemTimeToFileTime(&now, &t);
+  ULARGE_INTEGER v{{t.dwLowDateTime, t.dwHighDateTime}};
+  v.QuadPart += static_cast<long long>(days) * 24 * 3600 * 10000000LL;
+  return {v.LowPart, v.HighPart};
+}
+
+std::string Base64(const std::vector<uint8_t>& der) {
+  DWORD size = 0;
+  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+  CryptBinaryToStringA(der.data(), der.size(), flags, nullptr, &size);
+  std::string out(size, '\0');
+  CryptBinaryToStringA(der.data(), der.size(), flags, out.data(), &size);
+  out.resize(size);
+  return out;
+}
+
+}  // namespace
+
+TestCa::TestCa(const std::string& commonName)
+    : commonName_(commonName),
+      container_("zvcert-test-ca-" + std::to_string(GetCurrentProcessId())) {
+  HCRYPTPROV none = 0;
+  CryptAcquireContextA(&none, container_.c_str(), nullptr, PROV_RSA_FULL,
+                       CRYPT_SILENT | CRYPT_DELETEKEYSET);
+  HCRYPTKEY key = 0;
+  if (CryptAcquireContextA(&provider_, container_.c_str(), nullptr, PROV_RSA_FULL,
+                           CRYPT_SILENT | CRYPT_NEWKEYSET) &&
+      CryptGenKey(provider_, AT_SIGNATURE, 1024 << 16, &key)) {
+    CryptDestroyKey(key);
+  }
+}
+
+TestCa::~TestCa() {
+  if (provider_ != 0) CryptReleaseContext(provider_, 0);
+  HCRYPTPROV none = 0;
+  CryptAcquireContextA(&none, container_.c_str(), nullptr, PROV_RSA_FULL,
+                       CRYPT_SILENT | CRYPT_DELETEKEYSET);
+}
+
+std::vector<uint8_t> TestCa::Issue(const Subject& subject, const std::vector<uint8_t>& serial,
+                                   std::span<const uint8_t> keyBlob) const {
+  // The public half as a PUBLICKEYBLOB: header, RSAPUBKEY, modulus.
+  const DWORD bits = *reinterpret_cast<const DWORD*>(keyBlob.data() + 12);
+  std::vector<uint8_t> publicBlob(keyBlob.begin(), keyBlob.begin() + 20 + bits / 8);
+  publicBlob[0] = PUBLICKEYBLOB;
+  std::copy_n("RSA1", 4, publicBlob.begin() + 8);
+  std::vector<uint8_t> rsaKey = Encode(RSA_CSP_PUBLICKEYBLOB, publicBlob.data());
+
+  std::vector<uint8_t> issuerName = EncodeName({{szOID_COMMON_NAME, commonName_}});
+  std::vector<uint8_t> subjectName = EncodeName(subject);
+  std::vector<uint8_t> serialLe(serial.rbegin(), serial.rend());
+  static BYTE null[] = {0x05, 0x00};
+
+  CERT_INFO info{};
+  info.dwVersion = CERT_V1;
+  info.SerialNumber = {static_cast<DWORD>(serialLe.size()), serialLe.data()};
+  info.SignatureAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA1RSA);
+  info.Issuer = {static_cast<DWORD>(issuerName.size()), issuerName.data()};
+  info.NotBefore = DaysFromNow(-1);
+  info.NotAfter = DaysFromNow(30);
+  info.Subject = {static_cast<DWORD>(subjectName.size()), subjectName.data()};
+  info.SubjectPublicKeyInfo.Algorithm.pszObjId = const_cast<char*>(szOID_RSA_RSA);
+  info.SubjectPublicKeyInfo.Algorithm.Parameters = {sizeof null, null};
+  info.SubjectPublicKeyInfo.PublicKey = {static_cast<DWORD>(rsaKey.size()), rsaKey.data(), 0};
+
+  CRYPT_ALGORITHM_IDENTIFIER algorithm{};
+  algorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA1RSA);
+  DWORD size = 0;
+  CryptSignAndEncodeCertificate(provider_, AT_SIGNATURE, X509_ASN_ENCODING, X509_CERT_TO_BE_SIGNED,
+                                &info, &algorithm, nullptr, nullptr, &size);
+  std::vector<uint8_t> der(size);
+  if (!CryptSignAndEncodeCertificate(provider_, AT_SIGNATURE, X509_ASN_ENCODING,
+                                     X509_CERT_TO_BE_SIGNED, &info, &algorithm, nullptr, der.data(),
+                                     &size)) {
+    return {};
+  }
+  der.resize(size);
+  return der;
+}
+
+std::string ToPem(const std::vector<uint8_t>& der) {
+  const std::string body = Base64(der);
+  std::string pem = "-----BEGIN CERTIFICATE-----\n";
+  for (size_t at = 0; at < body.size(); at += 64) pem += body.substr(at, 64) + "\n";
+  return pem + "-----END CERTIFICATE-----\n";
+}
+
+std::vector<uint8_t> NewKeyBlob() {
+  const std::string container = "zvcert-test-key-" + std::to_string(GetCurrentProcessId());
+  HCRYPTPROV prov = 0, none = 0;
+  CryptAcquireContextA(&none, container.c_str(), nullptr, PROV_RSA_FULL,
+                       CRYPT_SILENT | CRYPT_DELETEKEYSET);
+  std::vector<uint8_t> blob(2048);
+  DWORD size = blob.size();
+  HCRYPTKEY key = 0;
+  if (CryptAcquireContextA(&prov, container.c_str(), nullptr, PROV_RSA_FULL,
+                           CRYPT_SILENT | CRYPT_NEWKEYSET)) {
+    if (CryptGenKey(prov, AT_SIGNATURE, (1024 << 16) | CRYPT_EXPORTABLE, &key)) {
+      if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size)) size = 0;
+      CryptDestroyKey(key);
+    }
+    CryptReleaseContext(prov, 0);
+  }
+  CryptAcquireContextA(&none, container.c_str(), nullptr, PROV_RSA_FULL,
+                       CRYPT_SILENT | CRYPT_DELETEKEYSET);
+  blob.resize(size);
+  return blob;
+}
+
+int PurgeIssuer(const std::string& issuer) {
+  int removed = 0;
+  for (;;) {
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+    if (store == nullptr) return removed;
+    PCCERT_CONTEXT found = nullptr;
+    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
+         c = CertEnumCertificatesInStore(store, c)) {
+      char name[256] = {};
+      CertGetNameStringA(c, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG,
+                         const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
+      if (issuer == name) {
+        found = CertDuplicateCertificateContext(c);
+        CertFreeCertificateContext(c);
+        break;
+      }
+    }
+    if (found == nullptr) {
+      CertCloseStore(store, 0);
+      return removed;
+    }
+    std::vector<BYTE> area(4096);
+    DWORD size = area.size();
+    if (CertGetCertificateContextProperty(found, CERT_KEY_PROV_INFO_PROP_ID, area.data(), &size)) {
+      const auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(area.data());
+      HCRYPTPROV none = 0;
+      if (info->pwszContainerName != nullptr) {
+        CryptAcquireContextW(&none, info->pwszContainerName, info->pwszProvName, info->dwProvType,
+                             CRYPT_SILENT | CRYPT_DELETEKEYSET);
+      }
+    }
+    const bool deleted = CertDeleteCertificateFromStore(found);
+    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    CertCloseStore(store, 0);
+    if (!deleted) return removed;
+    ++removed;
+  }
+}
+
+bool ContainerExists(const std::string& name) {
+  HCRYPTPROV prov = 0;
+  if (!CryptAcquireContextA(&prov, name.c_str(), nullptr, PROV_RSA_FULL, CRYPT_SILENT)) {
+    return false;
+  }
+  CryptReleaseContext(prov, 0);
+  return true;
+}
+
+}  // namespace zvcert::testing

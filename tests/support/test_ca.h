@@ -1,0 +1,55 @@
+// A certificate authority for Windows-side tests: issues certificates with
+// chosen subjects, serials and keys, signed by a key it keeps in a container
+// of its own, without any help from the plug-in.
+#pragma once
+
+#include <windows.h>
+
+#include <wincrypt.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zvcert::testing {
+
+// Subject attributes as (object identifier, UTF-8 value) pairs.
+using Subject = std::vector<std::pair<std::string, std::string>>;
+
+class TestCa {
+ public:
+  explicit TestCa(const std::string& commonName);
+  ~TestCa();
+  TestCa(const TestCa&) = delete;
+  TestCa& operator=(const TestCa&) = delete;
+
+  // DER of a certificate for the public half of keyBlob (a PUBLICKEYBLOB or
+  // PRIVATEKEYBLOB), with the serial given as its DER content bytes (most
+  // significant first, sign byte included as wanted).
+  std::vector<uint8_t> Issue(const Subject& subject, const std::vector<uint8_t>& serial,
+                             std::span<const uint8_t> keyBlob) const;
+
+  const std::string& commonName() const { return commonName_; }
+
+ private:
+  std::string commonName_;
+  std::string container_;
+  HCRYPTPROV provider_ = 0;
+};
+
+// PEM text of DER bytes, as a CA hands it out.
+std::string ToPem(const std::vector<uint8_t>& der);
+
+// A fresh key pair's PRIVATEKEYBLOB, from a throwaway container.
+std::vector<uint8_t> NewKeyBlob();
+
+// Removes from "MY" every certificate whose issuer common name is issuer,
+// and the key containers they name; returns how many went.
+int PurgeIssuer(const std::string& issuer);
+
+// Whether a key container of the default PROV_RSA_FULL provider exists.
+bool ContainerExists(const std::string& name);
+
+}  // namespace zvcert::testing
