@@ -31,4 +31,21 @@ class PluginTest : public ::testing::Test {
   Browser browser;
 };
 
+// A started browser with one instance and its scriptable object.
+class ObjectTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    instance = browser.NewInstance();
+    object = instance->GetScriptableObject();
+    ASSERT_NE(object, nullptr);
+  }
+  CallResult Call(const std::string& method, const std::vector<Value>& args = {}) {
+    return object->Invoke(method, args);
+  }
+
+  std::unique_ptr<Instance> instance;
+  std::unique_ptr<ScriptObject> object;
+};
+
 }  // namespace testbrowser

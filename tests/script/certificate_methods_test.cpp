@@ -3,10 +3,9 @@
 // store. The authority's root in this program is "ZV Test Other Root".
 #include <algorithm>
 
-#include "browser/plugin_test.h"
 #include "encoding/base64.h"
 #include "script/scriptable_object.h"
-#include "store/platform_ledger.h"
+#include "support/linked_plugin_test.h"
 #include "support/test_ca.h"
 
 namespace zvcert {
@@ -71,24 +70,15 @@ std::string Base64(const std::string& bytes) {
   return text;
 }
 
-class CertificateMethods : public ::testing::Test {
+class CertificateMethods : public testing::LinkedPluginTest {
  protected:
   void SetUp() override {
     testing::PurgeIssuer(kRoot);
-    ASSERT_EQ(browser.Start(), NPERR_NO_ERROR);
-    instance = browser.NewInstance();
-    object = instance->GetScriptableObject();
-    ASSERT_NE(object, nullptr);
-    state = static_cast<ScriptablePluginObject*>(object->get());
+    LinkedPluginTest::SetUp();
   }
   void TearDown() override {
-    EXPECT_THAT(Browser::UnexpectedCalls(), ::testing::IsEmpty());
-    EXPECT_THAT(Browser::Errors(), ::testing::IsEmpty());
-    EXPECT_EQ(ledger.openHandles(), "");
+    LinkedPluginTest::TearDown();
     testing::PurgeIssuer(kRoot);
-  }
-  CallResult Call(const std::string& method, std::vector<Value> args = {}) {
-    return object->Invoke(method, args);
   }
   // A request made by the object, and the certificate the CA issues for it.
   std::string Issued(std::vector<uint8_t> serial, const testing::Subject& subject) {
@@ -99,12 +89,7 @@ class CertificateMethods : public ::testing::Test {
   int32_t Int(const CallResult& r) { return std::get<int32_t>(r.value); }
   std::string Text(const CallResult& r) { return std::get<std::string>(r.value); }
 
-  PlatformLedger ledger;
   testing::TestCa ca{kRoot};
-  Browser browser{EntryPoints{NP_GetEntryPoints, NP_Initialize, NP_Shutdown}};
-  std::unique_ptr<Instance> instance;
-  std::unique_ptr<ScriptObject> object;
-  ScriptablePluginObject* state = nullptr;
 };
 
 TEST_F(CertificateMethods, ImportCertTakesOnlyTheCertificateOfThePendingKey) {

@@ -16,21 +16,9 @@ const std::vector<std::pair<std::string, uint32_t>> kRequiredStrings = {
     {"Base64Encode", 1}, {"Base64Decode", 1},
 };
 
-class Methods : public PluginTest {
+class Methods : public ObjectTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    instance = browser.NewInstance();
-    object = instance->GetScriptableObject();
-    ASSERT_NE(object, nullptr);
-  }
-  CallResult Call(const std::string& method, std::vector<Value> args) {
-    return object->Invoke(method, args);
-  }
   std::string Text(const CallResult& r) { return std::get<std::string>(r.value); }
-
-  std::unique_ptr<Instance> instance;
-  std::unique_ptr<ScriptObject> object;
 };
 
 TEST_F(Methods, TooFewOrNonStringArgumentsFailWithAVoidResult) {

@@ -4,10 +4,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "browser/plugin_test.h"
 #include "script/root_certificate.h"
 #include "script/scriptable_object.h"
-#include "store/platform_ledger.h"
+#include "support/linked_plugin_test.h"
 
 namespace zvcert {
 namespace {
@@ -29,29 +28,13 @@ std::string ReadMaterial(const char* name) {
   return text.str();
 }
 
-class Dispatch : public ::testing::Test {
+class Dispatch : public testing::LinkedPluginTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(browser.Start(), NPERR_NO_ERROR);
-    instance = browser.NewInstance();
-    object = instance->GetScriptableObject();
-    ASSERT_NE(object, nullptr);
-    state = static_cast<ScriptablePluginObject*>(object->get());
-  }
   void TearDown() override {
-    EXPECT_THAT(Browser::UnexpectedCalls(), ::testing::IsEmpty());
-    EXPECT_THAT(Browser::Errors(), ::testing::IsEmpty());
-    EXPECT_EQ(ledger.openHandles(), "");
+    LinkedPluginTest::TearDown();
     rootCertificatePem = builtInRoot;
   }
-  std::string Field(const auto& field) { return std::string(field.data()); }
-
-  PlatformLedger ledger;
   const char* const builtInRoot = rootCertificatePem;
-  Browser browser{EntryPoints{NP_GetEntryPoints, NP_Initialize, NP_Shutdown}};
-  std::unique_ptr<Instance> instance;
-  std::unique_ptr<ScriptObject> object;
-  ScriptablePluginObject* state = nullptr;
 };
 
 TEST_F(Dispatch, TheRootNameFollowsTheBuiltInRootAndIsReadOnce) {

@@ -8,17 +8,7 @@
 namespace testbrowser {
 namespace {
 
-class Properties : public PluginTest {
- protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    instance = browser.NewInstance();
-    object = instance->GetScriptableObject();
-    ASSERT_NE(object, nullptr);
-  }
-  std::unique_ptr<Instance> instance;
-  std::unique_ptr<ScriptObject> object;
-};
+using Properties = ObjectTest;
 
 std::string Utf8(const std::wstring& text) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,

@@ -2,12 +2,11 @@
 // object keeps, and what a failure leaves behind.
 #include <algorithm>
 
-#include "browser/plugin_test.h"
 #include "encoding/base64.h"
 #include "request/signed_request.h"
 #include "script/scriptable_object.h"
-#include "store/platform_ledger.h"
 #include "support/hex.h"
+#include "support/linked_plugin_test.h"
 #include "support/request_checks.h"
 
 namespace zvcert {
@@ -45,20 +44,8 @@ std::vector<uint8_t> Unarmor(const std::string& pem) {
   return der;
 }
 
-class GetCsr : public ::testing::Test {
+class GetCsr : public testing::LinkedPluginTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(browser.Start(), NPERR_NO_ERROR);
-    instance = browser.NewInstance();
-    object = instance->GetScriptableObject();
-    ASSERT_NE(object, nullptr);
-    state = static_cast<ScriptablePluginObject*>(object->get());
-  }
-  void TearDown() override {
-    EXPECT_THAT(Browser::UnexpectedCalls(), ::testing::IsEmpty());
-    EXPECT_THAT(Browser::Errors(), ::testing::IsEmpty());
-    EXPECT_EQ(ledger.openHandles(), "");
-  }
   std::vector<uint8_t> PendingModulus() const {
     return testing::ModulusOfBlob(std::span(state->pendingKeyBlob).first(state->pendingKeyLength));
   }
@@ -75,12 +62,6 @@ class GetCsr : public ::testing::Test {
     testing::SaveForVerifier(artifact, pem, withKey);
     return pem;
   }
-
-  PlatformLedger ledger;
-  Browser browser{EntryPoints{NP_GetEntryPoints, NP_Initialize, NP_Shutdown}};
-  std::unique_ptr<Instance> instance;
-  std::unique_ptr<ScriptObject> object;
-  ScriptablePluginObject* state = nullptr;
 };
 
 TEST_F(GetCsr, TheInitialSubjectAndChallenge) {

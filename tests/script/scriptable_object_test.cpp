@@ -12,17 +12,7 @@ const char* const kProperties[] = {"Version", "HostName"};
 const char* const kStrangers[] = {"getcsr",   "GETCSR",  "version", "Version ", "",
                                   "toString", "valueOf", "Base64",  "FindCerts"};
 
-class ScriptableObject : public PluginTest {
- protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    instance = browser.NewInstance();
-    object = instance->GetScriptableObject();
-    ASSERT_NE(object, nullptr);
-  }
-  std::unique_ptr<Instance> instance;
-  std::unique_ptr<ScriptObject> object;
-};
+using ScriptableObject = ObjectTest;
 
 TEST_F(ScriptableObject, ClassRecordIsVersion3WithEveryRoutine) {
   const NPClass* cls = object->get()->_class;
