@@ -10,6 +10,8 @@ packages=(
   wine wine32:i386 xvfb xauth               # running and painting Windows programs
   openssl gnutls-bin                        # independent checkers of what the plug-in makes
   locales                                   # a double-byte locale for Wine (code page 936)
+  nodejs                                    # runs page script against the plug-in
+  nsis osslsigncode                         # the installer, and Authenticode signing
 )
 
 missing=()
