@@ -1,19 +1,43 @@
 #!/usr/bin/env bash
-# The main job: build npzvcert.dll, check what a browser depends on in the
-# file, then load it as a browser does and show what a page sees.
+# The main job: build npzvcert.dll and its installer, then enrol for a
+# certificate end to end exactly as a page would: the sample page's script
+# drives the plug-in under Wine against a throwaway OpenSSL authority whose
+# root name equals the plug-in's built-in root, and OpenSSL checks the
+# signature. Everything it makes goes to the output folder.
+#
+#   bash scripts/main.sh [--out DIR] [--subject TEXT] [--challenge NAME:PASSWORD]
+#                        [--text TEXT] [--keep]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
+out=$ROOT/out
+demo_args=()
+while (( $# )); do
+  case $1 in
+    --out) out=$(realpath -m "$2"); shift 2 ;;
+    --keep) demo_args+=(--keep); shift ;;
+    --subject|--challenge|--text) demo_args+=("$1" "$2"); shift 2 ;;
+    *) echo "main: unknown option $1 (see the comment at the top of $0)" >&2; exit 2 ;;
+  esac
+done
+
+step() { printf '\n== %s\n' "$*"; }
+
 "$ROOT/scripts/setup.sh"
-echo "== building npzvcert.dll (32-bit Windows)"
+step "building npzvcert.dll (32-bit Windows) and its test browser"
 configure_win32
-cmake --build "$WIN_BUILD" --target npzvcert zvcert-probe -j "$JOBS" >/dev/null
+cmake --build "$WIN_BUILD" -j "$JOBS" >/dev/null
 dll=$WIN_BUILD/bin/npzvcert.dll
-echo "$dll ($(stat -c %s "$dll") bytes)"
+root=$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$WIN_BUILD/CMakeCache.txt")
+mkdir -p "$out"
+echo "$dll ($(stat -c %s "$dll") bytes), built-in root: $root"
 
-echo "== exports and imports"
-"$ROOT/tests/build/check_dll_tables.sh" "$dll" \
-  "$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$WIN_BUILD/CMakeCache.txt")"
+step "what a browser depends on in the file"
+"$ROOT/tests/build/check_dll_tables.sh" "$dll" "$root"
 
-echo "== loaded in a test browser under Wine"
-with_wine "$WIN_BUILD/wine-run.sh" "$WIN_BUILD/bin/zvcert-probe.exe" "$(winepath_of "$dll")"
+step "installer (the DLL it ships is copied to the output folder too)"
+"$ROOT/scripts/build-installer.sh" "$dll" "$out"
+
+step "enrolment, as the sample page does it (demo/enroll.js), under Wine"
+with_wine node "$ROOT/demo/run-demo.js" --build "$WIN_BUILD" --root "$root" --out "$out" \
+  "${demo_args[@]}"

@@ -1,0 +1,121 @@
+#!/usr/bin/env node
+'use strict';
+// Runs the enrolment page's own script (demo/enroll.js) against the real
+// plug-in under Wine, with a throwaway OpenSSL authority in place of the CA's
+// web service: request, certificate, import, lookup, a signature checked by
+// OpenSSL, and (unless --keep) deletion. Writes what it made and a report to
+// the output folder; on failure says which step failed and why.
+//
+//   node demo/run-demo.js --build build/win32 --root resources/root-certificate.pem \
+//        --out out [--subject TEXT] [--challenge NAME:PASSWORD] [--text TEXT] [--keep]
+
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const path = require('node:path');
+const util = require('node:util');
+
+const enrollment = require('./enroll.js');
+const { Bridge } = require('../tools/node/bridge');
+const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
+
+const { values: options } = util.parseArgs({
+  options: {
+    build: { type: 'string', default: 'build/win32' },
+    root: { type: 'string', default: 'resources/root-certificate.pem' },
+    out: { type: 'string', default: 'out' },
+    subject: { type: 'string', default: 'C=CN, ST=Beijing, O=Example Org, OU=Demo, CN=Demo User, E=demo@example.org' },
+    challenge: { type: 'string', default: 'demo:secret' },
+    text: { type: 'string', default: 'I agree to the terms of this demonstration.' },
+    keep: { type: 'boolean', default: false },
+  },
+});
+
+const report = [];
+function log(step, detail) {
+  const line = `${step.padEnd(14)} ${detail}`;
+  console.log(line);
+  report.push(line);
+}
+
+// The page's object as the page sees it: a failed call throws, with the
+// method's own result attached (a browser would discard it).
+function pageObject(bridge) {
+  return new Proxy({}, {
+    get: (_, method) => async (...args) => {
+      const reply = await bridge.call(String(method), ...args);
+      if (!reply.ok) {
+        const error = new Error(`${String(method)} failed`);
+        error.result = reply.value;
+        throw error;
+      }
+      return reply.value;
+    },
+  });
+}
+
+// A serial the authority has not used: 63 random bits, so that FindCert
+// reports it (serials of 2^63 and above come back as "").
+const newSerial = () => crypto.randomBytes(8).readBigUInt64BE() >> 1n;
+
+async function main() {
+  fs.mkdirSync(options.out, { recursive: true });
+  const [unstructuredName, challengePassword = ''] = options.challenge.split(':');
+  const rootName = certificateCommonName(options.root);
+  const ca = new OpenSslCa(rootName);
+  log('authority', `throwaway OpenSSL CA "${rootName}" (the plug-in's built-in root name)`);
+  const bridge = await Bridge.start(options.build);
+  const zv = pageObject(bridge);
+  log('plug-in', `Version ${(await bridge.get('Version')).value}, loaded under Wine as a browser loads it`);
+
+  let failure = null;
+  try {
+    const serial = newSerial();
+    const { request, certificate, serial: found } = await enrollment.enrol(zv, {
+      subject: options.subject, unstructuredName, challengePassword, log,
+      submitRequest: async (pem) => ca.issue(pem, serial),
+    });
+    fs.writeFileSync(path.join(options.out, 'request.pem'), request);
+    fs.writeFileSync(path.join(options.out, 'certificate.pem'), certificate);
+    if (BigInt(found) !== serial) throw new Error(`FindCert gave ${found}, the authority issued ${serial}`);
+
+    const { data, signature } = await enrollment.signText(zv, found, options.text, log);
+    const bytes = Buffer.from(signature, 'base64');
+    const signedSerial = bytes.readBigUInt64BE(0);
+    const check = ca.verifySha1(certificate, Buffer.from(data, 'base64'), bytes.subarray(8));
+    fs.writeFileSync(path.join(options.out, 'signed-text.txt'), options.text);
+    fs.writeFileSync(path.join(options.out, 'signature.b64'), `${signature}\n`);
+    if (signedSerial !== serial || !check.verified) {
+      throw new enrollment.StepError('verify', `OpenSSL: ${check.output}; serial in the signature ${signedSerial}`);
+    }
+    log('verify', `OpenSSL: ${check.output} (serial ${signedSerial}, ${bytes.length - 8}-byte signature)`);
+
+    if (options.keep) {
+      log('keep', `certificate ${found} stays in the store with its key`);
+    } else {
+      await enrollment.removeCertificate(zv, found, log);
+      const left = await zv.IsCertExist(found);
+      if (left !== 0) throw new enrollment.StepError('IsCertExist', `still ${left} after the deletion`);
+      log('IsCertExist', `${left}: ${enrollment.explain('IsCertExist', left)}`);
+    }
+  } catch (error) {
+    failure = error;
+  } finally {
+    const exit = await bridge.close();
+    if (exit !== 0 && !failure) failure = new Error(`the plug-in misbehaved in its host (exit ${exit})`);
+    ca.remove();
+  }
+
+  if (failure) {
+    const where = failure instanceof enrollment.StepError ? failure.step : 'demo';
+    log('FAILED', `at ${where}: ${failure.why ?? failure.message}`);
+  } else {
+    log('done', `enrolment and signature succeeded; files in ${path.resolve(options.out)}`);
+  }
+  fs.writeFileSync(path.join(options.out, 'report.txt'), `${report.join('\n')}\n`);
+  return failure ? 1 : 0;
+}
+
+main().then((code) => { process.exitCode = code; }, (error) => {
+  console.error(`demo failed: ${error.stack || error}`);
+  process.exitCode = 1;
+});

@@ -1,0 +1,404 @@
+'use strict';
+// The whole enrolment cycle through the built plug-in, as a page drives it:
+// request, issue by a real (throwaway) OpenSSL authority, import, look up,
+// sign, delete; checked with OpenSSL and the store as another process sees it.
+//
+//   node cycle_test.js <build/win32 folder> <repository root>
+//
+// Run under Xvfb with the build's wineserver up (scripts/lib/in-wine.sh).
+// Exits 0 only when every check passed.
+
+const { execFileSync } = require('node:child_process');
+const crypto = require('node:crypto');
+const path = require('node:path');
+const util = require('node:util');
+
+const { Bridge } = require('../../tools/node/bridge');
+const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+
+if (process.argv.length < 4) {
+  console.error('usage: node cycle_test.js <build/win32 folder> <repository root>');
+  process.exit(2);
+}
+const buildDir = path.resolve(process.argv[2]);
+const repoRoot = path.resolve(process.argv[3]);
+
+// ---- reporting ----
+
+let passed = 0;
+let failed = 0;
+const show = (value) => util.inspect(value, { breakLength: Infinity, maxStringLength: 120 });
+
+function check(label, ok, detail) {
+  if (ok) passed += 1;
+  else failed += 1;
+  console.log(`${ok ? 'PASS' : 'FAIL'}  ${label}${detail ? `: ${detail}` : ''}`);
+  return ok;
+}
+
+function checkEqual(label, actual, expected) {
+  const ok = util.isDeepStrictEqual(actual, expected);
+  return check(label, ok, ok ? show(actual) : `got ${show(actual)}, expected ${show(expected)}`);
+}
+
+// A script reply as { ok, value } (the wire type shows in value's type).
+const reply = (r) => ({ ok: r.ok, value: r.value });
+
+// ---- the certificates' subjects and serials ----
+
+// found: what FindCert gives for the subject's values. reachable: whether
+// IsCertExist, CertSign and DelCert reach the certificate by serialText.
+const CASES = [
+  {
+    name: 'serial 5',
+    serial: 5n,
+    subject: 'C=CN, ST=Beijing, L=Haidian, O=ZV Cycle Five, OU=Enrolment, CN=cycle-five, ' +
+      'SN=Wu, G=Wei, T=Tester, E=five@zv.test',
+    lookups: [['cn', 'cycle-five'], ['O', 'ZV Cycle Five'], ['e', 'five@zv.test'], ['Sn', 'Wu']],
+    found: '5',
+    reachable: true,
+  },
+  {
+    // DER 00 8F 12 34: the sign byte takes no part in matching.
+    name: 'serial 0x8F1234',
+    serial: 0x8f1234n,
+    subject: 'C=DE, ST=Berlin, L=Mitte, O=ZV Cycle Sign Byte, OU=Enrolment, ' +
+      'CN=cycle-sign-byte, E=sign-byte@zv.test, T=Signer',
+    lookups: [['CN', 'cycle-sign-byte'], ['o', 'ZV Cycle Sign Byte'], ['E', 'sign-byte@zv.test'],
+              ['t', 'Signer']],
+    found: '9376308',
+    reachable: true,
+  },
+  {
+    // Script has no decimal for it, but its decimal text still names it.
+    name: 'serial 0x8000000000000005',
+    serial: 0x8000000000000005n,
+    subject: 'C=FR, L=Lyon, O=ZV Cycle Top Bit, OU=High Serials, CN=cycle-top-bit, ' +
+      'G=Jeanne, E=top-bit@zv.test',
+    lookups: [['Cn', 'cycle-top-bit'], ['ou', 'High Serials'], ['g', 'Jeanne']],
+    found: '',
+    reachable: true,
+  },
+  {
+    // Ten bytes: FindCert shows the eight least significant ones
+    // (0x030405060708090A); nothing reaches it by serial.
+    name: 'serial 0x0102030405060708090A',
+    serial: 0x0102030405060708090an,
+    subject: 'C=JP, ST=Tokyo, O=ZV Cycle Long Serial, CN=cycle-long-serial, E=long@zv.test',
+    lookups: [['cN', 'cycle-long-serial'], ['st', 'Tokyo']],
+    found: '217304205466536202',
+    reachable: false,
+  },
+  {
+    name: 'non-ASCII subject',
+    serial: 0x2an,
+    subject: 'CN=张三, O=Café, L=Zürich',
+    lookups: [['CN', '张三'], ['o', 'Café'], ['l', 'Zürich']],
+    found: '42',
+    reachable: true,
+  },
+];
+
+// Shares serial 5 with the first case but comes from an authority whose name
+// only begins like ours: the plug-in must neither find nor touch it.
+const OTHER_AUTHORITY_CASE = {
+  name: 'other authority, serial 5',
+  serial: 5n,
+  subject: 'O=ZV Cycle Elsewhere, CN=cycle-other-authority, E=elsewhere@zv.test',
+  lookups: [['CN', 'cycle-other-authority'], ['e', 'elsewhere@zv.test']],
+};
+
+const SIGNED_DATA = [
+  ['no data', Buffer.alloc(0)],
+  ['a short text', Buffer.from('zvcert enrolment cycle', 'utf8')],
+  ['every byte value', Buffer.from(Array.from({ length: 256 }, (_, i) => i))],
+  ['48 KiB of random bytes', crypto.randomBytes(48 * 1024)],
+];
+const NOT_BASE64 = ['not base64!', 'QUJ', 'QU=D'];
+
+const CONTAINER_NAME = /^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$/;
+const PROV_RSA_FULL = 1;
+const AT_SIGNATURE = 2;
+
+const serialHex = (serial) => serial.toString(16).toUpperCase();
+const bigEndian64 = (serial) => {
+  const bytes = Buffer.alloc(8);
+  bytes.writeBigUInt64BE(BigInt.asUintN(64, serial));
+  return bytes;
+};
+
+// The certificates in the store from the issuer with the serial.
+const storedCerts = (listing, issuer, serial) =>
+  listing.filter((c) => c.issuer === issuer && BigInt(`0x${c.serial || '0'}`) === serial);
+
+// Wine keeps a user's key containers as registry keys; listing them shows
+// whether a container is gone even once no certificate names it.
+function wineKeyContainers() {
+  try {
+    const out = execFileSync(path.join(buildDir, 'wine-run.sh'),
+                             ['reg', 'query', 'HKCU\\Software\\Wine\\Crypto\\RSA'],
+                             { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
+    return new Set(out.split(/\r?\n/)
+      .map((line) => /\\Crypto\\RSA\\(.+)$/i.exec(line.trim())?.[1])
+      .filter(Boolean)
+      .map((name) => name.toUpperCase()));
+  } catch (error) {
+    if (error.status === 1) return new Set();  // no container was ever made
+    throw error;
+  }
+}
+
+// ---- the steps ----
+
+async function enrol(bridge, ca, c) {
+  const tag = `[${c.name}]`;
+  checkEqual(`${tag} SetSubject "${c.subject}"`, reply(await bridge.call('SetSubject', c.subject)),
+             { ok: true, value: 1 });
+  checkEqual(`${tag} SetChallenge`, reply(await bridge.call('SetChallenge', 'cycle', 'pass word')),
+             { ok: true, value: 1 });
+  const csr = await bridge.call('GetCSR');
+  const isPem = csr.ok && typeof csr.value === 'string' &&
+    /-----BEGIN [A-Z ]*REQUEST-----/.test(csr.value);
+  if (!check(`${tag} GetCSR gives a PEM request`, isPem, isPem ? undefined : show(csr))) {
+    return null;
+  }
+  try {
+    c.certificate = ca.issue(csr.value, c.serial);
+  } catch (error) {
+    check(`${tag} the CA issues a certificate from the request`, false, String(error.stderr || error));
+    return null;
+  }
+  checkEqual(`${tag} the CA issued serial 0x${serialHex(c.serial)}`, ca.serialOf(c.certificate),
+             c.serial);
+  return c.certificate;
+}
+
+// Certificates the pending key must refuse, serials 0x7001 on; replaced is
+// the certificate for a request that a later GetCSR replaced.
+async function importRefusals(bridge, ca, c, replaced) {
+  const tag = `[${c.name}]`;
+  const wrong = [
+    ['the certificate for a replaced request', replaced],
+    ['a certificate for another 1024-bit key',
+     ca.issueForNewKey(0x7002n, { bits: 1024, commonName: 'cycle-five' })],
+    ['a certificate for another 2048-bit key',
+     ca.issueForNewKey(0x7003n, { bits: 2048, commonName: 'cycle-five' })],
+    ['text that is no certificate',
+     '-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n'],
+  ];
+  for (const [what, pem] of wrong) {
+    checkEqual(`${tag} ImportCert with ${what}`, reply(await bridge.call('ImportCert', pem)),
+               { ok: false, value: -1 });
+  }
+  const leaked = (await bridge.store()).filter((s) => /^0*700[1-3]$/.test(s.serial));
+  checkEqual(`${tag} refused certificates are not in the store`, leaked, []);
+}
+
+async function importCert(bridge, c) {
+  const tag = `[${c.name}]`;
+  checkEqual(`${tag} ImportCert with the request's certificate`,
+             reply(await bridge.call('ImportCert', c.certificate)), { ok: true, value: 1 });
+  checkEqual(`${tag} ImportCert again (the key is used up)`,
+             reply(await bridge.call('ImportCert', c.certificate)), { ok: false, value: -1 });
+}
+
+function checkStored(listing, issuer, c, keys) {
+  const tag = `[${c.name}]`;
+  const found = storedCerts(listing, issuer, c.serial);
+  if (!checkEqual(`${tag} store holds one certificate 0x${serialHex(c.serial)} from "${issuer}"`,
+                  found.length, 1)) {
+    return;
+  }
+  const [cert] = found;
+  c.container = cert.container;
+  check(`${tag} key container named "{GUID}" in upper case`, CONTAINER_NAME.test(cert.container),
+        show(cert.container));
+  checkEqual(`${tag} provider type, key kind, container exists`,
+             [cert.providerType, cert.keyKind, cert.containerExists],
+             [PROV_RSA_FULL, AT_SIGNATURE, true]);
+  check(`${tag} provider named`, cert.provider.length > 0, show(cert.provider));
+  check(`${tag} container in Wine's key store`, keys.has(cert.container.toUpperCase()),
+        show(cert.container));
+}
+
+async function lookups(bridge, c, expected) {
+  const tag = `[${c.name}]`;
+  for (const [key, value] of c.lookups) {
+    checkEqual(`${tag} FindCert("${key}", "${value}")`,
+               reply(await bridge.call('FindCert', key, value)), { ok: true, value: expected });
+  }
+}
+
+async function signing(bridge, ca, c, serialText) {
+  const tag = `[${c.name}]`;
+  const texts = new Map();
+  for (const [what, data] of SIGNED_DATA) {
+    const r = await bridge.call('CertSign', serialText, data.toString('base64'));
+    const label = `${tag} CertSign(${serialText}, ${what})`;
+    if (!check(`${label} gives 184 Base64 characters`,
+               r.ok && typeof r.value === 'string' && /^[A-Za-z0-9+/]{182}==$/.test(r.value),
+               r.ok && typeof r.value === 'string' ? `${r.value.length} characters` : show(reply(r)))) {
+      continue;
+    }
+    texts.set(what, r.value);
+    const bytes = Buffer.from(r.value, 'base64');
+    checkEqual(`${label} starts with the serial, big-endian`, bytes.subarray(0, 8).toString('hex'),
+               bigEndian64(BigInt(serialText)).toString('hex'));
+    const verdict = ca.verifySha1(c.certificate, data, bytes.subarray(8));
+    check(`${label} verifies with the certificate's key`, verdict.verified, verdict.output);
+  }
+  const [what, data] = SIGNED_DATA[1];
+  if (texts.has(what)) {
+    const again = await bridge.call('CertSign', serialText, data.toString('base64'));
+    checkEqual(`${tag} CertSign of ${what} again gives the same text`, again.value, texts.get(what));
+  }
+  for (const bad of NOT_BASE64) {
+    checkEqual(`${tag} CertSign(${serialText}, "${bad}")`,
+               reply(await bridge.call('CertSign', serialText, bad)), { ok: false, value: '' });
+  }
+}
+
+async function unreachable(bridge, c, serialTexts) {
+  const tag = `[${c.name}]`;
+  for (const text of serialTexts) {
+    checkEqual(`${tag} IsCertExist(${text})`, reply(await bridge.call('IsCertExist', text)),
+               { ok: true, value: 0 });
+    checkEqual(`${tag} CertSign(${text}, ...)`,
+               reply(await bridge.call('CertSign', text, 'aGVsbG8=')), { ok: false, value: '' });
+    checkEqual(`${tag} DelCert(${text})`, reply(await bridge.call('DelCert', text)),
+               { ok: true, value: 0 });
+  }
+}
+
+async function deletion(bridge, c, serialText) {
+  const tag = `[${c.name}]`;
+  checkEqual(`${tag} DelCert(${serialText})`, reply(await bridge.call('DelCert', serialText)),
+             { ok: true, value: 1 });
+  checkEqual(`${tag} DelCert(${serialText}) again`,
+             reply(await bridge.call('DelCert', serialText)), { ok: true, value: 0 });
+  checkEqual(`${tag} IsCertExist(${serialText}) after DelCert`,
+             reply(await bridge.call('IsCertExist', serialText)), { ok: true, value: 0 });
+  const [key, value] = c.lookups[0];
+  checkEqual(`${tag} FindCert("${key}", "${value}") after DelCert`,
+             reply(await bridge.call('FindCert', key, value)), { ok: true, value: '' });
+  checkEqual(`${tag} CertSign(${serialText}, ...) after DelCert`,
+             reply(await bridge.call('CertSign', serialText, 'aGVsbG8=')), { ok: false, value: '' });
+}
+
+// ---- the cycle ----
+
+async function cycle(bridge, ca, otherCa) {
+  const issuer = ca.commonName;
+
+  console.log('-- import before any request');
+  const early = ca.issueForNewKey(0x7000n);  // issued for a key of openssl's
+  checkEqual('ImportCert with no pending key', reply(await bridge.call('ImportCert', early)),
+             { ok: false, value: -1 });
+
+  console.log('-- enrolment');
+  for (const [i, c] of CASES.entries()) {
+    // The first request's key is replaced by the next GetCSR.
+    const replaced = i === 0 ? ca.issue((await bridge.call('GetCSR')).value, 0x7001n) : null;
+    if (!(await enrol(bridge, ca, c))) continue;
+    // A mismatch keeps the key: the right certificate still imports after.
+    if (i === 0) await importRefusals(bridge, ca, c, replaced);
+    await importCert(bridge, c);
+  }
+  const other = OTHER_AUTHORITY_CASE;
+  if (await enrol(bridge, otherCa, other)) await importCert(bridge, other);
+
+  console.log('-- the store as another handle sees it');
+  const listing = await bridge.store();
+  const keys = wineKeyContainers();
+  for (const c of CASES) checkStored(listing, issuer, c, keys);
+  checkStored(listing, otherCa.commonName, other, keys);
+  const containers = [...CASES, other].map((c) => c.container).filter(Boolean);
+  checkEqual('every certificate has a container of its own', new Set(containers).size,
+             CASES.length + 1);
+
+  console.log('-- lookups');
+  for (const c of CASES) await lookups(bridge, c, c.found);
+  await lookups(bridge, other, '');
+  for (const [key, value] of [['CN', 'nobody-has-this-name'], ['O', 'cycle-five'], ['E', '']]) {
+    checkEqual(`FindCert("${key}", "${value}") matching no certificate`,
+               reply(await bridge.call('FindCert', key, value)), { ok: true, value: '' });
+  }
+  checkEqual('FindCert("CNX", ...) with an unknown key',
+             reply(await bridge.call('FindCert', 'CNX', 'cycle-five')),
+             { ok: false, value: undefined });
+  for (const c of CASES.filter((x) => x.reachable)) {
+    const text = c.serial.toString();
+    checkEqual(`[${c.name}] IsCertExist(${text})`, reply(await bridge.call('IsCertExist', text)),
+               { ok: true, value: 1 });
+  }
+
+  console.log('-- signing');
+  for (const c of CASES.filter((x) => x.reachable && x.certificate)) {
+    await signing(bridge, ca, c, c.serial.toString());
+  }
+  const long = CASES.find((x) => !x.reachable);
+  await unreachable(bridge, long, [long.found, long.serial.toString()]);
+
+  console.log('-- deletion');
+  for (const c of CASES.filter((x) => x.reachable)) await deletion(bridge, c, c.serial.toString());
+  // Serial 5 is gone from our authority; the other one's must be untouched.
+  const after = await bridge.store();
+  const kept = storedCerts(after, otherCa.commonName, other.serial);
+  checkEqual(`[${other.name}] still stored with its container after DelCert(5)`,
+             kept.map((s) => [s.container, s.containerExists]), [[other.container, true]]);
+  checkEqual(`[${long.name}] purge removes the one certificate DelCert cannot reach`,
+             await bridge.purge(issuer), 1);
+  checkEqual(`[${other.name}] purge of "${otherCa.commonName}"`,
+             await bridge.purge(otherCa.commonName), 1);
+
+  console.log('-- seen from a new bridge process');
+  const fresh = await Bridge.start(buildDir);
+  const seen = await fresh.store();
+  checkEqual('a new process finds no certificate of the cycle',
+             [...CASES, other].filter((c) => seen.some((s) =>
+               (s.issuer === issuer || s.issuer === otherCa.commonName) &&
+               BigInt(`0x${s.serial || '0'}`) === c.serial)).map((c) => c.name),
+             []);
+  checkEqual('the new bridge exits 0', await fresh.close(), 0);
+  const left = wineKeyContainers();
+  checkEqual('no key container of the cycle is left',
+             containers.filter((name) => left.has(name.toUpperCase())), []);
+}
+
+async function main() {
+  const started = Date.now();
+  const rootName = certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem'));
+  console.log(`authority "${rootName}", build ${buildDir}`);
+  const ca = new OpenSslCa(rootName);
+  const otherCa = new OpenSslCa(`${rootName} 2`);
+  let bridge;
+  try {
+    bridge = await Bridge.start(buildDir);
+    check('bridge started', true);
+    for (const name of [ca.commonName, otherCa.commonName]) {
+      const count = await bridge.purge(name);
+      check(`purge "${name}" left by earlier runs`, Number.isInteger(count), `${count} removed`);
+    }
+    await cycle(bridge, ca, otherCa);
+  } catch (error) {
+    check('the cycle ran to its end', false, error.stack);
+  } finally {
+    if (bridge) {
+      try {
+        for (const name of [ca.commonName, otherCa.commonName]) {
+          checkEqual(`purge "${name}" at the end finds nothing left`, await bridge.purge(name), 0);
+        }
+      } catch (error) {
+        check('clean-up', false, String(error));
+      }
+      checkEqual('the bridge exits 0 (the plug-in behaved)', await bridge.close(), 0);
+    }
+    ca.remove();
+    otherCa.remove();
+  }
+  console.log(`took ${((Date.now() - started) / 1000).toFixed(1)} s`);
+  console.log(`${passed} passed, ${failed} failed`);
+  process.exitCode = failed === 0 && passed > 0 ? 0 : 1;
+}
+
+main();

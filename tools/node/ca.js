@@ -1,0 +1,101 @@
+'use strict';
+// A throwaway certificate authority made with the openssl command in a
+// temporary folder: it issues certificates from the plug-in's requests, and
+// for keys of its own when a test needs a certificate the plug-in must refuse.
+
+const { execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+
+function openssl(args, options = {}) {
+  return execFileSync('openssl', args, {
+    cwd: options.cwd,
+    input: options.input,
+    encoding: options.encoding ?? 'utf8',
+    stdio: ['pipe', 'pipe', 'pipe'],
+  });
+}
+
+// The subject common name of a PEM certificate file, as UTF-8 text.
+function certificateCommonName(pemFile) {
+  const text = openssl(['x509', '-in', pemFile, '-noout', '-subject', '-nameopt',
+                        'multiline,-esc_msb,utf8']);
+  const match = /^\s*commonName\s*=\s*(.*)$/m.exec(text);
+  if (!match) throw new Error(`${pemFile} has no subject common name`);
+  return match[1].trimEnd();
+}
+
+// One RDN value for -subj: "/", "+", "=" and "\" would otherwise be syntax.
+const subjValue = (value) => value.replace(/[\\/+=]/g, (c) => `\\${c}`);
+
+// A serial as openssl's -set_serial reads it: hexadecimal with 0x.
+const serialArgument = (serial) => `0x${BigInt(serial).toString(16)}`;
+
+class OpenSslCa {
+  // A new authority whose root has the subject common name commonName.
+  constructor(commonName) {
+    this.commonName = commonName;
+    this.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-ca-'));
+    this.keyFile = path.join(this.dir, 'ca.key');
+    this.certFile = path.join(this.dir, 'ca.pem');
+    this.files = 0;
+    openssl(['req', '-x509', '-new', '-newkey', 'rsa:2048', '-nodes', '-sha256', '-days', '30',
+             '-utf8', '-subj', `/O=ZV Cycle Test/CN=${subjValue(commonName)}`,
+             '-keyout', this.keyFile, '-out', this.certFile]);
+  }
+
+  #file(name) {
+    this.files += 1;
+    return path.join(this.dir, `${this.files}-${name}`);
+  }
+
+  // A certificate (PEM) for the request (PEM), with the request's subject and
+  // key and the given serial (BigInt, number or decimal text).
+  issue(requestPem, serial) {
+    const request = this.#file('request.pem');
+    fs.writeFileSync(request, requestPem);
+    return openssl(['x509', '-req', '-in', request, '-CA', this.certFile, '-CAkey', this.keyFile,
+                    '-set_serial', serialArgument(serial), '-days', '30', '-sha256']);
+  }
+
+  // A certificate from this authority for a fresh key of openssl's own
+  // (bits long), so that no pending key of the plug-in matches it.
+  issueForNewKey(serial, { bits = 1024, commonName = 'Someone Else' } = {}) {
+    const key = this.#file('other.key');
+    const request = openssl(['req', '-new', '-newkey', `rsa:${bits}`, '-nodes', '-keyout', key,
+                             '-utf8', '-subj', `/CN=${subjValue(commonName)}`]);
+    return this.issue(request, serial);
+  }
+
+  // The serial of a PEM certificate, as a BigInt.
+  serialOf(certificatePem) {
+    const text = openssl(['x509', '-noout', '-serial'], { input: certificatePem });
+    return BigInt(`0x${/serial=([0-9A-Fa-f]+)/.exec(text)[1]}`);
+  }
+
+  // Whether signature (bytes) is an RSA PKCS #1 v1.5 SHA-1 signature of data
+  // (bytes) by the certificate's key, as openssl dgst -verify judges it; with
+  // openssl's own words.
+  verifySha1(certificatePem, data, signature) {
+    const publicKey = this.#file('public.pem');
+    const dataFile = this.#file('data.bin');
+    const signatureFile = this.#file('signature.bin');
+    fs.writeFileSync(publicKey, openssl(['x509', '-noout', '-pubkey'], { input: certificatePem }));
+    fs.writeFileSync(dataFile, data);
+    fs.writeFileSync(signatureFile, signature);
+    try {
+      const out = openssl(['dgst', '-sha1', '-verify', publicKey, '-signature', signatureFile,
+                           dataFile]);
+      return { verified: out.trim() === 'Verified OK', output: out.trim() };
+    } catch (error) {
+      return { verified: false, output: `${error.stdout ?? ''}${error.stderr ?? ''}`.trim() };
+    }
+  }
+
+  remove() {
+    fs.rmSync(this.dir, { recursive: true, force: true });
+  }
+}
+
+module.exports = { OpenSslCa, certificateCommonName };
