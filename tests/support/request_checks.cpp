@@ -34,15 +34,28 @@ std::vector<uint8_t> ModulusOfBlob(std::span<const uint8_t> blob) {
   return modulus;
 }
 
-std::vector<uint8_t> NameOfRequest(std::span<const uint8_t> der) {
+namespace {
+
+// The nth element (0: version, 1: subject, 2: key) of the request info.
+std::vector<uint8_t> RequestInfoElement(std::span<const uint8_t> der, int nth) {
   size_t header = 0;
   ElementSize(der, 0, &header);  // CertificationRequest
   size_t at = header;
   ElementSize(der, at, &header);  // CertificationRequestInfo
   at += header;
-  at += ElementSize(der, at, &header);  // version
+  for (int i = 0; i < nth; ++i) at += ElementSize(der, at, &header);
   const size_t size = ElementSize(der, at, &header);
   return std::vector<uint8_t>(der.begin() + at, der.begin() + at + size);
+}
+
+}  // namespace
+
+std::vector<uint8_t> NameOfRequest(std::span<const uint8_t> der) {
+  return RequestInfoElement(der, 1);
+}
+
+std::vector<uint8_t> PublicKeyInfoOfRequest(std::span<const uint8_t> der) {
+  return RequestInfoElement(der, 2);
 }
 
 bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modulus) {

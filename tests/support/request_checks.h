@@ -23,8 +23,9 @@ std::vector<uint8_t> ModulusOfBlob(std::span<const uint8_t> blob);
 // modulus is the given one.
 bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modulus);
 
-// The subject Name inside a request.
+// The subject Name and the SubjectPublicKeyInfo inside a request, as DER.
 std::vector<uint8_t> NameOfRequest(std::span<const uint8_t> der);
+std::vector<uint8_t> PublicKeyInfoOfRequest(std::span<const uint8_t> der);
 
 // What the native verifier checks a request against.
 struct RequestExpectations {

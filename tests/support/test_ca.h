@@ -31,9 +31,16 @@ class TestCa {
   std::vector<uint8_t> Issue(const Subject& subject, const std::vector<uint8_t>& serial,
                              std::span<const uint8_t> keyBlob) const;
 
+  // DER of a certificate for a PKCS #10 request (PEM): its subject and key.
+  std::vector<uint8_t> IssueForRequest(const std::string& requestPem,
+                                       const std::vector<uint8_t>& serial) const;
+
   const std::string& commonName() const { return commonName_; }
 
  private:
+  std::vector<uint8_t> Sign(const CERT_NAME_BLOB& subject, const CERT_PUBLIC_KEY_INFO& key,
+                            const std::vector<uint8_t>& serial) const;
+
   std::string commonName_;
   std::string container_;
   HCRYPTPROV provider_ = 0;
