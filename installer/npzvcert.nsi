@@ -1,0 +1,115 @@
+; Per-user installer for npzvcert.dll: no administrator rights, everything
+; under the user's own profile and HKEY_CURRENT_USER, so that a user can
+; enrol on a locked-down machine. Built by scripts/build-installer.sh, which
+; passes:
+;   DLL        the npzvcert.dll to ship (already signed when signing is on)
+;   OUTFILE    the installer to write
+;   PLUGIN_ID  the browsers' registry id, @vendor-domain/name
+;   VERSION    four-part version of the DLL, e.g. 1.0.2.2
+
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel user
+ManifestDPIAware true
+
+!ifndef DLL
+  !error "DLL is not defined: pass -DDLL=path/to/npzvcert.dll"
+!endif
+!ifndef OUTFILE
+  !define OUTFILE "npzvcert-setup.exe"
+!endif
+!ifndef PLUGIN_ID
+  !define PLUGIN_ID "@zvcert.test/npzvcert"
+!endif
+!ifndef VERSION
+  !error "VERSION is not defined: pass -DVERSION=a.b.c.d"
+!endif
+
+!define PRODUCT "Dastro certificate control"
+!define VENDOR "ZVCERT"
+!define DESCRIPTION "NPRuntime scriptability API test plugin"
+!define MIME_TYPE "application/zvcert"
+; Browsers only look at DLLs whose names begin with "np".
+!define DLL_NAME "npzvcert.dll"
+!define UNINSTALLER "uninstall.exe"
+!define PLUGIN_KEY "Software\MozillaPlugins\${PLUGIN_ID}"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\npzvcert"
+!define VENDOR_DIR "$LOCALAPPDATA\${VENDOR}"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "${VENDOR_DIR}\npzvcert"
+BrandingText "${PRODUCT} ${VERSION}"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}"
+VIFileVersion "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "CompanyName" "${VENDOR}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "${VENDOR}"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Function .onInit
+  SetShellVarContext current
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext current
+FunctionEnd
+
+Section "Plug-in"
+  SetOutPath "$INSTDIR"
+
+  ; A browser that has the old DLL loaded keeps it from being replaced;
+  ; say so rather than leave a half-updated plug-in behind.
+  Delete "$INSTDIR\${DLL_NAME}"
+  IfFileExists "$INSTDIR\${DLL_NAME}" 0 replaceable
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${DLL_NAME} is in use. Close every browser and run the setup again." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  replaceable:
+  File "/oname=${DLL_NAME}" "${DLL}"
+
+  WriteRegStr HKCU "${PLUGIN_KEY}" "Path" "$INSTDIR\${DLL_NAME}"
+  WriteRegStr HKCU "${PLUGIN_KEY}" "ProductName" "${PRODUCT}"
+  WriteRegStr HKCU "${PLUGIN_KEY}" "Description" "${DESCRIPTION}"
+  WriteRegStr HKCU "${PLUGIN_KEY}" "Vendor" "${VENDOR}"
+  WriteRegStr HKCU "${PLUGIN_KEY}" "Version" "${VERSION}"
+  WriteRegStr HKCU "${PLUGIN_KEY}\MimeTypes\${MIME_TYPE}" "Description" "${PRODUCT}"
+
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${VENDOR}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+; Removes only what the setup put there. Certificates and key containers the
+; user enrolled through the plug-in are the user's and stay.
+Section "Uninstall"
+  Delete "$INSTDIR\${DLL_NAME}"
+  IfFileExists "$INSTDIR\${DLL_NAME}" 0 removed
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${DLL_NAME} is in use. Close every browser and run the uninstaller again." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  removed:
+  DeleteRegKey HKCU "${PLUGIN_KEY}"
+
+  Delete "$INSTDIR\${UNINSTALLER}"
+  ; Neither folder goes unless empty: users keep their own files there.
+  RMDir "$INSTDIR"
+  RMDir "${VENDOR_DIR}"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+SectionEnd

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Builds the per-user installer around a built npzvcert.dll:
+#   scripts/build-installer.sh <dll> <output dir> [plugin id]
+# Writes <output dir>/npzvcert.dll (the copy shipped, signed when signing is
+# on) and <output dir>/npzvcert-setup.exe. The plug-in id (the browsers'
+# registry key, @vendor-domain/name) defaults to $ZVCERT_PLUGIN_ID, else
+# @zvcert.test/npzvcert.
+#
+# Authenticode signing, when both are set:
+#   ZVCERT_SIGN_CERT  PEM certificate, or the chain, leaf first
+#   ZVCERT_SIGN_KEY   PEM private key
+#   ZVCERT_SIGN_PASS  the key's passphrase, if it has one
+#   ZVCERT_SIGN_CAFILE  trust anchors for the check after signing (default:
+#                       the given chain and the system's CA bundle)
+#   ZVCERT_SIGN_URL   a web address to put in the signatures, if wanted
+# Nothing is timestamped: signing must work without a network.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+usage() { echo "usage: $0 <dll> <output dir> [plugin id]" >&2; exit 2; }
+die() { echo "build-installer: $*" >&2; exit 1; }
+(( $# >= 2 && $# <= 3 )) || usage
+dll=$1 out=$2
+plugin_id=${3:-${ZVCERT_PLUGIN_ID:-@zvcert.test/npzvcert}}
+sign_url=${ZVCERT_SIGN_URL:-}
+
+[[ -f $dll ]] || die "no such DLL: $dll"
+# makensis works in the script's folder: every path it gets is absolute.
+dll=$(realpath "$dll")
+# The id becomes a registry key name: one slash, no backslash, no spaces.
+[[ $plugin_id =~ ^@[A-Za-z0-9.-]+/[A-Za-z0-9._-]+$ ]] \
+  || die "plug-in id '$plugin_id' is not of the form @vendor-domain/name"
+command -v makensis >/dev/null || die "makensis not found (scripts/setup.sh installs nsis)"
+
+# The installer carries the version the DLL itself reports: FileVersion of
+# its VS_FIXEDFILEINFO, which starts after the signature 0xFEEF04BD and the
+# structure version.
+dll_version() {
+  local at ms ls
+  at=$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$1" | head -1 | cut -d: -f1)
+  [[ -n $at ]] || return 1
+  read -r ms ls < <(od -An -tu4 -j $((at + 8)) -N 8 --endian=little "$1")
+  echo "$((ms >> 16)).$((ms & 0xffff)).$((ls >> 16)).$((ls & 0xffff))"
+}
+version=$(dll_version "$dll") || die "$dll has no version resource"
+
+signing=0
+if [[ -n ${ZVCERT_SIGN_CERT:-} || -n ${ZVCERT_SIGN_KEY:-} ]]; then
+  # Half a configuration must not quietly give an unsigned release.
+  [[ -n ${ZVCERT_SIGN_CERT:-} && -n ${ZVCERT_SIGN_KEY:-} ]] \
+    || die "set both ZVCERT_SIGN_CERT and ZVCERT_SIGN_KEY, or neither"
+  [[ -f $ZVCERT_SIGN_CERT ]] || die "no such certificate file: $ZVCERT_SIGN_CERT"
+  [[ -f $ZVCERT_SIGN_KEY ]] || die "no such key file: $ZVCERT_SIGN_KEY"
+  command -v osslsigncode >/dev/null || die "osslsigncode not found (scripts/setup.sh installs it)"
+  signing=1
+fi
+
+mkdir -p "$out"
+out=$(realpath "$out")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+sign_args=()
+if (( signing )); then
+  sign_args=(-certs "$ZVCERT_SIGN_CERT" -key "$ZVCERT_SIGN_KEY" -h sha256
+             -n "Dastro certificate control")
+  [[ -n $sign_url ]] && sign_args+=(-i "$sign_url")
+  if [[ -n ${ZVCERT_SIGN_PASS:-} ]]; then
+    # From a private file rather than the command line, where any user's
+    # process list would show it.
+    (umask 077; printf '%s' "$ZVCERT_SIGN_PASS" > "$work/pass")
+    sign_args+=(-readpass "$work/pass")
+  fi
+  cafile=${ZVCERT_SIGN_CAFILE:-}
+  if [[ -z $cafile ]]; then
+    cafile=$work/trust.pem
+    cat "$ZVCERT_SIGN_CERT" > "$cafile"
+    [[ -f /etc/ssl/certs/ca-certificates.crt ]] && cat /etc/ssl/certs/ca-certificates.crt >> "$cafile"
+  fi
+fi
+
+# Signs $1 into $2, then checks the result: osslsigncode's exit status alone
+# is not enough, so its report must also say the signature verified.
+sign() {
+  local log=$work/sign.log
+  osslsigncode sign "${sign_args[@]}" -in "$1" -out "$2" >"$log" 2>&1 \
+    || { cat "$log" >&2; die "signing $1 failed"; }
+  if ! osslsigncode verify -CAfile "$cafile" -in "$2" >"$log" 2>&1 \
+      || ! grep -q '^Signature verification: ok' "$log" || grep -q 'MISMATCH' "$log"; then
+    cat "$log" >&2
+    die "the signature on $2 does not verify"
+  fi
+  echo "signed and verified: $2"
+}
+
+shipped=$out/npzvcert.dll
+setup=$out/npzvcert-setup.exe
+rm -f "$shipped" "$setup"
+if (( signing )); then
+  sign "$dll" "$shipped"
+else
+  cp "$dll" "$shipped"
+fi
+
+makensis -V2 -INPUTCHARSET UTF8 \
+  "-DDLL=$shipped" "-DOUTFILE=$work/setup.exe" "-DPLUGIN_ID=$plugin_id" "-DVERSION=$version" \
+  "$ROOT/installer/npzvcert.nsi" >"$work/makensis.log" 2>&1 \
+  || { cat "$work/makensis.log" >&2; die "makensis failed"; }
+
+if (( signing )); then
+  sign "$work/setup.exe" "$setup"
+else
+  cp "$work/setup.exe" "$setup"
+  echo "unsigned: set ZVCERT_SIGN_CERT and ZVCERT_SIGN_KEY to sign"
+fi
+echo "installer: $setup (plug-in $plugin_id, version $version)"
