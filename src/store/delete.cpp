@@ -27,10 +27,12 @@ DeleteResult DeleteCertAndKey(const SerialValue& serial, std::string_view issuer
                                key.providerType, kKeysetDelete)) {
     return DeleteResult::ContainerNotDeleted;
   }
-  // Deletion consumes the context, even when it fails.
-  if (!platform.deleteCertificate(cert.release())) return DeleteResult::CertificateNotRemoved;
-  // Some platforms keep a deletion from a system store only once committed.
-  platform.commitStore(store.get());
+  // Deletion consumes the context, even when it fails. Some platforms keep a
+  // deletion from a system store only once committed: a failed commit is a
+  // certificate that was not removed.
+  if (!platform.deleteCertificate(cert.release()) || !platform.commitStore(store.get())) {
+    return DeleteResult::CertificateNotRemoved;
+  }
   return DeleteResult::Deleted;
 }
 

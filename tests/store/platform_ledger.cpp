@@ -12,6 +12,8 @@ struct State {
   std::array<int, static_cast<size_t>(Op::kCount)> calls{};
   std::array<int, static_cast<size_t>(Op::kCount)> failAt{};  // call number to fail, 0: none
   std::array<bool, static_cast<size_t>(Op::kCount)> failAll{};
+  int total = 0;
+  int failTotalAt = 0;  // the call number, of any operation, to fail; 0: none
 };
 
 State& state() {
@@ -23,7 +25,8 @@ State& state() {
 bool Enter(Op op) {
   const auto i = static_cast<size_t>(op);
   const int n = ++state().calls[i];
-  return state().failAll[i] || state().failAt[i] == n;
+  const int total = ++state().total;
+  return state().failAll[i] || state().failAt[i] == n || state().failTotalAt == total;
 }
 
 void Acquired(HandleKind kind, bool yes = true) {
@@ -329,5 +332,11 @@ void PlatformLedger::FailCall(Op op, int nth) {
 }
 
 void PlatformLedger::FailEveryCall(Op op) { state().failAll[static_cast<size_t>(op)] = true; }
+
+int PlatformLedger::totalCalls() const { return state().total; }
+
+void PlatformLedger::FailNthCall(int nth) {
+  state().failTotalAt = nth == 0 ? 0 : state().total + nth;
+}
 
 }  // namespace zvcert::testing

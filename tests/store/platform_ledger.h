@@ -65,6 +65,11 @@ class PlatformLedger {
   void FailCall(Op op, int nth = 1);
   // Every call of op fails until FailCall(op, 0).
   void FailEveryCall(Op op);
+
+  // Calls of any operation since the ledger was made, and the nth platform
+  // call from now, whatever its operation, failing (0 cancels).
+  int totalCalls() const;
+  void FailNthCall(int nth);
 };
 
 }  // namespace zvcert::testing
