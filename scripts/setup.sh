@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev                  # sanitizers and libFuzzer for the portable core
   g++-mingw-w64-i686                        # the 32-bit Windows cross compilers
   wine wine32:i386 xvfb xauth               # running and painting Windows programs
-  openssl gnutls-bin                        # independent checkers of what the plug-in makes
+  openssl gnutls-bin libssl-dev             # independent checkers of what the plug-in makes
   locales                                   # a double-byte locale for Wine (code page 936)
   nodejs                                    # runs page script against the plug-in
   nsis osslsigncode                         # the installer, and Authenticode signing

@@ -40,17 +40,27 @@ int Base64EncodeBuffer(const uint8_t* data, int32_t length, char* out, int32_t c
   if (capacity < needed) return -1;
   *outLength = static_cast<int32_t>(needed);
 
-  for (int64_t i = 0; i < groups; ++i) {
+  // Whole groups of three bytes, then the last one or two, padded.
+  const int64_t whole = length / 3;
+  for (int64_t i = 0; i < whole; ++i) {
     const uint8_t* in = data + 3 * i;
     char* text = out + 4 * i;
-    const int64_t left = length - 3 * i;  // bytes from this group on
+    const uint32_t bits = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
+    text[0] = base64Alphabet[bits >> 18];
+    text[1] = base64Alphabet[(bits >> 12) & 63];
+    text[2] = base64Alphabet[(bits >> 6) & 63];
+    text[3] = base64Alphabet[bits & 63];
+  }
+  const int64_t left = length - 3 * whole;
+  if (left > 0) {
+    const uint8_t* in = data + 3 * whole;
+    char* text = out + 4 * whole;
     const uint8_t b0 = in[0];
     const uint8_t b1 = left > 1 ? in[1] : 0;
-    const uint8_t b2 = left > 2 ? in[2] : 0;
     text[0] = base64Alphabet[b0 >> 2];
     text[1] = base64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
-    text[2] = left > 1 ? base64Alphabet[((b1 & 15) << 2) | (b2 >> 6)] : kPad;
-    text[3] = left > 2 ? base64Alphabet[b2 & 63] : kPad;
+    text[2] = left > 1 ? base64Alphabet[(b1 & 15) << 2] : kPad;
+    text[3] = kPad;
   }
   return 0;
 }
@@ -58,27 +68,48 @@ int Base64EncodeBuffer(const uint8_t* data, int32_t length, char* out, int32_t c
 int Base64DecodeText(const char* text, int32_t length, uint8_t* out, int32_t capacity,
                      int32_t* outLength) {
   if (out == nullptr || length % 4 != 0) return -1;
-  *outLength = 0;
+  int32_t written = 0;
+  int status = 0;
   for (int32_t at = 0; at < length; at += 4) {
     const char* g = text + at;
-    const bool pad2 = g[2] == kPad;
-    const bool pad3 = g[3] == kPad;
-    const int yields = pad2 && pad3 ? 1 : pad3 ? 2 : 3;
-    if (*outLength >= capacity || capacity - *outLength < yields) return -1;
-
+    if (capacity - written >= 3) {
+      // The common case, a whole group of alphabet characters, straight
+      // through; anything else (padding, a stranger) takes the careful path.
+      const uint32_t d0 = Value(g[0]), d1 = Value(g[1]), d2 = Value(g[2]), d3 = Value(g[3]);
+      // Alphabet values stay below 64; the marker of any other byte does not.
+      if (((d0 | d1 | d2 | d3) & 0x40) == 0) {
+        const uint32_t bits = (d0 << 18) | (d1 << 12) | (d2 << 6) | d3;
+        out[written] = static_cast<uint8_t>(bits >> 16);
+        out[written + 1] = static_cast<uint8_t>(bits >> 8);
+        out[written + 2] = static_cast<uint8_t>(bits);
+        written += 3;
+        continue;
+      }
+    }
+    // Padding is judged per group: "xx==" yields one byte, "xxx=" two.
+    const int yields = g[3] != kPad ? 3 : g[2] == kPad ? 1 : 2;
+    if (written >= capacity || capacity - written < yields) {
+      status = -1;
+      break;
+    }
     const uint8_t d0 = Value(g[0]);
     const uint8_t d1 = Value(g[1]);
     const uint8_t d2 = yields >= 2 ? Value(g[2]) : 0;
     const uint8_t d3 = yields == 3 ? Value(g[3]) : 0;
-    if (d0 == kNotBase64 || d1 == kNotBase64 || d2 == kNotBase64 || d3 == kNotBase64) return -1;
-
-    uint8_t* bytes = out + *outLength;
-    bytes[0] = static_cast<uint8_t>((d0 << 2) | (d1 >> 4));
-    if (yields >= 2) bytes[1] = static_cast<uint8_t>((d1 << 4) | (d2 >> 2));
-    if (yields == 3) bytes[2] = static_cast<uint8_t>((d2 << 6) | d3);
-    *outLength += yields;
+    // Alphabet values stay below 64; the marker of any other byte (a pad
+    // where a character belongs included) does not.
+    if (((d0 | d1 | d2 | d3) & 0x40) != 0) {
+      status = -1;
+      break;
+    }
+    const uint32_t bits = (uint32_t{d0} << 18) | (uint32_t{d1} << 12) | (uint32_t{d2} << 6) | d3;
+    out[written] = static_cast<uint8_t>(bits >> 16);
+    if (yields >= 2) out[written + 1] = static_cast<uint8_t>(bits >> 8);
+    if (yields == 3) out[written + 2] = static_cast<uint8_t>(bits);
+    written += yields;
   }
-  return 0;
+  *outLength = written;
+  return status;
 }
 
 }  // namespace zvcert
