@@ -1,0 +1,575 @@
+// Bad input with the plug-in linked in, where its fields and the user's store
+// can be seen: malformed PEM with a key pending, serial texts that are not
+// plain numbers, Base64 in lines, and calls that must leave everything as it
+// was. The authority's root in this program is "ZV Test Other Root".
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "script/scriptable_object.h"
+#include "support/linked_plugin_test.h"
+#include "support/test_ca.h"
+
+namespace zvcert {
+namespace {
+
+using namespace std::string_literals;
+using testbrowser::CallResult;
+using testbrowser::Value;
+using testing::Op;
+
+constexpr char kRoot[] = "ZV Test Other Root";
+
+const std::pair<const char*, std::string> kNotUtf8[] = {
+    {"lone continuation byte", "\x80"},    {"three-byte sequence cut short", "\xE4\xB8"},
+    {"overlong slash", "\xC0\xAF"},        {"overlong slash in three bytes", "\xE0\x80\xAF"},
+    {"encoded surrogate", "\xED\xA0\x80"}, {"byte FF", "\xFF"},
+};
+
+std::string HexOf(const BYTE* bytes, DWORD size) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (DWORD i = 0; i < size; ++i) out += {digits[bytes[i] >> 4], digits[bytes[i] & 15]};
+  return out;
+}
+
+// Every certificate in "MY" with the container it names, and every key
+// container of the default provider: what an import or a deletion changes.
+std::string StoreContents() {
+  std::vector<std::string> lines;
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                    CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"MY");
+  if (store == nullptr) return "store not opened";
+  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
+       c = CertEnumCertificatesInStore(store, c)) {
+    BYTE hash[20];
+    DWORD size = sizeof hash;
+    std::string line = "certificate ";
+    if (CertGetCertificateContextProperty(c, CERT_SHA1_HASH_PROP_ID, hash, &size)) {
+      line += HexOf(hash, size);
+    }
+    std::vector<BYTE> info(4096);
+    size = info.size();
+    if (CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size)) {
+      const wchar_t* name = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(info.data())->pwszContainerName;
+      line += " key ";
+      for (; name != nullptr && *name != 0; ++name) line += static_cast<char>(*name);
+    }
+    lines.push_back(line);
+  }
+  CertCloseStore(store, 0);
+  HCRYPTPROV provider = 0;
+  if (CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+    char name[1024];
+    DWORD size = sizeof name;
+    for (DWORD flags = CRYPT_FIRST; CryptGetProvParam(provider, PP_ENUMCONTAINERS,
+                                                      reinterpret_cast<BYTE*>(name), &size, flags);
+         flags = 0, size = sizeof name) {
+      lines.push_back("container "s + name);
+    }
+    CryptReleaseContext(provider, 0);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string out;
+  for (const std::string& line : lines) out += line + "\n";
+  return out;
+}
+
+std::vector<uint8_t> FromBase64(const std::string& text) {
+  DWORD size = 0;
+  if (!CryptStringToBinaryA(text.data(), text.size(), CRYPT_STRING_BASE64, nullptr, &size, nullptr,
+                            nullptr)) {
+    return {};
+  }
+  std::vector<uint8_t> bytes(size);
+  CryptStringToBinaryA(text.data(), text.size(), CRYPT_STRING_BASE64, bytes.data(), &size, nullptr,
+                       nullptr);
+  return bytes;
+}
+
+std::string ToBase64(const std::string& bytes) {
+  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+  DWORD size = 0;
+  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), flags, nullptr,
+                       &size);
+  std::string text(size, '\0');
+  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), flags,
+                       text.data(), &size);
+  text.resize(size);
+  return text;
+}
+
+// Whether CertSign's answer (serial and signature, both most significant
+// byte first) holds a PKCS #1 v1.5 SHA-1 signature of data by the
+// certificate's key.
+bool SignatureVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
+                       const std::string& answer) {
+  std::vector<uint8_t> bytes = FromBase64(answer);
+  if (bytes.size() != 136) return false;
+  std::vector<uint8_t> signature(bytes.rbegin(), bytes.rend() - 8);
+  PCCERT_CONTEXT cert =
+      CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(), certificate.size());
+  if (cert == nullptr) return false;
+  HCRYPTPROV prov = 0;
+  HCRYPTKEY key = 0;
+  HCRYPTHASH hash = 0;
+  const bool ok =
+      CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+      CryptImportPublicKeyInfo(prov, X509_ASN_ENCODING, &cert->pCertInfo->SubjectPublicKeyInfo,
+                               &key) &&
+      CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) &&
+      CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), data.size(), 0) &&
+      CryptVerifySignatureA(hash, signature.data(), signature.size(), key, nullptr, 0);
+  if (hash) CryptDestroyHash(hash);
+  if (key) CryptDestroyKey(key);
+  if (prov) CryptReleaseContext(prov, 0);
+  CertFreeCertificateContext(cert);
+  return ok;
+}
+
+// DER of a length and of an INTEGER given most significant byte first.
+std::vector<uint8_t> DerElement(uint8_t tag, const std::vector<uint8_t>& content) {
+  std::vector<uint8_t> out{tag};
+  const size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<uint8_t>(n));
+  } else if (n < 0x100) {
+    out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
+  } else {
+    out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+std::vector<uint8_t> DerInteger(std::vector<uint8_t> bigEndian) {
+  while (bigEndian.size() > 1 && bigEndian[0] == 0 && bigEndian[1] < 0x80) {
+    bigEndian.erase(bigEndian.begin());
+  }
+  if (bigEndian.empty() || bigEndian[0] >= 0x80) bigEndian.insert(bigEndian.begin(), 0);
+  return DerElement(0x02, bigEndian);
+}
+
+// The PKCS #1 RSAPrivateKey of a PRIVATEKEYBLOB: what a "RSA PRIVATE KEY"
+// PEM holds.
+std::vector<uint8_t> RsaPrivateKeyDer(std::span<const uint8_t> blob) {
+  const uint32_t bits = blob[12] | (blob[13] << 8) | (blob[14] << 16) | (blob[15] << 24);
+  const size_t n = bits / 8, half = n / 2;
+  size_t at = 20;
+  const auto next = [&](size_t size) {
+    std::vector<uint8_t> bigEndian(blob.begin() + at, blob.begin() + at + size);
+    std::reverse(bigEndian.begin(), bigEndian.end());
+    at += size;
+    return DerInteger(bigEndian);
+  };
+  const std::vector<uint8_t> modulus = next(n), p = next(half), q = next(half), dp = next(half),
+                             dq = next(half), qinv = next(half), d = next(n);
+  std::vector<uint8_t> exponent(blob.begin() + 16, blob.begin() + 20);
+  std::reverse(exponent.begin(), exponent.end());
+  std::vector<uint8_t> content = DerInteger({0});
+  for (const auto& part : {modulus, DerInteger(exponent), d, p, q, dp, dq, qinv}) {
+    content.insert(content.end(), part.begin(), part.end());
+  }
+  return DerElement(0x30, content);
+}
+
+std::string Armored(const std::string& label, const std::string& base64) {
+  std::string pem = "-----BEGIN " + label + "-----\n";
+  for (size_t at = 0; at < base64.size(); at += 64) pem += base64.substr(at, 64) + "\n";
+  return pem + "-----END " + label + "-----\n";
+}
+
+std::string WithoutLineFeeds(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+  return text;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// The object's fields as script can change them.
+struct Fields {
+  std::string subject, unstructuredName, challengePassword, rootIssuerName;
+  std::vector<uint8_t> pendingKey;
+  int32_t pendingKeyLength;
+  bool operator==(const Fields&) const = default;
+};
+
+void PrintTo(const Fields& f, std::ostream* os) {
+  *os << "subject " << f.subject.size() << " bytes, name \"" << f.unstructuredName
+      << "\", password \"" << f.challengePassword << "\", root \"" << f.rootIssuerName
+      << "\", key of " << f.pendingKeyLength;
+}
+
+class BadInputLinked : public testing::LinkedPluginTest {
+ protected:
+  void SetUp() override {
+    testing::PurgeIssuer(kRoot);
+    LinkedPluginTest::SetUp();
+    ASSERT_NE(StoreContents().find("container zvcert-test-ca-"), std::string::npos)
+        << "key containers cannot be listed: " << StoreContents();
+  }
+  void TearDown() override {
+    EXPECT_EQ(testbrowser::Browser::OutstandingAllocations(), 0u);
+    LinkedPluginTest::TearDown();
+    testing::PurgeIssuer(kRoot);
+  }
+
+  Fields Now() const {
+    const int32_t length = std::clamp<int32_t>(state->pendingKeyLength, 0, 2048);
+    return {Field(state->subjectText),
+            Field(state->unstructuredName),
+            Field(state->challengePassword),
+            Field(state->rootIssuerName),
+            {state->pendingKeyBlob.begin(), state->pendingKeyBlob.begin() + length},
+            state->pendingKeyLength};
+  }
+
+  std::span<const uint8_t> PendingKey() const {
+    return std::span(state->pendingKeyBlob).first(state->pendingKeyLength);
+  }
+
+  // A request made by the object; its PEM text.
+  std::string Request() {
+    const CallResult r = Call("GetCSR");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(state->pendingKeyLength, 596);
+    return std::get<std::string>(r.value);
+  }
+
+  // The certificate the CA issues for the pending key, stored through the
+  // object; its DER.
+  std::vector<uint8_t> Imported(const std::vector<uint8_t>& serial,
+                                const testing::Subject& subject) {
+    Request();
+    const std::vector<uint8_t> der = ca.Issue(subject, serial, PendingKey());
+    const CallResult r = Call("ImportCert", {testing::ToPem(der)});
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.value, Value{int32_t{1}});
+    return der;
+  }
+
+  testing::TestCa ca{kRoot};
+};
+
+TEST_F(BadInputLinked, RefusedAndFailedCallsLeaveTheObjectAndTheStoreAlone) {
+  Request();  // a key to keep
+  ASSERT_TRUE(Call("SetSubject", {"C=CN, CN=Kept"s}).ok);
+  ASSERT_TRUE(Call("SetChallenge", {"kept name"s, "kept password"s}).ok);
+  const Fields before = Now();
+  const std::string store = StoreContents();
+
+  const Value wrongTypes[] = {int32_t{3}, 2.5, true, nullptr, Value{}, object->get()};
+  std::vector<std::pair<std::string, std::vector<Value>>> calls;
+  for (const char* method :
+       {"SetSubject", "ImportCert", "IsCertExist", "DelCert", "Base64Encode", "Base64Decode"}) {
+    calls.push_back({method, {}});
+    for (const Value& wrong : wrongTypes) calls.push_back({method, {wrong}});
+  }
+  for (const char* method : {"SetChallenge", "FindCert", "CertSign"}) {
+    calls.push_back({method, {}});
+    calls.push_back({method, {"CN"s}});
+    for (const Value& wrong : wrongTypes) {
+      calls.push_back({method, {wrong, "CN"s}});
+      calls.push_back({method, {"CN"s, wrong}});
+    }
+  }
+  const std::string big(1 << 20, '7');
+  for (const std::string& text : {""s, "\0"s, "-12"s, " 12"s, std::string(100, '9'), big}) {
+    calls.push_back({"ImportCert", {text}});
+    calls.push_back({"IsCertExist", {text}});
+    calls.push_back({"DelCert", {text}});
+    calls.push_back({"CertSign", {text, "Zm9v"s}});
+    calls.push_back({"CertSign", {"1"s, "Zm9v\n" + text}});
+    calls.push_back({"FindCert", {text, "x"s}});
+    calls.push_back({"FindCert", {"CN"s, text}});
+    calls.push_back({"Base64Encode", {text}});
+    calls.push_back({"Base64Decode", {text}});
+  }
+  for (const auto& [what, bad] : kNotUtf8) {
+    for (const std::string& method : {"ImportCert"s, "IsCertExist"s, "DelCert"s, "Base64Decode"s}) {
+      calls.push_back({method, {bad}});
+    }
+    calls.push_back({"FindCert", {"CN"s, bad}});
+    calls.push_back({"CertSign", {bad, bad}});
+  }
+
+  for (const auto& [method, args] : calls) {
+    Call(method, args);
+    ASSERT_EQ(Now(), before) << method << " with " << args.size() << " arguments, the first "
+                             << (args.empty() ? "none"
+                                              : testbrowser::ToString(args[0]).substr(0, 20));
+  }
+  EXPECT_EQ(StoreContents(), store);
+}
+
+TEST_F(BadInputLinked, SubjectAndChallengeKeepTheBytesTheyAreGiven) {
+  Request();
+  const Fields before = Now();
+  for (const auto& [what, bad] : kNotUtf8) {
+    ASSERT_TRUE(Call("SetSubject", {"CN=" + bad + ", O=" + bad}).ok) << what;
+    ASSERT_TRUE(Call("SetChallenge", {bad, "p" + bad}).ok) << what;
+    EXPECT_EQ(Field(state->subjectText), "CN=" + bad + ", O=" + bad) << what;
+    EXPECT_EQ(Field(state->unstructuredName), bad) << what;
+    EXPECT_EQ(Field(state->challengePassword), "p" + bad) << what;
+  }
+  const std::string big(16 << 20, '\xFF');
+  ASSERT_TRUE(Call("SetSubject", {big}).ok);
+  ASSERT_TRUE(Call("SetChallenge", {big, big}).ok);
+  EXPECT_EQ(Field(state->subjectText), std::string(1023, '\xFF'));
+  EXPECT_EQ(Field(state->unstructuredName), std::string(31, '\xFF'));
+  EXPECT_EQ(Field(state->challengePassword), std::string(31, '\xFF'));
+  EXPECT_EQ(Now().pendingKey, before.pendingKey)
+      << "SetSubject and SetChallenge leave the pending key alone";
+}
+
+TEST_F(BadInputLinked, MalformedPemLeavesTheKeyPendingAndTheStoreAlone) {
+  const std::string request = Request();
+  const std::vector<uint8_t> der = ca.Issue({{"2.5.4.3", "Alice"}}, {0x21}, PendingKey());
+  const std::string mine = testing::ToPem(der);
+  const std::string header = "-----BEGIN CERTIFICATE-----\n";
+  const std::string footer = "-----END CERTIFICATE-----\n";
+  ASSERT_EQ(mine.rfind(header, 0), 0u);
+  ASSERT_EQ(mine.substr(mine.size() - footer.size()), footer);
+  const std::string body = mine.substr(header.size(), mine.size() - header.size() - footer.size());
+  ASSERT_GT(body.size(), 4 * 65u);
+  const size_t middle = header.size() + 2 * 65 + 10;  // inside the third line of 64
+  const auto with = [&](const std::string& text) {
+    return mine.substr(0, middle) + text + mine.substr(middle + 1);
+  };
+  const std::string requestBody = WithoutLineFeeds(request.substr(36, request.size() - 36 - 34));
+  const std::vector<uint8_t> key = RsaPrivateKeyDer(PendingKey());
+  const std::string keyBase64 = ToBase64(std::string(key.begin(), key.end()));
+
+  std::string manyLines = header;
+  for (int i = 0; i < 10000; ++i) manyLines += "QUFB\n";
+  manyLines += footer;
+  std::string spreadOut = header;  // the body's lines among blank ones
+  for (size_t at = 0; at < body.size(); at += 65) {
+    spreadOut += body.substr(at, 65) + std::string(10000 / (body.size() / 65 + 1), '\n');
+  }
+  spreadOut += footer;
+
+  // The right key's certificate, too long: an organisational unit of 6000 bytes.
+  const std::string tooLong = testing::ToPem(
+      ca.Issue({{"2.5.4.11", std::string(6000, 'u')}, {"2.5.4.3", "Alice"}}, {0x22}, PendingKey()));
+  ASSERT_GT(tooLong.size(), 8191u);
+
+  const std::pair<const char*, std::string> cases[] = {
+      {"cut in the middle", mine.substr(0, middle)},
+      {"without the end line", header + body},
+      {"without the begin line", body + footer},
+      {"a body line missing", Replaced(mine, body.substr(65, 65), "")},
+      {"four Base64 characters missing", mine.substr(0, middle) + mine.substr(middle + 4)},
+      {"misspelt markers", Replaced(Replaced(mine, "BEGIN CERTIFICATE", "BEGIN CERTIFICAT"),
+                                    "END CERTIFICATE", "END CERTIFICAT")},
+      {"lower-case markers", Replaced(Replaced(mine, "BEGIN CERTIFICATE", "begin certificate"),
+                                      "END CERTIFICATE", "end certificate")},
+      {"end marker first", footer + body + header},
+      {"begin marker and body on one line",
+       "-----BEGIN CERTIFICATE-----" + WithoutLineFeeds(body) + "\n" + footer},
+      {"markers of a CRL", Armored("X509 CRL", WithoutLineFeeds(body))},
+      {"markers of PKCS #7", Armored("PKCS7", WithoutLineFeeds(body))},
+      {"10 000 lines of Base64", manyLines},
+      {"the certificate after 10 000 blank lines", std::string(10000, '\n') + mine},
+      {"the body spread over 10 000 lines", spreadOut},
+      {"an exclamation mark in the body", with("!")},
+      {"a byte FF in the body", with("\xFF")},
+      {"a dash in the body", with("-")},
+      {"padding in the middle of the body", with("=")},
+      {"a zero byte in the body", with("\0"s)},
+      {"the request for this very key", request},
+      {"the request under certificate markers", Armored("CERTIFICATE", requestBody)},
+      {"the private key", Armored("RSA PRIVATE KEY", keyBase64)},
+      {"the private key under certificate markers", Armored("CERTIFICATE", keyBase64)},
+      {"a certificate longer than 8191 characters", tooLong},
+  };
+  const Fields fields = Now();
+  const std::string store = StoreContents();
+  for (const auto& [what, text] : cases) {
+    const CallResult r = Call("ImportCert", {text});
+    EXPECT_FALSE(r.ok) << what;
+    EXPECT_EQ(r.value, Value{int32_t{-1}}) << what;
+    EXPECT_EQ(Now(), fields) << what << ": the key stays pending";
+    EXPECT_EQ(StoreContents(), store) << what;
+  }
+  EXPECT_EQ(ledger.calls(Op::addCertificate), 0);
+
+  const CallResult r = Call("ImportCert", {mine});
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.value, Value{int32_t{1}}) << "the pending key still takes its certificate";
+  EXPECT_EQ(Call("IsCertExist", {"33"s}).value, Value{int32_t{1}});
+  EXPECT_NE(StoreContents(), store) << "an import shows in the store's contents";
+}
+
+TEST_F(BadInputLinked, OnlyTheFirst8191CharactersOfAPemAreRead) {
+  Request();
+  const std::string mine = testing::ToPem(ca.Issue({{"2.5.4.3", "Alice"}}, {0x23}, PendingKey()));
+  // Blank lines in front, as text around a PEM block has them.
+  const auto padded = [&](size_t length) { return std::string(length - mine.size(), '\n') + mine; };
+  // The end marker's last letter stands at character 8192: cut off.
+  const size_t crossing = 8192 + mine.size() - (mine.rfind("END CERTIFICATE") + 15);
+  const Fields fields = Now();
+  const std::string store = StoreContents();
+  CallResult r = Call("ImportCert", {padded(crossing)});
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.value, Value{int32_t{-1}});
+  EXPECT_EQ(Now(), fields);
+  EXPECT_EQ(StoreContents(), store);
+
+  r = Call("ImportCert", {padded(8191)});
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.value, Value{int32_t{1}}) << "8191 characters are read in full";
+}
+
+TEST_F(BadInputLinked, SerialTextsAreReadAsTheDigitsUpToTheFirstOther) {
+  const std::vector<uint8_t> certificate = Imported({0x0C}, {{"2.5.4.3", "Twelve"}});
+  const std::string store = StoreContents();
+  struct Case {
+    std::string text;
+    bool names12;
+  };
+  const Case cases[] = {
+      {"12", true},
+      {"12 ", true},
+      {"12abc", true},
+      {"12.9", true},
+      {"0012", true},
+      {"12"s + '\0' + "99", true},
+      {std::string(37, '0') + "12", true},  // 39 characters, all read
+      {"+12", false},
+      {"-12", false},
+      {" 12", false},
+      {"\t12", false},
+      {"abc12", false},
+      {"1 2", false},
+      {"0x0C", false},
+      {"\xEF\xBC\x91\xEF\xBC\x92", false},   // full-width digits
+      {"12" + std::string(98, '0'), false},  // 100 digits
+      {std::string(98, '0') + "12", false},  // only 39 characters are read
+      {std::string(100, '1'), false},
+      {"", false},
+  };
+  const std::string data = "sign me";
+  for (const Case& c : cases) {
+    const std::string shown = testbrowser::ToString(c.text).substr(0, 40);
+    CallResult r = Call("IsCertExist", {c.text});
+    EXPECT_TRUE(r.ok) << shown;
+    EXPECT_EQ(r.value, Value{int32_t{c.names12 ? 1 : 0}}) << shown;
+
+    r = Call("CertSign", {c.text, ToBase64(data)});
+    EXPECT_EQ(r.ok, c.names12) << shown;
+    const std::string answer = std::get<std::string>(r.value);
+    if (c.names12) {
+      EXPECT_TRUE(SignatureVerifies(certificate, data, answer)) << shown;
+    } else {
+      EXPECT_EQ(answer, "") << shown;
+    }
+
+    if (!c.names12) {
+      r = Call("DelCert", {c.text});
+      EXPECT_TRUE(r.ok) << shown;
+      EXPECT_EQ(r.value, Value{int32_t{0}}) << shown;
+    }
+  }
+  EXPECT_EQ(StoreContents(), store) << "nothing deleted but by its own serial";
+  const CallResult deleted = Call("DelCert", {"12abc"s});
+  EXPECT_EQ(deleted.value, Value{int32_t{1}});
+  EXPECT_EQ(Call("IsCertExist", {"12"s}).value, Value{int32_t{0}});
+}
+
+struct FindCase {
+  std::string attribute, value;
+  bool ok;
+  Value result;
+};
+
+class FindCertValues : public BadInputLinked {
+ protected:
+  void Expect(const FindCase& c) {
+    const std::string shown = testbrowser::ToString(c.attribute) + "=" +
+                              testbrowser::ToString(c.value).substr(0, 40) + " (" +
+                              std::to_string(c.value.size()) + " bytes)";
+    const CallResult r = Call("FindCert", {c.attribute, c.value});
+    EXPECT_EQ(r.ok, c.ok) << shown;
+    EXPECT_EQ(r.value, c.result) << shown;
+  }
+};
+
+TEST_F(FindCertValues, ATextLikeASerialMatchesOnlyItself) {
+  Imported({0x0C}, {{"2.5.4.3", "12"}});
+  const FindCase cases[] = {
+      {"CN", "12", true, "12"s},     {"cN", "12", true, "12"s},
+      {"CN", "+12", true, ""s},      {"CN", " 12", true, ""s},
+      {"CN", "12 ", true, ""s},      {"CN", "012", true, ""s},
+      {"CN", "12abc", true, ""s},    {"CN", std::string(98, '0') + "12", true, ""s},
+      {"CN", "1", true, ""s},        {"CN ", "12", false, Value{}},
+      {" CN", "12", false, Value{}}, {"C N", "12", false, Value{}},
+      {"+CN", "12", false, Value{}},
+  };
+  for (const FindCase& c : cases) Expect(c);
+}
+
+// The key and the value are copied into 128-byte fields first, as the
+// other fixed-size arguments are: cut at a zero byte and after 127 bytes.
+TEST_F(FindCertValues, KeyAndValueAreComparedAsTheirFixedSizeCopies) {
+  Imported({0x0C}, {{"2.5.4.3", "12"}});
+  Imported({0x0D}, {{"2.5.4.3", std::string(127, 'a')}});
+  const FindCase cases[] = {
+      {"CN", std::string(127, 'a'), true, "13"s},
+      {"CN", std::string(126, 'a'), true, ""s},        // a shorter value is another value
+      {"CN", "12"s + '\0' + "99", true, "12"s},        // cut at the zero byte
+      {"CN", std::string(127, 'a') + "b", true, "13"s},  // cut after 127 bytes
+      {"CN", std::string(128, 'a'), true, "13"s},
+      {"CN"s + '\0', "12", true, "12"s},               // the key is cut the same way
+      {"CNX"s, "12", false, Value{}},                  // not one of the ten
+  };
+  for (const FindCase& c : cases) Expect(c);
+}
+
+TEST_F(BadInputLinked, CertSignRefusesBase64InLinesWithoutOpeningTheStore) {
+  const std::vector<uint8_t> certificate = Imported({0x0C}, {{"2.5.4.3", "Twelve"}});
+  const std::string data(192, 'x');
+  const std::string block = ToBase64(data);  // 256 characters
+  std::string lines;
+  for (size_t at = 0; at < block.size(); at += 64) lines += block.substr(at, 64) + "\n";
+  const std::pair<const char*, std::string> texts[] = {
+      {"line feed at the end", "Zm9vYmF\n"},
+      {"line feed inside a group", "Zm\nv"},
+      {"CR LF between groups", "Zm9v\r\nZg"},
+      {"blank in front", " Zm9vYmF"},
+      {"tab between groups", "Zm9v\tYmF"},
+      {"line feed, length not a multiple of 4", "Zm9v\nYmFy"},
+      {"64-character lines", lines},
+  };
+  for (const auto& [what, text] : texts) {
+    const int opened = ledger.calls(Op::openPersonalStore);
+    const CallResult r = Call("CertSign", {"12"s, text});
+    EXPECT_FALSE(r.ok) << what;
+    EXPECT_EQ(r.value, Value{""s}) << what;
+    EXPECT_EQ(ledger.calls(Op::openPersonalStore), opened) << what;
+  }
+  const CallResult r = Call("CertSign", {"12"s, block});
+  EXPECT_TRUE(r.ok) << "the same text without its line breaks";
+  EXPECT_TRUE(SignatureVerifies(certificate, data, std::get<std::string>(r.value)));
+}
+
+TEST_F(BadInputLinked, CertSignSignsMegabytesOfDataOnA1MiBStack) {
+  const std::vector<uint8_t> certificate = Imported({0x0C}, {{"2.5.4.3", "Twelve"}});
+  for (const size_t size : {size_t{3} << 18, size_t{12} << 20}) {  // 1 MiB and 16 MiB of Base64
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + (i >> 12));
+    const std::string text = ToBase64(data);
+    ASSERT_EQ(text.size(), size / 3 * 4);
+    const CallResult r = Call("CertSign", {"12"s, text});
+    EXPECT_TRUE(r.ok) << size;
+    EXPECT_TRUE(SignatureVerifies(certificate, data, std::get<std::string>(r.value))) << size;
+  }
+}
+
+}  // namespace
+}  // namespace zvcert
