@@ -8,6 +8,7 @@
 
 #include "script/scriptable_object.h"
 #include "support/linked_plugin_test.h"
+#include "support/request_checks.h"
 #include "support/test_ca.h"
 
 namespace zvcert {
@@ -105,27 +106,10 @@ std::string ToBase64(const std::string& bytes) {
 // certificate's key.
 bool SignatureVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
                        const std::string& answer) {
-  std::vector<uint8_t> bytes = FromBase64(answer);
+  const std::vector<uint8_t> bytes = FromBase64(answer);
   if (bytes.size() != 136) return false;
-  std::vector<uint8_t> signature(bytes.rbegin(), bytes.rend() - 8);
-  PCCERT_CONTEXT cert =
-      CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(), certificate.size());
-  if (cert == nullptr) return false;
-  HCRYPTPROV prov = 0;
-  HCRYPTKEY key = 0;
-  HCRYPTHASH hash = 0;
-  const bool ok =
-      CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-      CryptImportPublicKeyInfo(prov, X509_ASN_ENCODING, &cert->pCertInfo->SubjectPublicKeyInfo,
-                               &key) &&
-      CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) &&
-      CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), data.size(), 0) &&
-      CryptVerifySignatureA(hash, signature.data(), signature.size(), key, nullptr, 0);
-  if (hash) CryptDestroyHash(hash);
-  if (key) CryptDestroyKey(key);
-  if (prov) CryptReleaseContext(prov, 0);
-  CertFreeCertificateContext(cert);
-  return ok;
+  return testing::Sha1SignatureVerifies(certificate, data,
+                                        std::vector<uint8_t>(bytes.begin() + 8, bytes.end()));
 }
 
 // DER of a length and of an INTEGER given most significant byte first.
@@ -521,12 +505,12 @@ TEST_F(FindCertValues, KeyAndValueAreComparedAsTheirFixedSizeCopies) {
   Imported({0x0D}, {{"2.5.4.3", std::string(127, 'a')}});
   const FindCase cases[] = {
       {"CN", std::string(127, 'a'), true, "13"s},
-      {"CN", std::string(126, 'a'), true, ""s},        // a shorter value is another value
-      {"CN", "12"s + '\0' + "99", true, "12"s},        // cut at the zero byte
+      {"CN", std::string(126, 'a'), true, ""s},          // a shorter value is another value
+      {"CN", "12"s + '\0' + "99", true, "12"s},          // cut at the zero byte
       {"CN", std::string(127, 'a') + "b", true, "13"s},  // cut after 127 bytes
       {"CN", std::string(128, 'a'), true, "13"s},
-      {"CN"s + '\0', "12", true, "12"s},               // the key is cut the same way
-      {"CNX"s, "12", false, Value{}},                  // not one of the ten
+      {"CN"s + '\0', "12", true, "12"s},  // the key is cut the same way
+      {"CNX"s, "12", false, Value{}},     // not one of the ten
   };
   for (const FindCase& c : cases) Expect(c);
 }

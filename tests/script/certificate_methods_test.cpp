@@ -6,6 +6,7 @@
 #include "encoding/base64.h"
 #include "script/scriptable_object.h"
 #include "support/linked_plugin_test.h"
+#include "support/request_checks.h"
 #include "support/test_ca.h"
 
 namespace zvcert {
@@ -31,34 +32,6 @@ std::vector<uint8_t> Decode(const std::string& text) {
   }
   bytes.resize(n);
   return bytes;
-}
-
-// Verifies a big-endian PKCS #1 v1.5 SHA-1 signature with the certificate's key.
-bool Verifies(const std::string& pem, const std::string& data, std::vector<uint8_t> signature) {
-  std::string body;
-  for (size_t at = pem.find('\n') + 1; at < pem.size(); at = pem.find('\n', at) + 1) {
-    const std::string line = pem.substr(at, pem.find('\n', at) - at);
-    if (line.find("-----") != std::string::npos) break;
-    body += line;
-  }
-  const std::vector<uint8_t> der = Decode(body);
-  PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), der.size());
-  if (cert == nullptr) return false;
-  HCRYPTPROV prov = 0;
-  HCRYPTKEY key = 0;
-  HCRYPTHASH hash = 0;
-  std::reverse(signature.begin(), signature.end());
-  bool ok = CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-            CryptImportPublicKeyInfo(prov, X509_ASN_ENCODING,
-                                     &cert->pCertInfo->SubjectPublicKeyInfo, &key) &&
-            CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) &&
-            CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), data.size(), 0) &&
-            CryptVerifySignatureA(hash, signature.data(), signature.size(), key, nullptr, 0);
-  if (hash) CryptDestroyHash(hash);
-  if (key) CryptDestroyKey(key);
-  if (prov) CryptReleaseContext(prov, 0);
-  CertFreeCertificateContext(cert);
-  return ok;
 }
 
 std::string Base64(const std::string& bytes) {
@@ -186,14 +159,18 @@ TEST_F(CertificateMethods, FindExistSignAndDeleteShapeTheirResults) {
 }
 
 TEST_F(CertificateMethods, ASignatureVerifiesWithTheCertificatesKey) {
-  const std::string pem = Issued({0x05}, {{"2.5.4.3", "Signer"}});
-  ASSERT_EQ(Int(Call("ImportCert", {pem})), 1);
+  ASSERT_TRUE(Call("GetCSR").ok);
+  const std::vector<uint8_t> certificate =
+      ca.Issue({{"2.5.4.3", "Signer"}}, {0x05},
+               std::span(state->pendingKeyBlob).first(state->pendingKeyLength));
+  ASSERT_EQ(Int(Call("ImportCert", {testing::ToPem(certificate)})), 1);
   for (const std::string& data : {std::string(""), std::string("abc"), std::string(5000, 'z')}) {
     const CallResult r = Call("CertSign", {std::string("5"), Base64(data)});
     ASSERT_TRUE(r.ok) << data.size();
     const std::vector<uint8_t> bytes = Decode(Text(r));
     ASSERT_EQ(bytes.size(), 136u);
-    EXPECT_TRUE(Verifies(pem, data, std::vector<uint8_t>(bytes.begin() + 8, bytes.end())))
+    EXPECT_TRUE(testing::Sha1SignatureVerifies(
+        certificate, data, std::vector<uint8_t>(bytes.begin() + 8, bytes.end())))
         << data.size() << " bytes";
   }
 }

@@ -90,6 +90,29 @@ bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modu
   return ok;
 }
 
+bool Sha1SignatureVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
+                           std::vector<uint8_t> signature) {
+  PCCERT_CONTEXT cert =
+      CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(), certificate.size());
+  if (cert == nullptr) return false;
+  std::reverse(signature.begin(), signature.end());  // the platform wants it little-endian
+  HCRYPTPROV prov = 0;
+  HCRYPTKEY key = 0;
+  HCRYPTHASH hash = 0;
+  const bool ok =
+      CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+      CryptImportPublicKeyInfo(prov, X509_ASN_ENCODING, &cert->pCertInfo->SubjectPublicKeyInfo,
+                               &key) &&
+      CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) &&
+      CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), data.size(), 0) &&
+      CryptVerifySignatureA(hash, signature.data(), signature.size(), key, nullptr, 0);
+  if (hash) CryptDestroyHash(hash);
+  if (key) CryptDestroyKey(key);
+  if (prov) CryptReleaseContext(prov, 0);
+  CertFreeCertificateContext(cert);
+  return ok;
+}
+
 void SaveForVerifier(const std::string& name, const std::string& pem,
                      const RequestExpectations& expected) {
   const std::string base = std::string(ZVCERT_REQUEST_ARTIFACTS) + "/" + name;

@@ -27,6 +27,12 @@ bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modu
 std::vector<uint8_t> NameOfRequest(std::span<const uint8_t> der);
 std::vector<uint8_t> PublicKeyInfoOfRequest(std::span<const uint8_t> der);
 
+// True when signature (most significant byte first, as PKCS #1 writes it)
+// is an RSA PKCS #1 v1.5 SHA-1 signature of data by the key of the
+// certificate (DER).
+bool Sha1SignatureVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
+                           std::vector<uint8_t> signature);
+
 // What the native verifier checks a request against.
 struct RequestExpectations {
   std::string subject;  // as "openssl req -subject -nameopt oneline,-esc_msb,utf8" prints it
