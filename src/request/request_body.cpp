@@ -28,8 +28,9 @@ constexpr std::array<uint8_t, 9> kUnstructuredNameOid = {0x2A, 0x86, 0x48, 0x86,
                                                          0x0D, 0x01, 0x09, 0x02};
 constexpr std::array<uint8_t, 9> kChallengePasswordOid = {0x2A, 0x86, 0x48, 0x86, 0xF7,
                                                           0x0D, 0x01, 0x09, 0x07};
-// SEQUENCE with a two-byte length to patch, then INTEGER version 0.
-constexpr std::array<uint8_t, 7> kRequestInfoStart = {0x30, 0x82, 0x00, 0x00, 0x02, 0x01, 0x00};
+constexpr std::array<uint8_t, 3> kVersion0 = {0x02, 0x01, 0x00};  // INTEGER 0
+// Version, the largest Name, a key of the largest modulus, the largest block.
+constexpr size_t kRequestInfoContentMax = 3 + kNameAreaSize + kKeyInfoAreaSize + kAttributesAreaSize;
 
 // PUBLICKEYBLOB: BLOBHEADER (8 bytes), then RSAPUBKEY magic, bitlen, pubexp.
 constexpr size_t kBitLengthOffset = 12;
@@ -190,16 +191,17 @@ int32_t BuildRequestInfo(std::span<uint8_t> out, std::span<const uint8_t> public
       EncodeRequestAttributes(unstructuredName, challengePassword, attributes);
   if (nameLength == 0 || keyInfoLength == 0 || attributesLength == 0) return 0;
 
+  // SEQUENCE { version, subject, key, attributes }, its length in the
+  // shortest form (two bytes for every request with a 1024-bit key).
+  std::array<uint8_t, kRequestInfoContentMax> content;
+  DerWriter body(content);
+  body.Bytes(kVersion0);
+  body.Bytes(std::span(name).first(nameLength));
+  body.Bytes(std::span(keyInfo).first(keyInfoLength));
+  body.Bytes(std::span(attributes).first(attributesLength));
   DerWriter writer(out);
-  writer.Bytes(kRequestInfoStart);
-  writer.Bytes(std::span(name).first(nameLength));
-  writer.Bytes(std::span(keyInfo).first(keyInfoLength));
-  writer.Bytes(std::span(attributes).first(attributesLength));
-  if (!writer.ok()) return 0;
-  const size_t content = writer.size() - 4;
-  out[2] = static_cast<uint8_t>(content >> 8);
-  out[3] = static_cast<uint8_t>(content);
-  return static_cast<int32_t>(writer.size());
+  writer.Element(kSequence, body.written());
+  return body.ok() && writer.ok() ? static_cast<int32_t>(writer.size()) : 0;
 }
 
 }  // namespace zvcert

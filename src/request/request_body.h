@@ -17,20 +17,22 @@ inline constexpr size_t kAttributesAreaSize = 256;
 // SubjectPublicKeyInfo (rsaEncryption) of a platform PUBLICKEYBLOB, whose
 // modulus comes least significant byte first. Returns its length (162 for a
 // 1024-bit key with exponent 65537), or 0 for a blob too short to hold what
-// its header announces.
+// its header announces or a modulus beyond 200 bytes (what 256 bytes hold).
 int32_t EncodePublicKeyInfo(std::span<const uint8_t> publicKeyBlob,
                             std::span<uint8_t, kKeyInfoAreaSize> out);
 
 // [0] { unstructuredName, challengePassword } in DER order. A value of more
 // than 48 bytes keeps its first 30. Values of PrintableString characters are
-// written as PrintableString, others as UTF8String.
+// written as PrintableString, others as UTF8String (invalid bytes as
+// U+FFFD). Returns the length, or 0 when the block would exceed 256 bytes.
 int32_t EncodeRequestAttributes(std::string_view unstructuredName,
                                 std::string_view challengePassword,
                                 std::span<uint8_t, kAttributesAreaSize> out);
 
 // The CertificationRequestInfo, written from out[0]. Returns its length, or 0
-// when a piece cannot be built (a Name beyond 512 bytes): such a request is
-// never to be signed.
+// when a piece cannot be built (a Name beyond 512 bytes, a key the
+// SubjectPublicKeyInfo cannot hold, attributes beyond 256 bytes) or the
+// whole does not fit out: such a request is never to be signed.
 int32_t BuildRequestInfo(std::span<uint8_t> out, std::span<const uint8_t> publicKeyBlob,
                          const SubjectValues& subject, std::string_view unstructuredName,
                          std::string_view challengePassword);

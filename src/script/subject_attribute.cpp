@@ -33,7 +33,11 @@ void GetSubjectAttribute(std::string_view key, std::string_view subjectText,
   std::string_view rest = subjectText.substr(at + search.size());
   rest = rest.substr(0, rest.find_first_of(",/"));
   rest = rest.substr(0, value.size() - 1);
-  rest = rest.substr(0, WithoutIncompleteTail(rest));
+  // Drop cut sequences until none is left: invalid text may end in several.
+  for (size_t kept = WithoutIncompleteTail(rest); kept != rest.size();
+       kept = WithoutIncompleteTail(rest)) {
+    rest = rest.substr(0, kept);
+  }
   Write(value, rest.empty() ? "XX" : rest);
 }
 

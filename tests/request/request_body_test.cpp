@@ -157,6 +157,14 @@ TEST(RequestInfo, TheWorkedExampleGives449Bytes) {
   EXPECT_EQ(ToHex(std::span(out).subspan(7 + 244 + 162, 2)), "A0 22");
 }
 
+TEST(RequestInfo, AShortBodyTakesTheShortLengthForm) {
+  // A 512-bit key and empty values: 251 bytes of content, so 30 81 FB.
+  std::array<uint8_t, 2044> out;
+  const int32_t n = BuildRequestInfo(out, PublicKeyBlob(512, 65537), SubjectValues{}, "", "");
+  ASSERT_EQ(n, 254);
+  EXPECT_EQ(ToHex(std::span(out).first(6)), "30 81 FB 02 01 00");
+}
+
 TEST(RequestInfo, IsNotBuiltWithoutItsSubject) {
   const std::string long48(48, 'x');
   const std::string email(96, 'e');

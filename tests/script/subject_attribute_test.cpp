@@ -55,6 +55,7 @@ TEST(SubjectAttribute, FollowsTheMatchingRules) {
       {"a whole character at the end stays", "CN", "CN=" + std::string(28, 'a') + "\xE4\xB8\xAD",
        std::string(28, 'a') + "\xE4\xB8\xAD"},
       {"only a cut character", "CN", "CN=\xE4\xB8", "XX"},
+      {"several cut leads at the end", "CN", "CN=ab\xD0\xD9", "ab"},
   };
   for (const Case& c : cases) EXPECT_EQ(Get(c.key, c.subject), c.value) << c.what;
 }
