@@ -164,9 +164,9 @@ TEST_F(GetCsr, AFailedCallKeepsTheEarlierKey) {
 TEST_F(GetCsr, ASubjectTooLongForItsNameFailsWithoutTouchingTheKey) {
   std::string subject;
   for (const char* key : {"C", "ST", "L", "O", "OU", "CN", "SN", "G", "T"}) {
-    subject += std::string(key) + "=" + std::string(31, '\xE4') + ", ";  // 31 units each
+    subject += std::string(key) + "=" + std::string(31, '\xFF') + ", ";  // 31 units each
   }
-  // Each byte is invalid UTF-8 and becomes one unit: 9 values of 30 units.
+  // 0xFF is never UTF-8: each byte becomes one U+FFFD, 9 values of 31 units.
   ASSERT_TRUE(object->Invoke("SetSubject", {subject}).ok);
   const CallResult r = object->Invoke("GetCSR");
   EXPECT_FALSE(r.ok);
