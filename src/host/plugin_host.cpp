@@ -1,4 +1,4 @@
-#include "browser/test_browser.h"
+#include "host/plugin_host.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <utility>
 
-namespace testbrowser {
+namespace zvhost {
 namespace {
 
 constexpr std::array<const char*, kSlotCount> kSlotNames = {
@@ -569,4 +569,4 @@ std::string ToString(const Value& value) {
   return out.str();
 }
 
-}  // namespace testbrowser
+}  // namespace zvhost

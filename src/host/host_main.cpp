@@ -1,0 +1,212 @@
+// npzvcert-host.exe: lets a browser extension use the plug-in through native
+// messaging. It loads npzvcert.dll from its own folder as a browser does,
+// keeps one instance and its scriptable object for the whole connection (a
+// key made by GetCSR stays pending until ImportCert), and answers one message
+// at a time: a 4-byte little-endian length, then that many bytes of JSON.
+//
+//   {"id": 1, "member": "GetCSR", "args": []}
+//   -> {"id": 1, "ok": true, "value": "-----BEGIN ..."}
+//   -> {"id": 1, "ok": false, "error": "unknown member"}
+//
+// The end of input, even in the middle of a message, ends the program with
+// code 0: the browser closed the connection.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/json.h"
+#include "host/plugin_host.h"
+
+namespace {
+
+using zvhost::Browser;
+using zvhost::CallResult;
+using zvhost::Instance;
+using zvhost::ScriptObject;
+using zvhost::Value;
+namespace json = zvhost::json;
+
+// Browsers send at most 64 MiB and accept replies of at most 1 MiB.
+constexpr uint32_t kMaxRequest = 64u << 20;
+constexpr size_t kMaxReply = 1u << 20;
+
+constexpr std::string_view kMethods[] = {
+    "SetSubject",  "SetChallenge", "GetCSR",       "ImportCert",   "FindCert",
+    "IsCertExist", "DelCert",      "CertSign",     "Base64Encode", "Base64Decode",
+};
+constexpr std::string_view kProperties[] = {"Version", "HostName"};
+
+template <size_t N>
+bool OneOf(const std::string_view (&names)[N], std::string_view name) {
+  for (std::string_view n : names) {
+    if (n == name) return true;
+  }
+  return false;
+}
+
+// False at the end of input, whether or not some bytes came first.
+bool ReadExactly(char* buffer, size_t size) {
+  while (size > 0) {
+    const size_t n = std::fread(buffer, 1, size, stdin);
+    if (n == 0) return false;
+    buffer += n;
+    size -= n;
+  }
+  return true;
+}
+
+bool Skip(uint32_t size) {
+  char chunk[65536];
+  while (size > 0) {
+    const uint32_t n = size < sizeof chunk ? size : static_cast<uint32_t>(sizeof chunk);
+    if (!ReadExactly(chunk, n)) return false;
+    size -= n;
+  }
+  return true;
+}
+
+bool WriteMessage(const std::string& body) {
+  const uint32_t size = static_cast<uint32_t>(body.size());
+  const unsigned char header[4] = {static_cast<unsigned char>(size),
+                                   static_cast<unsigned char>(size >> 8),
+                                   static_cast<unsigned char>(size >> 16),
+                                   static_cast<unsigned char>(size >> 24)};
+  return std::fwrite(header, 1, 4, stdout) == 4 &&
+         std::fwrite(body.data(), 1, body.size(), stdout) == body.size() &&
+         std::fflush(stdout) == 0;
+}
+
+std::string ErrorReply(const std::string& id, const std::string& reason) {
+  return "{\"id\":" + id + ",\"ok\":false,\"error\":" + json::Quote(reason) + "}";
+}
+
+std::string ValueText(const Value& value) {
+  if (const bool* b = std::get_if<bool>(&value)) return *b ? "true" : "false";
+  if (const int32_t* i = std::get_if<int32_t>(&value)) return std::to_string(*i);
+  if (const double* d = std::get_if<double>(&value)) return json::FormatNumber(*d);
+  if (const std::string* s = std::get_if<std::string>(&value)) return json::Quote(*s);
+  // void, null, and objects, which the plug-in never returns.
+  return "null";
+}
+
+// Arguments become the NPVariants a page's script would pass: whole numbers
+// in int32 range as int32, other numbers as double.
+bool ToArgument(const json::Value& in, Value& out) {
+  switch (in.type) {
+    case json::Type::Null:
+      out = nullptr;
+      return true;
+    case json::Type::Bool:
+      out = in.boolean;
+      return true;
+    case json::Type::String:
+      out = in.text;
+      return true;
+    case json::Type::Number:
+      if (in.number == static_cast<double>(static_cast<int64_t>(in.number)) &&
+          in.number >= -2147483648.0 && in.number <= 2147483647.0) {
+        out = static_cast<int32_t>(in.number);
+      } else {
+        out = in.number;
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string Answer(const ScriptObject* object, std::string_view message) {
+  const json::ParseResult doc = json::Parse(message);
+  if (!doc.ok) return ErrorReply("null", "malformed JSON: " + doc.error);
+  if (doc.value.type != json::Type::Object) return ErrorReply("null", "not a JSON object");
+
+  const json::Value* idValue = doc.value.Find("id");
+  std::string id;
+  if (idValue != nullptr && idValue->type == json::Type::Number) {
+    id = idValue->text;
+  } else if (idValue != nullptr && idValue->type == json::Type::String) {
+    id = json::Quote(idValue->text);
+  } else {
+    return ErrorReply("null", "id missing or not a number or string");
+  }
+
+  const json::Value* member = doc.value.Find("member");
+  if (member == nullptr || member->type != json::Type::String) {
+    return ErrorReply(id, "member missing or not a string");
+  }
+  const bool isMethod = OneOf(kMethods, member->text);
+  if (!isMethod && !OneOf(kProperties, member->text)) {
+    return ErrorReply(id, "unknown member");
+  }
+
+  std::vector<Value> args;
+  if (const json::Value* list = doc.value.Find("args")) {
+    if (list->type != json::Type::Array) return ErrorReply(id, "args is not an array");
+    for (size_t i = 0; i < list->items.size(); ++i) {
+      Value arg;
+      if (!ToArgument(list->items[i], arg)) {
+        return ErrorReply(id, "argument " + std::to_string(i + 1) +
+                                  " is not a string, number, boolean or null");
+      }
+      args.push_back(std::move(arg));
+    }
+  }
+  if (!isMethod && !args.empty()) return ErrorReply(id, "a property takes no arguments");
+  if (object == nullptr) return ErrorReply(id, "npzvcert.dll could not be started");
+
+  const CallResult result =
+      isMethod ? object->Invoke(member->text, args) : object->GetProperty(member->text);
+  std::string reply = "{\"id\":" + id + ",\"ok\":" + (result.ok ? "true" : "false") +
+                      ",\"value\":" + ValueText(result.value) + "}";
+  if (reply.size() > kMaxReply) return ErrorReply(id, "the reply would exceed 1 MiB");
+  return reply;
+}
+
+}  // namespace
+
+int main() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+
+  Browser browser;
+  std::unique_ptr<Instance> instance;
+  std::unique_ptr<ScriptObject> object;
+  if (browser.loaded() && browser.Start() == NPERR_NO_ERROR) {
+    instance = browser.NewInstance();
+    if (instance->newError() == NPERR_NO_ERROR) object = instance->GetScriptableObject();
+  }
+  if (object == nullptr) std::fputs("npzvcert-host: npzvcert.dll could not be started\n", stderr);
+
+  for (;;) {
+    unsigned char header[4];
+    if (!ReadExactly(reinterpret_cast<char*>(header), sizeof header)) break;
+    const uint32_t size = header[0] | header[1] << 8 | header[2] << 16 |
+                          static_cast<uint32_t>(header[3]) << 24;
+    std::string reply;
+    if (size > kMaxRequest) {
+      // Refused before reading; skipping it keeps the next message in step.
+      if (!WriteMessage(ErrorReply("null", "message longer than 64 MiB"))) break;
+      if (!Skip(size)) break;
+      continue;
+    }
+    try {
+      std::string message(size, '\0');
+      if (!ReadExactly(message.data(), size)) break;
+      reply = Answer(object.get(), message);
+    } catch (const std::bad_alloc&) {
+      reply = ErrorReply("null", "out of memory");
+    }
+    if (!WriteMessage(reply)) break;
+  }
+  object.reset();
+  instance.reset();
+  return 0;
+}

@@ -1,0 +1,53 @@
+// A small, strict JSON reader and writer for native messaging. Messages come
+// from another process, so the reader accepts only well-formed UTF-8 JSON and
+// bounds nesting; it never throws.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zvhost::json {
+
+enum class Type { Null, Bool, Number, String, Array, Object };
+
+struct Member;
+
+struct Value {
+  Type type = Type::Null;
+  bool boolean = false;
+  double number = 0;
+  // The text of a string, or a number as it was written (for echoing ids).
+  std::string text;
+  std::vector<Value> items;
+  std::vector<Member> members;
+
+  // The first member of that name, or nullptr.
+  const Value* Find(std::string_view name) const;
+};
+
+struct Member {
+  std::string name;
+  Value value;
+};
+
+inline constexpr int kDefaultMaxDepth = 64;
+
+struct ParseResult {
+  bool ok = false;
+  Value value;
+  std::string error;  // why it was refused, with the byte offset
+};
+
+// One whole document; whitespace around it is allowed, nothing else.
+ParseResult Parse(std::string_view text, int maxDepth = kDefaultMaxDepth);
+
+// A string literal with its quotes. Control characters, quotes and
+// backslashes are escaped; bytes that are not well-formed UTF-8 become U+FFFD.
+std::string Quote(std::string_view utf8);
+
+// A number literal; whole numbers without a fraction, non-finite ones as null.
+std::string FormatNumber(double value);
+
+}  // namespace zvhost::json

@@ -1,0 +1,234 @@
+'use strict';
+// npzvcert-host.exe over its pipes, as a browser extension's native port
+// drives it: framing, members, the request cycle within one connection, and
+// every way a sender can get it wrong.
+//
+//   node host_test.js <build/win32 folder>
+//
+// Run under Xvfb with the build's wineserver up (scripts/lib/in-wine.sh).
+// Exits 0 only when every check passed.
+
+const { spawn, execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const util = require('node:util');
+
+const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+
+if (process.argv.length < 3) {
+  console.error('usage: node host_test.js <build/win32 folder>');
+  process.exit(2);
+}
+const buildDir = path.resolve(process.argv[2]);
+const repoRoot = path.resolve(__dirname, '..', '..');
+const REPLY_TIMEOUT_MS = 20000;
+
+let passed = 0;
+let failed = 0;
+const show = (value) => util.inspect(value, { breakLength: Infinity, maxStringLength: 120 });
+
+function check(label, ok, detail) {
+  if (ok) passed += 1;
+  else failed += 1;
+  console.log(`${ok ? 'PASS' : 'FAIL'}  ${label}${!ok && detail ? `: ${detail}` : ''}`);
+  return ok;
+}
+
+function checkReply(label, reply, expected) {
+  const ok = reply !== null && Object.entries(expected).every(([k, v]) => util.isDeepStrictEqual(reply[k], v));
+  return check(label, ok, `got ${show(reply)}, want ${show(expected)}`);
+}
+
+const frame = (body) => {
+  const bytes = Buffer.isBuffer(body) ? body : Buffer.from(body, 'utf8');
+  const header = Buffer.alloc(4);
+  header.writeUInt32LE(bytes.length);
+  return Buffer.concat([header, bytes]);
+};
+
+// One connection: messages out, replies (parsed) in, the exit code at the end.
+class Host {
+  constructor() {
+    this.child = spawn(path.join(buildDir, 'wine-run.sh'),
+      [path.join(buildDir, 'bin', 'npzvcert-host.exe')], { stdio: ['pipe', 'pipe', 'pipe'] });
+    this.stderr = '';
+    this.child.stderr.on('data', (chunk) => { this.stderr = (this.stderr + chunk).slice(-4096); });
+    this.child.stdin.on('error', () => {});
+    this.buffer = Buffer.alloc(0);
+    this.replies = [];
+    this.waiters = [];
+    this.child.stdout.on('data', (chunk) => {
+      this.buffer = Buffer.concat([this.buffer, chunk]);
+      while (this.buffer.length >= 4 && this.buffer.length >= 4 + this.buffer.readUInt32LE(0)) {
+        const size = this.buffer.readUInt32LE(0);
+        const body = this.buffer.subarray(4, 4 + size).toString('utf8');
+        this.buffer = this.buffer.subarray(4 + size);
+        let reply;
+        try { reply = JSON.parse(body); } catch { reply = { unparsable: body }; }
+        reply.size = size;
+        this.replies.push(reply);
+      }
+      this.#wake();
+    });
+    this.exited = new Promise((resolve) => {
+      this.child.on('exit', (code) => { this.done = true; this.#wake(); resolve(code); });
+    });
+  }
+
+  #wake() { for (const w of this.waiters.splice(0)) w(); }
+
+  // The next reply, or null when none comes in time or the host is gone.
+  async next(timeoutMs = REPLY_TIMEOUT_MS) {
+    const deadline = Date.now() + timeoutMs;
+    while (this.replies.length === 0) {
+      if (this.done || Date.now() >= deadline) return null;
+      await new Promise((resolve) => {
+        this.waiters.push(resolve);
+        setTimeout(resolve, Math.max(0, deadline - Date.now()));
+      });
+    }
+    return this.replies.shift();
+  }
+
+  send(bytes) { this.child.stdin.write(bytes); }
+  request(message) {
+    this.send(frame(typeof message === 'string' ? message : JSON.stringify(message)));
+    return this.next();
+  }
+  call(id, member, args = []) { return this.request({ id, member, args }); }
+
+  // The exit code once stdin is closed, or 'hang'.
+  async close(timeoutMs = REPLY_TIMEOUT_MS) {
+    this.child.stdin.end();
+    const timer = new Promise((resolve) => setTimeout(() => resolve('hang'), timeoutMs));
+    const code = await Promise.race([this.exited, timer]);
+    if (code === 'hang') this.child.kill();
+    return code;
+  }
+}
+
+async function members(host) {
+  const version = await host.call(1, 'Version');
+  checkReply('Version is the number 1022', version, { id: 1, ok: true, value: 1022 });
+  const name = await host.call('n', 'HostName');
+  check('HostName is text under a string id', name?.id === 'n' && name.ok === true &&
+    typeof name.value === 'string', show(name));
+
+  const text = 'Café 张三 😀 "quoted" \\ line\nend';
+  const encoded = await host.call(2, 'Base64Encode', [text]);
+  checkReply('Base64Encode encodes the UTF-8 bytes', encoded,
+    { id: 2, ok: true, value: Buffer.from(text, 'utf8').toString('base64') });
+  const decoded = await host.call(3, 'Base64Decode', [encoded?.value ?? '']);
+  checkReply('Base64Decode gives the text back', decoded, { id: 3, ok: true, value: text });
+  checkReply('invalid UTF-8 in a result becomes U+FFFD', await host.call(4, 'Base64Decode', ['/w==']),
+    { id: 4, ok: true, value: '\uFFFD' });
+  checkReply('a failed call carries the plug-in\'s own result', await host.call(5, 'Base64Decode', ['abc']),
+    { id: 5, ok: false, value: '' });
+}
+
+async function request(host) {
+  checkReply('SetSubject', await host.call(10, 'SetSubject', ['C=CN, O=Café Test, CN=张三']),
+    { id: 10, ok: true, value: 1 });
+  const csr = await host.call(11, 'GetCSR');
+  if (!check('GetCSR gives a PEM request', csr?.ok === true &&
+    /^-----BEGIN CERTIFICATE REQUEST-----/.test(csr.value ?? ''), show(csr))) return;
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvhost-'));
+  const file = path.join(dir, 'request.pem');
+  fs.writeFileSync(file, csr.value);
+  let out = '';
+  try {
+    out = execFileSync('openssl', ['req', '-verify', '-noout', '-subject', '-nameopt', 'utf8,sep_comma_plus_space',
+      '-in', file], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
+  } catch (error) {
+    out = `openssl failed: ${error.stderr}`;
+  }
+  fs.rmSync(dir, { recursive: true, force: true });
+  check('openssl req -verify accepts the request, with the subject set', /CN\s*=\s*张三/.test(out) &&
+    /O\s*=\s*Café Test/.test(out), out.trim());
+  // The key made by GetCSR is still pending for the next call: the issued
+  // certificate goes in with it, and is deleted again.
+  const rootName = certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem'));
+  const ca = new OpenSslCa(rootName);
+  try {
+    const serial = 0x7a11n;
+    checkReply('ImportCert links the certificate to the pending key',
+      await host.call(12, 'ImportCert', [ca.issue(csr.value, serial)]), { id: 12, ok: true, value: 1 });
+    checkReply('DelCert removes it and its key', await host.call(13, 'DelCert', [serial.toString()]),
+      { id: 13, ok: true, value: 1 });
+  } finally {
+    ca.remove();
+  }
+}
+
+async function errors(host) {
+  const refused = (label, reply, id, reason) => check(label, reply !== null && reply.ok === false &&
+    util.isDeepStrictEqual(reply.id, id) && !('value' in reply) && reason.test(reply.error ?? ''), show(reply));
+  const cases = [
+    ['malformed JSON', '{"id": 1, "member": ', null, /malformed JSON/],
+    ['invalid UTF-8 in the message', Buffer.from('{"id":1,"member":"Base64Encode","args":["\xff"]}', 'latin1'), null, /UTF-8/],
+    ['a document that is not an object', '[1]', null, /not a JSON object/],
+    ['no id', { member: 'Version' }, null, /id/],
+    ['an id that is an object', { id: {}, member: 'Version' }, null, /id/],
+    ['no member', { id: 20 }, 20, /member/],
+    ['a member that is not a string', { id: 21, member: 7 }, 21, /member/],
+    ['an unknown member', { id: 22, member: 'Nope' }, 22, /unknown member/],
+    ['a member in the wrong case', { id: 23, member: 'version' }, 23, /unknown member/],
+    ['args not an array', { id: 24, member: 'Base64Encode', args: 'x' }, 24, /not an array/],
+    ['an object argument', { id: 25, member: 'Base64Encode', args: [{}] }, 25, /argument 1/],
+    ['an array argument', { id: 26, member: 'SetChallenge', args: ['a', ['b']] }, 26, /argument 2/],
+    ['arguments to a property', { id: 27, member: 'Version', args: [1] }, 27, /property/],
+  ];
+  for (const [label, message, id, reason] of cases) {
+    const body = Buffer.isBuffer(message) || typeof message === 'string' ? message : JSON.stringify(message);
+    host.send(frame(body));
+    refused(`refused: ${label}`, await host.next(), id, reason);
+  }
+  // Scalars of the wrong kind reach the plug-in, which applies its own rules.
+  const wrongType = await host.call(28, 'Base64Encode', [12]);
+  check('a number where text is due reaches the plug-in', wrongType?.id === 28 && !('error' in wrongType) &&
+    typeof wrongType.ok === 'boolean', show(wrongType));
+
+  refused('a reply over 1 MiB is refused', await host.call(29, 'Base64Encode', ['a'.repeat(800000)]), 29,
+    /1 MiB/);
+
+  // A 70 MiB header is answered at once; the body is skipped, not kept.
+  const started = Date.now();
+  const header = Buffer.alloc(4);
+  header.writeUInt32LE(70 << 20);
+  host.send(header);
+  const tooLong = await host.next(10000);
+  refused('a 70 MiB message is refused before its body comes', tooLong, null, /64 MiB/);
+  check('... promptly', Date.now() - started < 10000, `${Date.now() - started} ms`);
+  host.send(Buffer.alloc(70 << 20, 0x20));
+  checkReply('the next message after the skipped one is answered', await host.call(30, 'Version'),
+    { id: 30, ok: true, value: 1022 });
+}
+
+async function endings() {
+  const cases = [
+    ['stdin closed between messages', Buffer.alloc(0)],
+    ['a cut length header', Buffer.from([5, 0])],
+    ['a message cut short', frame('{"id":1,"member":"Version"}').subarray(0, 12)],
+  ];
+  for (const [label, bytes] of cases) {
+    const host = new Host();
+    host.send(bytes);
+    const code = await host.close();
+    check(`clean exit on ${label}`, code === 0 && host.replies.length === 0,
+      `exit ${code}, replies ${show(host.replies)}, stderr ${host.stderr}`);
+  }
+}
+
+(async () => {
+  const host = new Host();
+  for (const part of [members, request, errors]) await part(host);
+  const code = await host.close();
+  check('the host exits 0 when stdin closes', code === 0, `exit ${code}; ${host.stderr}`);
+  await endings();
+  console.log(`\n${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 && passed > 0 ? 0 : 1);
+})().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});
