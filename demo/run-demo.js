@@ -68,8 +68,8 @@ async function main() {
   log('plug-in', `Version ${(await bridge.get('Version')).value}, loaded under Wine as a browser loads it`);
 
   let failure = null;
+  const serial = newSerial();
   try {
-    const serial = newSerial();
     const { request, certificate, serial: found } = await enrollment.enrol(zv, {
       subject: options.subject, unstructuredName, challengePassword, log,
       submitRequest: async (pem) => ca.issue(pem, serial),
@@ -99,6 +99,15 @@ async function main() {
     }
   } catch (error) {
     failure = error;
+    // Leave no half-finished enrolment behind: the certificate the authority
+    // issued (if it was stored) and its key go again.
+    if (!options.keep) {
+      try {
+        await zv.DelCert(String(serial));
+      } catch {
+        // nothing was stored
+      }
+    }
   } finally {
     const exit = await bridge.close();
     if (exit !== 0 && !failure) failure = new Error(`the plug-in misbehaved in its host (exit ${exit})`);
