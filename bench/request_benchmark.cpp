@@ -10,22 +10,12 @@
 #include <vector>
 
 #include "browser/test_browser.h"
+#include "clock.h"
 #include "store/platform.h"
 
 namespace {
 
 using namespace zvcert;
-
-double Now() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) / frequency;
-}
 
 PlatformServices real;
 double platformSeconds = 0;  // platform time within the current call

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "browser/test_browser.h"
+#include "clock.h"
 #include "script/scriptable_object.h"
 #include "support/test_ca.h"
 
@@ -20,17 +21,6 @@ namespace {
 using namespace testbrowser;
 
 constexpr char kRoot[] = "ZVCERT Root CA";  // the root this program is built with
-
-double Now() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) / frequency;
-}
 
 template <typename Call>
 double MedianMs(int calls, Call call) {

@@ -77,36 +77,12 @@ std::string StoreContents() {
   return out;
 }
 
-std::vector<uint8_t> FromBase64(const std::string& text) {
-  DWORD size = 0;
-  if (!CryptStringToBinaryA(text.data(), text.size(), CRYPT_STRING_BASE64, nullptr, &size, nullptr,
-                            nullptr)) {
-    return {};
-  }
-  std::vector<uint8_t> bytes(size);
-  CryptStringToBinaryA(text.data(), text.size(), CRYPT_STRING_BASE64, bytes.data(), &size, nullptr,
-                       nullptr);
-  return bytes;
-}
-
-std::string ToBase64(const std::string& bytes) {
-  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
-  DWORD size = 0;
-  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), flags, nullptr,
-                       &size);
-  std::string text(size, '\0');
-  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), flags,
-                       text.data(), &size);
-  text.resize(size);
-  return text;
-}
-
 // Whether CertSign's answer (serial and signature, both most significant
 // byte first) holds a PKCS #1 v1.5 SHA-1 signature of data by the
 // certificate's key.
 bool SignatureVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
                        const std::string& answer) {
-  const std::vector<uint8_t> bytes = FromBase64(answer);
+  const std::vector<uint8_t> bytes = testing::PlatformFromBase64(answer);
   if (bytes.size() != 136) return false;
   return testing::Sha1SignatureVerifies(certificate, data,
                                         std::vector<uint8_t>(bytes.begin() + 8, bytes.end()));
@@ -327,7 +303,7 @@ TEST_F(BadInputLinked, MalformedPemLeavesTheKeyPendingAndTheStoreAlone) {
   };
   const std::string requestBody = WithoutLineFeeds(request.substr(36, request.size() - 36 - 34));
   const std::vector<uint8_t> key = RsaPrivateKeyDer(PendingKey());
-  const std::string keyBase64 = ToBase64(std::string(key.begin(), key.end()));
+  const std::string keyBase64 = testing::PlatformBase64(std::string(key.begin(), key.end()));
 
   std::string manyLines = header;
   for (int i = 0; i < 10000; ++i) manyLines += "QUFB\n";
@@ -445,7 +421,7 @@ TEST_F(BadInputLinked, SerialTextsAreReadAsTheDigitsUpToTheFirstOther) {
     EXPECT_TRUE(r.ok) << shown;
     EXPECT_EQ(r.value, Value{int32_t{c.names12 ? 1 : 0}}) << shown;
 
-    r = Call("CertSign", {c.text, ToBase64(data)});
+    r = Call("CertSign", {c.text, testing::PlatformBase64(data)});
     EXPECT_EQ(r.ok, c.names12) << shown;
     const std::string answer = std::get<std::string>(r.value);
     if (c.names12) {
@@ -518,7 +494,7 @@ TEST_F(FindCertValues, KeyAndValueAreComparedAsTheirFixedSizeCopies) {
 TEST_F(BadInputLinked, CertSignRefusesBase64InLinesWithoutOpeningTheStore) {
   const std::vector<uint8_t> certificate = Imported({0x0C}, {{"2.5.4.3", "Twelve"}});
   const std::string data(192, 'x');
-  const std::string block = ToBase64(data);  // 256 characters
+  const std::string block = testing::PlatformBase64(data);  // 256 characters
   std::string lines;
   for (size_t at = 0; at < block.size(); at += 64) lines += block.substr(at, 64) + "\n";
   const std::pair<const char*, std::string> texts[] = {
@@ -547,7 +523,7 @@ TEST_F(BadInputLinked, CertSignSignsMegabytesOfDataOnA1MiBStack) {
   for (const size_t size : {size_t{3} << 18, size_t{12} << 20}) {  // 1 MiB and 16 MiB of Base64
     std::string data(size, '\0');
     for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + (i >> 12));
-    const std::string text = ToBase64(data);
+    const std::string text = testing::PlatformBase64(data);
     ASSERT_EQ(text.size(), size / 3 * 4);
     const CallResult r = Call("CertSign", {"12"s, text});
     EXPECT_TRUE(r.ok) << size;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "browser/plugin_test.h"
+#include "support/test_ca.h"
 
 namespace testbrowser {
 namespace {
@@ -80,20 +81,6 @@ std::string Repeat(const std::string& unit, size_t times) {
   out.reserve(unit.size() * times);
   for (size_t i = 0; i < times; ++i) out += unit;
   return out;
-}
-
-// Base64 as the platform writes it, for comparison with the plug-in's.
-std::string PlatformBase64(const std::string& bytes) {
-  if (bytes.empty()) return "";
-  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
-  DWORD size = 0;
-  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), flags, nullptr,
-                       &size);
-  std::string text(size, '\0');
-  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), flags,
-                       text.data(), &size);
-  text.resize(size);
-  return text;
 }
 
 // A PEM request read by the platform's own decoder, independent of the
@@ -453,8 +440,8 @@ TEST_F(BadInput, TextThatIsNotUtf8InEveryStringArgument) {
         {"SetSubject", {bad}, true, int32_t{1}},
         {"SetChallenge", {bad, "x"s}, true, int32_t{1}},
         {"SetChallenge", {"x"s, bad}, true, int32_t{1}},
-        {"Base64Encode", {bad}, true, PlatformBase64(bad)},
-        {"Base64Encode", {"a" + bad + "b"}, true, PlatformBase64("a" + bad + "b")},
+        {"Base64Encode", {bad}, true, zvcert::testing::PlatformBase64(bad)},
+        {"Base64Encode", {"a" + bad + "b"}, true, zvcert::testing::PlatformBase64("a" + bad + "b")},
         {"Base64Decode", {bad}, false, ""s},
         {"Base64Decode", {"Zm9v" + bad}, false, ""s},
     };
@@ -485,7 +472,8 @@ TEST_F(BadInput, ARequestIsStillMadeFromASubjectOrChallengeThatIsNotUtf8) {
 }
 
 TEST_F(BadInput, Base64BrokenIntoLinesOrWithBlanksIsRefused) {
-  const std::string block = PlatformBase64(std::string(192, 'x'));  // 256 characters
+  const std::string block =
+      zvcert::testing::PlatformBase64(std::string(192, 'x'));  // 256 characters
   std::string pemStyle;  // lines of 64: 260 characters, a multiple of 4
   for (size_t at = 0; at < block.size(); at += 64) pemStyle += block.substr(at, 64) + "\n";
   std::string mimeStyle;  // lines of 76 with CR LF

@@ -51,16 +51,6 @@ FILETIME DaysFromNow(int days) {
   return {v.LowPart, v.HighPart};
 }
 
-std::string Base64(const std::vector<uint8_t>& der) {
-  DWORD size = 0;
-  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
-  CryptBinaryToStringA(der.data(), der.size(), flags, nullptr, &size);
-  std::string out(size, '\0');
-  CryptBinaryToStringA(der.data(), der.size(), flags, out.data(), &size);
-  out.resize(size);
-  return out;
-}
-
 }  // namespace
 
 TestCa::TestCa(const std::string& commonName)
@@ -149,21 +139,45 @@ std::vector<uint8_t> TestCa::Sign(const CERT_NAME_BLOB& subject, const CERT_PUBL
   CRYPT_ALGORITHM_IDENTIFIER algorithm{};
   algorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA1RSA);
   DWORD size = 0;
-  CryptSignAndEncodeCertificate(provider_, AT_SIGNATURE, X509_ASN_ENCODING,
-                                X509_CERT_TO_BE_SIGNED, &info, &algorithm, nullptr, nullptr,
-                                &size);
+  CryptSignAndEncodeCertificate(provider_, AT_SIGNATURE, X509_ASN_ENCODING, X509_CERT_TO_BE_SIGNED,
+                                &info, &algorithm, nullptr, nullptr, &size);
   std::vector<uint8_t> der(size);
   if (!CryptSignAndEncodeCertificate(provider_, AT_SIGNATURE, X509_ASN_ENCODING,
-                                     X509_CERT_TO_BE_SIGNED, &info, &algorithm, nullptr,
-                                     der.data(), &size)) {
+                                     X509_CERT_TO_BE_SIGNED, &info, &algorithm, nullptr, der.data(),
+                                     &size)) {
     return {};
   }
   der.resize(size);
   return der;
 }
 
+std::string PlatformBase64(const std::string& bytes) {
+  if (bytes.empty()) return "";
+  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+  DWORD size = 0;
+  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), flags, nullptr,
+                       &size);
+  std::string text(size, '\0');
+  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), flags,
+                       text.data(), &size);
+  text.resize(size);
+  return text;
+}
+
+std::vector<uint8_t> PlatformFromBase64(const std::string& text) {
+  DWORD size = 0;
+  if (!CryptStringToBinaryA(text.data(), text.size(), CRYPT_STRING_BASE64, nullptr, &size, nullptr,
+                            nullptr)) {
+    return {};
+  }
+  std::vector<uint8_t> bytes(size);
+  CryptStringToBinaryA(text.data(), text.size(), CRYPT_STRING_BASE64, bytes.data(), &size, nullptr,
+                       nullptr);
+  return bytes;
+}
+
 std::string ToPem(const std::vector<uint8_t>& der) {
-  const std::string body = Base64(der);
+  const std::string body = PlatformBase64(std::string(der.begin(), der.end()));
   std::string pem = "-----BEGIN CERTIFICATE-----\n";
   for (size_t at = 0; at < body.size(); at += 64) pem += body.substr(at, 64) + "\n";
   return pem + "-----END CERTIFICATE-----\n";

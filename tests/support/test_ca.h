@@ -46,6 +46,10 @@ class TestCa {
   HCRYPTPROV provider_ = 0;
 };
 
+// Base64 written and read by the platform, independent of the plug-in's codec.
+std::string PlatformBase64(const std::string& bytes);
+std::vector<uint8_t> PlatformFromBase64(const std::string& text);
+
 // PEM text of DER bytes, as a CA hands it out.
 std::string ToPem(const std::vector<uint8_t>& der);
 
