@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/certificate_info.h"
 #include "host/json.h"
 #include "host/plugin_host.h"
 
@@ -123,6 +124,31 @@ bool ToArgument(const json::Value& in, Value& out) {
   }
 }
 
+std::string InfoText(const zvhost::CertificateInfo& info) {
+  return std::string("{\"found\":") + (info.found ? "true" : "false") +
+         ",\"subject\":" + json::Quote(info.subject) + ",\"issuer\":" + json::Quote(info.issuer) +
+         ",\"serial\":" + json::Quote(info.serial) +
+         ",\"serialHex\":" + json::Quote(info.serialHex) + "}";
+}
+
+// {"describe": {"serial": text}} or {"describe": {"pem": text}}: the
+// certificate a DelCert/CertSign or an ImportCert would concern, so that the
+// extension can name it when it asks the user.
+std::string Describe(const std::string& id, const json::Value& what) {
+  if (what.type != json::Type::Object) return ErrorReply(id, "describe is not an object");
+  const json::Value* serial = what.Find("serial");
+  const json::Value* pem = what.Find("pem");
+  if (serial != nullptr && serial->type == json::Type::String) {
+    return "{\"id\":" + id + ",\"ok\":true,\"value\":" +
+           InfoText(zvhost::DescribeStoredCertificate(serial->text)) + "}";
+  }
+  if (pem != nullptr && pem->type == json::Type::String) {
+    return "{\"id\":" + id + ",\"ok\":true,\"value\":" +
+           InfoText(zvhost::DescribePemCertificate(pem->text)) + "}";
+  }
+  return ErrorReply(id, "describe needs a serial or a pem text");
+}
+
 std::string Answer(const ScriptObject* object, std::string_view message) {
   const json::ParseResult doc = json::Parse(message);
   if (!doc.ok) return ErrorReply("null", "malformed JSON: " + doc.error);
@@ -137,6 +163,8 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
   } else {
     return ErrorReply("null", "id missing or not a number or string");
   }
+
+  if (const json::Value* what = doc.value.Find("describe")) return Describe(id, *what);
 
   const json::Value* member = doc.value.Find("member");
   if (member == nullptr || member->type != json::Type::String) {

@@ -42,8 +42,8 @@ const MethodEntry* FindEntry(NPIdentifier name) {
   return nullptr;
 }
 
-// Left empty when the root cannot be read or has no common name; the next
-// call tries again.
+}  // namespace
+
 void ReadRootIssuerName(std::array<char, 128>& name) {
   PCCERT_CONTEXT root = ParsePemCertificate(rootCertificatePem);
   if (root == nullptr) return;
@@ -54,8 +54,6 @@ void ReadRootIssuerName(std::array<char, 128>& name) {
   name.back() = '\0';
   platform.deleteCertificate(root);  // frees the context
 }
-
-}  // namespace
 
 void MethodResult::Int(int32_t value) { SetIntResult(result_, value); }
 
