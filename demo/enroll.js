@@ -4,13 +4,12 @@
 // every plug-in call is awaited: that costs nothing on the page's
 // synchronous object and lets a bridge answer asynchronously.
 //
-// In an NPAPI browser a plug-in call that fails throws a script exception;
-// a host that can tell more attaches the method's own result as
-// error.result.
+// In an NPAPI browser a plug-in call that fails throws a script exception
+// (zvcert.js turns it into a rejection); a host that can tell more attaches
+// the method's own result as error.result, and the extension names its
+// refusals in error.reason.
 (function (exports) {
   'use strict';
-
-  const MIME_TYPE = 'application/zvcert';
 
   // What each result of the plug-in means, for messages to the user.
   const RESULTS = {
@@ -36,18 +35,17 @@
     },
   };
 
+  // Why the browser extension did not make a call (error.reason).
+  const REFUSALS = {
+    denied: () => 'you did not allow it',
+    timeout: () => 'nobody answered the consent window in time',
+    closed: () => 'the consent window was closed',
+    unavailable: (error) => error.message,
+  };
+
   function explain(method, code) {
     const table = RESULTS[method] || {};
     return table[String(code)] || `unknown result ${code}`;
-  }
-
-  // Is the plug-in installed? (navigator.mimeTypes lists what NPAPI
-  // plug-ins declare.)
-  function pluginInstalled(navigatorObject) {
-    const types = navigatorObject && navigatorObject.mimeTypes;
-    if (!types) return false;
-    const entry = typeof types.namedItem === 'function' ? types.namedItem(MIME_TYPE) : types[MIME_TYPE];
-    return Boolean(entry && (entry.enabledPlugin === undefined || entry.enabledPlugin));
   }
 
   class StepError extends Error {
@@ -65,7 +63,9 @@
       return await zv[method](...args);
     } catch (error) {
       const result = error && error.result;
-      const reason = result !== undefined && RESULTS[method] ? explain(method, result) : why;
+      const refusal = error && REFUSALS[error.reason];
+      const reason = refusal ? refusal(error)
+        : result !== undefined && result !== null && RESULTS[method] ? explain(method, result) : why;
       throw new StepError(method, reason, error);
     }
   }
@@ -134,7 +134,7 @@
   }
 
   Object.assign(exports, {
-    MIME_TYPE, RESULTS, StepError, explain, pluginInstalled, commonName, enrol, signText,
+    RESULTS, StepError, explain, commonName, enrol, signText,
     removeCertificate,
   });
 })(typeof module !== 'undefined' && module.exports ? module.exports : (window.zvcertEnroll = {}));

@@ -1,0 +1,226 @@
+// The extension's service worker (a background script in Firefox): one
+// session per allowed page, each with its own connection to the native host
+// and so its own plug-in instance. Storing, deleting and signing wait for the
+// user's consent in a small extension window.
+'use strict';
+
+const CONFIG = __ZVCERT_CONFIG__;
+const api = globalThis.browser ?? globalThis.chrome;
+
+const MEMBERS = new Set([...CONFIG.methods, ...CONFIG.properties]);
+// The members that change the store or use a key, with the string arguments
+// the plug-in needs before it does anything.
+const GUARDED = {
+  ImportCert: { strings: 1, action: 'store a certificate and link it to the key this page made' },
+  DelCert: { strings: 1, action: 'delete a certificate and its private key' },
+  CertSign: { strings: 2, action: 'sign data with a certificate\'s private key' },
+};
+
+function senderOrigin(sender) {
+  if (sender.origin) return sender.origin;
+  try {
+    return new URL(sender.url).origin;
+  } catch {
+    return '';
+  }
+}
+
+// ---- consent ----------------------------------------------------------------
+
+const consents = new Map();  // token -> open question
+
+function askUser(details) {
+  return new Promise((resolve) => {
+    const token = crypto.randomUUID();
+    const question = {
+      details: { ...details, deadline: Date.now() + CONFIG.consentTimeoutSeconds * 1000 },
+      windowId: null,
+      done: false,
+    };
+    question.finish = (allowed, reason) => {
+      if (question.done) return;
+      question.done = true;
+      clearTimeout(question.timer);
+      consents.delete(token);
+      if (question.windowId !== null) api.windows.remove(question.windowId).catch(() => {});
+      resolve({ allowed, reason });
+    };
+    question.timer = setTimeout(() => question.finish(false, 'timeout'),
+      CONFIG.consentTimeoutSeconds * 1000);
+    consents.set(token, question);
+    api.windows.create({
+      url: api.runtime.getURL(`consent.html#${token}`), type: 'popup', width: 520, height: 440,
+      focused: true,
+    }).then((window) => {
+      question.windowId = window.id;
+      if (question.done) api.windows.remove(window.id).catch(() => {});
+    }, () => question.finish(false, 'closed'));
+  });
+}
+
+api.windows.onRemoved.addListener((windowId) => {
+  for (const question of consents.values()) {
+    if (question.windowId === windowId) question.finish(false, 'closed');
+  }
+});
+
+// Only the extension's own consent page may read a question or answer it.
+api.runtime.onMessage.addListener((message, sender, sendResponse) => {
+  if (sender.id !== api.runtime.id || !String(sender.url).startsWith(api.runtime.getURL('consent.html'))) {
+    return false;
+  }
+  const question = consents.get(message && message.token);
+  if (message.type === 'details') {
+    sendResponse(question ? question.details : null);
+  } else if (message.type === 'answer' && question) {
+    question.finish(message.allow === true, message.allow === true ? 'allowed' : 'denied');
+    sendResponse(true);
+  }
+  return false;
+});
+
+const REFUSALS = {
+  denied: 'the user denied it',
+  timeout: 'the user did not answer in time',
+  closed: 'the consent window was closed',
+};
+
+// SHA-256 and size of CertSign's data as the plug-in will sign it (Base64).
+async function dataSummary(base64) {
+  let bytes;
+  try {
+    bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+  } catch {
+    return { dataSize: null, dataSha256: null };
+  }
+  const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
+  return { dataSize: bytes.length, dataSha256: [...digest].map((b) => b.toString(16).padStart(2, '0')).join('') };
+}
+
+// ---- one page ---------------------------------------------------------------
+
+class PageSession {
+  constructor(port, origin) {
+    this.port = port;
+    this.origin = origin;
+    this.native = null;
+    this.hostCalls = new Map();
+    this.nextHostId = 1;
+    this.closed = false;
+    this.asking = new Set();
+    // Calls run one after another, consent included, in the page's order.
+    this.queue = Promise.resolve();
+    port.onMessage.addListener((message) => {
+      this.queue = this.queue.then(() => this.serve(message)).catch(() => {});
+    });
+    port.onDisconnect.addListener(() => this.close());
+  }
+
+  close() {
+    this.closed = true;
+    for (const finish of this.asking) finish(false, 'closed');
+    if (this.native) this.native.disconnect();
+    this.native = null;
+    this.failHostCalls('the page closed');
+  }
+
+  failHostCalls(why) {
+    for (const resolve of this.hostCalls.values()) {
+      resolve({ ok: false, reason: 'unavailable', error: why });
+    }
+    this.hostCalls.clear();
+  }
+
+  connectHost() {
+    const native = api.runtime.connectNative(CONFIG.hostName);
+    native.onMessage.addListener((reply) => {
+      const resolve = this.hostCalls.get(reply && reply.id);
+      if (!resolve) return;
+      this.hostCalls.delete(reply.id);
+      resolve(reply);
+    });
+    native.onDisconnect.addListener((port) => {
+      const error = (port && port.error) || api.runtime.lastError;
+      if (this.native === native) this.native = null;
+      this.failHostCalls(`the certificate host stopped or is not installed${error ? ` (${error.message})` : ''}`);
+    });
+    this.native = native;
+  }
+
+  host(message) {
+    return new Promise((resolve) => {
+      if (this.closed) {
+        resolve({ ok: false, reason: 'unavailable', error: 'the page closed' });
+        return;
+      }
+      if (this.native === null) this.connectHost();
+      const id = this.nextHostId++;
+      this.hostCalls.set(id, resolve);
+      try {
+        this.native.postMessage({ ...message, id });
+      } catch (error) {
+        this.hostCalls.delete(id);
+        resolve({ ok: false, reason: 'unavailable', error: `the certificate host cannot be reached: ${error.message}` });
+      }
+    });
+  }
+
+  reply(message) {
+    if (!this.closed) this.port.postMessage(message);
+  }
+
+  async consent(member, args) {
+    const guard = GUARDED[member];
+    const described = await this.host({ describe: member === 'ImportCert' ? { pem: args[0] } : { serial: args[0] } });
+    const details = {
+      origin: this.origin, member, action: guard.action,
+      certificate: described.ok ? described.value : null,
+      ...(member === 'CertSign' ? await dataSummary(args[1]) : {}),
+    };
+    if (this.closed) return { allowed: false, reason: 'closed' };
+    const answer = askUser(details);
+    let finish;
+    const cancel = new Promise((resolve) => { finish = (allowed, reason) => resolve({ allowed, reason }); });
+    this.asking.add(finish);
+    const decision = await Promise.race([answer, cancel]);
+    this.asking.delete(finish);
+    return decision;
+  }
+
+  async serve({ id, member, args }) {
+    if (!MEMBERS.has(member)) {
+      this.reply({ id, ok: false, reason: 'failed', error: `zvcert has no member ${member}` });
+      return;
+    }
+    args = Array.isArray(args) ? args : [];
+    const guard = GUARDED[member];
+    if (guard) {
+      // The plug-in refuses such calls before touching anything: no question.
+      const usable = args.length >= guard.strings &&
+        args.slice(0, guard.strings).every((a) => typeof a === 'string');
+      if (!usable) {
+        this.reply({ id, ok: false, reason: 'failed', value: null, error: `${member} failed` });
+        return;
+      }
+      const decision = await this.consent(member, args);
+      if (!decision.allowed) {
+        this.reply({ id, ok: false, reason: decision.reason,
+          error: `${member} was not allowed: ${REFUSALS[decision.reason] || decision.reason}` });
+        return;
+      }
+    }
+    const answer = await this.host({ member, args });
+    this.reply({ id, ok: answer.ok === true, value: answer.value ?? null, reason: answer.reason,
+      error: answer.ok ? undefined : (answer.error || `${member} failed`) });
+  }
+}
+
+api.runtime.onConnect.addListener((port) => {
+  const origin = senderOrigin(port.sender || {});
+  if (port.name !== CONFIG.channel || !CONFIG.origins.includes(origin) ||
+      (port.sender && port.sender.frameId)) {
+    port.disconnect();
+    return;
+  }
+  new PageSession(port, origin);
+});

@@ -1,0 +1,117 @@
+#!/usr/bin/env node
+'use strict';
+// Builds the browser extension (unpacked) for one authority: the pages that
+// may use it are fixed here, as the root certificate is fixed in the plug-in.
+//
+//   node extension/build.js --out DIR --origins "https://ca.example.com,http://127.0.0.1:8765"
+//        [--version 1.0.2.2] [--consent-timeout SECONDS] [--identity FILE]
+//
+// An origin is https://host[:port]; plain http is allowed only for
+// 127.0.0.1 and localhost, for development. Exits 2 with a reason otherwise.
+
+const fs = require('node:fs');
+const path = require('node:path');
+const util = require('node:util');
+
+const SOURCES = ['page.js', 'relay.js', 'background.js', 'consent.html', 'consent.js'];
+const METHODS = ['SetSubject', 'SetChallenge', 'GetCSR', 'ImportCert', 'FindCert', 'IsCertExist',
+  'DelCert', 'CertSign', 'Base64Encode', 'Base64Decode'];
+const PROPERTIES = ['Version', 'HostName'];
+const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
+
+class BuildError extends Error {}
+
+// The origin as browsers write it, or a BuildError saying why it is refused.
+function checkOrigin(text) {
+  let url;
+  try {
+    url = new URL(text);
+  } catch {
+    throw new BuildError(`"${text}" is not an origin (scheme://host[:port])`);
+  }
+  if (url.origin !== text.replace(/\/$/, '') || url.username || url.password) {
+    throw new BuildError(`"${text}" is not an origin: give scheme://host[:port] only, as ${url.origin}`);
+  }
+  if (url.protocol === 'https:') return url.origin;
+  if (url.protocol === 'http:' && DEVELOPMENT_HOSTS.includes(url.hostname)) return url.origin;
+  if (url.protocol === 'http:') {
+    throw new BuildError(`"${text}": plain http is allowed only for ${DEVELOPMENT_HOSTS.join(' and ')}`);
+  }
+  throw new BuildError(`"${text}": only https (and http on ${DEVELOPMENT_HOSTS.join(' or ')}) pages may use the extension`);
+}
+
+// Content scripts go where the host matches; the scripts compare the whole
+// origin, port included, themselves (match patterns cannot carry a port in
+// every browser).
+const matchPattern = (origin) => {
+  const url = new URL(origin);
+  return `${url.protocol}//${url.hostname}/*`;
+};
+
+function build({ out, origins: originList, version, consentTimeout, identity: identityFile }) {
+  const origins = [...new Set(originList.split(/[,;\s]+/).filter(Boolean).map(checkOrigin))];
+  if (origins.length === 0) throw new BuildError('no origins given');
+  if (!/^\d+(\.\d+){0,3}$/.test(version)) throw new BuildError(`version "${version}" is not 1 to 4 numbers`);
+  const timeout = Number(consentTimeout);
+  if (!Number.isInteger(timeout) || timeout < 1 || timeout > 3600) {
+    throw new BuildError(`consent timeout "${consentTimeout}" is not a whole number of seconds from 1 to 3600`);
+  }
+  const identity = JSON.parse(fs.readFileSync(identityFile, 'utf8'));
+
+  const config = {
+    origins, hostName: identity.hostName, channel: 'zvcert-extension',
+    consentTimeoutSeconds: timeout, methods: METHODS, properties: PROPERTIES,
+  };
+  const matches = [...new Set(origins.map(matchPattern))];
+  const manifest = {
+    manifest_version: 3,
+    name: 'npzvcert certificates',
+    description: 'Lets your certificate authority\'s pages request, store and use your certificates, with your consent.',
+    version,
+    key: identity.publicKey,
+    permissions: ['nativeMessaging'],
+    // Chromium runs the service worker; Firefox, which has none, the script.
+    background: { service_worker: 'background.js', scripts: ['background.js'] },
+    content_scripts: [
+      { matches, js: ['page.js'], run_at: 'document_start', world: 'MAIN' },
+      { matches, js: ['relay.js'], run_at: 'document_start' },
+    ],
+    browser_specific_settings: { gecko: { id: identity.firefoxId, strict_min_version: '128.0' } },
+  };
+
+  fs.rmSync(out, { recursive: true, force: true });
+  fs.mkdirSync(out, { recursive: true });
+  const configText = JSON.stringify(config);
+  for (const name of SOURCES) {
+    const text = fs.readFileSync(path.join(__dirname, name), 'utf8');
+    fs.writeFileSync(path.join(out, name), text.replaceAll('__ZVCERT_CONFIG__', configText));
+  }
+  fs.writeFileSync(path.join(out, 'manifest.json'), `${JSON.stringify(manifest, null, 2)}\n`);
+  return { origins, matches, id: identity.chromiumId };
+}
+
+module.exports = { build, checkOrigin, BuildError };
+
+if (require.main === module) {
+  const { values } = util.parseArgs({
+    options: {
+      out: { type: 'string' },
+      origins: { type: 'string', default: 'http://127.0.0.1:8765,http://localhost:8765' },
+      version: { type: 'string', default: '1.0.0' },
+      'consent-timeout': { type: 'string', default: '60' },
+      identity: { type: 'string', default: path.join(__dirname, 'identity.json') },
+    },
+  });
+  if (!values.out) {
+    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S]');
+    process.exit(2);
+  }
+  try {
+    const built = build({ ...values, consentTimeout: values['consent-timeout'] });
+    console.log(`extension ${built.id} for ${built.origins.join(', ')} in ${values.out}`);
+  } catch (error) {
+    if (!(error instanceof BuildError)) throw error;
+    console.error(`extension: ${error.message}`);
+    process.exit(2);
+  }
+}

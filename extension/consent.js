@@ -1,0 +1,43 @@
+// The consent window: shows what a page asks for and sends the answer back
+// to the service worker, which also denies on its own when time runs out.
+'use strict';
+(async () => {
+  const api = globalThis.browser ?? globalThis.chrome;
+  const token = location.hash.slice(1);
+  const show = (id, text) => { document.getElementById(id).textContent = text; };
+  const details = await api.runtime.sendMessage({ type: 'details', token });
+  if (!details) {
+    show('question', 'This request is no longer waiting for an answer.');
+    return;
+  }
+  const certificate = details.certificate;
+  show('origin', details.origin);
+  show('action', details.action);
+  if (certificate && certificate.found) {
+    show('subject', certificate.subject || '(no subject names)');
+    show('serial', `${certificate.serial || '(too large)'} (hex ${certificate.serialHex})`);
+  } else if (details.member === 'ImportCert') {
+    show('subject', 'the text holds no readable certificate');
+    show('serial', '-');
+  } else {
+    show('subject', 'no certificate with this serial from the authority is in your store');
+    show('serial', certificate ? certificate.serial : '-');
+  }
+  if (details.member === 'CertSign') {
+    for (const element of document.querySelectorAll('.data')) element.hidden = false;
+    show('data', details.dataSize === null ? 'not valid Base64' : `${details.dataSize} bytes`);
+    show('sha256', details.dataSha256 || '-');
+  }
+
+  const answer = (allow) => api.runtime.sendMessage({ type: 'answer', token, allow });
+  document.getElementById('allow').addEventListener('click', () => answer(true));
+  document.getElementById('deny').addEventListener('click', () => answer(false));
+  document.getElementById('allow').disabled = false;
+
+  const tick = () => {
+    const left = Math.max(0, Math.ceil((details.deadline - Date.now()) / 1000));
+    show('countdown', `Denied automatically in ${left} s.`);
+  };
+  tick();
+  setInterval(tick, 1000);
+})();
