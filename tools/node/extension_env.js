@@ -1,0 +1,124 @@
+'use strict';
+// What a run of the extension in headless Chromium needs around it: the
+// authority's pages and enrolment endpoint on 127.0.0.1, a browser profile
+// whose native-messaging manifest starts npzvcert-host.exe under Wine, and
+// answers to the consent window.
+
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const http = require('node:http');
+const path = require('node:path');
+
+const { Chromium, delay } = require('./cdp');
+const extensionBuild = require('../../extension/build');
+
+const REPO = path.resolve(__dirname, '..', '..');
+const identity = require('../../extension/identity.json');
+
+// The sample page, the page library and a CA endpoint: POST /enrol with a
+// PEM request answers with a certificate issued by ca (serials from
+// nextSerial()). Every certificate issued is kept in issued, newest last.
+function startPageServer({ ca, nextSerial, host = '127.0.0.1' }) {
+  const files = {
+    '/enroll.html': path.join(REPO, 'demo', 'enroll.html'),
+    '/enroll.js': path.join(REPO, 'demo', 'enroll.js'),
+    '/zvcert.js': path.join(REPO, 'web', 'zvcert.js'),
+  };
+  const issued = [];
+  const server = http.createServer((request, response) => {
+    const url = new URL(request.url, 'http://x');
+    if (request.method === 'POST' && url.pathname === '/enrol') {
+      let body = '';
+      request.setEncoding('utf8');
+      request.on('data', (chunk) => { body += chunk; });
+      request.on('end', () => {
+        try {
+          const certificate = ca.issue(body, nextSerial());
+          issued.push({ request: body, certificate });
+          response.writeHead(200, { 'Content-Type': 'application/x-pem-file' });
+          response.end(certificate);
+        } catch (error) {
+          response.writeHead(400, { 'Content-Type': 'text/plain' });
+          response.end(`not issued: ${error.message}`);
+        }
+      });
+      return;
+    }
+    const file = files[url.pathname === '/' ? '/enroll.html' : url.pathname];
+    if (request.method !== 'GET' || !file) {
+      response.writeHead(404);
+      response.end();
+      return;
+    }
+    const type = file.endsWith('.html') ? 'text/html; charset=utf-8' : 'text/javascript; charset=utf-8';
+    response.writeHead(200, { 'Content-Type': type, 'Cache-Control': 'no-store' });
+    response.end(fs.readFileSync(file));
+  });
+  return new Promise((resolve) => {
+    server.listen(0, host, () => {
+      const { port } = server.address();
+      resolve({
+        origin: `http://${host}:${port}`, port, issued,
+        close: () => new Promise((done) => { server.closeAllConnections(); server.close(done); }),
+      });
+    });
+  });
+}
+
+// A fresh profile folder with the extension built for origins and the host
+// registered: its manifest names a launcher that runs the host under Wine
+// through the build's wine-run.sh (so in the build's prefix, or in
+// $ZVCERT_WINEPREFIX).
+function prepareProfile({ workDir, buildDir, origins, consentTimeout = 60, version = '1.0.0' }) {
+  const extensionDir = path.join(workDir, 'extension');
+  const userDataDir = path.join(workDir, 'profile');
+  extensionBuild.build({ out: extensionDir, origins: origins.join(','), version, consentTimeout,
+    identity: path.join(REPO, 'extension', 'identity.json') });
+
+  const launcher = path.join(workDir, 'npzvcert-host.sh');
+  fs.writeFileSync(launcher, `#!/bin/sh\nexec '${path.join(buildDir, 'wine-run.sh')}' '${path.join(buildDir, 'bin', 'npzvcert-host.exe')}' "$@"\n`,
+    { mode: 0o755 });
+  const hosts = path.join(userDataDir, 'NativeMessagingHosts');
+  fs.mkdirSync(hosts, { recursive: true });
+  fs.writeFileSync(path.join(hosts, `${identity.hostName}.json`), JSON.stringify({
+    name: identity.hostName, description: 'npzvcert (test)', path: launcher, type: 'stdio',
+    allowed_origins: [`chrome-extension://${identity.chromiumId}/`],
+  }, null, 2));
+  return { extensionDir, userDataDir };
+}
+
+const consentPrefix = () => `chrome-extension://${identity.chromiumId}/consent.html`;
+
+// Waits for the next consent window, reads what it shows and answers it
+// ('allow', 'deny', or 'ignore' to leave it open). Returns what it showed.
+async function answerConsent(browser, answer, seen) {
+  const target = await browser.waitForTarget(consentPrefix(), { seen });
+  seen.add(target.targetId);
+  const page = await browser.attach(target.targetId);
+  let shown = null;
+  for (let i = 0; i < 100 && !shown; i += 1) {
+    shown = await page.evaluate(`(() => {
+      const text = (id) => document.getElementById(id).textContent;
+      if (document.getElementById('allow').disabled) return null;
+      return { origin: text('origin'), action: text('action'), subject: text('subject'),
+               serial: text('serial'), data: text('data'), sha256: text('sha256') };
+    })()`, 2000).catch(() => null);
+    if (!shown) await delay(100);
+  }
+  if (!shown) throw new Error('the consent window never became ready');
+  if (answer !== 'ignore') {
+    await page.evaluate(`document.getElementById('${answer}').click(); true`, 2000).catch(() => {});
+  }
+  return shown;
+}
+
+// Is there still a consent window open?
+async function consentWindows(browser) {
+  return (await browser.targets()).filter((t) => t.url.startsWith(consentPrefix()));
+}
+
+const sha256Hex = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
+
+module.exports = {
+  Chromium, delay, identity, startPageServer, prepareProfile, answerConsent, consentWindows, sha256Hex,
+};
