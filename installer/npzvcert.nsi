@@ -3,9 +3,15 @@
 ; enrol on a locked-down machine. Built by scripts/build-installer.sh, which
 ; passes:
 ;   DLL        the npzvcert.dll to ship (already signed when signing is on)
+;   HOST_EXE   the npzvcert-host.exe to ship beside it (signed likewise)
 ;   OUTFILE    the installer to write
 ;   PLUGIN_ID  the browsers' registry id, @vendor-domain/name
 ;   VERSION    four-part version of the DLL, e.g. 1.0.2.2
+;   NATIVE_HOST        the native-messaging host name, e.g. test.zvcert.npzvcert
+;   CHROMIUM_MANIFEST  the host's manifest for Chromium-family browsers
+;   FIREFOX_MANIFEST   the host's manifest for Firefox
+; The manifests name the host by a path relative to their own folder, so they
+; go into the install folder beside it.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -24,6 +30,18 @@ ManifestDPIAware true
 !ifndef VERSION
   !error "VERSION is not defined: pass -DVERSION=a.b.c.d"
 !endif
+!ifndef HOST_EXE
+  !error "HOST_EXE is not defined: pass -DHOST_EXE=path/to/npzvcert-host.exe"
+!endif
+!ifndef NATIVE_HOST
+  !error "NATIVE_HOST is not defined: pass -DNATIVE_HOST=host.name"
+!endif
+!ifndef CHROMIUM_MANIFEST
+  !error "CHROMIUM_MANIFEST is not defined: pass -DCHROMIUM_MANIFEST=path/to/manifest.json"
+!endif
+!ifndef FIREFOX_MANIFEST
+  !error "FIREFOX_MANIFEST is not defined: pass -DFIREFOX_MANIFEST=path/to/manifest.json"
+!endif
 
 !define PRODUCT "Dastro certificate control"
 !define VENDOR "ZVCERT"
@@ -32,6 +50,16 @@ ManifestDPIAware true
 ; Browsers only look at DLLs whose names begin with "np".
 !define DLL_NAME "npzvcert.dll"
 !define UNINSTALLER "uninstall.exe"
+; The host loads the DLL from its own folder.
+!define HOST_NAME "npzvcert-host.exe"
+!define CHROMIUM_JSON "npzvcert-host.chromium.json"
+!define FIREFOX_JSON "npzvcert-host.firefox.json"
+; Where each browser looks for a host's manifest. Only our host's key is ever
+; written or deleted: the parents are shared with every other host.
+!define CHROME_HOST_KEY "Software\Google\Chrome\NativeMessagingHosts\${NATIVE_HOST}"
+!define EDGE_HOST_KEY "Software\Microsoft\Edge\NativeMessagingHosts\${NATIVE_HOST}"
+!define CHROMIUM_HOST_KEY "Software\Chromium\NativeMessagingHosts\${NATIVE_HOST}"
+!define FIREFOX_HOST_KEY "Software\Mozilla\NativeMessagingHosts\${NATIVE_HOST}"
 !define PLUGIN_KEY "Software\MozillaPlugins\${PLUGIN_ID}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\npzvcert"
 !define VENDOR_DIR "$LOCALAPPDATA\${VENDOR}"
@@ -76,7 +104,17 @@ Section "Plug-in"
     SetErrorLevel 2
     Abort
   replaceable:
+  ; Normally a running host holds the DLL too, and the check above stops.
+  Delete "$INSTDIR\${HOST_NAME}"
+  IfFileExists "$INSTDIR\${HOST_NAME}" 0 host_replaceable
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${HOST_NAME} is in use. Close every browser and run the setup again." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  host_replaceable:
   File "/oname=${DLL_NAME}" "${DLL}"
+  File "/oname=${HOST_NAME}" "${HOST_EXE}"
+  File "/oname=${CHROMIUM_JSON}" "${CHROMIUM_MANIFEST}"
+  File "/oname=${FIREFOX_JSON}" "${FIREFOX_MANIFEST}"
 
   WriteRegStr HKCU "${PLUGIN_KEY}" "Path" "$INSTDIR\${DLL_NAME}"
   WriteRegStr HKCU "${PLUGIN_KEY}" "ProductName" "${PRODUCT}"
@@ -84,6 +122,11 @@ Section "Plug-in"
   WriteRegStr HKCU "${PLUGIN_KEY}" "Vendor" "${VENDOR}"
   WriteRegStr HKCU "${PLUGIN_KEY}" "Version" "${VERSION}"
   WriteRegStr HKCU "${PLUGIN_KEY}\MimeTypes\${MIME_TYPE}" "Description" "${PRODUCT}"
+
+  WriteRegStr HKCU "${CHROME_HOST_KEY}" "" "$INSTDIR\${CHROMIUM_JSON}"
+  WriteRegStr HKCU "${EDGE_HOST_KEY}" "" "$INSTDIR\${CHROMIUM_JSON}"
+  WriteRegStr HKCU "${CHROMIUM_HOST_KEY}" "" "$INSTDIR\${CHROMIUM_JSON}"
+  WriteRegStr HKCU "${FIREFOX_HOST_KEY}" "" "$INSTDIR\${FIREFOX_JSON}"
 
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
@@ -105,7 +148,19 @@ Section "Uninstall"
     SetErrorLevel 2
     Abort
   removed:
+  Delete "$INSTDIR\${HOST_NAME}"
+  IfFileExists "$INSTDIR\${HOST_NAME}" 0 host_removed
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${HOST_NAME} is in use. Close every browser and run the uninstaller again." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  host_removed:
   DeleteRegKey HKCU "${PLUGIN_KEY}"
+  DeleteRegKey HKCU "${CHROME_HOST_KEY}"
+  DeleteRegKey HKCU "${EDGE_HOST_KEY}"
+  DeleteRegKey HKCU "${CHROMIUM_HOST_KEY}"
+  DeleteRegKey HKCU "${FIREFOX_HOST_KEY}"
+  Delete "$INSTDIR\${CHROMIUM_JSON}"
+  Delete "$INSTDIR\${FIREFOX_JSON}"
 
   Delete "$INSTDIR\${UNINSTALLER}"
   ; Neither folder goes unless empty: users keep their own files there.

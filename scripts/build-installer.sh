@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Builds the per-user installer around a built npzvcert.dll:
+# Builds the per-user installer around a built npzvcert.dll and its
+# native-messaging host:
 #   scripts/build-installer.sh <dll> <output dir> [plugin id]
-# Writes <output dir>/npzvcert.dll (the copy shipped, signed when signing is
-# on) and <output dir>/npzvcert-setup.exe. The plug-in id (the browsers'
-# registry key, @vendor-domain/name) defaults to $ZVCERT_PLUGIN_ID, else
-# @zvcert.test/npzvcert.
+# Writes <output dir>/npzvcert.dll and <output dir>/npzvcert-host.exe (the
+# copies shipped, signed when signing is on) and <output dir>/npzvcert-setup.exe.
+# The plug-in id (the browsers' registry key, @vendor-domain/name) defaults to
+# $ZVCERT_PLUGIN_ID, else @zvcert.test/npzvcert.
+#
+#   ZVCERT_HOST_EXE   the npzvcert-host.exe to ship (default: the one beside
+#                     the DLL, where the build puts it)
+# The host's manifests name the host and the extensions allowed to reach it;
+# by default they come from extension/identity.json (hostName, chromiumId,
+# firefoxId), each overridden when set:
+#   ZVCERT_NATIVE_HOST            the native-messaging host name
+#   ZVCERT_EXTENSION_ID           the Chromium-family extension id
+#   ZVCERT_FIREFOX_EXTENSION_ID   the Firefox extension id
 #
 # Authenticode signing, when both are set:
 #   ZVCERT_SIGN_CERT  PEM certificate, or the chain, leaf first
@@ -27,10 +37,37 @@ sign_url=${ZVCERT_SIGN_URL:-}
 [[ -f $dll ]] || die "no such DLL: $dll"
 # makensis works in the script's folder: every path it gets is absolute.
 dll=$(realpath "$dll")
+host_exe=${ZVCERT_HOST_EXE:-$(dirname "$dll")/npzvcert-host.exe}
+[[ -f $host_exe ]] || die "no native-messaging host at $host_exe (build the npzvcert-host target, or set ZVCERT_HOST_EXE)"
+host_exe=$(realpath "$host_exe")
 # The id becomes a registry key name: one slash, no backslash, no spaces.
 [[ $plugin_id =~ ^@[A-Za-z0-9.-]+/[A-Za-z0-9._-]+$ ]] \
   || die "plug-in id '$plugin_id' is not of the form @vendor-domain/name"
 command -v makensis >/dev/null || die "makensis not found (scripts/setup.sh installs nsis)"
+command -v node >/dev/null || die "node not found (scripts/setup.sh installs nodejs)"
+
+# A value set in the environment wins, even an empty one, which then fails
+# the checks below rather than quietly falling back to the file.
+identity=$ROOT/extension/identity.json
+identity_value() {  # <environment variable> <key in identity.json>
+  if [[ -n ${!1+set} ]]; then printf '%s' "${!1}"; return; fi
+  [[ -f $identity ]] || die "no $identity: set $1"
+  node -e '
+    const [file, key] = process.argv.slice(1);
+    const value = JSON.parse(require("fs").readFileSync(file, "utf8"))[key];
+    if (typeof value !== "string") { console.error(`${file} has no text "${key}"`); process.exit(1); }
+    process.stdout.write(value);' "$identity" "$2" || die "cannot read $2 from $identity"
+}
+native_host=$(identity_value ZVCERT_NATIVE_HOST hostName)
+chromium_id=$(identity_value ZVCERT_EXTENSION_ID chromiumId)
+firefox_id=$(identity_value ZVCERT_FIREFOX_EXTENSION_ID firefoxId)
+# What Chromium accepts as a host name; it is also a registry key name.
+[[ $native_host =~ ^[a-z0-9_]+(\.[a-z0-9_]+)*$ ]] \
+  || die "native host name '$native_host' may hold only a-z, 0-9, _ and single dots inside"
+# Chromium ids are 32 letters a-p (a hash written in base 16 with a-p).
+[[ $chromium_id =~ ^[a-p]{32}$ ]] || die "Chromium extension id '$chromium_id' is not 32 letters a-p"
+[[ -n $firefox_id && $firefox_id != *[\"\\]* && $firefox_id != *[[:cntrl:]]* ]] \
+  || die "Firefox extension id '$firefox_id' is empty or holds quotes, backslashes or control characters"
 
 # The installer carries the version the DLL itself reports: FileVersion of
 # its VS_FIXEDFILEINFO, which starts after the signature 0xFEEF04BD and the
@@ -94,16 +131,40 @@ sign() {
 }
 
 shipped=$out/npzvcert.dll
+shipped_host=$out/npzvcert-host.exe
 setup=$out/npzvcert-setup.exe
-rm -f "$shipped" "$setup"
+rm -f "$shipped" "$shipped_host" "$setup"
 if (( signing )); then
   sign "$dll" "$shipped"
+  sign "$host_exe" "$shipped_host"
 else
   cp "$dll" "$shipped"
+  cp "$host_exe" "$shipped_host"
 fi
 
+# The host's manifests, one per browser family. "path" is relative: both
+# families resolve it against the manifest's own folder on Windows, so the
+# files need not know where the user installs.
+mkdir "$work/manifests"
+node -e '
+  const fs = require("fs");
+  const [dir, name, chromiumId, firefoxId] = process.argv.slice(1);
+  const common = {
+    name,
+    description: "Dastro certificate control for browser extensions",
+    path: "npzvcert-host.exe",
+    type: "stdio",
+  };
+  const write = (file, allowed) =>
+    fs.writeFileSync(`${dir}/${file}`, JSON.stringify({ ...common, ...allowed }, null, 2) + "\n");
+  write("chromium.json", { allowed_origins: [`chrome-extension://${chromiumId}/`] });
+  write("firefox.json", { allowed_extensions: [firefoxId] });' \
+  "$work/manifests" "$native_host" "$chromium_id" "$firefox_id" || die "could not write the host manifests"
+
 makensis -V2 -INPUTCHARSET UTF8 \
-  "-DDLL=$shipped" "-DOUTFILE=$work/setup.exe" "-DPLUGIN_ID=$plugin_id" "-DVERSION=$version" \
+  "-DDLL=$shipped" "-DHOST_EXE=$shipped_host" "-DOUTFILE=$work/setup.exe" \
+  "-DPLUGIN_ID=$plugin_id" "-DVERSION=$version" "-DNATIVE_HOST=$native_host" \
+  "-DCHROMIUM_MANIFEST=$work/manifests/chromium.json" "-DFIREFOX_MANIFEST=$work/manifests/firefox.json" \
   "$ROOT/installer/npzvcert.nsi" >"$work/makensis.log" 2>&1 \
   || { cat "$work/makensis.log" >&2; die "makensis failed"; }
 
@@ -113,4 +174,4 @@ else
   cp "$work/setup.exe" "$setup"
   echo "unsigned: set ZVCERT_SIGN_CERT and ZVCERT_SIGN_KEY to sign"
 fi
-echo "installer: $setup (plug-in $plugin_id, version $version)"
+echo "installer: $setup (plug-in $plugin_id, version $version, native host $native_host)"
