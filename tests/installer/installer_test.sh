@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # The installer under Wine, built by scripts/build-installer.sh from the
-# built DLL:
-#   installer_test.sh round-trip   <source root> <dll> <bin dir> <wine-run.sh> <version>
-#   installer_test.sh code-signing <source root> <dll> <bin dir> <wine-run.sh> <version>
-# <bin dir> holds zvcert-probe.exe and zvcert-bridge.exe; <version> is the
-# project's a.b.c.d. Runs inside the Windows test run, whose Wine prefix and
-# wineserver are already up; every Windows program goes through wine-run.sh
-# so that it sees that prefix.
+# built DLL and native-messaging host:
+#   installer_test.sh round-trip   <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
+#   installer_test.sh code-signing <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
+#   installer_test.sh build-inputs <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
+# <host exe> is the npzvcert-host.exe built beside the DLL; <bin dir> holds
+# zvcert-probe.exe and zvcert-bridge.exe; <version> is the project's a.b.c.d.
+# Runs inside the Windows test run, whose Wine prefix and wineserver are
+# already up; every Windows program goes through wine-run.sh so that it sees
+# that prefix. build-inputs runs no Windows program.
 set -uo pipefail
-(( $# == 6 )) || { echo "usage: $0 round-trip|code-signing <root> <dll> <bin dir> <wine-run.sh> <version>" >&2; exit 2; }
-mode=$1 root=$2 dll=$3 bin=$4 W=$5 version=$6
+(( $# == 7 )) || { echo "usage: $0 round-trip|code-signing|build-inputs <root> <dll> <host exe> <bin dir> <wine-run.sh> <version>" >&2; exit 2; }
+mode=$1 root=$2 dll=$3 host=$4 bin=$5 W=$6 version=$7
 build_installer=$root/scripts/build-installer.sh
+check_js=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/native_host_check.js
 digits=${version//./}          # what the Version property reports
 # The environment of whoever runs the tests must not change what is built.
-unset ZVCERT_SIGN_CERT ZVCERT_SIGN_KEY ZVCERT_SIGN_PASS ZVCERT_SIGN_CAFILE ZVCERT_SIGN_URL ZVCERT_PLUGIN_ID
+unset ZVCERT_SIGN_CERT ZVCERT_SIGN_KEY ZVCERT_SIGN_PASS ZVCERT_SIGN_CAFILE ZVCERT_SIGN_URL ZVCERT_PLUGIN_ID \
+  ZVCERT_HOST_EXE ZVCERT_NATIVE_HOST ZVCERT_EXTENSION_ID ZVCERT_FIREFOX_EXTENSION_ID
 # A bridge that died early must fail a check, not kill the test with SIGPIPE.
 trap '' PIPE
 fail=0
@@ -72,6 +76,186 @@ run_uninstaller() {  # <Windows path of uninstall.exe> <Windows install folder>
 PLUGIN_ROOT='HKCU\Software\MozillaPlugins'
 UNINSTALL_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\npzvcert'
 
+# ---- the native-messaging host ----------------------------------------------
+
+# Where Chrome, Edge and Chromium, then Firefox, look for a host's manifest.
+CHROMIUM_PARENTS=('HKCU\Software\Google\Chrome\NativeMessagingHosts'
+                  'HKCU\Software\Microsoft\Edge\NativeMessagingHosts'
+                  'HKCU\Software\Chromium\NativeMessagingHosts')
+FIREFOX_PARENT='HKCU\Software\Mozilla\NativeMessagingHosts'
+host_keys() {  # <host name>: its four keys, Firefox's last
+  local parent
+  for parent in "${CHROMIUM_PARENTS[@]}" "$FIREFOX_PARENT"; do printf '%s\n' "$parent\\$1"; done
+}
+
+# Every reg call costs Wine a quarter of a second, so keys are written and
+# deleted many at a time through one reg import, and read from one listing.
+reg_import() {  # <line of a .reg file>...
+  local file status
+  file=$(mktemp --suffix=.reg)
+  printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "$@" >"$file"
+  win reg import "$(winpath "$file")" >/dev/null 2>&1; status=$?
+  rm -f "$file"
+  return $status
+}
+delete_keys() {  # <HKCU\... key>...: each with its subkeys
+  local lines=() k
+  for k; do lines+=("[-HKEY_CURRENT_USER${k#HKCU}]"); done
+  (( ${#lines[@]} == 0 )) || reg_import "${lines[@]}"
+}
+# Every key under HKCU\Software as "key<TAB>=default value", or "key<TAB>-"
+# when it has no default value; keys in lower case, as Windows compares them.
+list_keys() {
+  win reg query 'HKCU\Software' /s 2>/dev/null | tr -d '\r' | awk -v OFS='\t' '
+    /^HKEY_CURRENT_USER\\/ { if (key != "") print key, state; key = tolower($0); state = "-"; next }
+    index($0, "    (Default)    REG_SZ    ") == 1 { state = "=" substr($0, 28) }
+    END { if (key != "") print key, state }' >"$work/keys.txt"
+  [[ -s $work/keys.txt ]] || fatal "reg query HKCU\\Software listed nothing"
+}
+# A key's default value from the last listing; fails when the key is not
+# there, or has no default value (status 2).
+listed_default() {  # <HKCU\... key>
+  local want="hkey_current_user${1#HKCU}" k state
+  want=${want,,}
+  while IFS=$'\t' read -r k state; do
+    if [[ $k == "$want" ]]; then
+      [[ $state == =* ]] || return 2
+      printf '%s' "${state#=}"
+      return 0
+    fi
+  done <"$work/keys.txt"
+  return 1
+}
+
+# The installer leaves the parents when it uninstalls: other hosts share them.
+# Those that only this test made are removed on exit, so that the shared
+# prefix stays as it was.
+BROWSER_ROOTS=('HKCU\Software\Google' 'HKCU\Software\Microsoft\Edge' 'HKCU\Software\Chromium'
+               'HKCU\Software\Mozilla')
+created_roots=()
+note_browser_roots() {
+  local r
+  list_keys
+  for r in "${BROWSER_ROOTS[@]}"; do listed_default "$r" >/dev/null; (( $? == 1 )) && created_roots+=("$r"); done
+}
+
+# The installed host answers a browser's message, which it can only do
+# through the DLL beside it.
+version_request() {
+  local message='{"id":1,"member":"Version"}' length
+  # 4-byte little-endian length, then the JSON: shorter than 256 bytes here.
+  length=$(printf '\\x%02x' "${#message}")
+  printf "$length\\0\\0\\0%s" "$message"
+}
+host_answers() {  # <Windows path of npzvcert-host.exe>
+  local status
+  version_request >"$work/request.bin"
+  timeout 60 "$W" "$1" <"$work/request.bin" >"$work/reply.bin" 2>"$work/host.err"; status=$?
+  (( status == 0 )) || bad "$1 exited with $status: $(tr '\n' ' ' <"$work/host.err")"
+  node "$check_js" reply "$work/reply.bin" "{\"id\":1,\"ok\":true,\"value\":$digits}" 2>"$work/reply.err" \
+    || bad "$1 did not answer Version as $digits:"$'\n'"$(cat "$work/reply.err")"
+}
+
+# Linux path of a Windows one; no Wine call for those in the install folder.
+folder_win= folder_unix=
+to_unix() {
+  if [[ -n $folder_win && ${1,,} == "${folder_win,,}\\"* ]]; then
+    local rest=${1:${#folder_win}+1}
+    printf '%s/%s' "$folder_unix" "${rest//\\//}"
+  else
+    unixpath "$1"
+  fi
+}
+
+# One manifest: its content, and the host its "path" names. Sets manifest_exe
+# to that host's Windows path.
+check_manifest() {  # <Windows path> chromium|firefox <host name> <extension id> <host exe it must be>
+  manifest_exe=
+  local file; file=$(to_unix "$1")
+  [[ -f $file ]] || { bad "the $2 manifest $1 is not there"; return; }
+  local path
+  path=$(node "$check_js" manifest "$file" "$2" "$3" "$4" 2>"$work/manifest.err") \
+    || { bad "the $2 manifest $1:"$'\n'"$(cat "$work/manifest.err")"; return; }
+  # A relative path is taken from the manifest's folder, as browsers do.
+  local exe=$path
+  [[ $exe == ?:\\* || $exe == \\* ]] || exe="${1%\\*}\\${path//\//\\}"
+  local exe_unix; exe_unix=$(to_unix "$exe")
+  [[ -f $exe_unix ]] || { bad "the $2 manifest's path '$path' names no file ($exe)"; return; }
+  cmp -s "$exe_unix" "$5" || bad "the $2 manifest's path '$path' is not the host built ($exe)"
+  manifest_exe=$exe
+}
+
+# Our host's four keys, the manifests they name, and the host itself, which
+# must answer. Sets host_entries ("key|manifest" each), host_files (the
+# manifests and the host, Linux paths) and installed_host and
+# installed_host_win (the host's paths) for the checks that follow.
+check_native_host() {  # <Windows install folder> <host name> <Chromium id> <Firefox id> <host exe it must be>
+  local name=$2 key manifest chromium_manifest= firefox_manifest= status
+  folder_win=$1 folder_unix=$(unixpath "$1")
+  host_entries=() host_files=() installed_host= installed_host_win=
+  list_keys
+  while IFS= read -r key; do
+    manifest=$(listed_default "$key"); status=$?
+    (( status == 0 )) || { bad "$key is $( ((status == 1)) && echo missing || echo 'without a default value')"; continue; }
+    host_entries+=("$key|$manifest")
+    [[ ${manifest,,} == "${folder_win,,}\\"*.json ]] || bad "$key names $manifest, not a .json file in $folder_win"
+    if [[ $key == "$FIREFOX_PARENT\\"* ]]; then
+      firefox_manifest=$manifest
+    elif [[ -z $chromium_manifest ]]; then
+      chromium_manifest=$manifest
+    elif [[ $manifest != "$chromium_manifest" ]]; then
+      bad "$key names $manifest, Chrome's key $chromium_manifest"
+    fi
+  done < <(host_keys "$name")
+  [[ -n $firefox_manifest && $firefox_manifest == "$chromium_manifest" ]] \
+    && bad "Firefox and the Chromium family share the manifest $firefox_manifest"
+  local chromium_exe=
+  if [[ -n $chromium_manifest ]]; then
+    check_manifest "$chromium_manifest" chromium "$name" "$3" "$5"
+    chromium_exe=$manifest_exe
+    host_files+=("$(to_unix "$chromium_manifest")")
+  fi
+  if [[ -n $firefox_manifest ]]; then
+    check_manifest "$firefox_manifest" firefox "$name" "$4" "$5"
+    [[ -n $chromium_exe && -n $manifest_exe && ${manifest_exe,,} != "${chromium_exe,,}" ]] \
+      && bad "the manifests name different hosts: $chromium_exe and $manifest_exe"
+    host_files+=("$(to_unix "$firefox_manifest")")
+  fi
+  [[ -n $manifest_exe ]] || manifest_exe=$chromium_exe
+  if [[ -n $manifest_exe ]]; then
+    installed_host=$(to_unix "$manifest_exe") installed_host_win=$manifest_exe
+    host_files+=("$installed_host")
+    host_answers "$manifest_exe"
+  fi
+}
+
+# Everything check_native_host found is still there, unchanged.
+native_host_intact() {  # <why it must be>
+  local entry file
+  list_keys
+  for entry in "${host_entries[@]}"; do
+    [[ $(listed_default "${entry%%|*}") == "${entry#*|}" ]] || bad "${entry%%|*} changed $1"
+  done
+  for file in "${host_files[@]}"; do [[ -f $file ]] || bad "$file went $1"; done
+}
+
+# ...or all gone. Leaves the listing for further checks.
+native_host_gone() {  # <host name>
+  local key file
+  list_keys
+  while IFS= read -r key; do
+    listed_default "$key" >/dev/null; (( $? == 1 )) || bad "$key is left"
+  done < <(host_keys "$1")
+  for file in "${host_files[@]}"; do [[ -e $file ]] && bad "$file is left"; done
+}
+
+# The extension the installer is built for by default: host name, Chromium
+# id, Firefox id.
+read_identity() {
+  mapfile -t identity < <(node "$check_js" identity "$root/extension/identity.json")
+  (( ${#identity[@]} == 3 )) || fatal "cannot read hostName, chromiumId and firefoxId from extension/identity.json"
+}
+
 # ---- round trip ---------------------------------------------------------------
 
 round_trip() {
@@ -87,16 +271,19 @@ round_trip() {
   [[ -d $profile ]] || fatal "no Wine user profile folder ($profile)"
   other_key="$PLUGIN_ROOT\\@other.test/npother"
   other_uninstall='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\zvcert-test-other'
+  other_host='test.other.host'
+  read_identity
+  native_host=${identity[0]}
 
   # Leaves the shared prefix as it was, whatever step failed.
   clean_round_trip() {
-    win reg delete "$key" /f >/dev/null 2>&1
-    win reg delete "$UNINSTALL_KEY" /f >/dev/null 2>&1
-    win reg delete "$other_key" /f >/dev/null 2>&1
-    win reg delete "$other_uninstall" /f >/dev/null 2>&1
+    local keys
+    mapfile -t keys < <(host_keys "$native_host"; host_keys "$other_host")
+    delete_keys "$key" "$UNINSTALL_KEY" "$other_key" "$other_uninstall" "${keys[@]}" "${created_roots[@]}"
     [[ $vendor == */ZVCERT ]] && rm -rf "$vendor"
   }
   clean_round_trip
+  note_browser_roots
   cleanup_hooks+=(clean_round_trip)
 
   env -u ZVCERT_SIGN_CERT -u ZVCERT_SIGN_KEY -u ZVCERT_PLUGIN_ID \
@@ -105,9 +292,16 @@ round_trip() {
   local setup; setup=$(winpath "$work/out/npzvcert-setup.exe")
 
   # Someone else's things beside ours: another plug-in, another program's
-  # uninstall entry, a file in our vendor folder.
-  win reg add "$other_key" /v Path /t REG_SZ /d 'C:\other\npother.dll' /f >/dev/null
-  win reg add "$other_uninstall" /v DisplayName /t REG_SZ /d 'Other program' /f >/dev/null
+  # uninstall entry, another native-messaging host in each browser's list, a
+  # file in our vendor folder.
+  local other_keys=() other
+  local lines=("[HKEY_CURRENT_USER${other_key#HKCU}]" '"Path"="C:\\other\\npother.dll"'
+               "[HKEY_CURRENT_USER${other_uninstall#HKCU}]" '"DisplayName"="Other program"')
+  while IFS= read -r other; do
+    other_keys+=("$other")
+    lines+=("[HKEY_CURRENT_USER${other#HKCU}]" '@="C:\\other\\host.json"')
+  done < <(host_keys "$other_host")
+  reg_import "${lines[@]}" || fatal "reg import of someone else's keys failed"
   mkdir -p "$vendor" && echo keep >"$vendor/keep.txt"
   snapshot "$profile" before
 
@@ -151,6 +345,9 @@ EOF
   actual=$(probe_version "$path")
   [[ $actual == "$digits" ]] || bad "probe read Version '$actual' from $path, expected $digits"
 
+  # An extension reaching the host, as each browser finds it.
+  check_native_host "${path%\\*}" "${identity[@]}" "$host"
+
   # While a browser has the DLL loaded, neither a new setup nor the
   # uninstaller may half-do their job: both stop, leaving everything working.
   local fifo=$work/bridge.in
@@ -170,6 +367,7 @@ EOF
     [[ -f $(unixpath "$uninstaller") ]] || bad "the uninstaller went while the DLL stayed"
     [[ $(reg_value "$key" Path) == "$path" ]] || bad "registration changed while the DLL was loaded"
     has_key "$UNINSTALL_KEY" || bad "Uninstall entry went while the DLL stayed"
+    native_host_intact "while the DLL was loaded"
   else
     bad "the bridge did not load $path: $(tr '\n' ' ' <"$work/bridge.out")"
   fi
@@ -180,10 +378,41 @@ EOF
   wait "$bridge_pid"; status=$?; bridge_pid=
   (( status == 0 )) || bad "the bridge exited with $status"
 
+  # An extension keeping its port open keeps the host running, and so the
+  # DLL loaded: an update must stop the same way.
+  if [[ -n $installed_host_win ]]; then
+    local host_fifo=$work/host.in
+    mkfifo "$host_fifo"
+    win "$installed_host_win" <"$host_fifo" >"$work/open-host.out" 2>"$work/open-host.err" &
+    bridge_pid=$!
+    exec 3>"$host_fifo"
+    version_request >&3
+    for ((i = 0; i < 200; i++)); do [[ -s $work/open-host.out ]] && break; sleep 0.1; done
+    if [[ -s $work/open-host.out ]]; then
+      win "$setup" /S; status=$?
+      (( status == 2 )) || bad "setup while the host ran exited with $status, expected 2"
+      run_uninstaller "$uninstaller" "$location"; status=$?
+      (( status == 2 )) || bad "uninstaller while the host ran exited with $status, expected 2"
+      [[ -f $path_unix ]] || bad "the DLL was removed while the host ran"
+      native_host_intact "while the host ran"
+    else
+      bad "the host did not answer: $(tr '\n' ' ' <"$work/open-host.err")"
+    fi
+    # The end of its input ends the host, as when the browser closes the port.
+    exec 3>&-
+    for ((i = 0; i < 200; i++)); do kill -0 "$bridge_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$bridge_pid" 2>/dev/null && bad "the host did not end with its input"
+    kill "$bridge_pid" 2>/dev/null
+    wait "$bridge_pid"; status=$?; bridge_pid=
+    (( status == 0 )) || bad "the host exited with $status"
+  fi
+
   # Setting up again over an installed copy (an update) works once it is free.
   win "$setup" /S; status=$?
   (( status == 0 )) || bad "second install exited with $status"
   cmp -s "$path_unix" "$dll" || bad "the DLL after the second install differs"
+  native_host_intact "with the second install"
+  [[ -n $installed_host ]] && ! cmp -s "$installed_host" "$host" && bad "the host after the second install differs"
 
   run_uninstaller "$uninstaller" "$location"; status=$?
   (( status == 0 )) || bad "silent uninstall exited with $status"
@@ -194,8 +423,12 @@ EOF
   [[ -e $path_unix ]] && bad "the DLL is left"
   [[ -e $(dirname "$path_unix")/uninstall.exe ]] && bad "uninstall.exe is left"
   [[ -e $(dirname "$path_unix") ]] && bad "the emptied install folder is left: $(ls -A "$(dirname "$path_unix")")"
+  native_host_gone "$native_host"
   # ...and nothing else.
   [[ $(reg_value "$other_key" Path) == 'C:\other\npother.dll' ]] || bad "the other plug-in's key was touched"
+  for other in "${other_keys[@]}"; do
+    [[ $(listed_default "$other") == 'C:\other\host.json' ]] || bad "the other host's $other was touched"
+  done
   has_key "$other_uninstall" || bad "another program's Uninstall entry was removed"
   [[ -f $vendor/keep.txt ]] || bad "a file in the vendor folder was removed"
   snapshot "$profile" after
@@ -255,11 +488,17 @@ code_signing() {
   id='@zvcert.test/npzvcert-signed'
   key="$PLUGIN_ROOT\\$id"     # not local, for the clean-up on exit
   local cn='ZVCERT Throwaway Code Signing'
+  # A build for another extension, named in the environment.
+  signed_host='test.zvcert_signed.host2'
+  local signed_chromium=abcdefghijklmnopabcdefghijklmnop signed_firefox='{7d0c2b6e-signed}@zvcert.test'
+  read_identity
   clean_code_signing() {
-    win reg delete "$key" /f >/dev/null 2>&1
-    win reg delete "$UNINSTALL_KEY" /f >/dev/null 2>&1
+    local keys
+    mapfile -t keys < <(host_keys "$signed_host")
+    delete_keys "$key" "$UNINSTALL_KEY" "${keys[@]}" "${created_roots[@]}"
   }
   clean_code_signing
+  note_browser_roots
   cleanup_hooks+=(clean_code_signing)
 
   local certs=$work/certs
@@ -273,12 +512,13 @@ code_signing() {
     || fatal "openssl could not lock the key"
 
   local log status
-  # Unsigned: said plainly, and the DLL shipped as built.
+  # Unsigned: said plainly, and the DLL and host shipped as built.
   log=$(env -u ZVCERT_SIGN_CERT -u ZVCERT_SIGN_KEY "$build_installer" "$dll" "$work/plain" 2>&1) \
     || bad "the unsigned build failed: $log"
   grep -qF 'unsigned: set ZVCERT_SIGN_CERT and ZVCERT_SIGN_KEY to sign' <<<"$log" \
     || bad "the unsigned build did not say so: $log"
   cmp -s "$dll" "$work/plain/npzvcert.dll" || bad "the unsigned build changed the DLL"
+  cmp -s "$host" "$work/plain/npzvcert-host.exe" || bad "the unsigned build changed the host"
   verify_refused "$work/plain/npzvcert-setup.exe" "$certs/cert.pem" "unsigned installer" 'No signature found'
 
   # Half a signing configuration stops the build rather than ship unsigned.
@@ -294,13 +534,15 @@ code_signing() {
         "$build_installer" "$dll" "$work/locked" 2>&1) || bad "the passphrase-protected key did not sign: $log"
   [[ -f $work/locked/npzvcert-setup.exe ]] && verify_good "$work/locked/npzvcert-setup.exe" "$certs/cert.pem" "$cn"
 
-  # The signed build, with its own plug-in id.
-  log=$(ZVCERT_SIGN_CERT=$certs/cert.pem ZVCERT_SIGN_KEY=$certs/key.pem \
+  # The signed build, with its own plug-in id and extension.
+  log=$(ZVCERT_SIGN_CERT=$certs/cert.pem ZVCERT_SIGN_KEY=$certs/key.pem ZVCERT_NATIVE_HOST=$signed_host \
+        ZVCERT_EXTENSION_ID=$signed_chromium ZVCERT_FIREFOX_EXTENSION_ID=$signed_firefox \
         "$build_installer" "$dll" "$work/signed" "$id" 2>&1) || fatal "the signed build failed: $log"
   grep -q unsigned <<<"$log" && bad "the signed build calls itself unsigned: $log"
-  local signed_dll=$work/signed/npzvcert.dll setup=$work/signed/npzvcert-setup.exe
+  local signed_dll=$work/signed/npzvcert.dll signed_host_exe=$work/signed/npzvcert-host.exe
+  local setup=$work/signed/npzvcert-setup.exe
   local file
-  for file in "$signed_dll" "$setup"; do
+  for file in "$signed_dll" "$signed_host_exe" "$setup"; do
     verify_good "$file" "$certs/cert.pem" "$cn"
     verify_refused "$file" "$certs/other.pem" "$(basename "$file") against an unrelated CA" 'Signature verification: failed'
     cp "$file" "$work/tampered"
@@ -314,22 +556,84 @@ code_signing() {
   [[ $actual == "$digits" ]] || bad "probe read Version '$actual' from the signed DLL, expected $digits"
 
   # The installer carries the signed copy, registered under the id given.
-  local inst=$work/installed
+  local inst=$work/installed default_keys=()
+  list_keys
+  while IFS= read -r file; do
+    listed_default "$file" >/dev/null; (( $? == 1 )) && default_keys+=("$file")
+  done < <(host_keys "${identity[0]}")
   win "$(winpath "$setup")" /S "/D=$(winpath "$inst")"; status=$?
   (( status == 0 )) || fatal "installing the signed build exited with $status"
   cmp -s "$inst/npzvcert.dll" "$signed_dll" || bad "the signed installer did not install the signed DLL"
   [[ $(reg_value "$key" Path) == "$(winpath "$inst")\\npzvcert.dll" ]] \
     || bad "the signed build is not registered under $id"
   has_key "$PLUGIN_ROOT\\@zvcert.test/npzvcert" && bad "the signed build also registered the default id"
+  # Its host is the signed one, still runs, and serves the extension named.
+  check_native_host "$(winpath "$inst")" "$signed_host" "$signed_chromium" "$signed_firefox" "$signed_host_exe"
+  list_keys
+  for file in "${default_keys[@]}"; do
+    listed_default "$file" >/dev/null; (( $? == 1 )) || bad "the signed build also registered the default host: $file"
+  done
   run_uninstaller "$(winpath "$inst/uninstall.exe")" "$(winpath "$inst")"; status=$?
   (( status == 0 )) || bad "uninstalling the signed build exited with $status"
   has_key "$key" && bad "$key is left after uninstalling"
+  native_host_gone "$signed_host"
   [[ -e $inst ]] && bad "the signed build's install folder is left"
+}
+
+# ---- what the build takes ------------------------------------------------------
+
+build_inputs() {
+  local log
+  # The host is taken from beside the DLL, or from ZVCERT_HOST_EXE; without
+  # one there is no installer, and the refusal says how to name it.
+  mkdir -p "$work/lonely" && cp "$dll" "$work/lonely/npzvcert.dll"
+  log=$("$build_installer" "$work/lonely/npzvcert.dll" "$work/no-host" 2>&1) \
+    && bad "a DLL with no host beside it was accepted: $log"
+  grep -q ZVCERT_HOST_EXE <<<"$log" || bad "the refusal does not say how to name the host: $log"
+  [[ -e $work/no-host/npzvcert-setup.exe ]] && bad "an installer was written without a host"
+  log=$(ZVCERT_HOST_EXE=$work/nowhere/npzvcert-host.exe "$build_installer" "$dll" "$work/missing-host" 2>&1) \
+    && bad "a ZVCERT_HOST_EXE naming no file was accepted: $log"
+  [[ -e $work/missing-host/npzvcert-setup.exe ]] && bad "an installer was written with a missing host"
+  log=$(ZVCERT_HOST_EXE=$host "$build_installer" "$work/lonely/npzvcert.dll" "$work/named" 2>&1) \
+    || bad "the build with ZVCERT_HOST_EXE failed: $log"
+  cmp -s "$host" "$work/named/npzvcert-host.exe" || bad "the host shipped is not the one ZVCERT_HOST_EXE named"
+  [[ -s $work/named/npzvcert-setup.exe ]] || bad "no installer from the build with ZVCERT_HOST_EXE"
+
+  # Names browsers would refuse, or that would break a registry key or a
+  # manifest, stop the build and are quoted in the refusal.
+  local variable value why
+  while IFS='|' read -r variable value why; do
+    [[ $value == TAB ]] && value=$'npzvcert@zvcert.test\t'
+    log=$(env "$variable=$value" "$build_installer" "$dll" "$work/bad" 2>&1) \
+      && bad "$why ($variable='$value') was accepted"
+    grep -qF "'$value'" <<<"$log" || bad "the refusal of $why does not quote it: $log"
+    [[ -e $work/bad/npzvcert-setup.exe ]] && bad "an installer was written with $why"
+    rm -rf "$work/bad"
+  done <<'EOF'
+ZVCERT_NATIVE_HOST||an empty host name
+ZVCERT_NATIVE_HOST|Test.zvcert.npzvcert|a host name with a capital
+ZVCERT_NATIVE_HOST|.test.zvcert|a host name starting with a dot
+ZVCERT_NATIVE_HOST|test.zvcert.|a host name ending with a dot
+ZVCERT_NATIVE_HOST|test..zvcert|a host name with two dots in a row
+ZVCERT_NATIVE_HOST|test.zv-cert|a host name with a hyphen
+ZVCERT_NATIVE_HOST|test\zvcert|a host name with a backslash
+ZVCERT_NATIVE_HOST|test zvcert|a host name with a space
+ZVCERT_EXTENSION_ID||an empty Chromium id
+ZVCERT_EXTENSION_ID|cliiehckknopchdooebjfdlmkecnpjf|a Chromium id of 31 letters
+ZVCERT_EXTENSION_ID|cliiehckknopchdooebjfdlmkecnpjfhh|a Chromium id of 33 letters
+ZVCERT_EXTENSION_ID|cliiehckknopchdooebjfdlmkecnpjfq|a Chromium id with a letter after p
+ZVCERT_EXTENSION_ID|CLIIEHCKKNOPCHDOOEBJFDLMKECNPJFH|a Chromium id in capitals
+ZVCERT_FIREFOX_EXTENSION_ID||an empty Firefox id
+ZVCERT_FIREFOX_EXTENSION_ID|npzvcert"@zvcert.test|a Firefox id with a quote
+ZVCERT_FIREFOX_EXTENSION_ID|npzvcert\@zvcert.test|a Firefox id with a backslash
+ZVCERT_FIREFOX_EXTENSION_ID|TAB|a Firefox id with a tab
+EOF
 }
 
 case $mode in
   round-trip) round_trip ;;
   code-signing) code_signing ;;
+  build-inputs) build_inputs ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
 exit $fail
