@@ -35,7 +35,7 @@ echo "$dll ($(stat -c %s "$dll") bytes), built-in root: $root"
 step "what a browser depends on in the file"
 "$ROOT/tests/build/check_dll_tables.sh" "$dll" "$root"
 
-step "installer (the DLL it ships is copied to the output folder too)"
+step "installer (the DLL and the host it ships are copied to the output folder too)"
 "$ROOT/scripts/build-installer.sh" "$dll" "$out"
 
 step "enrolment, as the sample page does it (demo/enroll.js), under Wine"
