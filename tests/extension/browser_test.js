@@ -1,0 +1,331 @@
+'use strict';
+// The browser extension in real headless Chromium, with npzvcert-host.exe
+// under Wine behind it and the sample page served from 127.0.0.1:
+//
+//   node browser_test.js <scenario> <build/win32 folder> <root certificate PEM> <artifacts folder>
+//
+// Scenarios: enrolment, origins, consent, two-pages, vanished-browser. Each
+// builds the extension for its own server's origin, uses its own profile,
+// and removes every certificate of the authority from the store before and
+// after (the Wine tests take turns with the store). Exits 0 only when every
+// check passed.
+
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const util = require('node:util');
+
+const env = require('../../tools/node/extension_env');
+const { Bridge } = require('../../tools/node/bridge');
+const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+
+const [scenarioName, buildArg, rootArg, artifactsArg] = process.argv.slice(2);
+if (!artifactsArg) {
+  console.error('usage: node browser_test.js <scenario> <build/win32> <root.pem> <artifacts>');
+  process.exit(2);
+}
+const buildDir = path.resolve(buildArg);
+const artifacts = path.resolve(artifactsArg);
+const rootName = certificateCommonName(rootArg);
+
+let passed = 0;
+let failed = 0;
+const show = (value) => util.inspect(value, { breakLength: Infinity, maxStringLength: 160 });
+function check(label, ok, detail) {
+  if (ok) passed += 1;
+  else failed += 1;
+  console.log(`${ok ? 'PASS' : 'FAIL'}  ${label}${!ok && detail !== undefined ? `: ${detail}` : ''}`);
+  return ok;
+}
+const checkEqual = (label, got, want) => check(label, util.isDeepStrictEqual(got, want), `got ${show(got)}, want ${show(want)}`);
+
+// Serials nobody else uses, below 2^63 so that FindCert reports them.
+const freshSerial = () => crypto.randomBytes(8).readBigUInt64BE() >> 1n;
+
+// A call through window.zvcert, settled into a plain object.
+const settled = (expression) => `(${expression}).then((value) => ({ value }),
+  (error) => ({ reason: error.reason, message: error.message, result: error.result }))`;
+
+async function waitFor(label, probe, timeoutMs = 30000) {
+  const end = Date.now() + timeoutMs;
+  let last;
+  while (Date.now() < end) {
+    last = await probe();
+    if (last) return last;
+    await env.delay(200);
+  }
+  throw new Error(`${label}: not within ${timeoutMs} ms (last ${show(last)})`);
+}
+
+const pageState = (page, wanted) => waitFor(`page state ${wanted.join('/')}`, async () => {
+  const state = await page.evaluate('document.body.dataset.state || ""');
+  return wanted.includes(state) ? state : null;
+});
+
+// Running npzvcert-host.exe processes of this build's Wine prefix (other
+// prefixes may run hosts of their own meanwhile).
+const winePrefix = process.env.ZVCERT_WINEPREFIX || path.join(buildDir, 'wineprefix');
+function hostProcesses() {
+  const found = [];
+  for (const pid of fs.readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+    try {
+      const argv0 = fs.readFileSync(`/proc/${pid}/cmdline`, 'latin1').split('\0')[0];
+      if (!/npzvcert-host\.exe$/i.test(argv0)) continue;
+      const environ = fs.readFileSync(`/proc/${pid}/environ`, 'latin1').split('\0');
+      if (environ.includes(`WINEPREFIX=${winePrefix}`)) found.push(`${pid} ${argv0}`);
+    } catch {
+      // ended meanwhile
+    }
+  }
+  return found;
+}
+
+// The world of one scenario: authority, page server, profile, browser.
+async function world({ consentTimeout = 60, extraOrigins = [] } = {}) {
+  const ca = new OpenSslCa(rootName);
+  const serials = [];
+  const server = await env.startPageServer({ ca, nextSerial: () => { serials.push(freshSerial()); return serials.at(-1); } });
+  const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-'));
+  const profile = env.prepareProfile({ workDir, buildDir, origins: [server.origin, ...extraOrigins], consentTimeout });
+  const browser = await env.Chromium.launch(profile);
+  return {
+    ca, server, serials, browser, workDir,
+    async close() {
+      await browser.quit();
+      await server.close();
+      ca.remove();
+      fs.rmSync(workDir, { recursive: true, force: true });
+    },
+  };
+}
+
+// ---- scenarios --------------------------------------------------------------
+
+// The sample page's enrolment, signature and deletion, each store change
+// allowed in the consent window.
+async function enrolment() {
+  const w = await world();
+  try {
+    const page = await w.browser.open(`${w.server.origin}/enroll.html`);
+    await pageState(page, ['ready', 'missing']);
+    const log = () => page.evaluate('document.getElementById("log").textContent');
+    check('the page finds npzvcert through the extension', /through the browser extension/.test(await log()), await log());
+
+    const cn = 'Browser Enrolment';
+    const text = 'I agree to the terms, signé in Chromium.';
+    await page.evaluate(`document.getElementById('subject').value = 'C=CN, O=Example Org, CN=${cn}';
+      document.getElementById('text').value = ${JSON.stringify(text)};
+      document.getElementById('enrol').click(); true`);
+    const seen = new Set();
+    const storing = await env.answerConsent(w.browser, 'allow', seen);
+    const serial = String(w.serials[0]);
+    checkEqual('the store consent names the page', storing.origin, w.server.origin);
+    check('the store consent names the certificate', storing.subject.includes(`CN=${cn}`) && storing.serial.startsWith(`${serial} `),
+      show(storing));
+    check('enrolment finishes', await pageState(page, ['enrolled', 'error']) === 'enrolled', await log());
+    checkEqual('FindCert found the issued serial', await page.evaluate('document.body.dataset.serial'), serial);
+
+    await page.evaluate(`document.getElementById('sign').click(); true`);
+    const signing = await env.answerConsent(w.browser, 'allow', seen);
+    const data = Buffer.from(text, 'utf8');
+    checkEqual('the signing consent gives the data\'s size', signing.data, `${data.length} bytes`);
+    checkEqual('the signing consent gives the data\'s SHA-256', signing.sha256, env.sha256Hex(data));
+    check('signing finishes', await pageState(page, ['signed', 'error']) === 'signed', await log());
+    const signature = Buffer.from(/^signature: (\S+)$/m.exec(await log())[1], 'base64');
+    checkEqual('the signature starts with the serial', signature.readBigUInt64BE(0), BigInt(serial));
+    const certificate = w.server.issued[0].certificate;
+    const verified = w.ca.verifySha1(certificate, data, signature.subarray(8));
+    check('OpenSSL verifies the signature with the issued certificate', verified.verified, verified.output);
+
+    await page.evaluate(`document.getElementById('delete').click(); true`);
+    await env.answerConsent(w.browser, 'allow', seen);
+    check('deletion finishes', await pageState(page, ['deleted', 'error']) === 'deleted', await log());
+    fs.mkdirSync(artifacts, { recursive: true });
+    await page.screenshot(path.join(artifacts, 'extension-enrolment.png'));
+    checkEqual('the certificate is gone', (await page.evaluate(settled(`zvcert.IsCertExist('${serial}')`))).value, 0);
+    checkEqual('no consent window is left open', (await env.consentWindows(w.browser)).length, 0);
+  } finally {
+    await w.close();
+  }
+}
+
+// Only the origins the extension was built for get window.zvcert.
+async function origins() {
+  const w = await world();
+  const other = await env.startPageServer({ ca: w.ca, nextSerial: freshSerial });
+  try {
+    const allowed = await w.browser.open(`${w.server.origin}/enroll.html`);
+    checkEqual('the allowed origin has window.zvcert', await allowed.evaluate('typeof window.zvcert'), 'object');
+    checkEqual('and reads the Version through it', (await allowed.evaluate(settled('zvcert.Version'))).value, 1022);
+
+    const pages = {
+      'the same host on another port': `${other.origin}/enroll.html`,
+      'localhost for 127.0.0.1': `http://localhost:${w.server.port}/enroll.html`,
+    };
+    for (const [label, url] of Object.entries(pages)) {
+      const page = await w.browser.open(url);
+      checkEqual(`${label}: no window.zvcert`, await page.evaluate('typeof window.zvcert'), 'undefined');
+      checkEqual(`${label}: the page library says it is not installed`,
+        await pageState(page, ['missing', 'ready']), 'missing');
+      // A page that forges the extension's own messages reaches nothing.
+      const forged = await page.evaluate(`new Promise((resolve) => {
+        window.addEventListener('message', (e) => { if (e.data && e.data.direction === 'reply') resolve('answered'); });
+        window.postMessage({ channel: 'zvcert-extension', direction: 'call', id: 1, member: 'Version', args: [] }, '*');
+        setTimeout(() => resolve('silence'), 1500);
+      })`);
+      checkEqual(`${label}: forged calls get no answer`, forged, 'silence');
+    }
+  } finally {
+    await other.close();
+    await w.close();
+  }
+}
+
+// A denied, unanswered or closed consent rejects and changes nothing; the
+// key stays pending, so the same certificate imports once allowed.
+async function consent() {
+  const timeout = 6;
+  const w = await world({ consentTimeout: timeout });
+  try {
+    const page = await w.browser.open(`${w.server.origin}/enroll.html`);
+    await pageState(page, ['ready']);
+    await page.evaluate(settled(`zvcert.SetSubject('C=CN, CN=Consent Test')`));
+    const request = (await page.evaluate(settled('zvcert.GetCSR()'))).value;
+    const serial = freshSerial();
+    const certificate = w.ca.issue(request, serial);
+    const seen = new Set();
+    const importCall = settled(`zvcert.ImportCert(${JSON.stringify(certificate)})`);
+    const present = async () => (await page.evaluate(settled(`zvcert.IsCertExist('${serial}')`))).value;
+
+    let outcome = page.evaluate(importCall, 60000);
+    await env.answerConsent(w.browser, 'deny', seen);
+    const denied = await outcome;
+    checkEqual('a denied import rejects as denied', denied.reason, 'denied');
+    check('with a clear message', /not allowed: the user denied it/.test(denied.message), denied.message);
+    checkEqual('and stores nothing', await present(), 0);
+
+    const started = Date.now();
+    outcome = page.evaluate(importCall, 60000);
+    await env.answerConsent(w.browser, 'ignore', seen);
+    const unanswered = await outcome;
+    checkEqual('an unanswered import rejects as timed out', unanswered.reason, 'timeout');
+    check(`after about ${timeout} s`, Date.now() - started >= (timeout - 1) * 1000, `${Date.now() - started} ms`);
+    checkEqual('the consent window is gone', (await env.consentWindows(w.browser)).length, 0);
+    checkEqual('and nothing is stored', await present(), 0);
+
+    outcome = page.evaluate(importCall, 60000);
+    const target = await w.browser.waitForTarget(`chrome-extension://${env.identity.chromiumId}/consent.html`, { seen });
+    seen.add(target.targetId);
+    await w.browser.cdp.send('Target.closeTarget', { targetId: target.targetId });
+    checkEqual('closing the consent window rejects as closed', (await outcome).reason, 'closed');
+    checkEqual('and stores nothing', await present(), 0);
+
+    outcome = page.evaluate(importCall, 60000);
+    await env.answerConsent(w.browser, 'allow', seen);
+    checkEqual('the key stayed pending: allowed, the import succeeds', (await outcome).value, 1);
+
+    outcome = page.evaluate(settled(`zvcert.CertSign('${serial}', 'AQID')`), 60000);
+    await env.answerConsent(w.browser, 'deny', seen);
+    const sign = await outcome;
+    check('a denied signature rejects without a signature', sign.reason === 'denied' && sign.value === undefined, show(sign));
+
+    outcome = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
+    await env.answerConsent(w.browser, 'deny', seen);
+    checkEqual('a denied deletion rejects', (await outcome).reason, 'denied');
+    checkEqual('and the certificate stays', await present(), 1);
+
+    outcome = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
+    await env.answerConsent(w.browser, 'allow', seen);
+    checkEqual('an allowed deletion deletes', (await outcome).value, 1);
+    checkEqual('a call with no certificate argument fails without a question',
+      (await page.evaluate(settled('zvcert.DelCert()'))).reason, 'failed');
+    checkEqual('no consent window was opened for it', (await env.consentWindows(w.browser)).length, 0);
+  } finally {
+    await w.close();
+  }
+}
+
+// Each page has its own host and plug-in instance: one page's pending key is
+// not the other's.
+async function twoPages() {
+  const w = await world();
+  try {
+    const [a, b] = [await w.browser.open(`${w.server.origin}/enroll.html`),
+      await w.browser.open(`${w.server.origin}/enroll.html`)];
+    const requests = [];
+    for (const [page, cn] of [[a, 'Page A'], [b, 'Page B']]) {
+      await pageState(page, ['ready']);
+      await page.evaluate(settled(`zvcert.SetSubject('CN=${cn}')`));
+      requests.push((await page.evaluate(settled('zvcert.GetCSR()'))).value);
+    }
+    check('each page made a request', requests.every((r) => /^-----BEGIN CERTIFICATE REQUEST-----\n/.test(r)), show(requests));
+    check('two hosts run, one per page', hostProcesses().length >= 2, show(hostProcesses()));
+    const serialA = freshSerial();
+    const serialB = freshSerial();
+    const certificateA = w.ca.issue(requests[0], serialA);
+    const certificateB = w.ca.issue(requests[1], serialB);
+    const seen = new Set();
+    const importOn = async (page, certificate) => {
+      const outcome = page.evaluate(settled(`zvcert.ImportCert(${JSON.stringify(certificate)})`), 60000);
+      await env.answerConsent(w.browser, 'allow', seen);
+      return outcome;
+    };
+    const crossed = await importOn(b, certificateA);
+    check('page B cannot import page A\'s certificate (-1)', crossed.reason === 'failed' && crossed.result === -1, show(crossed));
+    checkEqual('page A imports its own', (await importOn(a, certificateA)).value, 1);
+    checkEqual('page B still has its own key pending', (await importOn(b, certificateB)).value, 1);
+    for (const [page, serial] of [[a, serialA], [b, serialB]]) {
+      const outcome = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
+      await env.answerConsent(w.browser, 'allow', seen);
+      checkEqual(`deleted ${serial}`, (await outcome).value, 1);
+    }
+    await w.browser.close(a);
+    await waitFor('one host left after a page closed', async () => hostProcesses().length === 1, 20000)
+      .then(() => check('closing a page ends its host', true), (e) => check('closing a page ends its host', false, e.message));
+  } finally {
+    await w.close();
+  }
+}
+
+// The browser dies without a word: the host sees its input end and exits.
+async function vanishedBrowser() {
+  const w = await world();
+  try {
+    const page = await w.browser.open(`${w.server.origin}/enroll.html`);
+    await pageState(page, ['ready']);
+    await page.evaluate(settled(`zvcert.SetSubject('CN=Vanishing')`));
+    check('a host runs for the page', hostProcesses().length === 1, show(hostProcesses()));
+    process.kill(w.browser.child.pid, 'SIGKILL');  // the browser process only
+    await waitFor('hosts gone', async () => hostProcesses().length === 0, 30000)
+      .then(() => check('the host exits when the browser vanishes', true),
+        (e) => check('the host exits when the browser vanishes', false, `${e.message}: ${show(hostProcesses())}`));
+  } finally {
+    await w.close();
+  }
+}
+
+const SCENARIOS = { enrolment, origins, consent, 'two-pages': twoPages, 'vanished-browser': vanishedBrowser };
+
+async function main() {
+  const scenario = SCENARIOS[scenarioName];
+  if (!scenario) throw new Error(`no scenario ${scenarioName}; there are ${Object.keys(SCENARIOS).join(', ')}`);
+  const bridge = await Bridge.start(buildDir);
+  try {
+    await bridge.purge(rootName);
+    check('no host is left from before', hostProcesses().length === 0, show(hostProcesses()));
+    await scenario();
+  } finally {
+    const left = await bridge.purge(rootName);
+    await bridge.close();
+    if (left !== 0) check('the scenario left no certificate behind', false, `${left} purged`);
+  }
+  console.log(`${passed} passed, ${failed} failed`);
+  return failed === 0 && passed > 0 ? 0 : 1;
+}
+
+main().then((code) => { process.exitCode = code; }, (error) => {
+  console.log(`FAIL  ${error.stack || error}`);
+  console.log(`${passed} passed, ${failed + 1} failed`);
+  process.exitCode = 1;
+});

@@ -1,0 +1,209 @@
+'use strict';
+// The extension's build rules, its page-world script and the page library
+// zvcert.js, in Node.js without a browser (browser_test.js runs them in
+// Chromium). Exits 0 only when every check passed.
+
+const assert = require('node:assert');
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const vm = require('node:vm');
+
+const { build, checkOrigin, BuildError } = require('../../extension/build');
+const zvcertPage = require('../../web/zvcert');
+const identity = require('../../extension/identity.json');
+
+const tests = [];
+const test = (name, body) => tests.push({ name, body });
+
+test('origins: what the build accepts and refuses', () => {
+  const accepted = {
+    'https://ca.example.com': 'https://ca.example.com',
+    'https://ca.example.com/': 'https://ca.example.com',
+    'https://ca.example.com:8443': 'https://ca.example.com:8443',
+    'https://xn--fiqs8s.example': 'https://xn--fiqs8s.example',
+    'http://127.0.0.1:8765': 'http://127.0.0.1:8765',
+    'http://localhost': 'http://localhost',
+  };
+  for (const [input, origin] of Object.entries(accepted)) assert.strictEqual(checkOrigin(input), origin, input);
+  const refused = {
+    'http://ca.example.com': /plain http is allowed only for/,
+    'http://127.0.0.2': /plain http is allowed only for/,
+    'http://[::1]:8080': /plain http is allowed only for/,
+    'ftp://ca.example.com': /only https/,
+    'file:///tmp/page.html': /not an origin|only https/,
+    'https://ca.example.com/enrol': /give scheme:\/\/host\[:port\] only, as https:\/\/ca.example.com$/,
+    'https://ca.example.com:443': /as https:\/\/ca.example.com$/,
+    'https://CA.example.com': /as https:\/\/ca.example.com$/,
+    'https://user@ca.example.com': /not an origin/,
+    'https://ca.example.com?x': /not an origin/,
+    'ca.example.com': /not an origin/,
+    '': /not an origin/,
+  };
+  for (const [input, message] of Object.entries(refused)) {
+    assert.throws(() => checkOrigin(input), (e) => e instanceof BuildError && message.test(e.message), input);
+  }
+});
+
+function buildInto(options) {
+  const out = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-ext-'));
+  build({ out, version: '1.0.2.2', consentTimeout: '60', identity: path.join(__dirname, '../../extension/identity.json'), ...options });
+  return out;
+}
+
+test('build: manifest, permissions and substituted scripts', () => {
+  const out = buildInto({ origins: 'https://ca.example.com, https://ca.example.com:8443;http://127.0.0.1:8765' });
+  const manifest = JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8'));
+  assert.strictEqual(manifest.manifest_version, 3);
+  assert.strictEqual(manifest.version, '1.0.2.2');
+  // Content scripts only, on the authority's hosts; no host permissions.
+  assert.deepStrictEqual(manifest.permissions, ['nativeMessaging']);
+  assert.strictEqual(manifest.host_permissions, undefined);
+  const [page, relay] = manifest.content_scripts;
+  assert.deepStrictEqual(page.matches, ['https://ca.example.com/*', 'http://127.0.0.1/*']);
+  assert.deepStrictEqual([page.world, relay.world], ['MAIN', undefined]);
+  assert.deepStrictEqual([page.js, relay.js], [['page.js'], ['relay.js']]);
+  assert.strictEqual(manifest.browser_specific_settings.gecko.id, identity.firefoxId);
+  for (const name of fs.readdirSync(out)) {
+    assert.ok(!fs.readFileSync(path.join(out, name), 'utf8').includes('__ZVCERT_CONFIG__'), name);
+  }
+  const pageText = fs.readFileSync(path.join(out, 'page.js'), 'utf8');
+  assert.ok(pageText.includes('"origins":["https://ca.example.com","https://ca.example.com:8443","http://127.0.0.1:8765"]'));
+  fs.rmSync(out, { recursive: true });
+});
+
+test('build: the committed public key gives the fixed extension id', () => {
+  const digest = crypto.createHash('sha256').update(Buffer.from(identity.publicKey, 'base64')).digest('hex');
+  const id = [...digest.slice(0, 32)].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join('');
+  assert.strictEqual(id, identity.chromiumId);
+  assert.doesNotThrow(() => crypto.createPublicKey({ key: Buffer.from(identity.publicKey, 'base64'), format: 'der', type: 'spki' }));
+});
+
+test('build: bad settings stop it', () => {
+  for (const options of [{ origins: '' }, { origins: 'https://a.example', consentTimeout: '0' },
+    { origins: 'https://a.example', consentTimeout: '2.5' }, { origins: 'https://a.example', version: '1.x' }]) {
+    assert.throws(() => buildInto(options), BuildError, JSON.stringify(options));
+  }
+});
+
+// A window just big enough for page.js: messages to itself, events.
+function fakeWindow(origin) {
+  const listeners = {};
+  const posted = [];
+  const window = {
+    location: { origin },
+    addEventListener: (type, f) => { (listeners[type] ??= []).push(f); },
+    removeEventListener: (type, f) => { listeners[type] = (listeners[type] || []).filter((g) => g !== f); },
+    dispatchEvent: (event) => { for (const f of listeners[event.type] || []) f(event); },
+    postMessage: (data, targetOrigin) => { posted.push({ data: structuredClone(data), targetOrigin }); },
+    reply: (data) => { for (const f of listeners.message || []) f({ source: window, data }); },
+    posted,
+  };
+  window.top = window;
+  window.window = window;
+  return window;
+}
+
+function runPageScript(origin) {
+  const out = buildInto({ origins: 'https://ca.example.com' });
+  const window = fakeWindow(origin);
+  vm.runInNewContext(fs.readFileSync(path.join(out, 'page.js'), 'utf8'), { window, location: window.location, Event: class { constructor(type) { this.type = type; } } });
+  fs.rmSync(out, { recursive: true });
+  return window;
+}
+
+test('page script: only the allowed origin, port included, gets window.zvcert', () => {
+  assert.strictEqual(typeof runPageScript('https://ca.example.com').zvcert, 'object');
+  for (const origin of ['https://ca.example.com:8443', 'https://evil.example', 'http://ca.example.com']) {
+    assert.strictEqual(runPageScript(origin).zvcert, undefined, origin);
+  }
+});
+
+test('page script: calls go out as messages, replies settle the Promises', async () => {
+  const window = runPageScript('https://ca.example.com');
+  const { zvcert } = window;
+  assert.ok(Object.isFrozen(zvcert));
+  const csr = zvcert.GetCSR();
+  const imported = zvcert.ImportCert('pem', undefined);
+  const version = zvcert.Version;
+  assert.deepStrictEqual(window.posted.map((p) => [p.data.member, p.data.args, p.targetOrigin]),
+    [['GetCSR', [], 'https://ca.example.com'], ['ImportCert', ['pem', null], 'https://ca.example.com'],
+      ['Version', [], 'https://ca.example.com']]);
+  const [a, b, c] = window.posted.map((p) => p.data);
+  // Replies arrive in any order; a message from elsewhere is ignored.
+  window.reply({ channel: c.channel, direction: 'reply', id: c.id, ok: true, value: 1022 });
+  window.reply({ channel: 'other', direction: 'reply', id: a.id, ok: true, value: 'forged' });
+  window.reply({ channel: b.channel, direction: 'reply', id: b.id, ok: false, reason: 'denied', error: 'ImportCert was not allowed: the user denied it' });
+  window.reply({ channel: a.channel, direction: 'reply', id: a.id, ok: false, value: -1 });
+  assert.strictEqual(await version, 1022);
+  await assert.rejects(imported, (e) => e.reason === 'denied' && /user denied/.test(e.message) && !('result' in e));
+  await assert.rejects(csr, (e) => e.reason === 'failed' && e.result === -1 && e.member === 'GetCSR');
+  await assert.rejects(zvcert.Base64Encode(() => {}), (e) => e.reason === 'failed');
+});
+
+// ---- zvcert.js ---------------------------------------------------------------
+
+function pageWindow({ mimeTypes = {}, zvcert, element } = {}) {
+  const window = fakeWindow('https://ca.example.com');
+  window.navigator = { mimeTypes };
+  const appended = [];
+  window.document = {
+    createElement: () => element ?? { style: {} },
+    body: { appendChild: (e) => appended.push(e) },
+  };
+  if (zvcert) window.zvcert = zvcert;
+  window.appended = appended;
+  return window;
+}
+
+test('zvcert.js: the plug-in where the browser lists it', async () => {
+  const plugin = {
+    style: {}, Version: 1022,
+    GetCSR: () => '-----BEGIN CERTIFICATE REQUEST-----',
+    ImportCert: () => { throw new Error('plug-in failure'); },
+  };
+  const window = pageWindow({ mimeTypes: { 'application/zvcert': { enabledPlugin: {} } }, element: plugin });
+  const zv = await zvcertPage.connect({ window, waitMs: 100 });
+  assert.strictEqual(zv.viaExtension, false);
+  assert.deepStrictEqual(window.appended, [plugin]);
+  assert.strictEqual(plugin.type, 'application/zvcert');
+  assert.strictEqual(await zv.Version, 1022);
+  assert.strictEqual(await zv.GetCSR(), '-----BEGIN CERTIFICATE REQUEST-----');
+  await assert.rejects(zv.ImportCert('x'), (e) => e.reason === 'failed' && e.member === 'ImportCert');
+});
+
+test('zvcert.js: the extension otherwise, also when it comes late', async () => {
+  const api = { viaExtension: true };
+  assert.strictEqual(await zvcertPage.connect({ window: pageWindow({ zvcert: api }) }), api);
+  const window = pageWindow();
+  const late = zvcertPage.connect({ window, waitMs: 2000 });
+  setTimeout(() => { window.zvcert = api; window.dispatchEvent({ type: 'zvcert-ready' }); }, 20);
+  assert.strictEqual(await late, api);
+});
+
+test('zvcert.js: neither is a clear error', async () => {
+  const disabled = { 'application/zvcert': { enabledPlugin: null } };
+  for (const window of [pageWindow(), pageWindow({ mimeTypes: disabled })]) {
+    await assert.rejects(zvcertPage.connect({ window, waitMs: 50 }),
+      (e) => e instanceof zvcertPage.NotInstalledError && e.reason === 'not-installed' && /extension/.test(e.message));
+  }
+  // Listed, but the element never becomes scriptable (blocked by the user).
+  const listed = pageWindow({ mimeTypes: { 'application/zvcert': {} }, element: { style: {} } });
+  await assert.rejects(zvcertPage.connect({ window: listed, waitMs: 100 }), zvcertPage.NotInstalledError);
+});
+
+(async () => {
+  let failed = 0;
+  for (const { name, body } of tests) {
+    try {
+      await body();
+      console.log(`PASS  ${name}`);
+    } catch (error) {
+      failed += 1;
+      console.log(`FAIL  ${name}\n${error.stack}`);
+    }
+  }
+  console.log(`${tests.length - failed} passed, ${failed} failed`);
+  process.exitCode = failed === 0 ? 0 : 1;
+})();
