@@ -152,10 +152,24 @@ async function request(host) {
   const ca = new OpenSslCa(rootName);
   try {
     const serial = 0x7a11n;
+    const certificate = ca.issue(csr.value, serial);
+    // What the extension's consent window shows, before and after the import.
+    const described = { found: true, subject: 'C=CN, ST=XX, L=XX, O=Café Test, OU=XX, SN=XX, CN=张三, E=XX, G=XX, T=XX',
+      issuer: rootName, serial: '31249', serialHex: '7A11' };
+    checkReply('describe names the certificate in a PEM text',
+      await host.request({ id: 40, describe: { pem: certificate } }), { id: 40, ok: true, value: described });
+    checkReply('describe by serial finds nothing before the import',
+      await host.request({ id: 41, describe: { serial: '31249' } }),
+      { id: 41, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '' } });
     checkReply('ImportCert links the certificate to the pending key',
-      await host.call(12, 'ImportCert', [ca.issue(csr.value, serial)]), { id: 12, ok: true, value: 1 });
+      await host.call(12, 'ImportCert', [certificate]), { id: 12, ok: true, value: 1 });
+    checkReply('describe by serial finds the stored certificate, as DelCert would',
+      await host.request({ id: 42, describe: { serial: '31249abc' } }), { id: 42, ok: true, value: described });
     checkReply('DelCert removes it and its key', await host.call(13, 'DelCert', [serial.toString()]),
       { id: 13, ok: true, value: 1 });
+    checkReply('describe by serial finds nothing after the deletion',
+      await host.request({ id: 43, describe: { serial: '31249' } }),
+      { id: 43, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '' } });
   } finally {
     ca.remove();
   }
@@ -178,12 +192,17 @@ async function errors(host) {
     ['an object argument', { id: 25, member: 'Base64Encode', args: [{}] }, 25, /argument 1/],
     ['an array argument', { id: 26, member: 'SetChallenge', args: ['a', ['b']] }, 26, /argument 2/],
     ['arguments to a property', { id: 27, member: 'Version', args: [1] }, 27, /property/],
+    ['describe that is not an object', { id: 31, describe: 'x' }, 31, /describe/],
+    ['describe with neither serial nor pem', { id: 32, describe: { serial: 5 } }, 32, /serial or a pem/],
   ];
   for (const [label, message, id, reason] of cases) {
     const body = Buffer.isBuffer(message) || typeof message === 'string' ? message : JSON.stringify(message);
     host.send(frame(body));
     refused(`refused: ${label}`, await host.next(), id, reason);
   }
+  checkReply('describe of a text that is no certificate finds nothing',
+    await host.request({ id: 33, describe: { pem: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } }),
+    { id: 33, ok: true, value: { found: false, subject: '', issuer: '', serial: '', serialHex: '' } });
   // Scalars of the wrong kind reach the plug-in, which applies its own rules.
   const wrongType = await host.call(28, 'Base64Encode', [12]);
   check('a number where text is due reaches the plug-in', wrongType?.id === 28 && !('error' in wrongType) &&
