@@ -3,20 +3,27 @@
 # certificate end to end exactly as a page would: the sample page's script
 # drives the plug-in under Wine against a throwaway OpenSSL authority whose
 # root name equals the plug-in's built-in root, and OpenSSL checks the
-# signature. Everything it makes goes to the output folder.
+# signature. Everything it makes goes to the output folder. With --browser
+# it then does the same in today's browsers: the sample page in headless
+# Chromium, through the browser extension and npzvcert-host.exe, each consent
+# window allowed (pictures in <out>/browser/).
 #
 #   bash scripts/main.sh [--out DIR] [--subject TEXT] [--challenge NAME:PASSWORD]
-#                        [--text TEXT] [--keep]
+#                        [--text TEXT] [--keep] [--browser]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 out=$ROOT/out
 demo_args=()
+browser_args=()
+browser=0
 while (( $# )); do
   case $1 in
     --out) out=$(realpath -m "$2"); shift 2 ;;
-    --keep) demo_args+=(--keep); shift ;;
-    --subject|--challenge|--text) demo_args+=("$1" "$2"); shift 2 ;;
+    --keep) demo_args+=(--keep); browser_args+=(--keep); shift ;;
+    --subject|--text) demo_args+=("$1" "$2"); browser_args+=("$1" "$2"); shift 2 ;;
+    --challenge) demo_args+=("$1" "$2"); shift 2 ;;
+    --browser) browser=1; shift ;;
     *) echo "main: unknown option $1 (see the comment at the top of $0)" >&2; exit 2 ;;
   esac
 done
@@ -41,3 +48,9 @@ step "installer (the DLL and the host it ships are copied to the output folder t
 step "enrolment, as the sample page does it (demo/enroll.js), under Wine"
 with_wine node "$ROOT/demo/run-demo.js" --build "$WIN_BUILD" --root "$root" --out "$out" \
   "${demo_args[@]}"
+
+if (( browser )); then
+  step "the same page in headless Chromium, through the extension and npzvcert-host.exe"
+  with_wine node "$ROOT/demo/run-browser-demo.js" --build "$WIN_BUILD" --root "$root" --out "$out" \
+    "${browser_args[@]}"
+fi

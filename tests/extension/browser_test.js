@@ -58,10 +58,7 @@ async function waitFor(label, probe, timeoutMs = 30000) {
   throw new Error(`${label}: not within ${timeoutMs} ms (last ${show(last)})`);
 }
 
-const pageState = (page, wanted) => waitFor(`page state ${wanted.join('/')}`, async () => {
-  const state = await page.evaluate('document.body.dataset.state || ""');
-  return wanted.includes(state) ? state : null;
-});
+const pageState = (page, wanted) => env.waitForState(page, wanted, 30000);
 
 // Running npzvcert-host.exe processes of this build's Wine prefix (other
 // prefixes may run hosts of their own meanwhile).
@@ -107,40 +104,28 @@ async function world({ consentTimeout = 60, extraOrigins = [] } = {}) {
 async function enrolment() {
   const w = await world();
   try {
-    const page = await w.browser.open(`${w.server.origin}/enroll.html`);
-    await pageState(page, ['ready', 'missing']);
-    const log = () => page.evaluate('document.getElementById("log").textContent');
-    check('the page finds npzvcert through the extension', /through the browser extension/.test(await log()), await log());
-
     const cn = 'Browser Enrolment';
     const text = 'I agree to the terms, signé in Chromium.';
-    await page.evaluate(`document.getElementById('subject').value = 'C=CN, O=Example Org, CN=${cn}';
-      document.getElementById('text').value = ${JSON.stringify(text)};
-      document.getElementById('enrol').click(); true`);
-    const seen = new Set();
-    const storing = await env.answerConsent(w.browser, 'allow', seen);
+    const run = await env.enrolInPage(w.browser, `${w.server.origin}/enroll.html`,
+      { subject: `C=CN, O=Example Org, CN=${cn}`, text });
+    const { page, steps } = run;
+    check('the page finds npzvcert through the extension', /through the browser extension/.test(run.log), run.log);
+    checkEqual('enrolment, signature and deletion finish',
+      steps.map((s) => s.state), ['enrolled', 'signed', 'deleted']);
     const serial = String(w.serials[0]);
+    const [storing, signing] = steps.map((s) => s.consent);
     checkEqual('the store consent names the page', storing.origin, w.server.origin);
-    check('the store consent names the certificate', storing.subject.includes(`CN=${cn}`) && storing.serial.startsWith(`${serial} `),
-      show(storing));
-    check('enrolment finishes', await pageState(page, ['enrolled', 'error']) === 'enrolled', await log());
-    checkEqual('FindCert found the issued serial', await page.evaluate('document.body.dataset.serial'), serial);
+    check('the store consent names the certificate', storing.subject.includes(`CN=${cn}`) &&
+      storing.serial.startsWith(`${serial} `), show(storing));
+    checkEqual('FindCert found the issued serial', run.serial, serial);
 
-    await page.evaluate(`document.getElementById('sign').click(); true`);
-    const signing = await env.answerConsent(w.browser, 'allow', seen);
     const data = Buffer.from(text, 'utf8');
     checkEqual('the signing consent gives the data\'s size', signing.data, `${data.length} bytes`);
     checkEqual('the signing consent gives the data\'s SHA-256', signing.sha256, env.sha256Hex(data));
-    check('signing finishes', await pageState(page, ['signed', 'error']) === 'signed', await log());
-    const signature = Buffer.from(/^signature: (\S+)$/m.exec(await log())[1], 'base64');
-    checkEqual('the signature starts with the serial', signature.readBigUInt64BE(0), BigInt(serial));
-    const certificate = w.server.issued[0].certificate;
-    const verified = w.ca.verifySha1(certificate, data, signature.subarray(8));
+    checkEqual('the signature starts with the serial', run.signature.readBigUInt64BE(0), BigInt(serial));
+    const verified = w.ca.verifySha1(w.server.issued[0].certificate, data, run.signature.subarray(8));
     check('OpenSSL verifies the signature with the issued certificate', verified.verified, verified.output);
 
-    await page.evaluate(`document.getElementById('delete').click(); true`);
-    await env.answerConsent(w.browser, 'allow', seen);
-    check('deletion finishes', await pageState(page, ['deleted', 'error']) === 'deleted', await log());
     fs.mkdirSync(artifacts, { recursive: true });
     await page.screenshot(path.join(artifacts, 'extension-enrolment.png'));
     checkEqual('the certificate is gone', (await page.evaluate(settled(`zvcert.IsCertExist('${serial}')`))).value, 0);

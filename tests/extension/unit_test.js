@@ -87,6 +87,21 @@ test('build: bad settings stop it', () => {
   }
 });
 
+test('build: the CMake option goes through the same rules', () => {
+  const { spawnSync } = require('node:child_process');
+  const out = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-ext-'));
+  const script = path.join(__dirname, '../../cmake/BuildExtension.cmake');
+  const run = (origins) => spawnSync('cmake', [`-DORIGINS=${origins}`, `-DOUT=${out}`, '-P', script], { encoding: 'utf8' });
+  const refused = run('https://ca.example.com;http://ca.example.com');
+  assert.notStrictEqual(refused.status, 0);
+  assert.match(refused.stderr.replace(/\s+/g, ' '), /ZVCERT_EXTENSION_ORIGINS: .*"http:\/\/ca.example.com": plain http is allowed only/);
+  const accepted = run('https://ca.example.com;https://ra.example.com:8443');
+  assert.strictEqual(accepted.status, 0, accepted.stderr);
+  const manifest = JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8'));
+  assert.deepStrictEqual(manifest.content_scripts[0].matches, ['https://ca.example.com/*', 'https://ra.example.com/*']);
+  fs.rmSync(out, { recursive: true });
+});
+
 // A window just big enough for page.js: messages to itself, events.
 function fakeWindow(origin) {
   const listeners = {};

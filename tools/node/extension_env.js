@@ -91,7 +91,7 @@ const consentPrefix = () => `chrome-extension://${identity.chromiumId}/consent.h
 
 // Waits for the next consent window, reads what it shows and answers it
 // ('allow', 'deny', or 'ignore' to leave it open). Returns what it showed.
-async function answerConsent(browser, answer, seen) {
+async function answerConsent(browser, answer, seen, { screenshot } = {}) {
   const target = await browser.waitForTarget(consentPrefix(), { seen });
   seen.add(target.targetId);
   const page = await browser.attach(target.targetId);
@@ -106,6 +106,7 @@ async function answerConsent(browser, answer, seen) {
     if (!shown) await delay(100);
   }
   if (!shown) throw new Error('the consent window never became ready');
+  if (screenshot) await page.screenshot(screenshot);
   if (answer !== 'ignore') {
     await page.evaluate(`document.getElementById('${answer}').click(); true`, 2000).catch(() => {});
   }
@@ -119,6 +120,55 @@ async function consentWindows(browser) {
 
 const sha256Hex = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
 
+async function waitForState(page, wanted, timeoutMs = 60000) {
+  const end = Date.now() + timeoutMs;
+  while (Date.now() < end) {
+    const state = await page.evaluate('document.body.dataset.state || ""');
+    if (wanted.includes(state)) return state;
+    await delay(200);
+  }
+  throw new Error(`the page did not reach ${wanted.join(' or ')} within ${timeoutMs} ms`);
+}
+
+// The sample page's enrolment as a user does it: fill in the form, Enrol,
+// Sign, and (unless keep) Delete, allowing each consent window. Stops at the
+// first step the page reports as failed. onStep(name, detail) hears of each;
+// with screenshots (a folder), each consent window is kept as a picture.
+//   -> { steps: [{ step, state, consent }], serial, signature (Buffer), log, page }
+async function enrolInPage(browser, url, { subject, text, keep = false, onStep = () => {}, screenshots }) {
+  const page = await browser.open(url);
+  const log = () => page.evaluate('document.getElementById("log").textContent');
+  const steps = [];
+  const state = await waitForState(page, ['ready', 'missing']);
+  onStep('page', state === 'ready' ? (await log()).trim() : 'neither the plug-in nor the extension is there');
+  const result = { steps, page, serial: '', signature: null, log: '' };
+  if (state !== 'ready') {
+    result.log = await log();
+    return result;
+  }
+  await page.evaluate(`document.getElementById('subject').value = ${JSON.stringify(subject)};
+    document.getElementById('text').value = ${JSON.stringify(text)}; true`);
+  const seen = new Set();
+  const plan = [['enrol', 'enrolled'], ['sign', 'signed'], ...(keep ? [] : [['delete', 'deleted']])];
+  for (const [button, done] of plan) {
+    await page.evaluate(`document.getElementById('${button}').click(); true`);
+    const consent = await answerConsent(browser, 'allow', seen,
+      { screenshot: screenshots && path.join(screenshots, `consent-${button}.png`) });
+    onStep('consent', `${consent.action}: ${consent.subject}, serial ${consent.serial}` +
+      (consent.data ? `, ${consent.data}, SHA-256 ${consent.sha256}` : '') + ' -> Allow');
+    const reached = await waitForState(page, [done, 'error']);
+    steps.push({ step: button, state: reached, consent });
+    onStep(button, reached);
+    if (reached !== done) break;
+  }
+  result.log = await log();
+  result.serial = await page.evaluate('document.body.dataset.serial || ""');
+  const signature = /^signature: (\S+)$/m.exec(result.log);
+  if (signature) result.signature = Buffer.from(signature[1], 'base64');
+  return result;
+}
+
 module.exports = {
   Chromium, delay, identity, startPageServer, prepareProfile, answerConsent, consentWindows, sha256Hex,
+  waitForState, enrolInPage,
 };

@@ -1,0 +1,33 @@
+# The browser extension for the authority's pages: which origins may use it
+# is fixed when the CA builds it, like the root certificate. Stops with the
+# reason when an origin is refused (https only; http just for 127.0.0.1 and
+# localhost). Also runs on its own:
+#   cmake -DORIGINS="https://ca.example.com" -DOUT=<dir> [-DVERSION=1.0] [-DCONSENT_TIMEOUT=60]
+#         -P cmake/BuildExtension.cmake
+
+function(zvcert_build_extension origins out version consent_timeout)
+  find_program(ZVCERT_NODE node)
+  if(NOT ZVCERT_NODE)
+    message(FATAL_ERROR "node is needed to build the browser extension (scripts/setup.sh installs nodejs)")
+  endif()
+  string(REPLACE ";" "," origin_list "${origins}")
+  execute_process(
+    COMMAND ${ZVCERT_NODE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../extension/build.js
+            --out ${out} --origins "${origin_list}" --version ${version}
+            --consent-timeout ${consent_timeout}
+    RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error)
+  if(NOT status EQUAL 0)
+    string(STRIP "${error}" error)
+    message(FATAL_ERROR "ZVCERT_EXTENSION_ORIGINS: ${error}")
+  endif()
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  if(NOT DEFINED VERSION)
+    set(VERSION 1.0.0)
+  endif()
+  if(NOT DEFINED CONSENT_TIMEOUT)
+    set(CONSENT_TIMEOUT 60)
+  endif()
+  zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}")
+endif()

@@ -1,0 +1,85 @@
+#!/usr/bin/env node
+'use strict';
+// The sample page in today's browsers: headless Chromium loads the
+// extension (built for this run's page origin), which runs npzvcert.dll
+// through npzvcert-host.exe under Wine. The page enrols at a throwaway OpenSSL
+// authority, signs (checked by OpenSSL) and, unless --keep, deletes; each
+// consent window is allowed as a user would, and kept as a picture.
+//
+//   node demo/run-browser-demo.js --build build/win32 --root resources/root-certificate.pem \
+//        --out out [--subject TEXT] [--text TEXT] [--keep]
+
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const util = require('node:util');
+
+const env = require('../tools/node/extension_env');
+const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
+
+const { values: options } = util.parseArgs({
+  options: {
+    build: { type: 'string', default: 'build/win32' },
+    root: { type: 'string', default: 'resources/root-certificate.pem' },
+    out: { type: 'string', default: 'out' },
+    subject: { type: 'string', default: 'C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org' },
+    text: { type: 'string', default: 'I agree to the terms of this demonstration.' },
+    keep: { type: 'boolean', default: false },
+  },
+});
+
+const report = [];
+function log(step, detail) {
+  const line = `${step.padEnd(14)} ${detail}`;
+  console.log(line);
+  report.push(line);
+}
+
+async function main() {
+  const out = path.resolve(options.out, 'browser');
+  fs.mkdirSync(out, { recursive: true });
+  const ca = new OpenSslCa(certificateCommonName(options.root));
+  const serial = crypto.randomBytes(8).readBigUInt64BE() >> 1n;
+  const server = await env.startPageServer({ ca, nextSerial: () => serial });
+  const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-demo-'));
+  const profile = env.prepareProfile({ workDir, buildDir: path.resolve(options.build), origins: [server.origin] });
+  log('extension', `id ${env.identity.chromiumId}, built for ${server.origin}; host ${env.identity.hostName} runs under Wine`);
+  const browser = await env.Chromium.launch(profile);
+  log('browser', `headless ${(await browser.cdp.send('Browser.getVersion')).product}`);
+
+  let failure = null;
+  try {
+    const run = await env.enrolInPage(browser, `${server.origin}/enroll.html`, {
+      subject: options.subject, text: options.text, keep: options.keep, screenshots: out, onStep: log,
+    });
+    await run.page.screenshot(path.join(out, 'page.png'));
+    fs.writeFileSync(path.join(out, 'page-log.txt'), run.log);
+    const last = run.steps.at(-1);
+    if (!last || last.state === 'error') {
+      throw new Error(`the page stopped: ${run.log.trim().split('\n').at(-1)}`);
+    }
+    const certificate = server.issued[0].certificate;
+    fs.writeFileSync(path.join(out, 'certificate.pem'), certificate);
+    const data = Buffer.from(options.text, 'utf8');
+    const check = ca.verifySha1(certificate, data, run.signature.subarray(8));
+    if (!check.verified) throw new Error(`OpenSSL does not verify the signature: ${check.output}`);
+    log('verify', `OpenSSL: ${check.output} (serial ${run.signature.readBigUInt64BE(0)})`);
+    if (options.keep) log('keep', `certificate ${run.serial} stays in the store with its key`);
+  } catch (error) {
+    failure = error;
+  } finally {
+    await browser.quit();
+    await server.close();
+    ca.remove();
+    fs.rmSync(workDir, { recursive: true, force: true });
+  }
+  log(failure ? 'FAILED' : 'done', failure ? failure.message : `pictures and the page's log in ${out}`);
+  fs.writeFileSync(path.join(out, 'report.txt'), `${report.join('\n')}\n`);
+  return failure ? 1 : 0;
+}
+
+main().then((code) => { process.exitCode = code; }, (error) => {
+  console.error(`browser demo failed: ${error.stack || error}`);
+  process.exitCode = 1;
+});
