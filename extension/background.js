@@ -29,7 +29,9 @@ function senderOrigin(sender) {
 
 const consents = new Map();  // token -> open question
 
-function askUser(details) {
+// Resolves with the user's answer; onOpen(finish) receives the means to
+// end the question early (the page went away).
+function askUser(details, onOpen) {
   return new Promise((resolve) => {
     const token = crypto.randomUUID();
     const question = {
@@ -48,6 +50,7 @@ function askUser(details) {
     question.timer = setTimeout(() => question.finish(false, 'timeout'),
       CONFIG.consentTimeoutSeconds * 1000);
     consents.set(token, question);
+    onOpen(question.finish);
     api.windows.create({
       url: api.runtime.getURL(`consent.html#${token}`), type: 'popup', width: 520, height: 440,
       focused: true,
@@ -178,11 +181,11 @@ class PageSession {
       ...(member === 'CertSign' ? await dataSummary(args[1]) : {}),
     };
     if (this.closed) return { allowed: false, reason: 'closed' };
-    const answer = askUser(details);
     let finish;
-    const cancel = new Promise((resolve) => { finish = (allowed, reason) => resolve({ allowed, reason }); });
-    this.asking.add(finish);
-    const decision = await Promise.race([answer, cancel]);
+    const decision = await askUser(details, (f) => {
+      finish = f;
+      this.asking.add(f);
+    });
     this.asking.delete(finish);
     return decision;
   }

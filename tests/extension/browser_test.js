@@ -226,6 +226,17 @@ async function consent() {
     checkEqual('a call with no certificate argument fails without a question',
       (await page.evaluate(settled('zvcert.DelCert()'))).reason, 'failed');
     checkEqual('no consent window was opened for it', (await env.consentWindows(w.browser)).length, 0);
+
+    // The page goes away while its question is open: the window goes too,
+    // well before the timeout.
+    page.evaluate(importCall, 60000).catch(() => {});
+    await w.browser.waitForTarget(`chrome-extension://${env.identity.chromiumId}/consent.html`, { seen });
+    const closedAt = Date.now();
+    await w.browser.close(page);
+    const gone = await waitFor('the consent window to go', async () =>
+      (await env.consentWindows(w.browser)).length === 0, timeout * 1000).then(() => true, () => false);
+    check('closing the page closes its consent window at once', gone && Date.now() - closedAt < (timeout - 2) * 1000,
+      `${Date.now() - closedAt} ms`);
   } finally {
     await w.close();
   }
