@@ -293,8 +293,9 @@ async function vanishedBrowser() {
     await page.evaluate(settled(`zvcert.SetSubject('CN=Vanishing')`));
     check('a host runs for the page', hostProcesses().length === 1, show(hostProcesses()));
     process.kill(w.browser.child.pid, 'SIGKILL');  // the browser process only
+    const killedAt = Date.now();
     await waitFor('hosts gone', async () => hostProcesses().length === 0, 30000)
-      .then(() => check('the host exits when the browser vanishes', true),
+      .then(() => check(`the host exits when the browser vanishes (${Date.now() - killedAt} ms)`, true),
         (e) => check('the host exits when the browser vanishes', false, `${e.message}: ${show(hostProcesses())}`));
   } finally {
     await w.close();

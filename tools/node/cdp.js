@@ -138,6 +138,7 @@ class Cdp {
       }
     };
     ws.onclose = () => {
+      this.closed = true;
       for (const waiter of this.waiting.values()) waiter.reject(new Error('the browser went away'));
       this.waiting.clear();
     };
@@ -148,10 +149,15 @@ class Cdp {
   send(method, params = {}, sessionId = undefined, timeoutMs = 20000) {
     const id = this.nextId++;
     return new Promise((resolve, reject) => {
+      if (this.closed) {
+        reject(new Error(`${method}: the browser went away`));
+        return;
+      }
       const timer = setTimeout(() => {
         this.waiting.delete(id);
         reject(new Error(`${method}: no answer within ${timeoutMs} ms`));
       }, timeoutMs);
+      timer.unref();  // an unanswered command must not keep Node running
       const settle = (f) => (value) => { clearTimeout(timer); f(value); };
       this.waiting.set(id, { resolve: settle(resolve), reject: settle(reject), method });
       this.ws.send(JSON.stringify({ id, method, params, ...(sessionId ? { sessionId } : {}) }));
