@@ -13,28 +13,14 @@ const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const util = require('node:util');
 
+const { demoOptions, Report } = require('./demo_run');
 const env = require('../tools/node/extension_env');
 const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
 
-const { values: options } = util.parseArgs({
-  options: {
-    build: { type: 'string', default: 'build/win32' },
-    root: { type: 'string', default: 'resources/root-certificate.pem' },
-    out: { type: 'string', default: 'out' },
-    subject: { type: 'string', default: 'C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org' },
-    text: { type: 'string', default: 'I agree to the terms of this demonstration.' },
-    keep: { type: 'boolean', default: false },
-  },
-});
-
-const report = [];
-function log(step, detail) {
-  const line = `${step.padEnd(14)} ${detail}`;
-  console.log(line);
-  report.push(line);
-}
+const options = demoOptions('C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org');
+const report = new Report();
+const { log } = report;
 
 async function main() {
   const out = path.resolve(options.out, 'browser');
@@ -75,7 +61,7 @@ async function main() {
     fs.rmSync(workDir, { recursive: true, force: true });
   }
   log(failure ? 'FAILED' : 'done', failure ? failure.message : `pictures and the page's log in ${out}`);
-  fs.writeFileSync(path.join(out, 'report.txt'), `${report.join('\n')}\n`);
+  report.save(out);
   return failure ? 1 : 0;
 }
 

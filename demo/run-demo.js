@@ -12,30 +12,16 @@
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
-const util = require('node:util');
 
+const { demoOptions, Report } = require('./demo_run');
 const enrollment = require('./enroll.js');
 const { Bridge } = require('../tools/node/bridge');
 const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
 
-const { values: options } = util.parseArgs({
-  options: {
-    build: { type: 'string', default: 'build/win32' },
-    root: { type: 'string', default: 'resources/root-certificate.pem' },
-    out: { type: 'string', default: 'out' },
-    subject: { type: 'string', default: 'C=CN, ST=Beijing, O=Example Org, OU=Demo, CN=Demo User, E=demo@example.org' },
-    challenge: { type: 'string', default: 'demo:secret' },
-    text: { type: 'string', default: 'I agree to the terms of this demonstration.' },
-    keep: { type: 'boolean', default: false },
-  },
-});
-
-const report = [];
-function log(step, detail) {
-  const line = `${step.padEnd(14)} ${detail}`;
-  console.log(line);
-  report.push(line);
-}
+const options = demoOptions('C=CN, ST=Beijing, O=Example Org, OU=Demo, CN=Demo User, E=demo@example.org',
+  { challenge: { type: 'string', default: 'demo:secret' } });
+const report = new Report();
+const { log } = report;
 
 // The page's object as the page sees it: a failed call throws, with the
 // method's own result attached (a browser would discard it).
@@ -120,7 +106,7 @@ async function main() {
   } else {
     log('done', `enrolment and signature succeeded; files in ${path.resolve(options.out)}`);
   }
-  fs.writeFileSync(path.join(options.out, 'report.txt'), `${report.join('\n')}\n`);
+  report.save(options.out);
   return failure ? 1 : 0;
 }
 
