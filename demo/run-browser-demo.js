@@ -1,13 +1,14 @@
 #!/usr/bin/env node
 'use strict';
-// The sample page in today's browsers: headless Chromium loads the
-// extension (built for this run's page origin), which runs npzvcert.dll
+// The sample page in today's browsers: headless Chromium (or, with
+// --browser firefox, Firefox) loads the extension (built for this run's page
+// origin), which runs npzvcert.dll
 // through npzvcert-host.exe under Wine. The page enrols at a throwaway OpenSSL
 // authority, signs (checked by OpenSSL) and, unless --keep, deletes; each
 // consent window is allowed as a user would, and kept as a picture.
 //
 //   node demo/run-browser-demo.js --build build/win32 --root resources/root-certificate.pem \
-//        --out out [--subject TEXT] [--text TEXT] [--keep]
+//        --out out [--subject TEXT] [--text TEXT] [--keep] [--browser chromium|firefox]
 
 const crypto = require('node:crypto');
 const fs = require('node:fs');
@@ -18,21 +19,23 @@ const { demoOptions, Report } = require('./demo_run');
 const env = require('../tools/node/extension_env');
 const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
 
-const options = demoOptions('C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org');
+const options = demoOptions('C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org',
+  { browser: { type: 'string', default: 'chromium' } });
 const report = new Report();
 const { log } = report;
 
 async function main() {
-  const out = path.resolve(options.out, 'browser');
+  const out = path.resolve(options.out, options.browser);
   fs.mkdirSync(out, { recursive: true });
   const ca = new OpenSslCa(certificateCommonName(options.root));
   const serial = crypto.randomBytes(8).readBigUInt64BE() >> 1n;
   const server = await env.startPageServer({ ca, nextSerial: () => serial });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-demo-'));
   const profile = env.prepareProfile({ workDir, buildDir: path.resolve(options.build), origins: [server.origin] });
-  log('extension', `id ${env.identity.chromiumId}, built for ${server.origin}; host ${env.identity.hostName} runs under Wine`);
-  const browser = await env.Chromium.launch(profile);
-  log('browser', `headless ${(await browser.cdp.send('Browser.getVersion')).product}`);
+  const id = options.browser === 'firefox' ? env.identity.firefoxId : env.identity.chromiumId;
+  log('extension', `id ${id}, built for ${server.origin}; host ${env.identity.hostName} runs under Wine`);
+  const browser = await env.launchBrowser(options.browser, profile);
+  log('browser', `headless ${await browser.version()}`);
 
   let failure = null;
   try {

@@ -5,8 +5,8 @@
 # root name equals the plug-in's built-in root, and OpenSSL checks the
 # signature. Everything it makes goes to the output folder. With --browser
 # it then does the same in today's browsers: the sample page in headless
-# Chromium, through the browser extension and npzvcert-host.exe, each consent
-# window allowed (pictures in <out>/browser/).
+# Chromium and Firefox, through the browser extension and npzvcert-host.exe,
+# each consent window allowed (pictures in <out>/chromium/ and <out>/firefox/).
 #
 #   bash scripts/main.sh [--out DIR] [--subject TEXT] [--challenge NAME:PASSWORD]
 #                        [--text TEXT] [--keep] [--browser]
@@ -50,7 +50,9 @@ with_wine node "$ROOT/demo/run-demo.js" --build "$WIN_BUILD" --root "$root" --ou
   "${demo_args[@]}"
 
 if (( browser )); then
-  step "the same page in headless Chromium, through the extension and npzvcert-host.exe"
-  with_wine node "$ROOT/demo/run-browser-demo.js" --build "$WIN_BUILD" --root "$root" --out "$out" \
-    "${browser_args[@]}"
+  for name in Chromium Firefox; do
+    step "the same page in headless $name, through the extension and npzvcert-host.exe"
+    with_wine node "$ROOT/demo/run-browser-demo.js" --build "$WIN_BUILD" --root "$root" --out "$out" \
+      --browser "${name,,}" "${browser_args[@]}"
+  done
 fi

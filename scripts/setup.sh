@@ -11,7 +11,7 @@ packages=(
   openssl gnutls-bin libssl-dev             # independent checkers of what the plug-in makes
   locales                                   # a double-byte locale for Wine (code page 936)
   nodejs                                    # runs page script against the plug-in
-  chromium fonts-dejavu-core                # today's browsers: the extension, headless
+  chromium firefox-esr fonts-dejavu-core    # today's browsers: the extension, headless
   nsis osslsigncode                         # the installer, and Authenticode signing
 )
 

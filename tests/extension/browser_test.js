@@ -1,8 +1,10 @@
 'use strict';
-// The browser extension in real headless Chromium, with npzvcert-host.exe
-// under Wine behind it and the sample page served from 127.0.0.1:
+// The browser extension in a real headless browser (Chromium, or Firefox:
+// the same extension), with npzvcert-host.exe under Wine behind it and the
+// sample page served from 127.0.0.1:
 //
 //   node browser_test.js <scenario> <build/win32 folder> <root certificate PEM> <artifacts folder>
+//        [chromium|firefox]
 //
 // Scenarios: enrolment, origins, consent, two-pages, vanished-browser. Each
 // builds the extension for its own server's origin, uses its own profile,
@@ -20,7 +22,7 @@ const env = require('../../tools/node/extension_env');
 const { Bridge } = require('../../tools/node/bridge');
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
 
-const [scenarioName, buildArg, rootArg, artifactsArg] = process.argv.slice(2);
+const [scenarioName, buildArg, rootArg, artifactsArg, browserKind = 'chromium'] = process.argv.slice(2);
 if (!artifactsArg) {
   console.error('usage: node browser_test.js <scenario> <build/win32> <root.pem> <artifacts>');
   process.exit(2);
@@ -85,7 +87,7 @@ async function world({ consentTimeout = 60, extraOrigins = [] } = {}) {
   const server = await env.startPageServer({ ca, nextSerial: () => { serials.push(freshSerial()); return serials.at(-1); } });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-'));
   const profile = env.prepareProfile({ workDir, buildDir, origins: [server.origin, ...extraOrigins], consentTimeout });
-  const browser = await env.Chromium.launch(profile);
+  const browser = await env.launchBrowser(browserKind, profile);
   return {
     ca, server, serials, browser, workDir,
     async close() {
@@ -105,7 +107,7 @@ async function enrolment() {
   const w = await world();
   try {
     const cn = 'Browser Enrolment';
-    const text = 'I agree to the terms, signé in Chromium.';
+    const text = `I agree to the terms, signé in ${browserKind}.`;
     const run = await env.enrolInPage(w.browser, `${w.server.origin}/enroll.html`,
       { subject: `C=CN, O=Example Org, CN=${cn}`, text });
     const { page, steps } = run;
@@ -127,7 +129,7 @@ async function enrolment() {
     check('OpenSSL verifies the signature with the issued certificate', verified.verified, verified.output);
 
     fs.mkdirSync(artifacts, { recursive: true });
-    await page.screenshot(path.join(artifacts, 'extension-enrolment.png'));
+    await page.screenshot(path.join(artifacts, `extension-enrolment-${browserKind}.png`));
     checkEqual('the certificate is gone', (await page.evaluate(settled(`zvcert.IsCertExist('${serial}')`))).value, 0);
     checkEqual('no consent window is left open', (await env.consentWindows(w.browser)).length, 0);
   } finally {
@@ -200,9 +202,9 @@ async function consent() {
     checkEqual('and nothing is stored', await present(), 0);
 
     outcome = page.evaluate(importCall, 60000);
-    const target = await w.browser.waitForTarget(`chrome-extension://${env.identity.chromiumId}/consent.html`, { seen });
+    const target = await env.waitForTarget(w.browser, env.isConsentWindow, { seen });
     seen.add(target.targetId);
-    await w.browser.cdp.send('Target.closeTarget', { targetId: target.targetId });
+    await w.browser.closeTarget(target.targetId);
     checkEqual('closing the consent window rejects as closed', (await outcome).reason, 'closed');
     checkEqual('and stores nothing', await present(), 0);
 
@@ -230,7 +232,7 @@ async function consent() {
     // The page goes away while its question is open: the window goes too,
     // well before the timeout.
     page.evaluate(importCall, 60000).catch(() => {});
-    await w.browser.waitForTarget(`chrome-extension://${env.identity.chromiumId}/consent.html`, { seen });
+    await env.waitForTarget(w.browser, env.isConsentWindow, { seen });
     const closedAt = Date.now();
     await w.browser.close(page);
     const gone = await waitFor('the consent window to go', async () =>

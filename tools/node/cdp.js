@@ -118,24 +118,28 @@ class WebSocketClient {
   close() { this.socket.destroy(); }
 }
 
-// One DevTools connection: commands with replies, and events by name.
-class Cdp {
-  constructor(ws) {
+// Commands with replies over a WebSocket, as both DevTools and WebDriver
+// BiDi speak them: {id, method, params} out; replies carry the id, anything
+// else goes to the listeners. reply(message) -> { error } or { result }.
+class RpcSocket {
+  constructor(ws, reply) {
     this.ws = ws;
+    this.reply = reply;
     this.nextId = 1;
     this.waiting = new Map();
     this.listeners = [];
+    this.closed = false;
     ws.onmessage = (text) => {
       const message = JSON.parse(text);
-      if (message.id !== undefined) {
-        const waiter = this.waiting.get(message.id);
-        if (!waiter) return;
-        this.waiting.delete(message.id);
-        if (message.error) waiter.reject(new Error(`${waiter.method}: ${message.error.message}`));
-        else waiter.resolve(message.result);
-      } else {
-        for (const listener of this.listeners) listener(message);
+      const waiter = message.id !== undefined && this.waiting.get(message.id);
+      if (!waiter) {
+        if (message.id === undefined) for (const listener of this.listeners) listener(message);
+        return;
       }
+      this.waiting.delete(message.id);
+      const { error, result } = this.reply(message);
+      if (error) waiter.reject(new Error(`${waiter.method}: ${error}`));
+      else waiter.resolve(result);
     };
     ws.onclose = () => {
       this.closed = true;
@@ -146,7 +150,7 @@ class Cdp {
 
   // A command's result; rejects when the browser has not answered within
   // timeoutMs (a page that navigates away may never answer).
-  send(method, params = {}, sessionId = undefined, timeoutMs = 20000) {
+  send(method, params = {}, extra = {}, timeoutMs = 20000) {
     const id = this.nextId++;
     return new Promise((resolve, reject) => {
       if (this.closed) {
@@ -160,11 +164,22 @@ class Cdp {
       timer.unref();  // an unanswered command must not keep Node running
       const settle = (f) => (value) => { clearTimeout(timer); f(value); };
       this.waiting.set(id, { resolve: settle(resolve), reject: settle(reject), method });
-      this.ws.send(JSON.stringify({ id, method, params, ...(sessionId ? { sessionId } : {}) }));
+      this.ws.send(JSON.stringify({ id, method, params, ...extra }));
     });
   }
 
   on(listener) { this.listeners.push(listener); }
+}
+
+// One DevTools connection; commands for an attached target name its session.
+class Cdp extends RpcSocket {
+  constructor(ws) {
+    super(ws, (m) => (m.error ? { error: m.error.message } : { result: m.result }));
+  }
+
+  send(method, params = {}, sessionId = undefined, timeoutMs = undefined) {
+    return super.send(method, params, sessionId ? { sessionId } : {}, timeoutMs);
+  }
 }
 
 // A page (or extension page) target to evaluate script in.
@@ -260,40 +275,41 @@ class Chromium {
   }
 
   async close(page) {
-    await this.cdp.send('Target.closeTarget', { targetId: page.targetId });
+    await this.closeTarget(page.targetId);
   }
 
-  // Waits for a target whose URL starts with prefix and that is not in
-  // seen (target ids); returns it.
-  async waitForTarget(prefix, { timeoutMs = 30000, seen = new Set() } = {}) {
-    const end = Date.now() + timeoutMs;
-    while (Date.now() < end) {
-      const target = (await this.targets()).find((t) => t.url.startsWith(prefix) && !seen.has(t.targetId));
-      if (target) return target;
-      await delay(100);
-    }
-    throw new Error(`no window at ${prefix} within ${timeoutMs} ms`);
+  async closeTarget(targetId) {
+    await this.cdp.send('Target.closeTarget', { targetId });
   }
 
-  // Ends the browser: politely, then by force; kills its whole process group.
-  async quit() {
-    try {
-      await Promise.race([this.cdp.send('Browser.close'), delay(3000)]);
-    } catch {
-      // gone already
-    }
-    await Promise.race([this.exited, delay(5000)]);
-    this.kill();
+  async version() {
+    return (await this.cdp.send('Browser.getVersion')).product;
   }
 
-  kill(signal = 'SIGKILL') {
-    try {
-      process.kill(-this.child.pid, signal);
-    } catch {
-      // gone already
-    }
-    this.cdp.ws.close();
-  }
+  quit() { return quitBrowser(this, this.cdp, 'Browser.close'); }
+
+  kill(signal = 'SIGKILL') { killBrowser(this, this.cdp, signal); }
 }
 
-module.exports = { Chromium, delay };
+// Ends a browser politely (its close command), then by force: its whole
+// process group.
+async function quitBrowser(browser, rpc, closeMethod) {
+  try {
+    await Promise.race([rpc.send(closeMethod), delay(3000)]);
+  } catch {
+    // gone already
+  }
+  await Promise.race([browser.exited, delay(5000)]);
+  killBrowser(browser, rpc);
+}
+
+function killBrowser(browser, rpc, signal = 'SIGKILL') {
+  try {
+    process.kill(-browser.child.pid, signal);
+  } catch {
+    // gone already
+  }
+  rpc.ws.close();
+}
+
+module.exports = { Chromium, RpcSocket, WebSocketClient, quitBrowser, killBrowser, delay };

@@ -1,5 +1,5 @@
 'use strict';
-// What a run of the extension in headless Chromium needs around it: the
+// What a run of the extension in headless Chromium or Firefox needs around it: the
 // authority's pages and enrolment endpoint on 127.0.0.1, a browser profile
 // whose native-messaging manifest starts npzvcert-host.exe under Wine, and
 // answers to the consent window.
@@ -9,6 +9,7 @@ const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 
+const { Firefox } = require('./bidi');
 const { Chromium, delay } = require('./cdp');
 const extensionBuild = require('../../extension/build');
 
@@ -65,34 +66,57 @@ function startPageServer({ ca, nextSerial, host = '127.0.0.1' }) {
   });
 }
 
-// A fresh profile folder with the extension built for origins and the host
-// registered: its manifest names a launcher that runs the host under Wine
-// through the build's wine-run.sh (so in the build's prefix, or in
-// $ZVCERT_WINEPREFIX).
+// Fresh profiles for Chromium and Firefox with the extension built for
+// origins and the host registered in each browser's way: the manifest names
+// a launcher that runs the host under Wine through the build's wine-run.sh
+// (so in the build's prefix, or in $ZVCERT_WINEPREFIX).
 function prepareProfile({ workDir, buildDir, origins, consentTimeout = 60, version = '1.0.0' }) {
   const extensionDir = path.join(workDir, 'extension');
   const userDataDir = path.join(workDir, 'profile');
+  const homeDir = path.join(workDir, 'home');
   extensionBuild.build({ out: extensionDir, origins: origins.join(','), version, consentTimeout,
     identity: path.join(REPO, 'extension', 'identity.json') });
 
   const launcher = path.join(workDir, 'npzvcert-host.sh');
   fs.writeFileSync(launcher, `#!/bin/sh\nexec '${path.join(buildDir, 'wine-run.sh')}' '${path.join(buildDir, 'bin', 'npzvcert-host.exe')}' "$@"\n`,
     { mode: 0o755 });
-  const hosts = path.join(userDataDir, 'NativeMessagingHosts');
-  fs.mkdirSync(hosts, { recursive: true });
-  fs.writeFileSync(path.join(hosts, `${identity.hostName}.json`), JSON.stringify({
-    name: identity.hostName, description: 'npzvcert (test)', path: launcher, type: 'stdio',
-    allowed_origins: [`chrome-extension://${identity.chromiumId}/`],
-  }, null, 2));
-  return { extensionDir, userDataDir };
+  const manifest = { name: identity.hostName, description: 'npzvcert (test)', path: launcher, type: 'stdio' };
+  const write = (folder, allowed) => {
+    fs.mkdirSync(folder, { recursive: true });
+    fs.writeFileSync(path.join(folder, `${identity.hostName}.json`), JSON.stringify({ ...manifest, ...allowed }, null, 2));
+  };
+  write(path.join(userDataDir, 'NativeMessagingHosts'), { allowed_origins: [`chrome-extension://${identity.chromiumId}/`] });
+  write(path.join(homeDir, '.mozilla', 'native-messaging-hosts'), { allowed_extensions: [identity.firefoxId] });
+  return { extensionDir, userDataDir, homeDir, profileDir: path.join(workDir, 'firefox-profile') };
 }
 
-const consentPrefix = () => `chrome-extension://${identity.chromiumId}/consent.html`;
+const BROWSERS = { chromium: Chromium, firefox: Firefox };
+
+// Headless 'chromium' or 'firefox' with the profile's extension.
+function launchBrowser(kind, profile) {
+  const Browser = BROWSERS[kind];
+  if (!Browser) throw new Error(`no browser ${kind}; there are ${Object.keys(BROWSERS).join(', ')}`);
+  return Browser.launch(profile);
+}
+
+const isConsentWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/consent\.html/.test(url);
+
+// Waits for a browser target (tab, window, frame) whose URL matches and that
+// is not in seen (target ids); returns it.
+async function waitForTarget(browser, matches, { timeoutMs = 30000, seen = new Set() } = {}) {
+  const end = Date.now() + timeoutMs;
+  while (Date.now() < end) {
+    const target = (await browser.targets()).find((t) => matches(t.url) && !seen.has(t.targetId));
+    if (target) return target;
+    await delay(100);
+  }
+  throw new Error(`no such window within ${timeoutMs} ms`);
+}
 
 // Waits for the next consent window, reads what it shows and answers it
 // ('allow', 'deny', or 'ignore' to leave it open). Returns what it showed.
 async function answerConsent(browser, answer, seen, { screenshot } = {}) {
-  const target = await browser.waitForTarget(consentPrefix(), { seen });
+  const target = await waitForTarget(browser, isConsentWindow, { seen });
   seen.add(target.targetId);
   const page = await browser.attach(target.targetId);
   let shown = null;
@@ -115,7 +139,7 @@ async function answerConsent(browser, answer, seen, { screenshot } = {}) {
 
 // Is there still a consent window open?
 async function consentWindows(browser) {
-  return (await browser.targets()).filter((t) => t.url.startsWith(consentPrefix()));
+  return (await browser.targets()).filter((t) => isConsentWindow(t.url));
 }
 
 const sha256Hex = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
@@ -169,6 +193,6 @@ async function enrolInPage(browser, url, { subject, text, keep = false, onStep =
 }
 
 module.exports = {
-  Chromium, delay, identity, startPageServer, prepareProfile, answerConsent, consentWindows, sha256Hex,
-  waitForState, enrolInPage,
+  delay, identity, startPageServer, prepareProfile, launchBrowser, isConsentWindow, waitForTarget,
+  answerConsent, consentWindows, sha256Hex, waitForState, enrolInPage,
 };
