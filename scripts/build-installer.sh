@@ -145,21 +145,8 @@ fi
 # The host's manifests, one per browser family. "path" is relative: both
 # families resolve it against the manifest's own folder on Windows, so the
 # files need not know where the user installs.
-mkdir "$work/manifests"
-node -e '
-  const fs = require("fs");
-  const [dir, name, chromiumId, firefoxId] = process.argv.slice(1);
-  const common = {
-    name,
-    description: "Dastro certificate control for browser extensions",
-    path: "npzvcert-host.exe",
-    type: "stdio",
-  };
-  const write = (file, allowed) =>
-    fs.writeFileSync(`${dir}/${file}`, JSON.stringify({ ...common, ...allowed }, null, 2) + "\n");
-  write("chromium.json", { allowed_origins: [`chrome-extension://${chromiumId}/`] });
-  write("firefox.json", { allowed_extensions: [firefoxId] });' \
-  "$work/manifests" "$native_host" "$chromium_id" "$firefox_id" || die "could not write the host manifests"
+node "$ROOT/extension/host_manifest.js" \
+  "$work/manifests" "$native_host" "$chromium_id" "$firefox_id" npzvcert-host.exe || die "could not write the host manifests"
 
 makensis -V2 -INPUTCHARSET UTF8 \
   "-DDLL=$shipped" "-DHOST_EXE=$shipped_host" "-DOUTFILE=$work/setup.exe" \

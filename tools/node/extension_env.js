@@ -12,6 +12,7 @@ const path = require('node:path');
 const { Firefox } = require('./bidi');
 const { Chromium, delay } = require('./cdp');
 const extensionBuild = require('../../extension/build');
+const { hostManifests, writeManifest } = require('../../extension/host_manifest');
 
 const REPO = path.resolve(__dirname, '..', '..');
 const identity = require('../../extension/identity.json');
@@ -80,13 +81,9 @@ function prepareProfile({ workDir, buildDir, origins, consentTimeout = 60, versi
   const launcher = path.join(workDir, 'npzvcert-host.sh');
   fs.writeFileSync(launcher, `#!/bin/sh\nexec '${path.join(buildDir, 'wine-run.sh')}' '${path.join(buildDir, 'bin', 'npzvcert-host.exe')}' "$@"\n`,
     { mode: 0o755 });
-  const manifest = { name: identity.hostName, description: 'npzvcert (test)', path: launcher, type: 'stdio' };
-  const write = (folder, allowed) => {
-    fs.mkdirSync(folder, { recursive: true });
-    fs.writeFileSync(path.join(folder, `${identity.hostName}.json`), JSON.stringify({ ...manifest, ...allowed }, null, 2));
-  };
-  write(path.join(userDataDir, 'NativeMessagingHosts'), { allowed_origins: [`chrome-extension://${identity.chromiumId}/`] });
-  write(path.join(homeDir, '.mozilla', 'native-messaging-hosts'), { allowed_extensions: [identity.firefoxId] });
+  const manifests = hostManifests(identity, launcher, 'npzvcert (test)');
+  writeManifest(path.join(userDataDir, 'NativeMessagingHosts', `${identity.hostName}.json`), manifests.chromium);
+  writeManifest(path.join(homeDir, '.mozilla', 'native-messaging-hosts', `${identity.hostName}.json`), manifests.firefox);
   return { extensionDir, userDataDir, homeDir, profileDir: path.join(workDir, 'firefox-profile') };
 }
 
