@@ -43,8 +43,8 @@ void InstallTimers() {
   platform.exportKey = [](HCRYPTKEY k, DWORD t, BYTE* b, DWORD* s) {
     return Timed([&] { return real.exportKey(k, t, b, s); });
   };
-  platform.createSha1Hash = [](HCRYPTPROV p, HCRYPTHASH* h) {
-    return Timed([&] { return real.createSha1Hash(p, h); });
+  platform.createHash = [](HCRYPTPROV p, HCRYPTHASH* h) {
+    return Timed([&] { return real.createHash(p, h); });
   };
   platform.hashData = [](HCRYPTHASH h, const BYTE* d, DWORD s) {
     return Timed([&] { return real.hashData(h, d, s); });

@@ -111,7 +111,7 @@ void MeasurePlatform() {
   MEASURE(generateSignatureKey);
   MEASURE(exportKey);
   MEASURE(importPrivateKey);
-  MEASURE(createSha1Hash);
+  MEASURE(createHash);
   MEASURE(hashData);
   MEASURE(signHash);
   MEASURE(destroyHash);

@@ -2,9 +2,13 @@
 // written into the caller's buffers in one pass.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zvcert {
+
+// Characters that length bytes encode to.
+constexpr size_t Base64Length(size_t length) { return 4 * ((length + 2) / 3); }
 
 // Encodes length bytes as 4 * ((length + 2) / 3) characters, without a
 // terminator. Returns 0, or -1 (outLength untouched) when out is null, the

@@ -64,11 +64,13 @@ CertificateInfo DescribeStoredCertificate(std::string_view serialText) {
   std::array<char, 128> rootName{};
   ReadRootIssuerName(rootName);
   CertificateInfo info;
-  info.serial = Int64ToDecimal(DecimalToInt64(serialText)).data();
+  // Read exactly as DelCert and CertSign read it: cut, then converted.
+  const SerialValue serial = SerialArgument(serialText);
+  info.serial = Int64ToDecimal(serial).data();
   ScopedStore store(platform.openPersonalStore());
   if (!store || rootName[0] == '\0') return info;
   const ScopedCertificate cert(
-      LocateCertBySerial(store.get(), DecimalToInt64(serialText), rootName.data()));
+      LocateCertBySerial(store.get(), serial, rootName.data()));
   if (!cert) return info;
   return Describe(cert.get());
 }

@@ -23,6 +23,20 @@ constexpr std::array<uint8_t, 15> kRsaEncryptionAlgorithm = {
     0x30, 0x0D,                                                        // SEQUENCE
     0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01,  // rsaEncryption
     0x05, 0x00};                                                       // NULL
+// 1.2.840.113549.1.1.5, .11, .12 and .13: sha1, sha256, sha384 and
+// sha512WithRSAEncryption; they differ in the last byte alone.
+constexpr std::array<uint8_t, 9> kShaWithRsaOid = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                   0x0D, 0x01, 0x01, 0x05};
+constexpr uint8_t ShaWithRsaOidLastByte(SignatureHash hash) {
+  switch (hash) {
+    case SignatureHash::Sha256: return 0x0B;
+    case SignatureHash::Sha384: return 0x0C;
+    case SignatureHash::Sha512: return 0x0D;
+    case SignatureHash::Sha1: break;
+  }
+  return 0x05;
+}
+constexpr std::array<uint8_t, 2> kNull = {0x05, 0x00};
 // 1.2.840.113549.1.9.2 and 1.2.840.113549.1.9.7
 constexpr std::array<uint8_t, 9> kUnstructuredNameOid = {0x2A, 0x86, 0x48, 0x86, 0xF7,
                                                          0x0D, 0x01, 0x09, 0x02};
@@ -36,7 +50,7 @@ constexpr size_t kRequestInfoContentMax = 3 + kNameAreaSize + kKeyInfoAreaSize +
 constexpr size_t kBitLengthOffset = 12;
 constexpr size_t kExponentOffset = 16;
 constexpr size_t kModulusOffset = 20;
-constexpr size_t kMaxModulusBytes = 200;  // what fits the 256-byte area
+constexpr size_t kMaxModulusBytes = kMaxKeyBits / 8;
 
 uint32_t ReadLe32(std::span<const uint8_t> bytes, size_t at) {
   return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
@@ -202,6 +216,23 @@ int32_t BuildRequestInfo(std::span<uint8_t> out, std::span<const uint8_t> public
   DerWriter writer(out);
   writer.Element(kSequence, body.written());
   return body.ok() && writer.ok() ? static_cast<int32_t>(writer.size()) : 0;
+}
+
+int32_t EncodeSignatureHeader(SignatureHash hash, size_t signatureBytes, std::span<uint8_t> out) {
+  std::array<uint8_t, kShaWithRsaOid.size()> oid = kShaWithRsaOid;
+  oid.back() = ShaWithRsaOidLastByte(hash);
+  // SEQUENCE { OID, NULL }
+  std::array<uint8_t, 13> algorithm;
+  DerWriter content(algorithm);
+  content.Element(kOid, oid);
+  content.Bytes(kNull);
+  DerWriter writer(out);
+  writer.Element(kSequence, content.written());
+  // BIT STRING { 00 unused bits, then the signature the caller appends }
+  writer.Byte(kBitString);
+  writer.Length(signatureBytes + 1);
+  writer.Byte(0x00);
+  return content.ok() && writer.ok() ? static_cast<int32_t>(writer.size()) : 0;
 }
 
 }  // namespace zvcert

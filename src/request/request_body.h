@@ -8,16 +8,18 @@
 #include <string_view>
 
 #include "request/subject_name.h"
+#include "store/build_profile.h"
 
 namespace zvcert {
 
-inline constexpr size_t kKeyInfoAreaSize = 256;
+// Room for the SubjectPublicKeyInfo of the largest key (550 bytes at 4096 bits).
+inline constexpr size_t kKeyInfoAreaSize = 600;
 inline constexpr size_t kAttributesAreaSize = 256;
 
 // SubjectPublicKeyInfo (rsaEncryption) of a platform PUBLICKEYBLOB, whose
 // modulus comes least significant byte first. Returns its length (162 for a
-// 1024-bit key with exponent 65537), or 0 for a blob too short to hold what
-// its header announces or a modulus beyond 200 bytes (what 256 bytes hold).
+// 1024-bit key with exponent 65537, 294 for 2048 bits), or 0 for a blob too
+// short to hold what its header announces or a modulus beyond 4096 bits.
 int32_t EncodePublicKeyInfo(std::span<const uint8_t> publicKeyBlob,
                             std::span<uint8_t, kKeyInfoAreaSize> out);
 
@@ -36,5 +38,12 @@ int32_t EncodeRequestAttributes(std::string_view unstructuredName,
 int32_t BuildRequestInfo(std::span<uint8_t> out, std::span<const uint8_t> publicKeyBlob,
                          const SubjectValues& subject, std::string_view unstructuredName,
                          std::string_view challengePassword);
+
+// The request's signatureAlgorithm (shaNWithRSAEncryption, NULL parameters)
+// and the header of the BIT STRING that then holds a signature of
+// signatureBytes, its lengths in the shortest form. Returns the length (19
+// for SHA-1 and 128 bytes), or 0 when out is too small.
+inline constexpr size_t kSignatureHeaderMax = 15 + 5;
+int32_t EncodeSignatureHeader(SignatureHash hash, size_t signatureBytes, std::span<uint8_t> out);
 
 }  // namespace zvcert

@@ -9,19 +9,11 @@
 namespace zvcert {
 namespace {
 
-// SEQUENCE { OID sha1WithRSAEncryption 1.2.840.113549.1.1.5, NULL }, then the
-// BIT STRING header of a 128-byte signature with no unused bits.
-constexpr std::array<uint8_t, 19> kSignatureAlgorithmAndBitString = {
-    0x30, 0x0D,                                                        // SEQUENCE
-    0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x05,  // sha1WithRSA
-    0x05, 0x00,                                                        // NULL
-    0x03, 0x81, 0x81, 0x00};                                           // BIT STRING
-constexpr size_t kSignatureBytes = 128;  // what that header announces: a 1024-bit key
-constexpr size_t kInfoOffset = 4;        // after the outer SEQUENCE header 30 82 hi lo
+constexpr size_t kInfoOffset = 4;  // after the outer SEQUENCE header 30 82 hi lo
 
 void DeleteRequestContainer() {
   HCRYPTPROV none = 0;
-  platform.acquireContext(&none, kRequestContainer, nullptr, PROV_RSA_FULL, kKeysetDelete);
+  platform.acquireContext(&none, kRequestContainer, nullptr, kProviderType, kKeysetDelete);
 }
 
 // Deletes the container when the request is done, whatever happened.
@@ -37,7 +29,7 @@ RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectVa
   // One left by an interrupted call would make the creation fail.
   DeleteRequestContainer();
   ScopedProvider provider;
-  if (!platform.acquireContext(provider.receive(), kRequestContainer, nullptr, PROV_RSA_FULL,
+  if (!platform.acquireContext(provider.receive(), kRequestContainer, nullptr, kProviderType,
                                kKeysetCreate)) {
     return RequestResult::ContainerNotCreated;
   }
@@ -59,7 +51,7 @@ RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectVa
     return RequestResult::PrivateKeyNotExported;
   }
   output.privateKeyLength = static_cast<int32_t>(privateKeyLength);
-  if (!platform.createSha1Hash(context.get(), hash.receive())) return RequestResult::HashNotMade;
+  if (!platform.createHash(context.get(), hash.receive())) return RequestResult::HashNotMade;
 
   std::span<uint8_t> request = output.request;
   request[0] = 0x30;
@@ -74,10 +66,13 @@ RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectVa
     return RequestResult::HashNotMade;
   }
 
+  // The header announces a signature as long as the build's key; any other
+  // length is refused below.
   const size_t algorithmAt = kInfoOffset + info;
-  const size_t signatureAt = algorithmAt + kSignatureAlgorithmAndBitString.size();
-  std::copy(kSignatureAlgorithmAndBitString.begin(), kSignatureAlgorithmAndBitString.end(),
-            request.begin() + algorithmAt);
+  const int32_t header =
+      EncodeSignatureHeader(kSignatureHash, kSignatureBytes, request.subspan(algorithmAt));
+  if (header == 0) return RequestResult::RequestTooLong;
+  const size_t signatureAt = algorithmAt + static_cast<size_t>(header);
   DWORD signatureLength = static_cast<DWORD>(request.size() - signatureAt);
   if (!platform.signHash(hash.get(), request.data() + signatureAt, &signatureLength) ||
       signatureLength != kSignatureBytes) {

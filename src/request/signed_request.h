@@ -7,11 +7,14 @@
 #include <string_view>
 
 #include "request/subject_name.h"
+#include "store/build_profile.h"
 
 namespace zvcert {
 
 inline constexpr size_t kRequestAreaSize = 2048;
-inline constexpr size_t kKeyBlobAreaSize = 2048;
+// Holds the PRIVATEKEYBLOB of the largest key (2324 bytes at 4096 bits); the
+// largest request fits kRequestAreaSize.
+inline constexpr size_t kKeyBlobAreaSize = PrivateKeyBlobSize(kMaxKeyBits);
 // The temporary key container; it exists only during one call.
 inline constexpr char kRequestContainer[] = "dastro";
 
@@ -34,9 +37,10 @@ struct RequestOutput {
   int32_t& privateKeyLength;
 };
 
-// Generates an exportable 1024-bit RSA signature key in the container
-// "dastro", builds and signs (SHA-1, PKCS #1 v1.5) the request, and deletes
-// the container again on every path. The outputs count only on Ok.
+// Generates an exportable RSA signature key of the build's size in the
+// container "dastro", builds and signs (the build's hash, PKCS #1 v1.5) the
+// request, and deletes the container again on every path. The outputs count
+// only on Ok.
 RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectValues& subject,
                                     std::string_view unstructuredName,
                                     std::string_view challengePassword);

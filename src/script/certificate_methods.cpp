@@ -24,11 +24,6 @@ std::string_view Copied(std::array<char, N>& area, std::string_view text) {
   return std::string_view(area.data());
 }
 
-SerialValue SerialArgument(std::string_view text) {
-  std::array<char, 40> copy;
-  return DecimalToInt64(Copied(copy, text));
-}
-
 std::string_view Issuer(const ScriptablePluginObject& object) {
   return std::string_view(object.rootIssuerName.data());
 }
@@ -102,13 +97,13 @@ bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& res
     result.Text("");
     return false;
   }
-  // Both most significant byte first: the serial as a big-endian 64-bit
-  // integer, the signature as PKCS #1 writes it.
-  ReverseBytes(std::span(signed_).first(8));
-  ReverseBytes(std::span(signed_).subspan(8, used - 8));
-  std::array<char, 1024> text;
+  // Both most significant byte first: the serial as a big-endian integer of
+  // the build's serial length, the signature as PKCS #1 writes it.
+  ReverseBytes(std::span(signed_).first(kSerialBytes));
+  ReverseBytes(std::span(signed_).subspan(kSerialBytes, used - kSerialBytes));
+  std::array<char, Base64Length(kSignatureAreaSize) + 1> text;
   int32_t length = 0;
-  Base64EncodeBuffer(signed_.data(), used, text.data(), 1023, &length);
+  Base64EncodeBuffer(signed_.data(), used, text.data(), text.size() - 1, &length);
   return result.Text(std::string_view(text.data(), length));
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "npapi/npapi.h"
+#include "request/signed_request.h"
 
 namespace zvcert {
 
@@ -67,8 +68,8 @@ class ScriptablePluginObject final : public ScriptablePluginObjectBase {
   std::array<char, 32> unstructuredName;
   std::array<char, 32> challengePassword;
   std::array<char, 128> rootIssuerName;
-  std::array<uint8_t, 2048> pendingKeyBlob;  // private-key blob of the last request
-  int32_t pendingKeyLength = 0;              // 0 (or less): no key pending
+  std::array<uint8_t, kKeyBlobAreaSize> pendingKeyBlob;  // private-key blob of the last request
+  int32_t pendingKeyLength = 0;                          // 0 (or less): no key pending
 };
 
 // The class record the browser creates the object through.

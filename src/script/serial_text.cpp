@@ -5,26 +5,45 @@
 
 namespace zvcert {
 
-SerialValue DecimalToInt64(std::string_view text) {
-  uint64_t value = 0;
+void DecimalToSerial(std::string_view text, std::span<uint8_t> value) {
+  std::fill(value.begin(), value.end(), 0);
   for (const char c : text) {
     if (c < '0' || c > '9') break;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
+    // value = value · 10 + digit, byte by byte; the carry out of the top
+    // byte is dropped, which is the wrap.
+    unsigned carry = static_cast<unsigned>(c - '0');
+    for (uint8_t& b : value) {
+      carry += b * 10u;
+      b = static_cast<uint8_t>(carry);
+      carry >>= 8;
+    }
   }
-  SerialValue bytes;
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-  return bytes;
 }
 
-DecimalText Int64ToDecimal(const SerialValue& bytes) {
-  uint64_t value = 0;
-  for (size_t i = bytes.size(); i-- > 0;) value = (value << 8) | bytes[i];
-  DecimalText text{};
-  if (value == 0 || (value >> 63) != 0) return text;
+size_t SerialToDecimal(std::span<const uint8_t> value, std::span<char> text) {
+  std::array<uint8_t, 64> work{};
+  const size_t size = std::min(value.size(), work.size());
+  std::copy_n(value.begin(), size, work.begin());
+  text[0] = '\0';
+  const bool signedValue = size == 8;
+  if (signedValue && (work[7] & 0x80) != 0) return 0;
   size_t n = 0;
-  for (; value != 0; value /= 10) text[n++] = static_cast<char>('0' + value % 10);
+  const auto isZero = [&] {
+    return std::all_of(work.begin(), work.begin() + size, [](uint8_t b) { return b == 0; });
+  };
+  while (!isZero() && n + 1 < text.size()) {
+    // work /= 10, most significant byte first; the remainder is the digit.
+    unsigned remainder = 0;
+    for (size_t i = size; i-- > 0;) {
+      const unsigned part = (remainder << 8) | work[i];
+      work[i] = static_cast<uint8_t>(part / 10);
+      remainder = part % 10;
+    }
+    text[n++] = static_cast<char>('0' + remainder);
+  }
   std::reverse(text.begin(), text.begin() + n);
-  return text;
+  text[n] = '\0';
+  return n;
 }
 
 }  // namespace zvcert

@@ -26,9 +26,13 @@ constexpr size_t kStringSpaceUnits = (kKeyProvInfoRecordSize - kStringSpaceAt) /
 MatchResult MatchesPendingKey(std::span<const uint8_t> privateKeyBlob, const char* pem) {
   const ParsedCertificate cert(ParsePemCertificate(pem));
   if (!cert) return MatchResult::NoCertificate;
-  const CRYPT_BIT_BLOB& key = cert.get()->pCertInfo->SubjectPublicKeyInfo.PublicKey;
-  return ModulusMatches({key.pbData, key.cbData}, privateKeyBlob) ? MatchResult::Matches
-                                                                  : MatchResult::Differs;
+  const CERT_PUBLIC_KEY_INFO& info = cert.get()->pCertInfo->SubjectPublicKeyInfo;
+  const CRYPT_BIT_BLOB& key = info.PublicKey;
+  // A key of another type may happen to parse like an RSA key.
+  const bool rsa = info.Algorithm.pszObjId != nullptr &&
+                   std::strcmp(info.Algorithm.pszObjId, szOID_RSA_RSA) == 0;
+  return rsa && ModulusMatches({key.pbData, key.cbData}, privateKeyBlob) ? MatchResult::Matches
+                                                                         : MatchResult::Differs;
 }
 
 KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateKeyBlob,
@@ -44,7 +48,7 @@ KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateK
   platform.freeRpcString(&guidText);
 
   ScopedProvider provider;
-  if (!platform.acquireContext(provider.receive(), name.data(), nullptr, PROV_RSA_FULL,
+  if (!platform.acquireContext(provider.receive(), name.data(), nullptr, kProviderType,
                                kKeysetCreate)) {
     return KeyImportResult::ContainerNotCreated;
   }
@@ -55,7 +59,7 @@ KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateK
   }
 
   // The provider that holds the key; when it cannot say, the one a
-  // PROV_RSA_FULL context without a name opens, so the key can be found again.
+  // context of that type without a name opens, so the key can be found again.
   std::array<BYTE, kProviderNameAreaSize + 1> providerName{};
   DWORD providerLength = kProviderNameAreaSize;
   if (!platform.getProviderName(provider.get(), providerName.data(), &providerLength) &&
@@ -72,7 +76,7 @@ KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateK
   CRYPT_KEY_PROV_INFO info{};
   info.pwszContainerName = strings;
   info.pwszProvName = strings + containerUnits;
-  info.dwProvType = PROV_RSA_FULL;
+  info.dwProvType = kProviderType;
   info.dwFlags = 0;
   info.cProvParam = 0;
   info.rgProvParam = nullptr;

@@ -1,11 +1,34 @@
 #include "store/key_match.h"
 
+#include <optional>
+
 namespace zvcert {
 namespace {
 
-constexpr size_t kCertificateModulusAt = 7;  // after 30 81 89 02 81 81 00
-constexpr size_t kBitLengthAt = 12;          // RSAPUBKEY.bitlen
-constexpr size_t kBlobModulusAt = 20;        // after BLOBHEADER and RSAPUBKEY
+constexpr uint8_t kSequence = 0x30;
+constexpr uint8_t kInteger = 0x02;
+constexpr size_t kBitLengthAt = 12;    // RSAPUBKEY.bitlen
+constexpr size_t kBlobModulusAt = 20;  // after BLOBHEADER and RSAPUBKEY
+
+// One DER element at the start of bytes, never read past their end: its tag
+// and content, and what follows it.
+struct Element {
+  uint8_t tag;
+  std::span<const uint8_t> content;
+};
+std::optional<Element> ReadElement(std::span<const uint8_t> bytes) {
+  if (bytes.size() < 2) return std::nullopt;
+  size_t length = bytes[1];
+  size_t at = 2;
+  if (length & 0x80) {
+    const size_t count = length & 0x7F;
+    if (count == 0 || count > 3 || bytes.size() - at < count) return std::nullopt;
+    length = 0;
+    for (size_t i = 0; i < count; ++i) length = (length << 8) | bytes[at++];
+  }
+  if (bytes.size() - at < length) return std::nullopt;
+  return Element{bytes[0], bytes.subspan(at, length)};
+}
 
 }  // namespace
 
@@ -15,12 +38,19 @@ bool ModulusMatches(std::span<const uint8_t> key, std::span<const uint8_t> blob)
                         (blob[kBitLengthAt + 2] << 16) |
                         (static_cast<uint32_t>(blob[kBitLengthAt + 3]) << 24);
   const size_t n = bits >> 3;
-  if (blob.size() - kBlobModulusAt < n || key.size() < kCertificateModulusAt ||
-      key.size() - kCertificateModulusAt < n) {
-    return false;
-  }
+  if (blob.size() - kBlobModulusAt < n) return false;
+
+  // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }
+  const std::optional<Element> rsaKey = ReadElement(key);
+  if (!rsaKey || rsaKey->tag != kSequence) return false;
+  const std::optional<Element> integer = ReadElement(rsaKey->content);
+  if (!integer || integer->tag != kInteger) return false;
+  std::span<const uint8_t> modulus = integer->content;
+  // The sign byte (and any other leading zero) is no part of the value.
+  while (modulus.size() > 1 && modulus[0] == 0) modulus = modulus.subspan(1);
+  if (modulus.size() != n || n == 0) return false;
   for (size_t i = 0; i < n; ++i) {
-    if (key[kCertificateModulusAt + n - 1 - i] != blob[kBlobModulusAt + i]) return false;
+    if (modulus[n - 1 - i] != blob[kBlobModulusAt + i]) return false;
   }
   return true;
 }

@@ -10,10 +10,11 @@
 namespace zvcert {
 
 // Compares the modulus in a certificate's public key (the DER RSAPublicKey,
-// modulus most significant first from byte 7 on) with the modulus of a
-// PRIVATEKEYBLOB (least significant first from byte 20 on), over the blob's
-// bit length / 8 bytes. Neither is read past its end: a key or blob too short
-// for that length does not match.
+// read by its structure: any length form, with or without the sign byte)
+// with the modulus of a PRIVATEKEYBLOB (least significant first from byte 20
+// on, bit length / 8 bytes). A modulus of another length, a key that is no
+// RSAPublicKey or a blob too short for its length does not match; neither is
+// read past its end.
 bool ModulusMatches(std::span<const uint8_t> certificatePublicKey,
                     std::span<const uint8_t> privateKeyBlob);
 

@@ -59,7 +59,7 @@ FindResult FindCertSerial(const char* oid, std::string_view value, std::string_v
     const ScopedCertificate found(cert);
     serial.fill(0);
     const std::span<const uint8_t> bytes = SerialOf(cert);
-    std::copy(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 8), serial.begin());
+    std::copy(bytes.begin(), bytes.begin() + std::min(bytes.size(), serial.size()), serial.begin());
     return FindResult::Found;
   }
   return FindResult::NotFound;

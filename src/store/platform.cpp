@@ -6,7 +6,11 @@ namespace zvcert {
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;    // 0x10001
-constexpr DWORD kRsa1024Exportable = (1024u << 16) | CRYPT_EXPORTABLE;  // 0x04000001
+constexpr DWORD kKeyExportable = (kKeyBits << 16) | CRYPT_EXPORTABLE;  // 0x04000001 for 1024
+constexpr ALG_ID kHashAlgorithm = kSignatureHash == SignatureHash::Sha256   ? CALG_SHA_256
+                                  : kSignatureHash == SignatureHash::Sha384 ? CALG_SHA_384
+                                  : kSignatureHash == SignatureHash::Sha512 ? CALG_SHA_512
+                                                                            : CALG_SHA1;
 
 HCERTSTORE OpenPersonalStore() {
   return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
@@ -67,7 +71,7 @@ BOOL GetProviderName(HCRYPTPROV prov, BYTE* name, DWORD* size) {
 BOOL GetDefaultProviderName(BYTE* name, DWORD* size) {
   for (const DWORD which : {CRYPT_USER_DEFAULT, CRYPT_MACHINE_DEFAULT}) {
     *size = kProviderNameAreaSize;
-    if (CryptGetDefaultProviderA(PROV_RSA_FULL, nullptr, which, reinterpret_cast<char*>(name),
+    if (CryptGetDefaultProviderA(kProviderType, nullptr, which, reinterpret_cast<char*>(name),
                                  size)) {
       return TRUE;
     }
@@ -76,7 +80,7 @@ BOOL GetDefaultProviderName(BYTE* name, DWORD* size) {
 }
 
 BOOL GenerateSignatureKey(HCRYPTPROV prov, HCRYPTKEY* key) {
-  return CryptGenKey(prov, CALG_RSA_SIGN, kRsa1024Exportable, key);
+  return CryptGenKey(prov, CALG_RSA_SIGN, kKeyExportable, key);
 }
 
 BOOL ExportKey(HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size) {
@@ -87,8 +91,8 @@ BOOL ImportPrivateKey(HCRYPTPROV prov, const BYTE* blob, DWORD size, HCRYPTKEY* 
   return CryptImportKey(prov, blob, size, 0, 0, key);
 }
 
-BOOL CreateSha1Hash(HCRYPTPROV prov, HCRYPTHASH* hash) {
-  return CryptCreateHash(prov, CALG_SHA1, 0, 0, hash);
+BOOL CreateHash(HCRYPTPROV prov, HCRYPTHASH* hash) {
+  return CryptCreateHash(prov, kHashAlgorithm, 0, 0, hash);
 }
 
 BOOL HashData(HCRYPTHASH hash, const BYTE* data, DWORD size) {
@@ -133,7 +137,7 @@ PlatformServices RealPlatform() {
       .generateSignatureKey = GenerateSignatureKey,
       .exportKey = ExportKey,
       .importPrivateKey = ImportPrivateKey,
-      .createSha1Hash = CreateSha1Hash,
+      .createHash = CreateHash,
       .hashData = HashData,
       .signHash = SignHash,
       .destroyHash = DestroyHash,

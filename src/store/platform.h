@@ -10,6 +10,8 @@
 #include <rpc.h>
 #include <wincrypt.h>
 
+#include "store/build_profile.h"
+
 namespace zvcert {
 
 // Flags the callers choose among; everything else is fixed by the entries.
@@ -22,6 +24,11 @@ inline constexpr DWORD kKeysetDelete = CRYPT_SILENT | CRYPT_DELETEKEYSET;     //
 inline constexpr DWORD kKeyProvInfoAreaSize = 2048;
 inline constexpr DWORD kProviderNameAreaSize = 255;
 inline constexpr char kCommonNameOid[] = "2.5.4.3";
+// Every key container the module makes or opens by type is of this type:
+// PROV_RSA_FULL (1) for SHA-1, PROV_RSA_AES (24), the type that offers SHA-2
+// with RSA, otherwise, so that the stored key can sign with the build's hash.
+inline constexpr DWORD kProviderType =
+    kSignatureHash == SignatureHash::Sha1 ? PROV_RSA_FULL : PROV_RSA_AES;
 
 struct PlatformServices {
   // ---- certificates (crypt32) ----
@@ -53,22 +60,23 @@ struct PlatformServices {
   BOOL (*closeStore)(HCERTSTORE store);
 
   // ---- key containers, keys, hashes (advapi32) ----
-  // provider null and PROV_RSA_FULL, or both as recorded; flags one of
+  // provider null and kProviderType, or both as recorded; flags one of
   // kKeysetOpen, kKeysetCreate, kKeysetDelete (a deletion leaves no handle).
   BOOL(*acquireContext)
   (HCRYPTPROV* prov, const char* container, const char* provider, DWORD providerType, DWORD flags);
   // PP_NAME into a kProviderNameAreaSize area; *size gets the length with NUL.
   BOOL (*getProviderName)(HCRYPTPROV prov, BYTE* name, DWORD* size);
-  // The provider a PROV_RSA_FULL context without a provider name opens (the
+  // The provider a kProviderType context without a provider name opens (the
   // user's default, else the machine's), into a kProviderNameAreaSize area.
   BOOL (*getDefaultProviderName)(BYTE* name, DWORD* size);
-  // An exportable 1024-bit RSA signature key (CALG_RSA_SIGN).
+  // An exportable RSA signature key (CALG_RSA_SIGN) of the build's size.
   BOOL (*generateSignatureKey)(HCRYPTPROV prov, HCRYPTKEY* key);
   // PUBLICKEYBLOB or PRIVATEKEYBLOB, no export key, flags 0.
   BOOL (*exportKey)(HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size);
   // A PRIVATEKEYBLOB kept in the container, not exportable.
   BOOL (*importPrivateKey)(HCRYPTPROV prov, const BYTE* blob, DWORD size, HCRYPTKEY* key);
-  BOOL (*createSha1Hash)(HCRYPTPROV prov, HCRYPTHASH* hash);
+  // A hash of the build's algorithm (CALG_SHA1, or CALG_SHA_256/384/512).
+  BOOL (*createHash)(HCRYPTPROV prov, HCRYPTHASH* hash);
   BOOL (*hashData)(HCRYPTHASH hash, const BYTE* data, DWORD size);
   // PKCS #1 v1.5 with the AT_SIGNATURE key, least significant byte first.
   BOOL (*signHash)(HCRYPTHASH hash, BYTE* signature, DWORD* size);

@@ -31,7 +31,7 @@ SignResult SignWithStoredCert(const SerialValue& serial, std::string_view issuer
     return SignResult::ContainerNotOpened;
   }
   ScopedHash hash;
-  if (!platform.createSha1Hash(provider.get(), hash.receive())) return SignResult::HashNotMade;
+  if (!platform.createHash(provider.get(), hash.receive())) return SignResult::HashNotMade;
   // A hash that missed the data would sign something else.
   static constexpr uint8_t kNothing = 0;
   const BYTE* bytes = data.empty() ? &kNothing : data.data();

@@ -57,9 +57,11 @@ enum class SignResult : int32_t {
   NotSigned = -9,
 };
 
-inline constexpr size_t kSignatureAreaSize = 136;  // 8 serial bytes, 128 signature bytes
+// The serial bytes, then the signature: 8 and 128 bytes in the original
+// profile.
+inline constexpr size_t kSignatureAreaSize = kSerialBytes + kSignatureBytes;
 
-// Signs data (SHA-1, PKCS #1 v1.5) with the certificate's key. On Ok, out
+// Signs data (the build's hash, PKCS #1 v1.5) with the certificate's key. On Ok, out
 // holds the serial as passed and the signature least significant byte first,
 // and outLength their total.
 SignResult SignWithStoredCert(const SerialValue& serial, std::string_view issuerName,
@@ -81,7 +83,8 @@ enum class ImportResult : int32_t {
 
 inline constexpr size_t kKeyProvInfoRecordSize = 2048;
 
-// Whether the PEM certificate carries the public half of the blob's key.
+// Whether the PEM certificate carries the public half of the blob's key: an
+// RSA key with the same modulus.
 MatchResult MatchesPendingKey(std::span<const uint8_t> privateKeyBlob, const char* pem);
 
 // Imports the blob into a new container named "{GUID}" and fills record with

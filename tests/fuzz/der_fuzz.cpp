@@ -238,7 +238,7 @@ struct KeyValues {
 };
 
 // The key a PUBLICKEYBLOB holds, when it holds a whole one the encoder takes:
-// a modulus of 1 to 200 bytes (bit length / 8), all of it inside the blob.
+// a modulus of 1 to 512 bytes (bit length / 8), all of it inside the blob.
 std::optional<KeyValues> KeyOf(std::span<const uint8_t> blob) {
   const auto le32 = [&](size_t at) {
     return static_cast<uint32_t>(blob[at]) | static_cast<uint32_t>(blob[at + 1]) << 8 |
@@ -246,7 +246,7 @@ std::optional<KeyValues> KeyOf(std::span<const uint8_t> blob) {
   };
   if (blob.size() < 20) return std::nullopt;
   const size_t modulusBytes = le32(12) / 8;
-  if (modulusBytes == 0 || modulusBytes > 200 || blob.size() - 20 < modulusBytes) {
+  if (modulusBytes == 0 || modulusBytes > 512 || blob.size() - 20 < modulusBytes) {
     return std::nullopt;
   }
   KeyValues key;
@@ -559,12 +559,12 @@ Bytes Blob(FuzzedDataProvider& in) {
   if (shape & 1) {
     for (uint8_t& b : blob) b = in.ConsumeIntegral<uint8_t>();
   }
-  static constexpr uint32_t kWide[] = {1592, 1599, 1600, 1601, 1607, 1608, 1616, 2048};
+  static constexpr uint32_t kWide[] = {1592, 1600, 1608, 2048, 3072, 4088, 4096, 4104};
   uint32_t bits = 1024;
   switch (shape >> 1 & 7) {
     case 1: bits = 512; break;
-    case 2: bits = 8 * in.ConsumeIntegralInRange<uint32_t>(0, 210); break;
-    case 3: bits = in.ConsumeIntegralInRange<uint32_t>(0, 2000); break;
+    case 2: bits = 8 * in.ConsumeIntegralInRange<uint32_t>(0, 520); break;
+    case 3: bits = in.ConsumeIntegralInRange<uint32_t>(0, 4200); break;
     case 4: bits = in.ConsumeIntegral<uint32_t>(); break;
     case 5: bits = kWide[in.ConsumeIntegralInRange<size_t>(0, std::size(kWide) - 1)]; break;
     case 6: bits = 8 * in.ConsumeIntegralInRange<uint32_t>(1, 24); break;
@@ -581,7 +581,7 @@ Bytes Blob(FuzzedDataProvider& in) {
     for (int i = 0; i < 4; ++i) blob.push_back(static_cast<uint8_t>(field >> (8 * i)));
   }
 
-  const size_t announced = std::min<size_t>(bits / 8, 300);
+  const size_t announced = std::min<size_t>(bits / 8, 600);
   size_t modulusBytes = announced;
   if (shape >> 6 == 2) {
     modulusBytes = std::max<int64_t>(0, static_cast<int64_t>(announced) +

@@ -76,6 +76,60 @@ TEST(PublicKeyInfo, OtherExponentsAreMinimalIntegersWithTheirLengths) {
   EXPECT_EQ(ToHex(std::span(three).subspan(18, 7)), "03 81 8B 00 30 81 87");
 }
 
+// Each key size's length forms; the modulus always has its top bit set, so
+// its INTEGER carries a sign byte.
+TEST(PublicKeyInfo, EveryKeySizeHasItsLengthsInTheShortestForm) {
+  struct Case {
+    uint32_t bits;
+    size_t size;
+    std::string head;  // up to the modulus' sign byte
+  };
+  const Case cases[] = {
+      {1024, 162,
+       "30 81 9F 30 0D 06 09 2A 86 48 86 F7 0D 01 01 01 05 00 "  // SEQUENCE 159, rsaEncryption
+       "03 81 8D 00 30 81 89 02 81 81 00"},                      // BIT STRING 141, 137, INTEGER 129
+      {2048, 294,
+       "30 82 01 22 30 0D 06 09 2A 86 48 86 F7 0D 01 01 01 05 00 "  // SEQUENCE 290
+       "03 82 01 0F 00 30 82 01 0A 02 82 01 01 00"},                // 271, 266, INTEGER 257
+      {3072, 422,
+       "30 82 01 A2 30 0D 06 09 2A 86 48 86 F7 0D 01 01 01 05 00 "  // SEQUENCE 418
+       "03 82 01 8F 00 30 82 01 8A 02 82 01 81 00"},                // 399, 394, INTEGER 385
+      {4096, 550,
+       "30 82 02 22 30 0D 06 09 2A 86 48 86 F7 0D 01 01 01 05 00 "  // SEQUENCE 546
+       "03 82 02 0F 00 30 82 02 0A 02 82 02 01 00"},                // 527, 522, INTEGER 513
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> info = KeyInfo(PublicKeyBlob(c.bits, 65537));
+    ASSERT_EQ(info.size(), c.size) << c.bits;
+    EXPECT_EQ(ToHex(std::span(info).first(c.head.size() / 3 + 1)), c.head) << c.bits;
+    EXPECT_EQ(ToHex(std::span(info).last(5)), "02 03 01 00 01") << c.bits;
+  }
+  EXPECT_TRUE(KeyInfo(PublicKeyBlob(4104, 65537)).empty()) << "beyond the largest key";
+}
+
+TEST(SignatureHeader, NamesTheHashAndAnnouncesTheKeysSignatureLength) {
+  struct Case {
+    SignatureHash hash;
+    size_t signatureBytes;
+    std::string expected;
+  };
+  const std::string oid = "30 0D 06 09 2A 86 48 86 F7 0D 01 01 ";  // SEQUENCE { OID 1.2.840.113549.1.1.
+  const Case cases[] = {
+      {SignatureHash::Sha1, 128, oid + "05 05 00 03 81 81 00"},       // .5, NULL; BIT STRING 129
+      {SignatureHash::Sha256, 256, oid + "0B 05 00 03 82 01 01 00"},  // .11; 257
+      {SignatureHash::Sha384, 384, oid + "0C 05 00 03 82 01 81 00"},  // .12; 385
+      {SignatureHash::Sha512, 512, oid + "0D 05 00 03 82 02 01 00"},  // .13; 513
+      {SignatureHash::Sha256, 100, oid + "0B 05 00 03 65 00"},        // a short form
+  };
+  for (const Case& c : cases) {
+    std::array<uint8_t, kSignatureHeaderMax> out;
+    const int32_t n = EncodeSignatureHeader(c.hash, c.signatureBytes, out);
+    EXPECT_EQ(ToHex(std::span(out).first(n)), c.expected) << c.signatureBytes;
+  }
+  std::array<uint8_t, 18> tooSmall;
+  EXPECT_EQ(EncodeSignatureHeader(SignatureHash::Sha1, 128, tooSmall), 0);
+}
+
 TEST(PublicKeyInfo, ABlobShorterThanItsHeaderSaysGivesNothing) {
   std::vector<uint8_t> blob = PublicKeyBlob(1024, 65537);
   blob.pop_back();

@@ -116,7 +116,7 @@ TEST_F(SignedRequest, EveryFailedStepReturnsItsCodeAndCleansUp) {
       {Op::generateSignatureKey, 1, RequestResult::PublicKeyNotExported},
       {Op::exportKey, 1, RequestResult::PublicKeyNotExported},
       {Op::exportKey, 2, RequestResult::PrivateKeyNotExported},
-      {Op::createSha1Hash, 1, RequestResult::HashNotMade},
+      {Op::createHash, 1, RequestResult::HashNotMade},
       {Op::hashData, 1, RequestResult::HashNotMade},
       {Op::signHash, 1, RequestResult::NotSigned},
   };

@@ -141,7 +141,7 @@ TEST_F(GetCsr, AFailedCallKeepsTheEarlierKey) {
     Op op;
   };
   for (const Case& c : {Case{"no key", Op::generateSignatureKey},
-                        Case{"no hash", Op::createSha1Hash}, Case{"no signature", Op::signHash}}) {
+                        Case{"no hash", Op::createHash}, Case{"no signature", Op::signHash}}) {
     ledger.FailCall(c.op);
     const CallResult r = object->Invoke("GetCSR");
     EXPECT_FALSE(r.ok) << c.what;

@@ -156,9 +156,9 @@ BOOL ImportPrivateKey(HCRYPTPROV prov, const BYTE* blob, DWORD size, HCRYPTKEY* 
   return ok;
 }
 
-BOOL CreateSha1Hash(HCRYPTPROV prov, HCRYPTHASH* hash) {
-  if (Enter(Op::createSha1Hash)) return FALSE;
-  const BOOL ok = real().createSha1Hash(prov, hash);
+BOOL CreateHash(HCRYPTPROV prov, HCRYPTHASH* hash) {
+  if (Enter(Op::createHash)) return FALSE;
+  const BOOL ok = real().createHash(prov, hash);
   Acquired(HandleKind::Hash, ok);
   return ok;
 }
@@ -250,8 +250,8 @@ const char* OpName(Op op) {
       return "exportKey";
     case Op::importPrivateKey:
       return "importPrivateKey";
-    case Op::createSha1Hash:
-      return "createSha1Hash";
+    case Op::createHash:
+      return "createHash";
     case Op::hashData:
       return "hashData";
     case Op::signHash:
@@ -297,7 +297,7 @@ PlatformLedger::PlatformLedger() {
       .generateSignatureKey = GenerateSignatureKey,
       .exportKey = ExportKey,
       .importPrivateKey = ImportPrivateKey,
-      .createSha1Hash = CreateSha1Hash,
+      .createHash = CreateHash,
       .hashData = HashData,
       .signHash = SignHash,
       .destroyHash = DestroyHash,

@@ -31,7 +31,7 @@ enum class Op {
   generateSignatureKey,
   exportKey,
   importPrivateKey,
-  createSha1Hash,
+  createHash,
   hashData,
   signHash,
   destroyHash,

@@ -68,7 +68,7 @@ TEST_F(Platform, KeysHashesAndSignaturesHaveTheShapesTheModuleExpects) {
   const DWORD privateSize = size;
 
   ScopedHash hash;
-  ASSERT_TRUE(platform.createSha1Hash(prov.get(), hash.receive()));
+  ASSERT_TRUE(platform.createHash(prov.get(), hash.receive()));
   const BYTE data[] = "data to sign";
   ASSERT_TRUE(platform.hashData(hash.get(), data, sizeof data - 1));
   std::array<BYTE, 128> signature{};

@@ -62,5 +62,19 @@ TEST(Serial, MatchesBySignificantLength) {
     EXPECT_EQ(SerialMatches(c.certificate, c.requested), c.matches) << c.what;
 }
 
+TEST(Serial, TwentyByteRequestsMatchUpToTwentySignificantBytes) {
+  std::vector<uint8_t> twenty(20), sign(21), longer(21);
+  for (size_t i = 0; i < 20; ++i) twenty[i] = sign[i] = longer[i] = static_cast<uint8_t>(i + 1);
+  twenty[19] = sign[19] = longer[19] = 0x80;  // top bit set: DER adds a sign byte
+  sign[20] = 0x00;
+  longer[20] = 0x01;
+  std::array<uint8_t, 20> requested;
+  std::copy(twenty.begin(), twenty.end(), requested.begin());
+  EXPECT_TRUE(SerialMatches(twenty, requested));
+  EXPECT_TRUE(SerialMatches(sign, requested)) << "the sign byte takes no part";
+  EXPECT_FALSE(SerialMatches(longer, requested)) << "21 significant bytes never match";
+  EXPECT_FALSE(SerialMatches(std::span(twenty).first(8), requested));
+}
+
 }  // namespace
 }  // namespace zvcert

@@ -308,7 +308,7 @@ TEST_F(StoreServices, EveryFailedStepGivesItsCodeAndReleasesEverything) {
       {"sign", sign, Op::openPersonalStore, -1},
       {"sign", sign, Op::getKeyProvInfo, -5},
       {"sign", sign, Op::acquireContext, -7},
-      {"sign", sign, Op::createSha1Hash, -8},
+      {"sign", sign, Op::createHash, -8},
       {"sign", sign, Op::hashData, -9},
       {"sign", sign, Op::signHash, -9},
       {"delete", remove, Op::openPersonalStore, -2},

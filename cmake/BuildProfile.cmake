@@ -1,0 +1,28 @@
+# The key size, the hash of requests and signatures and the serial length an
+# authority builds the plug-in for. The defaults are the original profile;
+# today's authorities want at least 2048-bit keys, SHA-2 and 20-byte serials.
+set(ZVCERT_KEY_BITS 1024 CACHE STRING "RSA key size of new requests: 1024, 2048, 3072 or 4096")
+set(ZVCERT_SIGNATURE_HASH SHA1 CACHE STRING
+    "Hash of requests and CertSign signatures: SHA1, SHA256, SHA384 or SHA512")
+set(ZVCERT_SERIAL_BYTES 8 CACHE STRING "Longest certificate serial number in bytes: 8, 16 or 20")
+set_property(CACHE ZVCERT_KEY_BITS PROPERTY STRINGS 1024 2048 3072 4096)
+set_property(CACHE ZVCERT_SIGNATURE_HASH PROPERTY STRINGS SHA1 SHA256 SHA384 SHA512)
+set_property(CACHE ZVCERT_SERIAL_BYTES PROPERTY STRINGS 8 16 20)
+
+function(zvcert_check_choice name allowed)
+  if(NOT "${${name}}" IN_LIST allowed)
+    string(REPLACE ";" ", " choices "${allowed}")
+    message(FATAL_ERROR "${name} is \"${${name}}\"; it must be one of ${choices}.")
+  endif()
+endfunction()
+zvcert_check_choice(ZVCERT_KEY_BITS "1024;2048;3072;4096")
+zvcert_check_choice(ZVCERT_SIGNATURE_HASH "SHA1;SHA256;SHA384;SHA512")
+zvcert_check_choice(ZVCERT_SERIAL_BYTES "8;16;20")
+
+string(REPLACE "SHA" "" ZVCERT_SIGNATURE_HASH_BITS "${ZVCERT_SIGNATURE_HASH}")
+target_compile_definitions(zvcert_options INTERFACE
+  ZVCERT_KEY_BITS=${ZVCERT_KEY_BITS}
+  ZVCERT_SIGNATURE_HASH_BITS=${ZVCERT_SIGNATURE_HASH_BITS}
+  ZVCERT_SERIAL_BYTES=${ZVCERT_SERIAL_BYTES})
+message(STATUS "Profile: RSA-${ZVCERT_KEY_BITS}, ${ZVCERT_SIGNATURE_HASH}, "
+               "serials of up to ${ZVCERT_SERIAL_BYTES} bytes")

@@ -1,0 +1,49 @@
+// What an authority chooses when it builds the plug-in: the size of the keys
+// it generates, the hash of its requests and signatures, and how long a
+// serial number may be. The defaults are the plug-in's original profile; the
+// build sets the others (ZVCERT_KEY_BITS, ZVCERT_SIGNATURE_HASH,
+// ZVCERT_SERIAL_BYTES). Pure: the portable core reads it too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#ifndef ZVCERT_KEY_BITS
+#define ZVCERT_KEY_BITS 1024
+#endif
+#ifndef ZVCERT_SIGNATURE_HASH_BITS  // 1 for SHA-1, else the SHA-2 digest size
+#define ZVCERT_SIGNATURE_HASH_BITS 1
+#endif
+#ifndef ZVCERT_SERIAL_BYTES
+#define ZVCERT_SERIAL_BYTES 8
+#endif
+
+namespace zvcert {
+
+enum class SignatureHash { Sha1, Sha256, Sha384, Sha512 };
+
+inline constexpr uint32_t kKeyBits = ZVCERT_KEY_BITS;
+inline constexpr uint32_t kMaxKeyBits = 4096;
+inline constexpr size_t kSignatureBytes = kKeyBits / 8;  // PKCS #1: as long as the modulus
+inline constexpr size_t kSerialBytes = ZVCERT_SERIAL_BYTES;
+
+inline constexpr SignatureHash kSignatureHash =
+    ZVCERT_SIGNATURE_HASH_BITS == 256   ? SignatureHash::Sha256
+    : ZVCERT_SIGNATURE_HASH_BITS == 384 ? SignatureHash::Sha384
+    : ZVCERT_SIGNATURE_HASH_BITS == 512 ? SignatureHash::Sha512
+                                        : SignatureHash::Sha1;
+
+// PRIVATEKEYBLOB: BLOBHEADER and RSAPUBKEY (20 bytes), modulus and private
+// exponent (bits/8 each), two primes, two exponents and the coefficient
+// (bits/16 each): 596 bytes for 1024 bits, 2324 for 4096.
+constexpr size_t PrivateKeyBlobSize(uint32_t bits) { return 20 + 2 * (bits / 8) + 5 * (bits / 16); }
+
+static_assert(kKeyBits == 1024 || kKeyBits == 2048 || kKeyBits == 3072 || kKeyBits == 4096,
+              "ZVCERT_KEY_BITS is 1024, 2048, 3072 or 4096");
+static_assert(ZVCERT_SIGNATURE_HASH_BITS == 1 || ZVCERT_SIGNATURE_HASH_BITS == 256 ||
+                  ZVCERT_SIGNATURE_HASH_BITS == 384 || ZVCERT_SIGNATURE_HASH_BITS == 512,
+              "ZVCERT_SIGNATURE_HASH is SHA1, SHA256, SHA384 or SHA512");
+static_assert(kSerialBytes == 8 || kSerialBytes == 16 || kSerialBytes == 20,
+              "ZVCERT_SERIAL_BYTES is 8, 16 or 20");
+
+}  // namespace zvcert
