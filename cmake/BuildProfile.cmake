@@ -1,13 +1,11 @@
 # The key size, the hash of requests and signatures and the serial length an
 # authority builds the plug-in for. The defaults are the original profile;
 # today's authorities want at least 2048-bit keys, SHA-2 and 20-byte serials.
-set(ZVCERT_KEY_BITS 1024 CACHE STRING "RSA key size of new requests: 1024, 2048, 3072 or 4096")
-set(ZVCERT_SIGNATURE_HASH SHA1 CACHE STRING
-    "Hash of requests and CertSign signatures: SHA1, SHA256, SHA384 or SHA512")
-set(ZVCERT_SERIAL_BYTES 8 CACHE STRING "Longest certificate serial number in bytes: 8, 16 or 20")
-set_property(CACHE ZVCERT_KEY_BITS PROPERTY STRINGS 1024 2048 3072 4096)
-set_property(CACHE ZVCERT_SIGNATURE_HASH PROPERTY STRINGS SHA1 SHA256 SHA384 SHA512)
-set_property(CACHE ZVCERT_SERIAL_BYTES PROPERTY STRINGS 8 16 20)
+#
+# As a script, it only checks values:
+#   cmake -DZVCERT_KEY_BITS=2048 -DZVCERT_SIGNATURE_HASH=SHA256 -DZVCERT_SERIAL_BYTES=20 -P BuildProfile.cmake
+
+cmake_policy(SET CMP0057 NEW)  # IN_LIST, also when run as a script
 
 function(zvcert_check_choice name allowed)
   if(NOT "${${name}}" IN_LIST allowed)
@@ -15,9 +13,35 @@ function(zvcert_check_choice name allowed)
     message(FATAL_ERROR "${name} is \"${${name}}\"; it must be one of ${choices}.")
   endif()
 endfunction()
-zvcert_check_choice(ZVCERT_KEY_BITS "1024;2048;3072;4096")
-zvcert_check_choice(ZVCERT_SIGNATURE_HASH "SHA1;SHA256;SHA384;SHA512")
-zvcert_check_choice(ZVCERT_SERIAL_BYTES "8;16;20")
+
+macro(zvcert_check_profile)
+  zvcert_check_choice(ZVCERT_KEY_BITS "1024;2048;3072;4096")
+  zvcert_check_choice(ZVCERT_SIGNATURE_HASH "SHA1;SHA256;SHA384;SHA512")
+  zvcert_check_choice(ZVCERT_SERIAL_BYTES "8;16;20")
+endmacro()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  # What is not given is the default.
+  foreach(pair KEY_BITS=1024 SIGNATURE_HASH=SHA1 SERIAL_BYTES=8)
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 default)
+    if(NOT DEFINED ZVCERT_${name})
+      set(ZVCERT_${name} ${default})
+    endif()
+  endforeach()
+  zvcert_check_profile()
+  return()
+endif()
+
+set(ZVCERT_KEY_BITS 1024 CACHE STRING "RSA key size of new requests: 1024, 2048, 3072 or 4096")
+set(ZVCERT_SIGNATURE_HASH SHA1 CACHE STRING
+    "Hash of requests and CertSign signatures: SHA1, SHA256, SHA384 or SHA512")
+set(ZVCERT_SERIAL_BYTES 8 CACHE STRING "Longest certificate serial number in bytes: 8, 16 or 20")
+set_property(CACHE ZVCERT_KEY_BITS PROPERTY STRINGS 1024 2048 3072 4096)
+set_property(CACHE ZVCERT_SIGNATURE_HASH PROPERTY STRINGS SHA1 SHA256 SHA384 SHA512)
+set_property(CACHE ZVCERT_SERIAL_BYTES PROPERTY STRINGS 8 16 20)
+zvcert_check_profile()
 
 string(REPLACE "SHA" "" ZVCERT_SIGNATURE_HASH_BITS "${ZVCERT_SIGNATURE_HASH}")
 target_compile_definitions(zvcert_options INTERFACE

@@ -51,7 +51,7 @@ async function main() {
     const certificate = server.issued[0].certificate;
     fs.writeFileSync(path.join(out, 'certificate.pem'), certificate);
     const data = Buffer.from(options.text, 'utf8');
-    const check = ca.verifySha1(certificate, data, run.signature.subarray(8));
+    const check = ca.verify(certificate, data, run.signature.subarray(8));
     if (!check.verified) throw new Error(`OpenSSL does not verify the signature: ${check.output}`);
     log('verify', `OpenSSL: ${check.output} (serial ${run.signature.readBigUInt64BE(0)})`);
     if (options.keep) log('keep', `certificate ${run.serial} stays in the store with its key`);

@@ -67,7 +67,7 @@ async function main() {
     const { data, signature } = await enrollment.signText(zv, found, options.text, log);
     const bytes = Buffer.from(signature, 'base64');
     const signedSerial = bytes.readBigUInt64BE(0);
-    const check = ca.verifySha1(certificate, Buffer.from(data, 'base64'), bytes.subarray(8));
+    const check = ca.verify(certificate, Buffer.from(data, 'base64'), bytes.subarray(8));
     fs.writeFileSync(path.join(options.out, 'signed-text.txt'), options.text);
     fs.writeFileSync(path.join(options.out, 'signature.b64'), `${signature}\n`);
     if (signedSerial !== serial || !check.verified) {

@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686                        # the 32-bit Windows cross compilers
   wine wine32:i386 xvfb xauth               # running and painting Windows programs
   openssl gnutls-bin libssl-dev             # independent checkers of what the plug-in makes
+  golang-cfssl                              # a CA tool of today: random serials, Go's request parser
   locales                                   # a double-byte locale for Wine (code page 936)
   nodejs                                    # runs page script against the plug-in
   chromium firefox-esr fonts-dejavu-core    # today's browsers: the extension, headless

@@ -2,26 +2,35 @@
 // The whole enrolment cycle through the built plug-in, as a page drives it:
 // request, issue by a real (throwaway) OpenSSL authority, import, look up,
 // sign, delete; checked with OpenSSL and the store as another process sees it.
+// Certificates also come from CFSSL and with the CA tools' own random serials.
 //
-//   node cycle_test.js <build/win32 folder> <repository root>
+//   node cycle_test.js <build/win32 folder> <repository root> [<plug-in build folder>]
 //
+// The plug-in is the build folder's own, or that of another build of it (of
+// another key size, hash or serial length), which the expectations follow.
 // Run under Xvfb with the build's wineserver up (scripts/lib/in-wine.sh).
 // Exits 0 only when every check passed.
 
-const { execFileSync } = require('node:child_process');
+const { execFileSync, spawnSync } = require('node:child_process');
 const crypto = require('node:crypto');
 const path = require('node:path');
 const util = require('node:util');
 
 const { Bridge } = require('../../tools/node/bridge');
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+const { buildProfile, serialView, splitSignature } = require('../../tools/node/profile');
 
 if (process.argv.length < 4) {
-  console.error('usage: node cycle_test.js <build/win32 folder> <repository root>');
+  console.error('usage: node cycle_test.js <build/win32 folder> <repository root> [<plug-in build folder>]');
   process.exit(2);
 }
 const buildDir = path.resolve(process.argv[2]);
 const repoRoot = path.resolve(process.argv[3]);
+const pluginDir = path.resolve(process.argv[4] ?? buildDir);
+const profile = buildProfile(pluginDir);
+const bridgeOptions = process.argv[4]
+  ? { plugin: `Z:${path.join(pluginDir, 'bin', 'npzvcert.dll').replaceAll('/', '\\')}` }
+  : {};
 
 // ---- reporting ----
 
@@ -46,8 +55,10 @@ const reply = (r) => ({ ok: r.ok, value: r.value });
 
 // ---- the certificates' subjects and serials ----
 
-// found: what FindCert gives for the subject's values. reachable: whether
-// IsCertExist, CertSign and DelCert reach the certificate by serialText.
+// serial: what the CA is told to issue ('random': the CA tool's own choice;
+// issuer 'cfssl': CFSSL issues it). What FindCert gives for the subject's
+// values and whether the serial methods reach it follow from the serial and
+// the build's serial length (serialView).
 const CASES = [
   {
     name: 'serial 5',
@@ -55,8 +66,6 @@ const CASES = [
     subject: 'C=CN, ST=Beijing, L=Haidian, O=ZV Cycle Five, OU=Enrolment, CN=cycle-five, ' +
       'SN=Wu, G=Wei, T=Tester, E=five@zv.test',
     lookups: [['cn', 'cycle-five'], ['O', 'ZV Cycle Five'], ['e', 'five@zv.test'], ['Sn', 'Wu']],
-    found: '5',
-    reachable: true,
   },
   {
     // DER 00 8F 12 34: the sign byte takes no part in matching.
@@ -66,36 +75,56 @@ const CASES = [
       'CN=cycle-sign-byte, E=sign-byte@zv.test, T=Signer',
     lookups: [['CN', 'cycle-sign-byte'], ['o', 'ZV Cycle Sign Byte'], ['E', 'sign-byte@zv.test'],
               ['t', 'Signer']],
-    found: '9376308',
-    reachable: true,
   },
   {
-    // Script has no decimal for it, but its decimal text still names it.
+    // 8-byte builds: script has no decimal for it, but its decimal text
+    // still names it.
     name: 'serial 0x8000000000000005',
     serial: 0x8000000000000005n,
     subject: 'C=FR, L=Lyon, O=ZV Cycle Top Bit, OU=High Serials, CN=cycle-top-bit, ' +
       'G=Jeanne, E=top-bit@zv.test',
     lookups: [['Cn', 'cycle-top-bit'], ['ou', 'High Serials'], ['g', 'Jeanne']],
-    found: '',
-    reachable: true,
   },
   {
-    // Ten bytes: FindCert shows the eight least significant ones
+    // 8-byte builds: FindCert shows the eight least significant bytes
     // (0x030405060708090A); nothing reaches it by serial.
     name: 'serial 0x0102030405060708090A',
     serial: 0x0102030405060708090an,
     subject: 'C=JP, ST=Tokyo, O=ZV Cycle Long Serial, CN=cycle-long-serial, E=long@zv.test',
     lookups: [['cN', 'cycle-long-serial'], ['st', 'Tokyo']],
-    found: '217304205466536202',
-    reachable: false,
   },
   {
     name: 'non-ASCII subject',
     serial: 0x2an,
     subject: 'CN=张三, O=Café, L=Zürich',
     lookups: [['CN', '张三'], ['o', 'Café'], ['l', 'Zürich']],
-    found: '42',
-    reachable: true,
+  },
+  {
+    name: 'CFSSL, its random serial',
+    serial: 'random',
+    issuer: 'cfssl',
+    subject: 'C=NL, O=ZV Cycle CFSSL, CN=cycle-cfssl, E=cfssl@zv.test',
+    lookups: [['CN', 'cycle-cfssl'], ['o', 'ZV Cycle CFSSL']],
+  },
+  {
+    name: 'OpenSSL, its random serial',
+    serial: 'random',
+    subject: 'C=SE, O=ZV Cycle Random, CN=cycle-random',
+    lookups: [['CN', 'cycle-random']],
+  },
+  {
+    // 20 bytes with the top bit set: DER adds a sign byte (21 bytes).
+    name: 'serial of 20 bytes, top bit set',
+    serial: 0x8102030405060708090a0b0c0d0e0f1011121314n,
+    subject: 'O=ZV Cycle Twenty, CN=cycle-twenty',
+    lookups: [['CN', 'cycle-twenty']],
+  },
+  {
+    // More than any build holds: never reached by serial.
+    name: 'serial of 21 bytes',
+    serial: 0x0102030405060708090a0b0c0d0e0f101112131415n,
+    subject: 'O=ZV Cycle Twenty-One, CN=cycle-twenty-one',
+    lookups: [['CN', 'cycle-twenty-one']],
   },
 ];
 
@@ -117,15 +146,11 @@ const SIGNED_DATA = [
 const NOT_BASE64 = ['not base64!', 'QUJ', 'QU=D'];
 
 const CONTAINER_NAME = /^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$/;
-const PROV_RSA_FULL = 1;
 const AT_SIGNATURE = 2;
+// CertSign's result: the serial field and a signature as long as the key.
+const SIGNATURE_BASE64 = Math.ceil((profile.serialBytes + profile.signatureBytes) / 3) * 4;
 
 const serialHex = (serial) => serial.toString(16).toUpperCase();
-const bigEndian64 = (serial) => {
-  const bytes = Buffer.alloc(8);
-  bytes.writeBigUInt64BE(BigInt.asUintN(64, serial));
-  return bytes;
-};
 
 // The certificates in the store from the issuer with the serial.
 const storedCerts = (listing, issuer, serial) =>
@@ -150,6 +175,26 @@ function wineKeyContainers() {
 
 // ---- the steps ----
 
+// What two more parsers say of a request, beside CFSSL for its certificate:
+// both print their verdicts and exit 0 either way. A CA's rule too: keys
+// below 2048 bits are refused where the build makes such keys.
+function checkRequest(tag, pem) {
+  const run = (command, ...args) => {
+    const r = spawnSync(command, args, { input: pem, encoding: 'utf8' });
+    return `${r.stdout}${r.stderr}`;
+  };
+  const text = run('openssl', 'req', '-noout', '-verify', '-text');
+  check(`${tag} openssl req -verify: verify OK`, /verify OK/.test(text), /\S*verif[^\n]*/.exec(text)?.[0]);
+  const bits = Number(/Public-Key: \((\d+) bit\)/.exec(text)?.[1]);
+  const algorithm = /Signature Algorithm: (\S+)/.exec(text)?.[1];
+  checkEqual(`${tag} the request's key size and signature algorithm`, [bits, algorithm],
+             [profile.keyBits, `${profile.digest}WithRSAEncryption`]);
+  if (profile.keyBits >= 2048) check(`${tag} a CA's floor of 2048 bits accepts the key`, bits >= 2048);
+  const crq = run('certtool', '--crq-info');
+  check(`${tag} certtool: Self signature: verified`, /Self signature: verified/.test(crq),
+        /Self signature[^\n]*/.exec(crq)?.[0]);
+}
+
 async function enrol(bridge, ca, c) {
   const tag = `[${c.name}]`;
   checkEqual(`${tag} SetSubject "${c.subject}"`, reply(await bridge.call('SetSubject', c.subject)),
@@ -162,14 +207,20 @@ async function enrol(bridge, ca, c) {
   if (!check(`${tag} GetCSR gives a PEM request`, isPem, isPem ? undefined : show(csr))) {
     return null;
   }
+  checkRequest(tag, csr.value);
   try {
-    c.certificate = ca.issue(csr.value, c.serial);
+    const random = c.serial === 'random';
+    c.certificate = c.issuer === 'cfssl' ? ca.issueWithCfssl(csr.value)
+      : ca.issue(csr.value, random ? undefined : c.serial);
+    if (random) c.serial = ca.serialOf(c.certificate);
   } catch (error) {
-    check(`${tag} the CA issues a certificate from the request`, false, String(error.stderr || error));
+    check(`${tag} ${c.issuer ?? 'the CA'} issues a certificate from the request`, false,
+          String(error.stderr || error));
     return null;
   }
   checkEqual(`${tag} the CA issued serial 0x${serialHex(c.serial)}`, ca.serialOf(c.certificate),
              c.serial);
+  Object.assign(c, serialView(c.serial, profile));
   return c.certificate;
 }
 
@@ -215,8 +266,9 @@ function checkStored(listing, issuer, c, keys) {
         show(cert.container));
   checkEqual(`${tag} provider type, key kind, container exists`,
              [cert.providerType, cert.keyKind, cert.containerExists],
-             [PROV_RSA_FULL, AT_SIGNATURE, true]);
-  check(`${tag} provider named`, cert.provider.length > 0, show(cert.provider));
+             [profile.providerType, AT_SIGNATURE, true]);
+  check(`${tag} provider named`, profile.providerType === 24
+    ? /RSA and AES/.test(cert.provider) : cert.provider.length > 0, show(cert.provider));
   check(`${tag} container in Wine's key store`, keys.has(cert.container.toUpperCase()),
         show(cert.container));
 }
@@ -235,16 +287,17 @@ async function signing(bridge, ca, c, serialText) {
   for (const [what, data] of SIGNED_DATA) {
     const r = await bridge.call('CertSign', serialText, data.toString('base64'));
     const label = `${tag} CertSign(${serialText}, ${what})`;
-    if (!check(`${label} gives 184 Base64 characters`,
-               r.ok && typeof r.value === 'string' && /^[A-Za-z0-9+/]{182}==$/.test(r.value),
+    if (!check(`${label} gives ${SIGNATURE_BASE64} Base64 characters`,
+               r.ok && typeof r.value === 'string' && r.value.length === SIGNATURE_BASE64 &&
+               /^[A-Za-z0-9+/]+=*$/.test(r.value),
                r.ok && typeof r.value === 'string' ? `${r.value.length} characters` : show(reply(r)))) {
       continue;
     }
     texts.set(what, r.value);
-    const bytes = Buffer.from(r.value, 'base64');
-    checkEqual(`${label} starts with the serial, big-endian`, bytes.subarray(0, 8).toString('hex'),
-               bigEndian64(BigInt(serialText)).toString('hex'));
-    const verdict = ca.verifySha1(c.certificate, data, bytes.subarray(8));
+    const { serial, signature } = splitSignature(Buffer.from(r.value, 'base64'), profile);
+    checkEqual(`${label} starts with the serial, big-endian in ${profile.serialBytes} bytes`, serial,
+               c.serial);
+    const verdict = ca.verify(c.certificate, data, signature, profile.digest);
     check(`${label} verifies with the certificate's key`, verdict.verified, verdict.output);
   }
   const [what, data] = SIGNED_DATA[1];
@@ -319,7 +372,7 @@ async function cycle(bridge, ca, otherCa) {
   console.log('-- lookups');
   for (const c of CASES) await lookups(bridge, c, c.found);
   await lookups(bridge, other, '');
-  for (const [key, value] of [['CN', 'nobody-has-this-name'], ['O', 'cycle-five'], ['E', '']]) {
+  for (const [key, value] of [['CN', 'nobody-has-this-name'], ['O', 'cycle-five'], ['CN', '']]) {
     checkEqual(`FindCert("${key}", "${value}") matching no certificate`,
                reply(await bridge.call('FindCert', key, value)), { ok: true, value: '' });
   }
@@ -336,8 +389,8 @@ async function cycle(bridge, ca, otherCa) {
   for (const c of CASES.filter((x) => x.reachable && x.certificate)) {
     await signing(bridge, ca, c, c.serial.toString());
   }
-  const long = CASES.find((x) => !x.reachable);
-  await unreachable(bridge, long, [long.found, long.serial.toString()]);
+  const unreached = CASES.filter((x) => !x.reachable && x.certificate);
+  for (const c of unreached) await unreachable(bridge, c, [c.found, c.serial.toString()].filter(Boolean));
 
   console.log('-- deletion');
   for (const c of CASES.filter((x) => x.reachable)) await deletion(bridge, c, c.serial.toString());
@@ -346,13 +399,13 @@ async function cycle(bridge, ca, otherCa) {
   const kept = storedCerts(after, otherCa.commonName, other.serial);
   checkEqual(`[${other.name}] still stored with its container after DelCert(5)`,
              kept.map((s) => [s.container, s.containerExists]), [[other.container, true]]);
-  checkEqual(`[${long.name}] purge removes the one certificate DelCert cannot reach`,
-             await bridge.purge(issuer), 1);
+  checkEqual(`purge removes the ${unreached.length} certificates DelCert cannot reach`,
+             await bridge.purge(issuer), unreached.length);
   checkEqual(`[${other.name}] purge of "${otherCa.commonName}"`,
              await bridge.purge(otherCa.commonName), 1);
 
   console.log('-- seen from a new bridge process');
-  const fresh = await Bridge.start(buildDir);
+  const fresh = await Bridge.start(buildDir, bridgeOptions);
   const seen = await fresh.store();
   checkEqual('a new process finds no certificate of the cycle',
              [...CASES, other].filter((c) => seen.some((s) =>
@@ -368,12 +421,12 @@ async function cycle(bridge, ca, otherCa) {
 async function main() {
   const started = Date.now();
   const rootName = certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem'));
-  console.log(`authority "${rootName}", build ${buildDir}`);
+  console.log(`authority "${rootName}", plug-in of ${pluginDir} (${profile.name})`);
   const ca = new OpenSslCa(rootName);
   const otherCa = new OpenSslCa(`${rootName} 2`);
   let bridge;
   try {
-    bridge = await Bridge.start(buildDir);
+    bridge = await Bridge.start(buildDir, bridgeOptions);
     check('bridge started', true);
     for (const name of [ca.commonName, otherCa.commonName]) {
       const count = await bridge.purge(name);

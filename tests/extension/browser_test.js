@@ -125,7 +125,7 @@ async function enrolment() {
     checkEqual('the signing consent gives the data\'s size', signing.data, `${data.length} bytes`);
     checkEqual('the signing consent gives the data\'s SHA-256', signing.sha256, env.sha256Hex(data));
     checkEqual('the signature starts with the serial', run.signature.readBigUInt64BE(0), BigInt(serial));
-    const verified = w.ca.verifySha1(w.server.issued[0].certificate, data, run.signature.subarray(8));
+    const verified = w.ca.verify(w.server.issued[0].certificate, data, run.signature.subarray(8));
     check('OpenSSL verifies the signature with the issued certificate', verified.verified, verified.output);
 
     fs.mkdirSync(artifacts, { recursive: true });

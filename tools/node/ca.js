@@ -51,12 +51,28 @@ class OpenSslCa {
   }
 
   // A certificate (PEM) for the request (PEM), with the request's subject and
-  // key and the given serial (BigInt, number or decimal text).
+  // key and the given serial (BigInt, number or decimal text); without one,
+  // a new random serial as openssl makes it (20 bytes).
   issue(requestPem, serial) {
     const request = this.#file('request.pem');
     fs.writeFileSync(request, requestPem);
+    const serialOptions = serial === undefined
+      ? ['-CAcreateserial', '-CAserial', this.#file('serial.srl')]
+      : ['-set_serial', serialArgument(serial)];
     return openssl(['x509', '-req', '-in', request, '-CA', this.certFile, '-CAkey', this.keyFile,
-                    '-set_serial', serialArgument(serial), '-days', '30', '-sha256']);
+                    ...serialOptions, '-days', '30', '-sha256']);
+  }
+
+  // The same authority's certificate for the request as CFSSL issues it: its
+  // default random serial, and only once Go's crypto/x509 has parsed the
+  // request and checked its signature (it refuses a bad one).
+  issueWithCfssl(requestPem) {
+    const request = this.#file('request.pem');
+    fs.writeFileSync(request, requestPem);
+    const out = execFileSync('cfssl', ['sign', '-loglevel', '5', '-ca', this.certFile,
+                                       '-ca-key', this.keyFile, request],
+                             { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
+    return JSON.parse(out).cert;
   }
 
   // A certificate from this authority for a fresh key of openssl's own
@@ -74,10 +90,10 @@ class OpenSslCa {
     return BigInt(`0x${/serial=([0-9A-Fa-f]+)/.exec(text)[1]}`);
   }
 
-  // Whether signature (bytes) is an RSA PKCS #1 v1.5 SHA-1 signature of data
-  // (bytes) by the certificate's key, as openssl dgst -verify judges it; with
-  // openssl's own words.
-  verifySha1(certificatePem, data, signature) {
+  // Whether signature (bytes) is an RSA PKCS #1 v1.5 signature of data
+  // (bytes) with the digest (sha1, sha256, ...) by the certificate's key, as
+  // openssl dgst -verify judges it; with openssl's own words.
+  verify(certificatePem, data, signature, digest = 'sha1') {
     const publicKey = this.#file('public.pem');
     const dataFile = this.#file('data.bin');
     const signatureFile = this.#file('signature.bin');
@@ -85,7 +101,7 @@ class OpenSslCa {
     fs.writeFileSync(dataFile, data);
     fs.writeFileSync(signatureFile, signature);
     try {
-      const out = openssl(['dgst', '-sha1', '-verify', publicKey, '-signature', signatureFile,
+      const out = openssl(['dgst', `-${digest}`, '-verify', publicKey, '-signature', signatureFile,
                            dataFile]);
       return { verified: out.trim() === 'Verified OK', output: out.trim() };
     } catch (error) {
