@@ -116,7 +116,8 @@
   }
 
   // Signs text with the certificate's key. The result is Base64 of the
-  // 8-byte big-endian serial followed by the PKCS #1 v1.5 SHA-1 signature.
+  // big-endian serial (8 bytes unless the plug-in was built for longer ones)
+  // followed by the PKCS #1 v1.5 signature (SHA-1 unless built for SHA-2).
   async function signText(zv, serial, text, log = () => {}) {
     const data = await call(zv, 'Base64Encode', [text], 'the text could not be encoded');
     const signature = await call(zv, 'CertSign', [serial, data],

@@ -18,6 +18,7 @@ const path = require('node:path');
 const { demoOptions, Report } = require('./demo_run');
 const env = require('../tools/node/extension_env');
 const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
+const { buildProfile, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org',
   { browser: { type: 'string', default: 'chromium' } });
@@ -28,7 +29,9 @@ async function main() {
   const out = path.resolve(options.out, options.browser);
   fs.mkdirSync(out, { recursive: true });
   const ca = new OpenSslCa(certificateCommonName(options.root));
-  const serial = crypto.randomBytes(8).readBigUInt64BE() >> 1n;
+  const build = buildProfile(path.resolve(options.build));
+  // Serials FindCert reports: 63 random bits, or the CA tool's own 20 bytes.
+  const serial = build.serialBytes > 8 ? undefined : crypto.randomBytes(8).readBigUInt64BE() >> 1n;
   const server = await env.startPageServer({ ca, nextSerial: () => serial });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-demo-'));
   const profile = env.prepareProfile({ workDir, buildDir: path.resolve(options.build), origins: [server.origin] });
@@ -51,9 +54,11 @@ async function main() {
     const certificate = server.issued[0].certificate;
     fs.writeFileSync(path.join(out, 'certificate.pem'), certificate);
     const data = Buffer.from(options.text, 'utf8');
-    const check = ca.verify(certificate, data, run.signature.subarray(8));
+    const parts = splitSignature(run.signature, build);
+    const check = ca.verify(certificate, data, parts.signature, build.digest);
     if (!check.verified) throw new Error(`OpenSSL does not verify the signature: ${check.output}`);
-    log('verify', `OpenSSL: ${check.output} (serial ${run.signature.readBigUInt64BE(0)})`);
+    if (parts.serial !== ca.serialOf(certificate)) throw new Error(`the signature names serial ${parts.serial}`);
+    log('verify', `OpenSSL dgst -${build.digest}: ${check.output} (serial ${parts.serial}, ${build.name})`);
     if (options.keep) log('keep', `certificate ${run.serial} stays in the store with its key`);
   } catch (error) {
     failure = error;

@@ -17,6 +17,7 @@ const { demoOptions, Report } = require('./demo_run');
 const enrollment = require('./enroll.js');
 const { Bridge } = require('../tools/node/bridge');
 const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
+const { buildProfile, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, ST=Beijing, O=Example Org, OU=Demo, CN=Demo User, E=demo@example.org',
   { challenge: { type: 'string', default: 'demo:secret' } });
@@ -40,8 +41,10 @@ function pageObject(bridge) {
 }
 
 // A serial the authority has not used: 63 random bits, so that FindCert
-// reports it (serials of 2^63 and above come back as "").
-const newSerial = () => crypto.randomBytes(8).readBigUInt64BE() >> 1n;
+// reports it (serials of 2^63 and above come back as ""), or, where the
+// plug-in reads longer serials, the CA tool's own random 20 bytes.
+const newSerial = (profile) =>
+  profile.serialBytes > 8 ? undefined : crypto.randomBytes(8).readBigUInt64BE() >> 1n;
 
 async function main() {
   fs.mkdirSync(options.out, { recursive: true });
@@ -51,10 +54,11 @@ async function main() {
   log('authority', `throwaway OpenSSL CA "${rootName}" (the plug-in's built-in root name)`);
   const bridge = await Bridge.start(options.build);
   const zv = pageObject(bridge);
-  log('plug-in', `Version ${(await bridge.get('Version')).value}, loaded under Wine as a browser loads it`);
+  const profile = buildProfile(options.build);
+  log('plug-in', `Version ${(await bridge.get('Version')).value} (${profile.name}), loaded under Wine as a browser loads it`);
 
   let failure = null;
-  const serial = newSerial();
+  let serial = newSerial(profile);
   try {
     const { request, certificate, serial: found } = await enrollment.enrol(zv, {
       subject: options.subject, unstructuredName, challengePassword, log,
@@ -62,18 +66,19 @@ async function main() {
     });
     fs.writeFileSync(path.join(options.out, 'request.pem'), request);
     fs.writeFileSync(path.join(options.out, 'certificate.pem'), certificate);
+    serial = ca.serialOf(certificate);
     if (BigInt(found) !== serial) throw new Error(`FindCert gave ${found}, the authority issued ${serial}`);
 
     const { data, signature } = await enrollment.signText(zv, found, options.text, log);
-    const bytes = Buffer.from(signature, 'base64');
-    const signedSerial = bytes.readBigUInt64BE(0);
-    const check = ca.verify(certificate, Buffer.from(data, 'base64'), bytes.subarray(8));
+    const parts = splitSignature(Buffer.from(signature, 'base64'), profile);
+    const check = ca.verify(certificate, Buffer.from(data, 'base64'), parts.signature, profile.digest);
     fs.writeFileSync(path.join(options.out, 'signed-text.txt'), options.text);
     fs.writeFileSync(path.join(options.out, 'signature.b64'), `${signature}\n`);
-    if (signedSerial !== serial || !check.verified) {
-      throw new enrollment.StepError('verify', `OpenSSL: ${check.output}; serial in the signature ${signedSerial}`);
+    if (parts.serial !== serial || !check.verified) {
+      throw new enrollment.StepError('verify', `OpenSSL: ${check.output}; serial in the signature ${parts.serial}`);
     }
-    log('verify', `OpenSSL: ${check.output} (serial ${signedSerial}, ${bytes.length - 8}-byte signature)`);
+    log('verify', `OpenSSL dgst -${profile.digest}: ${check.output} (serial ${parts.serial}, ` +
+                  `${parts.signature.length}-byte signature)`);
 
     if (options.keep) {
       log('keep', `certificate ${found} stays in the store with its key`);
@@ -89,7 +94,7 @@ async function main() {
     // issued (if it was stored) and its key go again.
     if (!options.keep) {
       try {
-        await zv.DelCert(String(serial));
+        if (serial !== undefined) await zv.DelCert(String(serial));
       } catch {
         // nothing was stored
       }

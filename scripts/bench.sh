@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark and prints its figures: Base64 beside
-# OpenSSL (native), GetCSR's own share, and the certificate methods as the
-# store grows (under Wine). Not part of the tests.
-#   scripts/bench.sh [GetCSR calls = 100] [largest store = 1000]
+# OpenSSL (native), GetCSR's own share for every key size, and the
+# certificate methods as the store grows (under Wine). Not part of the tests.
+#   scripts/bench.sh [GetCSR calls = 100] [largest store = 1000] [calls per larger key = 20]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 "$ROOT/scripts/setup.sh"
@@ -16,5 +16,13 @@ echo "== Base64 (native)"
 "$NATIVE_BUILD/bin/base64_benchmark"
 echo "== GetCSR (under Wine)"
 with_wine "$WIN_BUILD/wine-run.sh" "$WIN_BUILD/bin/request_benchmark.exe" "${1:-100}"
+# Larger keys take a second or more each to generate: fewer calls.
+for bits in 2048 3072 4096; do
+  configure_profile "$bits" SHA256 8
+  dir=$(profile_build_dir "$bits" SHA256 8)
+  cmake --build "$dir" --target request_benchmark -j "$JOBS" >/dev/null
+  echo "== GetCSR, RSA-$bits with SHA-256 (under Wine)"
+  WIN_BUILD=$dir with_wine "$dir/wine-run.sh" "$dir/bin/request_benchmark.exe" "${3:-20}"
+done
 echo "== certificate methods as the store grows (under Wine)"
 with_wine "$WIN_BUILD/wine-run.sh" "$WIN_BUILD/bin/store_benchmark.exe" "${2:-1000}"

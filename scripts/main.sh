@@ -8,8 +8,15 @@
 # Chromium and Firefox, through the browser extension and npzvcert-host.exe,
 # each consent window allowed (pictures in <out>/chromium/ and <out>/firefox/).
 #
+# --key-bits, --hash and --serial-bytes build the plug-in for another profile,
+# in a build folder of its own beside the default one, and enrol with that;
+# --current is today's profile: 2048-bit keys, SHA-256, 20-byte serials (the
+# authority then picks random serials, as today's CA tools do).
+#
 #   bash scripts/main.sh [--out DIR] [--subject TEXT] [--challenge NAME:PASSWORD]
 #                        [--text TEXT] [--keep] [--browser]
+#                        [--current] [--key-bits 1024|2048|3072|4096]
+#                        [--hash SHA1|SHA256|SHA384|SHA512] [--serial-bytes 8|16|20]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
@@ -17,6 +24,8 @@ out=$ROOT/out
 demo_args=()
 browser_args=()
 browser=0
+profile=()
+choose() { profile=("${1:-${profile[0]:-1024}}" "${2:-${profile[1]:-SHA1}}" "${3:-${profile[2]:-8}}"); }
 while (( $# )); do
   case $1 in
     --out) out=$(realpath -m "$2"); shift 2 ;;
@@ -24,6 +33,10 @@ while (( $# )); do
     --subject|--text) demo_args+=("$1" "$2"); browser_args+=("$1" "$2"); shift 2 ;;
     --challenge) demo_args+=("$1" "$2"); shift 2 ;;
     --browser) browser=1; shift ;;
+    --current) choose 2048 SHA256 20; shift ;;
+    --key-bits) choose "$2"; shift 2 ;;
+    --hash) choose "" "$2"; shift 2 ;;
+    --serial-bytes) choose "" "" "$2"; shift 2 ;;
     *) echo "main: unknown option $1 (see the comment at the top of $0)" >&2; exit 2 ;;
   esac
 done
@@ -31,9 +44,17 @@ done
 step() { printf '\n== %s\n' "$*"; }
 
 "$ROOT/scripts/setup.sh"
-step "building npzvcert.dll (32-bit Windows) and its test browser"
-configure_win32
-cmake --build "$WIN_BUILD" -j "$JOBS" >/dev/null
+if (( ${#profile[@]} )); then
+  WIN_BUILD=$(profile_build_dir "${profile[@]}")
+  step "building npzvcert.dll (32-bit Windows) for RSA-${profile[0]}, ${profile[1]}, ${profile[2]}-byte serials, in $WIN_BUILD"
+  configure_profile "${profile[@]}"
+  # The plug-in, its host and extension, and the bridge the demonstration uses.
+  cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host zvcert-bridge >/dev/null
+else
+  step "building npzvcert.dll (32-bit Windows) and its test browser"
+  configure_win32
+  cmake --build "$WIN_BUILD" -j "$JOBS" >/dev/null
+fi
 dll=$WIN_BUILD/bin/npzvcert.dll
 root=$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$WIN_BUILD/CMakeCache.txt")
 mkdir -p "$out"

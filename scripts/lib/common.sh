@@ -10,6 +10,16 @@ configure_win32() {
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" "$@" >/dev/null
 }
 
+# A Windows build of another profile, in a folder of its own beside the
+# default one: profile_build_dir BITS HASH SERIAL_BYTES names it,
+# configure_profile BITS HASH SERIAL_BYTES configures it (with the test
+# programs, but without a nested build of today's profile).
+profile_build_dir() { echo "$BUILD/win32-rsa$1-${2,,}-serial$3"; }
+configure_profile() {
+  WIN_BUILD=$(profile_build_dir "$@") configure_win32 -DZVCERT_KEY_BITS="$1" \
+    -DZVCERT_SIGNATURE_HASH="$2" -DZVCERT_SERIAL_BYTES="$3" -DZVCERT_TEST_CURRENT_PROFILE=OFF
+}
+
 # clang, for libFuzzer beside AddressSanitizer and UndefinedBehaviorSanitizer.
 configure_native() {
   CC=clang CXX=clang++ cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja "$@" >/dev/null

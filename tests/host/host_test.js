@@ -165,6 +165,11 @@ async function request(host) {
       await host.call(12, 'ImportCert', [certificate]), { id: 12, ok: true, value: 1 });
     checkReply('describe by serial finds the stored certificate, as DelCert would',
       await host.request({ id: 42, describe: { serial: '31249abc' } }), { id: 42, ok: true, value: described });
+    // Read as the plug-in reads it: cut after 39 characters, so the 7 that
+    // makes the text 312497 is not read.
+    checkReply('describe by serial reads the text as DelCert does, cut after 39 characters',
+      await host.request({ id: 44, describe: { serial: `${'0'.repeat(34)}312497` } }),
+      { id: 44, ok: true, value: described });
     checkReply('DelCert removes it and its key', await host.call(13, 'DelCert', [serial.toString()]),
       { id: 13, ok: true, value: 1 });
     checkReply('describe by serial finds nothing after the deletion',
