@@ -10,7 +10,6 @@
 //   node demo/run-browser-demo.js --build build/win32 --root resources/root-certificate.pem \
 //        --out out [--subject TEXT] [--text TEXT] [--keep] [--browser chromium|firefox]
 
-const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -18,7 +17,7 @@ const path = require('node:path');
 const { demoOptions, Report } = require('./demo_run');
 const env = require('../tools/node/extension_env');
 const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
-const { buildProfile, splitSignature } = require('../tools/node/profile');
+const { buildProfile, demoSerial, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org',
   { browser: { type: 'string', default: 'chromium' } });
@@ -30,8 +29,7 @@ async function main() {
   fs.mkdirSync(out, { recursive: true });
   const ca = new OpenSslCa(certificateCommonName(options.root));
   const build = buildProfile(path.resolve(options.build));
-  // Serials FindCert reports: 63 random bits, or the CA tool's own 20 bytes.
-  const serial = build.serialBytes > 8 ? undefined : crypto.randomBytes(8).readBigUInt64BE() >> 1n;
+  const serial = demoSerial(build);
   const server = await env.startPageServer({ ca, nextSerial: () => serial });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-demo-'));
   const profile = env.prepareProfile({ workDir, buildDir: path.resolve(options.build), origins: [server.origin] });

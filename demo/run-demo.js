@@ -9,7 +9,6 @@
 //   node demo/run-demo.js --build build/win32 --root resources/root-certificate.pem \
 //        --out out [--subject TEXT] [--challenge NAME:PASSWORD] [--text TEXT] [--keep]
 
-const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
 
@@ -17,7 +16,7 @@ const { demoOptions, Report } = require('./demo_run');
 const enrollment = require('./enroll.js');
 const { Bridge } = require('../tools/node/bridge');
 const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
-const { buildProfile, splitSignature } = require('../tools/node/profile');
+const { buildProfile, demoSerial, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, ST=Beijing, O=Example Org, OU=Demo, CN=Demo User, E=demo@example.org',
   { challenge: { type: 'string', default: 'demo:secret' } });
@@ -40,12 +39,6 @@ function pageObject(bridge) {
   });
 }
 
-// A serial the authority has not used: 63 random bits, so that FindCert
-// reports it (serials of 2^63 and above come back as ""), or, where the
-// plug-in reads longer serials, the CA tool's own random 20 bytes.
-const newSerial = (profile) =>
-  profile.serialBytes > 8 ? undefined : crypto.randomBytes(8).readBigUInt64BE() >> 1n;
-
 async function main() {
   fs.mkdirSync(options.out, { recursive: true });
   const [unstructuredName, challengePassword = ''] = options.challenge.split(':');
@@ -58,7 +51,7 @@ async function main() {
   log('plug-in', `Version ${(await bridge.get('Version')).value} (${profile.name}), loaded under Wine as a browser loads it`);
 
   let failure = null;
-  let serial = newSerial(profile);
+  let serial = demoSerial(profile);  // a serial the authority has not used
   try {
     const { request, certificate, serial: found } = await enrollment.enrol(zv, {
       subject: options.subject, unstructuredName, challengePassword, log,

@@ -175,10 +175,11 @@ function wineKeyContainers() {
 
 // ---- the steps ----
 
-// What two more parsers say of a request, beside CFSSL for its certificate:
-// both print their verdicts and exit 0 either way. A CA's rule too: keys
-// below 2048 bits are refused where the build makes such keys.
-function checkRequest(tag, pem) {
+// What three independent parsers say of a request: OpenSSL and GnuTLS print
+// their verdicts and exit 0 either way; CFSSL (Go's crypto/x509) signs only
+// a request whose signature it checked. A CA's rule too: keys below 2048 bits
+// are refused where the build makes such keys.
+function checkRequest(tag, pem, ca) {
   const run = (command, ...args) => {
     const r = spawnSync(command, args, { input: pem, encoding: 'utf8' });
     return `${r.stdout}${r.stderr}`;
@@ -193,6 +194,11 @@ function checkRequest(tag, pem) {
   const crq = run('certtool', '--crq-info');
   check(`${tag} certtool: Self signature: verified`, /Self signature: verified/.test(crq),
         /Self signature[^\n]*/.exec(crq)?.[0]);
+  try {
+    check(`${tag} CFSSL checks the request and signs it`, /BEGIN CERTIFICATE/.test(ca.issueWithCfssl(pem)));
+  } catch (error) {
+    check(`${tag} CFSSL checks the request and signs it`, false, String(error.stdout || error));
+  }
 }
 
 async function enrol(bridge, ca, c) {
@@ -207,7 +213,7 @@ async function enrol(bridge, ca, c) {
   if (!check(`${tag} GetCSR gives a PEM request`, isPem, isPem ? undefined : show(csr))) {
     return null;
   }
-  checkRequest(tag, csr.value);
+  checkRequest(tag, csr.value, ca);
   try {
     const random = c.serial === 'random';
     c.certificate = c.issuer === 'cfssl' ? ca.issueWithCfssl(csr.value)

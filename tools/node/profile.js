@@ -3,6 +3,7 @@
 // serial length), read from its CMake cache, and what follows from it for
 // what the plug-in gives back.
 
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
 
@@ -37,4 +38,14 @@ function serialView(serial, profile) {
   return { found: held === 0n || negative ? '' : held.toString(), reachable: significant <= profile.serialBytes };
 }
 
-module.exports = { buildProfile, splitSignature, serialView };
+// A serial for a new certificate that the build reaches by serial and
+// FindCert reports: the CA tool's own random 20 bytes where the build reads
+// 20, else random bits up to the build's top bit (63 for 8 bytes, which
+// FindCert would report as "" when set). undefined means "let the CA pick".
+function demoSerial(profile) {
+  if (profile.serialBytes >= 20) return undefined;
+  const bits = BigInt(8 * profile.serialBytes - 1);
+  return BigInt.asUintN(Number(bits), BigInt(`0x${crypto.randomBytes(profile.serialBytes).toString('hex')}`)) | 1n;
+}
+
+module.exports = { buildProfile, demoSerial, splitSignature, serialView };
