@@ -21,11 +21,40 @@ struct ContainerRemoval {
   ~ContainerRemoval() { DeleteRequestContainer(); }
 };
 
+// The container's one name is shared by every process of the user's session,
+// and each page of today's browsers has a host process of its own: one
+// request at a time holds the container, from its deletion before to its
+// deletion after. A holder that died leaves the lock abandoned, not stuck.
+class ContainerLock {
+ public:
+  ContainerLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\npzvcert-request-container")) {
+    if (mutex_ == nullptr) return;
+    const DWORD waited = WaitForSingleObject(mutex_, kWaitMilliseconds);
+    held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  }
+  ~ContainerLock() {
+    if (held_) ReleaseMutex(mutex_);
+    if (mutex_ != nullptr) CloseHandle(mutex_);
+  }
+  ContainerLock(const ContainerLock&) = delete;
+  ContainerLock& operator=(const ContainerLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  // Far beyond the few requests of the largest keys that can be ahead.
+  static constexpr DWORD kWaitMilliseconds = 120000;
+  HANDLE mutex_;
+  bool held_ = false;
+};
+
 }  // namespace
 
 RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectValues& subject,
                                     std::string_view unstructuredName,
                                     std::string_view challengePassword) {
+  // Declared first, so that it is let go last, after the container is gone.
+  const ContainerLock lock;
+  if (!lock.held()) return RequestResult::ContainerNotCreated;
   // One left by an interrupted call would make the creation fail.
   DeleteRequestContainer();
   ScopedProvider provider;

@@ -15,7 +15,8 @@ inline constexpr size_t kRequestAreaSize = 2048;
 // Holds the PRIVATEKEYBLOB of the largest key (2324 bytes at 4096 bits); the
 // largest request fits kRequestAreaSize.
 inline constexpr size_t kKeyBlobAreaSize = PrivateKeyBlobSize(kMaxKeyBits);
-// The temporary key container; it exists only during one call.
+// The temporary key container; it exists only during one call, and one call
+// at a time in the user's session holds it.
 inline constexpr char kRequestContainer[] = "dastro";
 
 // Each failure names the step that failed.

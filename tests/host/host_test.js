@@ -244,12 +244,47 @@ async function endings() {
   }
 }
 
+// Three pages' hosts making ten requests each at the same time, as three
+// tabs may: every request is made, each with a key of its own, and a host's
+// pending key is its own alone.
+async function manyHosts() {
+  const hosts = [new Host(), new Host(), new Host()];
+  const requests = await Promise.all(hosts.map(async (host) => {
+    const made = [];
+    for (let i = 0; i < 10; i += 1) made.push(await host.call(100 + i, 'GetCSR'));
+    return made;
+  }));
+  const all = requests.flat();
+  const good = all.filter((r) => r?.ok === true && /BEGIN CERTIFICATE REQUEST/.test(r.value ?? ''));
+  check('30 requests from three hosts at once all succeed', good.length === 30,
+    `${good.length} of 30: ${show(all.filter((r) => !good.includes(r)).slice(0, 3))}`);
+  const moduli = good.map((r) => execFileSync('openssl', ['req', '-noout', '-modulus'], { input: r.value, encoding: 'utf8' }));
+  check('... each with a key of its own', new Set(moduli).size === good.length, `${new Set(moduli).size} distinct`);
+
+  const ca = new OpenSslCa(certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem')));
+  try {
+    const last = requests[0].at(-1);
+    const certificate = ca.issue(last?.value ?? '', 0x7a12n);
+    checkReply("another host refuses the certificate of the first host's request",
+      await hosts[1].call(120, 'ImportCert', [certificate]), { id: 120, ok: false, value: -1 });
+    checkReply('the first host imports it', await hosts[0].call(121, 'ImportCert', [certificate]),
+      { id: 121, ok: true, value: 1 });
+    checkReply('... and deletes it', await hosts[0].call(122, 'DelCert', [String(0x7a12)]),
+      { id: 122, ok: true, value: 1 });
+  } finally {
+    ca.remove();
+  }
+  const codes = await Promise.all(hosts.map((h) => h.close()));
+  check('the three hosts exit 0', codes.every((c) => c === 0), show(codes));
+}
+
 (async () => {
   const host = new Host();
   for (const part of [members, request, errors]) await part(host);
   const code = await host.close();
   check('the host exits 0 when stdin closes', code === 0, `exit ${code}; ${host.stderr}`);
   await endings();
+  await manyHosts();
   console.log(`\n${passed} passed, ${failed} failed`);
   process.exit(failed === 0 && passed > 0 ? 0 : 1);
 })().catch((error) => {
