@@ -38,6 +38,8 @@ namespace json = zvhost::json;
 // Browsers send at most 64 MiB and accept replies of at most 1 MiB.
 constexpr uint32_t kMaxRequest = 64u << 20;
 constexpr size_t kMaxReply = 1u << 20;
+// An id is echoed in every reply: a longer one is refused, not copied.
+constexpr size_t kMaxIdLength = 64;
 
 constexpr std::string_view kMethods[] = {
     "SetSubject",  "SetChallenge", "GetCSR",       "ImportCert",   "FindCert",
@@ -112,9 +114,8 @@ bool ToArgument(const json::Value& in, Value& out) {
       out = in.text;
       return true;
     case json::Type::Number:
-      if (in.number == static_cast<double>(static_cast<int64_t>(in.number)) &&
-          in.number >= -2147483648.0 && in.number <= 2147483647.0) {
-        out = static_cast<int32_t>(in.number);
+      if (const std::optional<int32_t> whole = json::AsInt32(in.number)) {
+        out = *whole;
       } else {
         out = in.number;
       }
@@ -163,8 +164,13 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
   } else {
     return ErrorReply("null", "id missing or not a number or string");
   }
+  if (idValue->text.size() > kMaxIdLength) return ErrorReply("null", "id longer than 64 characters");
 
-  if (const json::Value* what = doc.value.Find("describe")) return Describe(id, *what);
+  if (const json::Value* what = doc.value.Find("describe")) {
+    std::string reply = Describe(id, *what);
+    if (reply.size() > kMaxReply) return ErrorReply(id, "the reply would exceed 1 MiB");
+    return reply;
+  }
 
   const json::Value* member = doc.value.Find("member");
   if (member == nullptr || member->type != json::Type::String) {

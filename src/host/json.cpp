@@ -192,14 +192,22 @@ class Reader {
     }
     uint32_t unit = 0;
     if (!Hex4(unit)) return false;
-    if (unit >= 0xDC00 && unit <= 0xDFFF) return Fail("lone low surrogate");
+    // A surrogate without its partner becomes U+FFFD, as a browser's own
+    // conversion of such a string to UTF-8 makes it: the message is still
+    // read (and answered under its id).
+    constexpr char32_t kReplacement = 0xFFFD;
+    if (unit >= 0xDC00 && unit <= 0xDFFF) unit = kReplacement;
     if (unit >= 0xD800 && unit <= 0xDBFF) {
+      const size_t escapeAt = pos_;
       uint32_t low = 0;
-      if (text_.substr(pos_, 2) != "\\u") return Fail("high surrogate without its pair");
-      pos_ += 2;
-      if (!Hex4(low)) return false;
-      if (low < 0xDC00 || low > 0xDFFF) return Fail("high surrogate without its pair");
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      if (text_.substr(pos_, 2) == "\\u" && (pos_ += 2, Hex4(low)) && low >= 0xDC00 && low <= 0xDFFF) {
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      } else {
+        // What followed is read again on its own.
+        pos_ = escapeAt;
+        error_.clear();
+        unit = kReplacement;
+      }
     }
     AppendUtf8(out, static_cast<char32_t>(unit));
     return true;
@@ -330,6 +338,14 @@ std::string FormatNumber(double value) {
     std::snprintf(buffer, sizeof buffer, "%.17g", value);
   }
   return buffer;
+}
+
+std::optional<int32_t> AsInt32(double number) {
+  // The range test comes first: converting a double beyond it is undefined.
+  if (!(number >= -2147483648.0 && number <= 2147483647.0)) return std::nullopt;
+  const auto whole = static_cast<int32_t>(number);
+  if (static_cast<double>(whole) != number) return std::nullopt;
+  return whole;
 }
 
 }  // namespace zvhost::json

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +48,11 @@ ParseResult Parse(std::string_view text, int maxDepth = kDefaultMaxDepth);
 // A string literal with its quotes. Control characters, quotes and
 // backslashes are escaped; bytes that are not well-formed UTF-8 become U+FFFD.
 std::string Quote(std::string_view utf8);
+
+// The number as a 32-bit integer when it is a whole number in that range
+// (as a page's script passes such numbers); nothing for any other, however
+// large, never converted out of range.
+std::optional<int32_t> AsInt32(double number);
 
 // A number literal; whole numbers without a fraction, non-finite ones as null.
 std::string FormatNumber(double value);

@@ -199,6 +199,7 @@ async function errors(host) {
     ['arguments to a property', { id: 27, member: 'Version', args: [1] }, 27, /property/],
     ['describe that is not an object', { id: 31, describe: 'x' }, 31, /describe/],
     ['describe with neither serial nor pem', { id: 32, describe: { serial: 5 } }, 32, /serial or a pem/],
+    ['an id of 65 characters', { id: 'i'.repeat(65), member: 'Version' }, null, /id longer/],
   ];
   for (const [label, message, id, reason] of cases) {
     const body = Buffer.isBuffer(message) || typeof message === 'string' ? message : JSON.stringify(message);
@@ -213,6 +214,13 @@ async function errors(host) {
   check('a number where text is due reaches the plug-in', wrongType?.id === 28 && !('error' in wrongType) &&
     typeof wrongType.ok === 'boolean', show(wrongType));
 
+  // What JSON.stringify writes for a string with a lone surrogate.
+  checkReply('a lone surrogate is read as U+FFFD, and answered under its id',
+    await host.request('{"id":34,"member":"Base64Encode","args":["a\\ud800b"]}'),
+    { id: 34, ok: true, value: Buffer.from('a\uFFFDb', 'utf8').toString('base64') });
+  const huge = await host.call(35, 'IsCertExist', [1e300]);
+  check('a number beyond every integer range reaches the plug-in as a double', huge?.id === 35 &&
+    !('error' in huge), show(huge));
   refused('a reply over 1 MiB is refused', await host.call(29, 'Base64Encode', ['a'.repeat(800000)]), 29,
     /1 MiB/);
 

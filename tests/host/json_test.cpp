@@ -26,6 +26,12 @@ TEST(JsonParse, StringsDecodeTheirEscapes) {
       {"last code point", R"("\udbff\udfff")", "\xF4\x8F\xBF\xBF"},
       {"raw UTF-8 kept", "\"caf\xC3\xA9 \xE5\xBC\xA0\xF0\x9F\x98\x80\"", "caf\xC3\xA9 \xE5\xBC\xA0\xF0\x9F\x98\x80"},
       {"raw replacement character", "\"\xEF\xBF\xBD\"", "\xEF\xBF\xBD"},
+      // Lone surrogates become U+FFFD, as a browser's UTF-8 of such a string.
+      {"lone high surrogate", R"("\ud83d")", "\xEF\xBF\xBD"},
+      {"high surrogate then text", R"("\ud83dx")", "\xEF\xBF\xBDx"},
+      {"high surrogate then non-low", R"("\ud83d\u0041")", "\xEF\xBF\xBD" "A"},
+      {"two high surrogates, then a low", R"("\ud83d\ud83d\ude00")", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+      {"lone low surrogate", R"("\ude00")", "\xEF\xBF\xBD"},
   };
   for (const auto& c : cases) {
     const ParseResult r = Parse(c.input);
@@ -112,10 +118,7 @@ TEST(JsonParse, MalformedDocumentsAreRefused) {
       {"unknown escape", R"("\x41")"},
       {"short u escape", R"("\u12")"},
       {"bad hex digit", R"("\u12g4")"},
-      {"lone high surrogate", R"("\ud83d")"},
-      {"high surrogate then text", R"("\ud83dx")"},
-      {"high surrogate then non-low", R"("\ud83d\u0041")"},
-      {"lone low surrogate", R"("\ude00")"},
+      {"high surrogate then a bad escape", R"("\ud83d\u12g4")"},
       {"NUL byte outside string", std::string("[1,\0 2]", 7)},
   };
   for (const auto& c : cases) {
@@ -204,6 +207,25 @@ TEST(JsonFormatNumber, WholeNumbersWithoutFractionOthersExact) {
                {1e300, "1.0000000000000001e+300"},   {0.1, "0.10000000000000001"}};
   for (const auto& c : cases) EXPECT_EQ(FormatNumber(c.value), c.expected) << c.value;
   EXPECT_EQ(FormatNumber(std::stod("inf")), "null");
+}
+
+// Under UBSan: numbers far outside the range must not be converted at all.
+TEST(JsonAsInt32, OnlyWholeNumbersInRange) {
+  const struct {
+    double value;
+    std::optional<int32_t> expected;
+  } cases[] = {{0, 0},
+               {-2147483648.0, INT32_MIN},
+               {2147483647.0, INT32_MAX},
+               {2147483648.0, std::nullopt},
+               {-2147483649.0, std::nullopt},
+               {0.5, std::nullopt},
+               {1e300, std::nullopt},
+               {-1e300, std::nullopt},
+               {9.3e18, std::nullopt},
+               {std::stod("inf"), std::nullopt},
+               {std::stod("nan"), std::nullopt}};
+  for (const auto& c : cases) EXPECT_EQ(AsInt32(c.value), c.expected) << c.value;
 }
 
 }  // namespace
