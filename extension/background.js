@@ -82,6 +82,11 @@ api.runtime.onMessage.addListener((message, sender, sendResponse) => {
   return false;
 });
 
+// The longest wait for one answer of the host: key generation of the largest
+// keys, behind other pages' requests, takes seconds; a host that says nothing
+// for this long is taken for hung and replaced on the next call.
+const HOST_TIMEOUT_MS = 120000;
+
 const REFUSALS = {
   denied: 'the user denied it',
   timeout: 'the user did not answer in time',
@@ -134,13 +139,20 @@ class PageSession {
     this.hostCalls.clear();
   }
 
+  // A session asks the host one thing at a time, so a reply the host could
+  // not give an id (a message it could not read) answers the oldest call.
+  takeHostCall(id) {
+    const key = this.hostCalls.has(id) ? id : id === null ? this.hostCalls.keys().next().value : undefined;
+    const resolve = this.hostCalls.get(key);
+    if (resolve) this.hostCalls.delete(key);
+    return resolve;
+  }
+
   connectHost() {
     const native = api.runtime.connectNative(CONFIG.hostName);
     native.onMessage.addListener((reply) => {
-      const resolve = this.hostCalls.get(reply && reply.id);
-      if (!resolve) return;
-      this.hostCalls.delete(reply.id);
-      resolve(reply);
+      const resolve = this.takeHostCall(reply ? reply.id : undefined);
+      if (resolve) resolve(reply);
     });
     native.onDisconnect.addListener((port) => {
       const error = (port && port.error) || api.runtime.lastError;
@@ -158,11 +170,25 @@ class PageSession {
       }
       if (this.native === null) this.connectHost();
       const id = this.nextHostId++;
-      this.hostCalls.set(id, resolve);
+      const native = this.native;
+      const timer = setTimeout(() => {
+        if (!this.hostCalls.delete(id)) return;
+        if (this.native === native) {
+          native.disconnect();
+          this.native = null;
+        }
+        resolve({ ok: false, reason: 'unavailable',
+          error: `the certificate host did not answer within ${HOST_TIMEOUT_MS / 1000} s` });
+      }, HOST_TIMEOUT_MS);
+      this.hostCalls.set(id, (reply) => {
+        clearTimeout(timer);
+        resolve(reply);
+      });
       try {
-        this.native.postMessage({ ...message, id });
+        native.postMessage({ ...message, id });
       } catch (error) {
         this.hostCalls.delete(id);
+        clearTimeout(timer);
         resolve({ ok: false, reason: 'unavailable', error: `the certificate host cannot be reached: ${error.message}` });
       }
     });

@@ -145,6 +145,10 @@ async function origins() {
     const allowed = await w.browser.open(`${w.server.origin}/enroll.html`);
     checkEqual('the allowed origin has window.zvcert', await allowed.evaluate('typeof window.zvcert'), 'object');
     checkEqual('and reads the Version through it', (await allowed.evaluate(settled('zvcert.Version'))).value, 1022);
+    // A lone surrogate once left the page's bridge waiting for good.
+    checkEqual('a lone surrogate is encoded as U+FFFD', (await allowed.evaluate(settled("zvcert.Base64Encode('a\\ud800b')"))).value,
+      Buffer.from('a\uFFFDb', 'utf8').toString('base64'));
+    checkEqual('and the next call is answered', (await allowed.evaluate(settled('zvcert.Version'))).value, 1022);
 
     const pages = {
       'the same host on another port': `${other.origin}/enroll.html`,
