@@ -9,6 +9,9 @@ namespace zvcert {
 
 // Characters that length bytes encode to.
 constexpr size_t Base64Length(size_t length) { return 4 * ((length + 2) / 3); }
+// The room the plug-in gives the bytes of n characters of CertSign's data;
+// whoever describes that data decodes it with the same room.
+constexpr uint64_t Base64DecodeRoom(uint64_t n) { return 3 * n / 4 + 64; }
 
 // Encodes length bytes as 4 * ((length + 2) / 3) characters, without a
 // terminator. Returns 0, or -1 (outLength untouched) when out is null, the

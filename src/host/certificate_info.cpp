@@ -3,11 +3,15 @@
 #include <array>
 #include <string>
 
+#include "encoding/base64.h"
 #include "encoding/pem_certificate.h"
+#include "encoding/sha256.h"
+#include "encoding/utf8.h"
 #include "encoding/utf16.h"
 #include "script/attribute_table.h"
 #include "script/root_certificate.h"
 #include "script/serial_text.h"
+#include "script/text_copy.h"
 #include "store/handles.h"
 #include "store/serial.h"
 #include "store/store_services.h"
@@ -67,19 +71,65 @@ CertificateInfo DescribeStoredCertificate(std::string_view serialText) {
   // Read exactly as DelCert and CertSign read it: cut, then converted.
   const SerialValue serial = SerialArgument(serialText);
   info.serial = Int64ToDecimal(serial).data();
+  info.canonical = CanonicalSerialText(serial).data();
   ScopedStore store(platform.openPersonalStore());
   if (!store || rootName[0] == '\0') return info;
   const ScopedCertificate cert(
       LocateCertBySerial(store.get(), serial, rootName.data()));
   if (!cert) return info;
-  return Describe(cert.get());
+  CertificateInfo found = Describe(cert.get());
+  found.canonical = info.canonical;
+  return found;
 }
 
-CertificateInfo DescribePemCertificate(const std::string& pem) {
-  PCCERT_CONTEXT cert = ParsePemCertificate(pem.c_str());
-  if (cert == nullptr) return {};
-  CertificateInfo info = Describe(cert);
-  platform.deleteCertificate(cert);  // frees the context
+CertificateInfo DescribePemCertificate(std::string_view pem) {
+  std::string cut(8192, '\0');
+  CopyFixed(cut, pem);
+  cut.resize(std::char_traits<char>::length(cut.c_str()));
+  CertificateInfo info;
+  if (PCCERT_CONTEXT cert = ParsePemCertificate(cut.c_str())) {
+    info = Describe(cert);
+    platform.deleteCertificate(cert);  // frees the context
+  }
+  info.canonical = std::move(cut);
+  return info;
+}
+
+DataInfo DescribeSignData(std::string_view base64) {
+  DataInfo info;
+  const uint64_t room = Base64DecodeRoom(base64.size());
+  if (room > INT32_MAX) return info;
+  std::string bytes(room, '\0');
+  int32_t length = 0;
+  auto* out = reinterpret_cast<uint8_t*>(bytes.data());
+  if (Base64DecodeText(base64.data(), static_cast<int32_t>(base64.size()), out,
+                       static_cast<int32_t>(room), &length) != 0) {
+    return info;
+  }
+  bytes.resize(static_cast<size_t>(length));
+  info.valid = true;
+  info.size = bytes.size();
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (const uint8_t b : Sha256({out, bytes.size()})) {
+    info.sha256 += kDigits[b >> 4];
+    info.sha256 += kDigits[b & 15];
+  }
+  // Printable: well-formed UTF-8 without control characters but line ends
+  // and tabs, so that what the user reads is what is signed.
+  constexpr size_t kShownBytes = 4096;
+  info.printable = true;
+  for (size_t pos = 0; pos < bytes.size() && info.printable;) {
+    const size_t at = pos;
+    const char32_t cp = NextCodePoint(bytes, pos);
+    const bool replaced = cp == kReplacementCharacter && bytes.compare(at, 3, "\xEF\xBF\xBD") != 0;
+    info.printable = !replaced && (cp >= 0x20 || cp == '\n' || cp == '\r' || cp == '\t') &&
+                     !(cp >= 0x7F && cp < 0xA0);
+  }
+  if (info.printable) {
+    const std::string_view shown = std::string_view(bytes).substr(0, kShownBytes);
+    info.text = shown.substr(0, WithoutIncompleteTail(shown));
+    info.textCut = info.text.size() < bytes.size();
+  }
   return info;
 }
 

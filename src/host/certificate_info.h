@@ -13,13 +13,31 @@ struct CertificateInfo {
   std::string issuer;     // the issuer's common name
   std::string serial;     // decimal, as FindCert reports it; "" when it cannot
   std::string serialHex;  // the certificate's own serial bytes, big-endian
+  // The argument exactly as the plug-in reads the page's: the serial text
+  // of the value read, or the certificate text as cut. Sent in the page's
+  // place, it makes the call act on what was described.
+  std::string canonical;
 };
+
+// CertSign's data as the plug-in decodes it: whether it does, how many bytes,
+// their SHA-256 (hex), and their first 4 KiB as text when they are printable
+// UTF-8 (textCut when there is more).
+struct DataInfo {
+  bool valid = false;
+  size_t size = 0;
+  std::string sha256;
+  std::string text;
+  bool printable = false;
+  bool textCut = false;
+};
+DataInfo DescribeSignData(std::string_view base64);
 
 // The certificate a page's CertSign or DelCert with this serial text would
 // act on: the authority's certificate in "MY" with that serial.
 CertificateInfo DescribeStoredCertificate(std::string_view serialText);
 
-// The certificate in a PEM text a page passes to ImportCert.
-CertificateInfo DescribePemCertificate(const std::string& pem);
+// The certificate in a PEM text a page passes to ImportCert, cut as the
+// plug-in cuts it (at a zero byte, after 8191 characters).
+CertificateInfo DescribePemCertificate(std::string_view pem);
 
 }  // namespace zvhost

@@ -129,16 +129,29 @@ std::string InfoText(const zvhost::CertificateInfo& info) {
   return std::string("{\"found\":") + (info.found ? "true" : "false") +
          ",\"subject\":" + json::Quote(info.subject) + ",\"issuer\":" + json::Quote(info.issuer) +
          ",\"serial\":" + json::Quote(info.serial) +
-         ",\"serialHex\":" + json::Quote(info.serialHex) + "}";
+         ",\"serialHex\":" + json::Quote(info.serialHex) +
+         ",\"canonical\":" + json::Quote(info.canonical) + "}";
+}
+
+std::string DataText(const zvhost::DataInfo& info) {
+  if (!info.valid) return "{\"valid\":false}";
+  return "{\"valid\":true,\"size\":" + std::to_string(info.size) +
+         ",\"sha256\":" + json::Quote(info.sha256) +
+         ",\"printable\":" + (info.printable ? "true" : "false") +
+         ",\"text\":" + json::Quote(info.text) +
+         ",\"textCut\":" + (info.textCut ? "true" : "false") + "}";
 }
 
 // {"describe": {"serial": text}} or {"describe": {"pem": text}}: the
-// certificate a DelCert/CertSign or an ImportCert would concern, so that the
-// extension can name it when it asks the user.
+// certificate a DelCert/CertSign or an ImportCert would concern, read from
+// the text as the plug-in reads it, so that the extension can name it when it
+// asks the user; {"describe": {"data": base64}}: CertSign's data as the
+// plug-in decodes it.
 std::string Describe(const std::string& id, const json::Value& what) {
   if (what.type != json::Type::Object) return ErrorReply(id, "describe is not an object");
   const json::Value* serial = what.Find("serial");
   const json::Value* pem = what.Find("pem");
+  const json::Value* data = what.Find("data");
   if (serial != nullptr && serial->type == json::Type::String) {
     return "{\"id\":" + id + ",\"ok\":true,\"value\":" +
            InfoText(zvhost::DescribeStoredCertificate(serial->text)) + "}";
@@ -147,7 +160,11 @@ std::string Describe(const std::string& id, const json::Value& what) {
     return "{\"id\":" + id + ",\"ok\":true,\"value\":" +
            InfoText(zvhost::DescribePemCertificate(pem->text)) + "}";
   }
-  return ErrorReply(id, "describe needs a serial or a pem text");
+  if (data != nullptr && data->type == json::Type::String) {
+    return "{\"id\":" + id + ",\"ok\":true,\"value\":" +
+           DataText(zvhost::DescribeSignData(data->text)) + "}";
+  }
+  return ErrorReply(id, "describe needs a serial, a pem or a data text");
 }
 
 std::string Answer(const ScriptObject* object, std::string_view message) {

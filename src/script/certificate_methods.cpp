@@ -79,7 +79,7 @@ bool ImportCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& r
 
 bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
   const std::string_view base64 = args[1];
-  const uint64_t capacity = 3 * static_cast<uint64_t>(base64.size()) / 4 + 64;
+  const uint64_t capacity = Base64DecodeRoom(base64.size());
   std::unique_ptr<uint8_t[]> data(capacity <= INT32_MAX ? new (std::nothrow) uint8_t[capacity]
                                                         : nullptr);
   int32_t dataLength = 0;

@@ -20,13 +20,12 @@ void DecimalToSerial(std::string_view text, std::span<uint8_t> value) {
   }
 }
 
-size_t SerialToDecimal(std::span<const uint8_t> value, std::span<char> text) {
+namespace {
+
+size_t UnsignedToDecimal(std::span<const uint8_t> value, std::span<char> text) {
   std::array<uint8_t, 64> work{};
   const size_t size = std::min(value.size(), work.size());
   std::copy_n(value.begin(), size, work.begin());
-  text[0] = '\0';
-  const bool signedValue = size == 8;
-  if (signedValue && (work[7] & 0x80) != 0) return 0;
   size_t n = 0;
   const auto isZero = [&] {
     return std::all_of(work.begin(), work.begin() + size, [](uint8_t b) { return b == 0; });
@@ -44,6 +43,24 @@ size_t SerialToDecimal(std::span<const uint8_t> value, std::span<char> text) {
   std::reverse(text.begin(), text.begin() + n);
   text[n] = '\0';
   return n;
+}
+
+}  // namespace
+
+size_t SerialToDecimal(std::span<const uint8_t> value, std::span<char> text) {
+  text[0] = '\0';
+  // An 8-byte value is a signed 64-bit integer: no text when negative.
+  if (value.size() == 8 && (value[7] & 0x80) != 0) return 0;
+  return UnsignedToDecimal(value, text);
+}
+
+DecimalText CanonicalSerialText(const SerialValue& value) {
+  DecimalText text;
+  if (UnsignedToDecimal(value, text) == 0) {
+    text[0] = '0';
+    text[1] = '\0';
+  }
+  return text;
 }
 
 }  // namespace zvcert

@@ -49,6 +49,10 @@ inline SerialValue DecimalToInt64(std::string_view text) {
 }
 inline DecimalText Int64ToDecimal(const SerialValue& value) { return SerialToDecimal(value); }
 
+// The value as unsigned decimal, "0" for zero: the one serial text that
+// every method reads back as exactly this value.
+DecimalText CanonicalSerialText(const SerialValue& value);
+
 // A serial argument as every method reads it: cut, then converted (a zero
 // byte ends the digits like any other non-digit).
 inline SerialValue SerialArgument(std::string_view text) {

@@ -154,13 +154,18 @@ async function request(host) {
     const serial = 0x7a11n;
     const certificate = ca.issue(csr.value, serial);
     // What the extension's consent window shows, before and after the import.
-    const described = { found: true, subject: 'C=CN, ST=XX, L=XX, O=Café Test, OU=XX, SN=XX, CN=张三, E=XX, G=XX, T=XX',
+    const names = { found: true, subject: 'C=CN, ST=XX, L=XX, O=Café Test, OU=XX, SN=XX, CN=张三, E=XX, G=XX, T=XX',
       issuer: rootName, serial: '31249', serialHex: '7A11' };
+    const described = { ...names, canonical: '31249' };
     checkReply('describe names the certificate in a PEM text',
-      await host.request({ id: 40, describe: { pem: certificate } }), { id: 40, ok: true, value: described });
+      await host.request({ id: 40, describe: { pem: certificate } }),
+      { id: 40, ok: true, value: { ...names, canonical: certificate } });
+    checkReply('... and in that text cut at a zero byte, as the plug-in cuts it',
+      await host.request({ id: 45, describe: { pem: `${certificate}\0tail` } }),
+      { id: 45, ok: true, value: { ...names, canonical: certificate } });
     checkReply('describe by serial finds nothing before the import',
       await host.request({ id: 41, describe: { serial: '31249' } }),
-      { id: 41, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '' } });
+      { id: 41, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', canonical: '31249' } });
     checkReply('ImportCert links the certificate to the pending key',
       await host.call(12, 'ImportCert', [certificate]), { id: 12, ok: true, value: 1 });
     checkReply('describe by serial finds the stored certificate, as DelCert would',
@@ -174,7 +179,7 @@ async function request(host) {
       { id: 13, ok: true, value: 1 });
     checkReply('describe by serial finds nothing after the deletion',
       await host.request({ id: 43, describe: { serial: '31249' } }),
-      { id: 43, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '' } });
+      { id: 43, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', canonical: '31249' } });
   } finally {
     ca.remove();
   }
@@ -198,7 +203,7 @@ async function errors(host) {
     ['an array argument', { id: 26, member: 'SetChallenge', args: ['a', ['b']] }, 26, /argument 2/],
     ['arguments to a property', { id: 27, member: 'Version', args: [1] }, 27, /property/],
     ['describe that is not an object', { id: 31, describe: 'x' }, 31, /describe/],
-    ['describe with neither serial nor pem', { id: 32, describe: { serial: 5 } }, 32, /serial or a pem/],
+    ['describe with neither serial nor pem', { id: 32, describe: { serial: 5 } }, 32, /a serial, a pem or a data/],
     ['an id of 65 characters', { id: 'i'.repeat(65), member: 'Version' }, null, /id longer/],
   ];
   for (const [label, message, id, reason] of cases) {
@@ -208,7 +213,29 @@ async function errors(host) {
   }
   checkReply('describe of a text that is no certificate finds nothing',
     await host.request({ id: 33, describe: { pem: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } }),
-    { id: 33, ok: true, value: { found: false, subject: '', issuer: '', serial: '', serialHex: '' } });
+    { id: 33, ok: true, value: { found: false, subject: '', issuer: '', serial: '', serialHex: '',
+      canonical: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } });
+  // CertSign's data as the plug-in decodes it, padding judged group by group
+  // (which the browser's atob refuses), and serials as it reads them.
+  const sha = (bytes) => require('node:crypto').createHash('sha256').update(bytes).digest('hex');
+  const dataCases = [
+    ['padding inside the text', 'QQ==QUJD', { valid: true, size: 4, sha256: sha('AABC'), printable: true, text: 'AABC', textCut: false }],
+    ['bytes that are no text', 'AAEC', { valid: true, size: 3, sha256: sha(Buffer.from([0, 1, 2])), printable: false, text: '', textCut: false }],
+    ['text beyond 4 KiB', Buffer.from('é'.repeat(2049)).toString('base64'),
+     { valid: true, size: 4098, sha256: sha('é'.repeat(2049)), printable: true, text: 'é'.repeat(2048), textCut: true }],
+    ['no Base64', 'not base64!', { valid: false }],
+  ];
+  for (const [what, data, expected] of dataCases) {
+    checkReply(`describe data: ${what}`, await host.request({ id: 36, describe: { data } }), { id: 36, ok: true, value: expected });
+  }
+  const serialCases = [
+    ['leading zeros', '0000042', '42'], ['a zero byte', '12\u00003', '12'], ['letters', 'abc', '0'],
+    ['2^64 + 1, wrapped', '18446744073709551617', '1'], ['the top bit set', '9223372036854775813', '9223372036854775813'],
+  ];
+  for (const [what, serial, canonical] of serialCases) {
+    const r = await host.request({ id: 37, describe: { serial } });
+    checkReply(`describe serial: ${what} reads as ${canonical}`, { id: r?.id, canonical: r?.value?.canonical }, { id: 37, canonical });
+  }
   // Scalars of the wrong kind reach the plug-in, which applies its own rules.
   const wrongType = await host.call(28, 'Base64Encode', [12]);
   check('a number where text is due reaches the plug-in', wrongType?.id === 28 && !('error' in wrongType) &&
