@@ -93,18 +93,6 @@ const REFUSALS = {
   closed: 'the consent window was closed',
 };
 
-// SHA-256 and size of CertSign's data as the plug-in will sign it (Base64).
-async function dataSummary(base64) {
-  let bytes;
-  try {
-    bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
-  } catch {
-    return { dataSize: null, dataSha256: null };
-  }
-  const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
-  return { dataSize: bytes.length, dataSha256: [...digest].map((b) => b.toString(16).padStart(2, '0')).join('') };
-}
-
 // ---- one page ---------------------------------------------------------------
 
 class PageSession {
@@ -198,13 +186,23 @@ class PageSession {
     if (!this.closed) this.port.postMessage(message);
   }
 
+  // Asks the user about the call as the plug-in will read it: the host
+  // describes each argument by the plug-in's own rules and gives the
+  // argument text that stands for exactly that reading, which the call then
+  // receives in place of the page's. What cannot be described is not asked.
   async consent(member, args) {
     const guard = GUARDED[member];
     const described = await this.host({ describe: member === 'ImportCert' ? { pem: args[0] } : { serial: args[0] } });
+    const data = member === 'CertSign' ? await this.host({ describe: { data: args[1] } }) : null;
+    if (!described.ok || typeof described.value?.canonical !== 'string' || (data && !data.ok)) {
+      return { allowed: false, reason: 'failed', why: 'what it would act on cannot be told' };
+    }
+    // The plug-in refuses data it cannot decode before touching anything.
+    if (data && !data.value.valid) return { allowed: false, reason: 'failed', why: 'its data is not Base64' };
     const details = {
-      origin: this.origin, member, action: guard.action,
-      certificate: described.ok ? described.value : null,
-      ...(member === 'CertSign' ? await dataSummary(args[1]) : {}),
+      origin: this.origin, member, action: guard.action, certificate: described.value,
+      ...(data ? { dataSize: data.value.size, dataSha256: data.value.sha256,
+        dataText: data.value.printable ? data.value.text : null, dataTextCut: data.value.textCut } : {}),
     };
     if (this.closed) return { allowed: false, reason: 'closed' };
     let finish;
@@ -213,7 +211,7 @@ class PageSession {
       this.asking.add(f);
     });
     this.asking.delete(finish);
-    return decision;
+    return { ...decision, args: [described.value.canonical, ...args.slice(1)] };
   }
 
   async serve({ id, member, args }) {
@@ -232,11 +230,17 @@ class PageSession {
         return;
       }
       const decision = await this.consent(member, args);
+      if (decision.reason === 'failed') {
+        this.reply({ id, ok: false, reason: 'failed', value: member === 'CertSign' ? '' : null,
+          error: `${member} failed: ${decision.why}` });
+        return;
+      }
       if (!decision.allowed) {
         this.reply({ id, ok: false, reason: decision.reason,
           error: `${member} was not allowed: ${REFUSALS[decision.reason] || decision.reason}` });
         return;
       }
+      args = decision.args;
     }
     const answer = await this.host({ member, args });
     this.reply({ id, ok: answer.ok === true, value: answer.value ?? null, reason: answer.reason,

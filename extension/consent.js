@@ -13,26 +13,39 @@
   const certificate = details.certificate;
   show('origin', details.origin);
   show('action', details.action);
-  if (certificate && certificate.found) {
+  // The serial is the one the call acts on, read as the plug-in reads it.
+  if (certificate.found) {
     show('subject', certificate.subject || '(no subject names)');
-    show('serial', `${certificate.serial || '(too large)'} (hex ${certificate.serialHex})`);
+    const serial = details.member === 'ImportCert' ? certificate.serial || '(too large)' : certificate.canonical;
+    show('serial', `${serial} (hex ${certificate.serialHex})`);
   } else if (details.member === 'ImportCert') {
     show('subject', 'the text holds no readable certificate');
     show('serial', '-');
   } else {
     show('subject', 'no certificate with this serial from the authority is in your store');
-    show('serial', certificate ? certificate.serial : '-');
+    show('serial', certificate.canonical);
   }
   if (details.member === 'CertSign') {
     for (const element of document.querySelectorAll('.data')) element.hidden = false;
-    show('data', details.dataSize === null ? 'not valid Base64' : `${details.dataSize} bytes`);
-    show('sha256', details.dataSha256 || '-');
+    show('data', `${details.dataSize} bytes`);
+    show('sha256', details.dataSha256);
+    if (details.dataText !== null) {
+      for (const element of document.querySelectorAll('.text')) element.hidden = false;
+      show('text', details.dataText + (details.dataTextCut ? '\n[… more text follows]' : ''));
+    }
   }
 
   const answer = (allow) => api.runtime.sendMessage({ type: 'answer', token, allow });
   document.getElementById('allow').addEventListener('click', () => answer(true));
   document.getElementById('deny').addEventListener('click', () => answer(false));
-  document.getElementById('allow').disabled = false;
+  // Allow only once the window has been seen for a moment: a click meant for
+  // the page cannot land on it.
+  const enableAllow = () => setTimeout(() => { document.getElementById('allow').disabled = false; }, 1000);
+  if (document.visibilityState === 'visible') {
+    enableAllow();
+  } else {
+    document.addEventListener('visibilitychange', enableAllow, { once: true });
+  }
 
   const tick = () => {
     const left = Math.max(0, Math.ceil((details.deadline - Date.now()) / 1000));

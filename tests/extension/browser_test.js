@@ -212,9 +212,31 @@ async function consent() {
     checkEqual('closing the consent window rejects as closed', (await outcome).reason, 'closed');
     checkEqual('and stores nothing', await present(), 0);
 
+    fs.mkdirSync(artifacts, { recursive: true });
+    const picture = (kind) => ({ screenshot: path.join(artifacts, `consent-${kind}-${browserKind}.png`) });
     outcome = page.evaluate(importCall, 60000);
-    await env.answerConsent(w.browser, 'allow', seen);
+    await env.answerConsent(w.browser, 'allow', seen, picture('import'));
     checkEqual('the key stayed pending: allowed, the import succeeds', (await outcome).value, 1);
+
+    // Texts a naive reading takes for another serial, and data the browser's
+    // atob refuses: the window names, and the call acts on, what the plug-in
+    // reads.
+    const s = String(serial);
+    const tricks = [
+      ['a serial cut after 39 characters', `${s.padStart(39, '0')}7`],
+      ['a serial wrapped at 2^64', String(serial + (1n << 64n))],
+      ['a serial ended by a zero byte', `${s}\u000099`],
+    ];
+    for (const [i, [what, text]] of tricks.entries()) {
+      outcome = page.evaluate(settled(`zvcert.CertSign(${JSON.stringify(text)}, 'QQ==QUJD')`), 60000);
+      const shown = await env.answerConsent(w.browser, 'allow', seen, i === 0 ? picture('sign') : {});
+      check(`${what}: the window names the stored certificate`,
+        shown.serial.startsWith(`${s} `) && shown.subject.includes('CN=Consent Test'), show(shown));
+      checkEqual(`${what}: and the data as the plug-in decodes it`, [shown.data, shown.text], ['4 bytes', 'AABC']);
+      const bytes = Buffer.from((await outcome).value ?? '', 'base64');
+      checkEqual(`${what}: CertSign signs with that certificate`, bytes.length > 8 ? bytes.readBigUInt64BE(0) : null, serial);
+      check(`${what}: over those bytes`, w.ca.verify(certificate, Buffer.from('AABC'), bytes.subarray(8)).verified);
+    }
 
     outcome = page.evaluate(settled(`zvcert.CertSign('${serial}', 'AQID')`), 60000);
     await env.answerConsent(w.browser, 'deny', seen);
@@ -226,9 +248,10 @@ async function consent() {
     checkEqual('a denied deletion rejects', (await outcome).reason, 'denied');
     checkEqual('and the certificate stays', await present(), 1);
 
-    outcome = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
-    await env.answerConsent(w.browser, 'allow', seen);
-    checkEqual('an allowed deletion deletes', (await outcome).value, 1);
+    outcome = page.evaluate(settled(`zvcert.DelCert('${serial + (1n << 64n)}')`), 60000);
+    const deleting = await env.answerConsent(w.browser, 'allow', seen, picture('delete'));
+    check('a deletion by a wrapped serial names the certificate', deleting.serial.startsWith(`${s} `), show(deleting));
+    checkEqual('and, allowed, deletes it', (await outcome).value, 1);
     checkEqual('a call with no certificate argument fails without a question',
       (await page.evaluate(settled('zvcert.DelCert()'))).reason, 'failed');
     checkEqual('no consent window was opened for it', (await env.consentWindows(w.browser)).length, 0);
