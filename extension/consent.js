@@ -18,6 +18,13 @@
     show('subject', certificate.subject || '(no subject names)');
     const serial = details.member === 'ImportCert' ? certificate.serial || '(too large)' : certificate.canonical;
     show('serial', `${serial} (hex ${certificate.serialHex})`);
+    if (details.member === 'ImportCert') {
+      for (const element of document.querySelectorAll('.issued')) element.hidden = false;
+      show('issuer', certificate.fromAuthority ? certificate.issuer
+        : `${certificate.issuer || '(no name)'}: not this authority. It would be stored, but no page ` +
+          'could find, use or delete it afterwards.');
+      show('validity', `${certificate.notBefore} to ${certificate.notAfter}`);
+    }
   } else if (details.member === 'ImportCert') {
     show('subject', 'the text holds no readable certificate');
     show('serial', '-');

@@ -1,6 +1,7 @@
 #include "host/certificate_info.h"
 
 #include <array>
+#include <cstdio>
 #include <string>
 
 #include "encoding/base64.h"
@@ -35,6 +36,15 @@ std::string NameAttribute(PCCERT_CONTEXT cert, DWORD which, const char* oid) {
   return std::string(utf8.data(), Utf16ToUtf8(text, utf8));
 }
 
+std::string TimeText(const FILETIME& time) {
+  SYSTEMTIME t;
+  if (!FileTimeToSystemTime(&time, &t)) return {};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u UTC", t.wYear, t.wMonth, t.wDay,
+                t.wHour, t.wMinute, t.wSecond);
+  return text;
+}
+
 CertificateInfo Describe(PCCERT_CONTEXT cert) {
   CertificateInfo info;
   info.found = true;
@@ -45,6 +55,12 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
     info.subject.append(entry.key).append("=").append(value);
   }
   info.issuer = NameAttribute(cert, kIssuerName, kCommonNameOid);
+  info.notBefore = TimeText(cert->pCertInfo->NotBefore);
+  info.notAfter = TimeText(cert->pCertInfo->NotAfter);
+  // The lookups' own issuer test, against the root's name.
+  std::array<char, 128> rootName{};
+  ReadRootIssuerName(rootName);
+  info.fromAuthority = rootName[0] != '\0' && IssuedByAuthority(cert, rootName.data());
 
   const CRYPT_INTEGER_BLOB& blob = cert->pCertInfo->SerialNumber;
   const std::span<const uint8_t> bytes(blob.pbData, blob.cbData);

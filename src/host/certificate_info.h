@@ -13,6 +13,10 @@ struct CertificateInfo {
   std::string issuer;     // the issuer's common name
   std::string serial;     // decimal, as FindCert reports it; "" when it cannot
   std::string serialHex;  // the certificate's own serial bytes, big-endian
+  std::string notBefore, notAfter;  // validity, "YYYY-MM-DD hh:mm:ss UTC"
+  // Whether its issuer is the authority's root: only such certificates are
+  // found, signed with and deleted afterwards.
+  bool fromAuthority = false;
   // The argument exactly as the plug-in reads the page's: the serial text
   // of the value read, or the certificate text as cut. Sent in the page's
   // place, it makes the call act on what was described.

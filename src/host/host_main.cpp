@@ -130,6 +130,8 @@ std::string InfoText(const zvhost::CertificateInfo& info) {
          ",\"subject\":" + json::Quote(info.subject) + ",\"issuer\":" + json::Quote(info.issuer) +
          ",\"serial\":" + json::Quote(info.serial) +
          ",\"serialHex\":" + json::Quote(info.serialHex) +
+         ",\"notBefore\":" + json::Quote(info.notBefore) + ",\"notAfter\":" + json::Quote(info.notAfter) +
+         ",\"fromAuthority\":" + (info.fromAuthority ? "true" : "false") +
          ",\"canonical\":" + json::Quote(info.canonical) + "}";
 }
 

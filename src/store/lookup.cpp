@@ -10,15 +10,6 @@ namespace {
 
 constexpr DWORD kNameArea = 256;
 
-bool IssuedBy(PCCERT_CONTEXT cert, std::string_view issuerName) {
-  std::array<char, kNameArea> name;
-  if (platform.getNameAttribute(cert, kIssuerName, kCommonNameOid, name.data(), kNameArea) == 0) {
-    return false;
-  }
-  name.back() = '\0';
-  return issuerName == name.data();
-}
-
 std::span<const uint8_t> SerialOf(PCCERT_CONTEXT cert) {
   const CRYPT_INTEGER_BLOB& serial = cert->pCertInfo->SerialNumber;
   return {serial.pbData, serial.cbData};
@@ -40,11 +31,20 @@ bool SubjectAttributeIs(PCCERT_CONTEXT cert, const char* oid, std::string_view v
 
 }  // namespace
 
+bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName) {
+  std::array<char, kNameArea> name;
+  if (platform.getNameAttribute(cert, kIssuerName, kCommonNameOid, name.data(), kNameArea) == 0) {
+    return false;
+  }
+  name.back() = '\0';
+  return issuerName == name.data();
+}
+
 PCCERT_CONTEXT LocateCertBySerial(HCERTSTORE store, const SerialValue& serial,
                                   std::string_view issuerName) {
   for (PCCERT_CONTEXT cert = platform.enumCertificates(store, nullptr); cert != nullptr;
        cert = platform.enumCertificates(store, cert)) {
-    if (IssuedBy(cert, issuerName) && SerialMatches(SerialOf(cert), serial)) return cert;
+    if (IssuedByAuthority(cert, issuerName) && SerialMatches(SerialOf(cert), serial)) return cert;
   }
   return nullptr;
 }
@@ -55,7 +55,7 @@ FindResult FindCertSerial(const char* oid, std::string_view value, std::string_v
   if (!store) return FindResult::StoreNotOpened;
   for (PCCERT_CONTEXT cert = platform.enumCertificates(store.get(), nullptr); cert != nullptr;
        cert = platform.enumCertificates(store.get(), cert)) {
-    if (!SubjectAttributeIs(cert, oid, value) || !IssuedBy(cert, issuerName)) continue;
+    if (!SubjectAttributeIs(cert, oid, value) || !IssuedByAuthority(cert, issuerName)) continue;
     const ScopedCertificate found(cert);
     serial.fill(0);
     const std::span<const uint8_t> bytes = SerialOf(cert);

@@ -16,6 +16,10 @@ namespace zvcert {
 enum class FindResult : int32_t { Found = 0, StoreNotOpened = -1, NotFound = -2 };
 enum class PresenceResult : int32_t { Absent = 0, Present = 1, StoreNotOpened = -1 };
 
+// Whether the certificate's issuer common name equals issuerName, byte for
+// byte: the test every lookup applies.
+bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName);
+
 // The first certificate in store from the issuer (issuer common name equal to
 // issuerName, byte for byte) whose serial matches; the caller owns it.
 PCCERT_CONTEXT LocateCertBySerial(HCERTSTORE store, const SerialValue& serial,

@@ -215,7 +215,9 @@ async function consent() {
     fs.mkdirSync(artifacts, { recursive: true });
     const picture = (kind) => ({ screenshot: path.join(artifacts, `consent-${kind}-${browserKind}.png`) });
     outcome = page.evaluate(importCall, 60000);
-    await env.answerConsent(w.browser, 'allow', seen, picture('import'));
+    const storing = await env.answerConsent(w.browser, 'allow', seen, picture('import'));
+    check('the import window names the issuer and the validity', storing.issuer === w.ca.commonName &&
+      /^\d{4}-\d\d-\d\d .* to \d{4}-/.test(storing.validity), show(storing));
     checkEqual('the key stayed pending: allowed, the import succeeds', (await outcome).value, 1);
 
     // Texts a naive reading takes for another serial, and data the browser's

@@ -154,8 +154,17 @@ async function request(host) {
     const serial = 0x7a11n;
     const certificate = ca.issue(csr.value, serial);
     // What the extension's consent window shows, before and after the import.
+    const x509 = new (require('node:crypto').X509Certificate)(certificate);
+    const utc = (text) => new Date(text).toISOString().replace('T', ' ').replace(/\.\d+Z$/, ' UTC');
     const names = { found: true, subject: 'C=CN, ST=XX, L=XX, O=Café Test, OU=XX, SN=XX, CN=张三, E=XX, G=XX, T=XX',
-      issuer: rootName, serial: '31249', serialHex: '7A11' };
+      issuer: rootName, serial: '31249', serialHex: '7A11', notBefore: utc(x509.validFrom),
+      notAfter: utc(x509.validTo), fromAuthority: true };
+    const otherIssuer = new OpenSslCa(`${rootName} Elsewhere`);
+    const foreign = otherIssuer.issueForNewKey(5n);
+    otherIssuer.remove();
+    const elsewhere = await host.request({ id: 46, describe: { pem: foreign } });
+    checkReply('describe says when a certificate is not from the authority',
+      { found: elsewhere?.value?.found, fromAuthority: elsewhere?.value?.fromAuthority }, { found: true, fromAuthority: false });
     const described = { ...names, canonical: '31249' };
     checkReply('describe names the certificate in a PEM text',
       await host.request({ id: 40, describe: { pem: certificate } }),
@@ -165,7 +174,7 @@ async function request(host) {
       { id: 45, ok: true, value: { ...names, canonical: certificate } });
     checkReply('describe by serial finds nothing before the import',
       await host.request({ id: 41, describe: { serial: '31249' } }),
-      { id: 41, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', canonical: '31249' } });
+      { id: 41, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', notBefore: '', notAfter: '', fromAuthority: false, canonical: '31249' } });
     checkReply('ImportCert links the certificate to the pending key',
       await host.call(12, 'ImportCert', [certificate]), { id: 12, ok: true, value: 1 });
     checkReply('describe by serial finds the stored certificate, as DelCert would',
@@ -179,7 +188,7 @@ async function request(host) {
       { id: 13, ok: true, value: 1 });
     checkReply('describe by serial finds nothing after the deletion',
       await host.request({ id: 43, describe: { serial: '31249' } }),
-      { id: 43, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', canonical: '31249' } });
+      { id: 43, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', notBefore: '', notAfter: '', fromAuthority: false, canonical: '31249' } });
   } finally {
     ca.remove();
   }
@@ -213,8 +222,8 @@ async function errors(host) {
   }
   checkReply('describe of a text that is no certificate finds nothing',
     await host.request({ id: 33, describe: { pem: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } }),
-    { id: 33, ok: true, value: { found: false, subject: '', issuer: '', serial: '', serialHex: '',
-      canonical: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } });
+    { id: 33, ok: true, value: { found: false, subject: '', issuer: '', serial: '', serialHex: '', notBefore: '', notAfter: '',
+      fromAuthority: false, canonical: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } });
   // CertSign's data as the plug-in decodes it, padding judged group by group
   // (which the browser's atob refuses), and serials as it reads them.
   const sha = (bytes) => require('node:crypto').createHash('sha256').update(bytes).digest('hex');

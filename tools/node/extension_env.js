@@ -122,7 +122,8 @@ async function answerConsent(browser, answer, seen, { screenshot } = {}) {
       const text = (id) => document.getElementById(id).textContent;
       if (document.getElementById('allow').disabled) return null;
       return { origin: text('origin'), action: text('action'), subject: text('subject'),
-               serial: text('serial'), data: text('data'), sha256: text('sha256'), text: text('text') };
+               serial: text('serial'), data: text('data'), sha256: text('sha256'), text: text('text'),
+               issuer: text('issuer'), validity: text('validity') };
     })()`, 2000).catch(() => null);
     if (!shown) await delay(100);
   }
