@@ -208,6 +208,63 @@ test('zvcert.js: neither is a clear error', async () => {
   await assert.rejects(zvcertPage.connect({ window: listed, waitMs: 100 }), zvcertPage.NotInstalledError);
 });
 
+// The service worker with a page's port and native ports of the test's own,
+// its timers run a thousand times faster.
+function runWorker(origin, nativeReplies) {
+  const out = buildInto({ origins: origin });
+  const listen = () => { const fs_ = []; return { addListener: (f) => fs_.push(f), fire: (...a) => fs_.forEach((f) => f(...a)) }; };
+  const natives = [];
+  const onConnect = listen();
+  const chrome = {
+    runtime: {
+      id: 'x', onConnect, onMessage: listen(), getURL: (p) => p,
+      connectNative: () => {
+        const native = { onMessage: listen(), onDisconnect: listen(), sent: [], disconnected: false,
+          disconnect() { this.disconnected = true; },
+          postMessage(m) { this.sent.push(m); nativeReplies(native, m); } };
+        natives.push(native);
+        return native;
+      },
+    },
+    windows: { onRemoved: listen() },
+  };
+  const fast = (f, ms) => setTimeout(f, ms / 1000);
+  vm.runInNewContext(fs.readFileSync(path.join(out, 'background.js'), 'utf8'),
+    { chrome, crypto, setTimeout: fast, clearTimeout, URL });
+  fs.rmSync(out, { recursive: true });
+  const page = { name: 'zvcert-extension', sender: { origin }, disconnect() {}, onMessage: listen(), onDisconnect: listen(), replies: [],
+    postMessage(m) { this.replies.push(m); } };
+  onConnect.fire(page);
+  const call = async (message) => {
+    page.onMessage.fire(message);
+    for (let i = 0; i < 200 && !page.replies.some((r) => r.id === message.id); i += 1) {
+      await new Promise((r) => setTimeout(r, 5));
+    }
+    return page.replies.find((r) => r.id === message.id);
+  };
+  return { call, natives };
+}
+
+test('service worker: a silent host times out, a reply without an id still answers', async () => {
+  let mode = 'silent';
+  const { call, natives } = runWorker('https://ca.example.com', (native, m) => {
+    const reply = mode === 'silent' ? null : mode === 'no id' ? { id: null, ok: false, error: 'malformed JSON' }
+      : { id: m.id, ok: true, value: 1022 };
+    if (reply) setTimeout(() => native.onMessage.fire(reply), 1);
+  });
+  const silent = await call({ id: 1, member: 'Version' });
+  assert.strictEqual(silent.reason, 'unavailable');
+  assert.match(silent.error, /did not answer within 120 s/);
+  assert.ok(natives[0].disconnected, 'the silent host is let go');
+  mode = 'answers';
+  assert.strictEqual((await call({ id: 2, member: 'Version' })).value, 1022, 'the next call works');
+  assert.strictEqual(natives.length, 2, 'with a new host');
+  mode = 'no id';
+  const unread = await call({ id: 3, member: 'Version' });
+  assert.strictEqual(unread.ok, false);
+  assert.match(unread.error, /malformed JSON/);
+});
+
 (async () => {
   let failed = 0;
   for (const { name, body } of tests) {
