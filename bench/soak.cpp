@@ -149,25 +149,10 @@ int CountCertificates() {
   return n;
 }
 
-int CountContainers() {
-  HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return -1;
-  int n = 0;
-  char name[1024];
-  DWORD size = sizeof name;
-  for (DWORD flags = CRYPT_FIRST;
-       CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags);
-       flags = 0, size = sizeof name) {
-    ++n;
-  }
-  CryptReleaseContext(prov, 0);
-  return n;
-}
-
 Figures Measure() {
   Figures f;
   f.certificates = CountCertificates();
-  f.containers = CountContainers();
+  f.containers = zvcert::testing::CountContainers();
   PROCESS_MEMORY_COUNTERS_EX memory{};
   GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
                        sizeof memory);

@@ -21,6 +21,13 @@ using ParsedCertificate = ScopedHandle<ParsedCertificateTraits>;
 constexpr size_t kStringSpaceAt = 28;  // sizeof(CRYPT_KEY_PROV_INFO) on 32-bit Windows
 constexpr size_t kStringSpaceUnits = (kKeyProvInfoRecordSize - kStringSpaceAt) / 2;
 
+// A container that holds no linked key (or no key at all) is deleted, so
+// that a failed import leaves no private key out of DelCert's reach.
+void DeleteContainer(const char* name) {
+  HCRYPTPROV none = 0;
+  platform.acquireContext(&none, name, nullptr, kProviderType, kKeysetDelete);
+}
+
 }  // namespace
 
 MatchResult MatchesPendingKey(std::span<const uint8_t> privateKeyBlob, const char* pem) {
@@ -55,6 +62,8 @@ KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateK
   ScopedKey key;
   if (!platform.importPrivateKey(provider.get(), privateKeyBlob.data(),
                                  static_cast<DWORD>(privateKeyBlob.size()), key.receive())) {
+    provider.reset();
+    DeleteContainer(name.data());
     return KeyImportResult::KeyNotImported;
   }
 
@@ -99,8 +108,11 @@ ImportResult ImportCertWithKey(const char* pem, std::span<const uint8_t> private
   if (ImportPrivateKeyToNewContainer(privateKeyBlob, record) != KeyImportResult::Ok) {
     return ImportResult::KeyNotPlaced;
   }
-  if (!platform.setKeyProvInfo(stored.get(),
-                               reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(record.data()))) {
+  const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(record.data());
+  if (!platform.setKeyProvInfo(stored.get(), info)) {
+    std::array<char, kWideToAnsiAreaSize> container;
+    WideToAnsi(info->pwszContainerName, container);
+    DeleteContainer(container.data());
     return ImportResult::LinkNotSet;
   }
   // A replaced copy is a deletion too, which some platforms keep only once

@@ -92,12 +92,14 @@ inline constexpr size_t kKeyProvInfoRecordSize = 2048;
 MatchResult MatchesPendingKey(std::span<const uint8_t> privateKeyBlob, const char* pem);
 
 // Imports the blob into a new container named "{GUID}" and fills record with
-// the CRYPT_KEY_PROV_INFO (and its strings) that names it.
+// the CRYPT_KEY_PROV_INFO (and its strings) that names it. A container whose
+// key could not be imported is deleted again.
 KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateKeyBlob,
                                                std::span<uint8_t, kKeyProvInfoRecordSize> record);
 
 // Adds the certificate to "MY" (replacing a copy), imports the key into a new
-// container and links the two. Nothing is rolled back on failure.
+// container and links the two. On failure the certificate stays as added,
+// but a new container whose key is not linked is deleted again.
 ImportResult ImportCertWithKey(const char* pem, std::span<const uint8_t> privateKeyBlob);
 
 }  // namespace zvcert

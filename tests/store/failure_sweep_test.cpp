@@ -185,10 +185,18 @@ TEST_F(FailureSweep, ImportCertWithKey) {
   Sweep("MatchesPendingKey", [] {},
         [&] { return static_cast<int>(MatchesPendingKey(key, pem.c_str())); },
         [&](int result, bool) { EXPECT_TRUE((std::set<int>{0, -2}.count(result))); });
-  Sweep("ImportCertWithKey", [&] { testing::PurgeIssuer(kIssuer); },
+  // Only a successful import adds a container: no failure leaves a key that
+  // no certificate links to.
+  int containers = 0;
+  const auto prepare = [&] {
+    testing::PurgeIssuer(kIssuer);
+    containers = testing::CountContainers();
+  };
+  Sweep("ImportCertWithKey", prepare,
         [&] { return static_cast<int>(ImportCertWithKey(pem.c_str(), key)); },
         [&](int result, bool) {
           const Stored after = Look();
+          EXPECT_EQ(testing::CountContainers(), containers + (result == 0 ? 1 : 0));
           switch (result) {
             case 0:
               EXPECT_EQ(after.count, 1);
@@ -200,7 +208,7 @@ TEST_F(FailureSweep, ImportCertWithKey) {
               EXPECT_EQ(after.count, 0);
               break;
             case -4:
-            case -5:  // stored without a link; not rolled back
+            case -5:  // stored without a link, as added
               EXPECT_EQ(after.count, 1);
               EXPECT_FALSE(after.linkedToAContainer);
               break;

@@ -63,4 +63,7 @@ int PurgeIssuer(const std::string& issuer);
 // Whether a key container of the default PROV_RSA_FULL provider exists.
 bool ContainerExists(const std::string& name);
 
+// How many key containers the user has (-1 when they cannot be listed).
+int CountContainers();
+
 }  // namespace zvcert::testing
