@@ -46,8 +46,11 @@ function(zvcert_embed_root_certificate pem output)
       message(FATAL_ERROR "Root certificate ${pem}: not a readable X.509 certificate.")
     endif()
     if(NOT subject MATCHES "commonName")
-      message(WARNING "Root certificate ${pem}: its subject has no common name, so the "
-                      "plug-in's certificate methods will not be restricted to one issuer.")
+      # The plug-in filters by the root's common name: without one it would
+      # take every certificate whose issuer has none for the authority's.
+      message(FATAL_ERROR "Root certificate ${pem}: its subject has no common name; the plug-in "
+                          "finds, signs with and deletes only certificates whose issuer's common "
+                          "name is the root's, so the root must have one.")
     endif()
   endif()
 

@@ -35,6 +35,7 @@ printf 'not a certificate at all\n' > "$work/none.pem"
 { echo "-----BEGIN CERTIFICATE-----"; fold -w 64 <<<"${body:0:100}*${body:101}"; echo "-----END CERTIFICATE-----"; } > "$work/badchar.pem"
 { echo "-----BEGIN CERTIFICATE-----"; fold -w 64 <<<"${body:0:400}"; echo "-----END CERTIFICATE-----"; } > "$work/truncated.pem"
 { echo "-----BEGIN CERTIFICATE-----"; fold -w 64 <<<"$body"; } > "$work/noend.pem"
+cp "$material/root-without-cn.pem" "$work/nocn.pem"
 while read -r name reason; do
   out=$(embed "$work/$name.pem") && { echo "FAIL: $name was accepted"; fail=1; continue; }
   grep -q -- "$reason" <<<"$out" || { echo "FAIL: $name: expected '$reason' in: $out"; fail=1; }
@@ -47,5 +48,6 @@ badchar not Base64 text
 truncated not a readable X.509 certificate
 noend no END CERTIFICATE line
 missing no such file
+nocn its subject has no common name
 CASES
 exit $fail
