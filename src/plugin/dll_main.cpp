@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "plugin/module.h"
+#include "npapi/module.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved*/) {
   if (reason == DLL_PROCESS_ATTACH) zvcert::OnProcessAttach(module);

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "npapi/npapi.h"
-#include "plugin/browser.h"
+#include "npapi/browser.h"
 #include "plugin/plugin_instance.h"
 
 namespace {

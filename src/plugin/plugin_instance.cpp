@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "plugin/browser.h"
+#include "npapi/browser.h"
 #include "script/members.h"
 #include "script/scriptable_object.h"
 

@@ -8,11 +8,11 @@
 
 #include "encoding/base64.h"
 #include "encoding/reverse_bytes.h"
-#include "script/attribute_table.h"
+#include "store/attribute_table.h"
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
-#include "script/serial_text.h"
-#include "script/text_copy.h"
+#include "store/serial_text.h"
+#include "encoding/text_copy.h"
 #include "store/store_services.h"
 
 namespace zvcert {

@@ -6,7 +6,7 @@
 #include "encoding/base64.h"
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
-#include "script/text_copy.h"
+#include "encoding/text_copy.h"
 
 namespace zvcert {
 namespace {

@@ -2,12 +2,11 @@
 // identifier, the arguments checked, the handler run.
 #include <array>
 
-#include "encoding/pem_certificate.h"
 #include "script/members.h"
 #include "script/results.h"
-#include "script/root_certificate.h"
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
+#include "store/root_certificate.h"
 
 namespace zvcert {
 namespace {
@@ -43,17 +42,6 @@ const MethodEntry* FindEntry(NPIdentifier name) {
 }
 
 }  // namespace
-
-void ReadRootIssuerName(std::array<char, 128>& name) {
-  PCCERT_CONTEXT root = ParsePemCertificate(rootCertificatePem);
-  if (root == nullptr) return;
-  if (platform.getNameAttribute(root, kSubjectName, kCommonNameOid, name.data(),
-                                static_cast<DWORD>(name.size())) == 0) {
-    name[0] = '\0';
-  }
-  name.back() = '\0';
-  platform.deleteCertificate(root);  // frees the context
-}
 
 void MethodResult::Int(int32_t value) { SetIntResult(result_, value); }
 

@@ -1,6 +1,6 @@
 #include "script/members.h"
 
-#include "plugin/browser.h"
+#include "npapi/browser.h"
 
 namespace zvcert {
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "encoding/utf16.h"
-#include "plugin/module.h"
+#include "npapi/module.h"
 #include "script/results.h"
 #include "script/scriptable_object.h"
 #include "script/version_number.h"

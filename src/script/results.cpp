@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "plugin/browser.h"
+#include "npapi/browser.h"
 
 namespace zvcert {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "encoding/ansi.h"
-#include "encoding/pem_certificate.h"
+#include "store/pem_certificate.h"
 #include "store/handles.h"
 #include "store/key_match.h"
 #include "store/store_services.h"

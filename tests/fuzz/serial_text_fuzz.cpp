@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "script/serial_text.h"
+#include "store/serial_text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "script/root_certificate.h"
+#include "store/root_certificate.h"
 #include "script/scriptable_object.h"
 #include "support/linked_plugin_test.h"
 

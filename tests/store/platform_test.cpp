@@ -8,8 +8,8 @@
 #include <array>
 #include <string>
 
-#include "encoding/pem_certificate.h"
-#include "script/root_certificate.h"
+#include "store/pem_certificate.h"
+#include "store/root_certificate.h"
 #include "store/handles.h"
 #include "store/platform_ledger.h"
 

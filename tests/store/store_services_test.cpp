@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "encoding/pem_certificate.h"
+#include "store/pem_certificate.h"
 #include "store/handles.h"
 #include "store/platform_ledger.h"
 #include "support/test_ca.h"

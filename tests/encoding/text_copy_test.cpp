@@ -1,4 +1,4 @@
-#include "script/text_copy.h"
+#include "encoding/text_copy.h"
 
 #include <gtest/gtest.h>
 

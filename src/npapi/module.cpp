@@ -1,8 +1,8 @@
-#include "plugin/module.h"
+#include "npapi/module.h"
 
 #include <cstring>
 
-#include "plugin/browser.h"
+#include "npapi/browser.h"
 
 namespace zvcert {
 

@@ -1,12 +1,12 @@
 // PEM text to a platform certificate context.
-#include "encoding/pem_certificate.h"
+#include "store/pem_certificate.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 
-#include "script/root_certificate.h"
+#include "store/root_certificate.h"
 #include "store/platform_ledger.h"
 
 namespace zvcert {

@@ -1,4 +1,4 @@
-#include "script/attribute_table.h"
+#include "store/attribute_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "encoding/pem_certificate.h"
+#include "store/pem_certificate.h"
 
 #include <string_view>
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "plugin/browser.h"
+#include "npapi/browser.h"
 
 namespace zvcert {
 namespace {

@@ -1,4 +1,4 @@
-#include "script/serial_text.h"
+#include "store/serial_text.h"
 
 #include <gtest/gtest.h>
 

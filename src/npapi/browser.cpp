@@ -1,4 +1,4 @@
-#include "plugin/browser.h"
+#include "npapi/browser.h"
 
 namespace zvcert {
 
