@@ -1,11 +1,24 @@
 # The browser extension for the authority's pages: which origins may use it
 # is fixed when the CA builds it, like the root certificate. Stops with the
 # reason when an origin is refused (https only; http just for 127.0.0.1 and
-# localhost). Also runs on its own:
+# localhost; in a release build https only, and never this machine). Also
+# runs on its own:
 #   cmake -DORIGINS="https://ca.example.com" -DOUT=<dir> [-DVERSION=1.0] [-DCONSENT_TIMEOUT=60]
-#         -P cmake/BuildExtension.cmake
+#         [-DRELEASE=ON] -P cmake/BuildExtension.cmake
 
-function(zvcert_build_extension origins out version consent_timeout)
+# The default: the sample page on this machine.
+set(ZVCERT_DEVELOPMENT_ORIGINS "http://127.0.0.1:8765;http://localhost:8765")
+
+function(zvcert_build_extension origins out version consent_timeout release)
+  set(release_flag)
+  if(release)
+    if(origins STREQUAL "" OR origins STREQUAL ZVCERT_DEVELOPMENT_ORIGINS)
+      message(FATAL_ERROR "ZVCERT_RELEASE is ON but ZVCERT_EXTENSION_ORIGINS is not set: a release "
+                          "build names the authority's https origins, e.g. "
+                          "-DZVCERT_EXTENSION_ORIGINS=https://ca.example.com")
+    endif()
+    set(release_flag --release)
+  endif()
   find_program(ZVCERT_NODE node)
   if(NOT ZVCERT_NODE)
     message(FATAL_ERROR "node is needed to build the browser extension (scripts/setup.sh installs nodejs)")
@@ -14,7 +27,7 @@ function(zvcert_build_extension origins out version consent_timeout)
   execute_process(
     COMMAND ${ZVCERT_NODE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../extension/build.js
             --out ${out} --origins "${origin_list}" --version ${version}
-            --consent-timeout ${consent_timeout}
+            --consent-timeout ${consent_timeout} ${release_flag}
     RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error)
   if(NOT status EQUAL 0)
     string(STRIP "${error}" error)
@@ -29,5 +42,5 @@ if(CMAKE_SCRIPT_MODE_FILE)
   if(NOT DEFINED CONSENT_TIMEOUT)
     set(CONSENT_TIMEOUT 60)
   endif()
-  zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}")
+  zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}" "${RELEASE}")
 endif()

@@ -4,10 +4,12 @@
 // may use it are fixed here, as the root certificate is fixed in the plug-in.
 //
 //   node extension/build.js --out DIR --origins "https://ca.example.com,http://127.0.0.1:8765"
-//        [--version 1.0.2.2] [--consent-timeout SECONDS] [--identity FILE]
+//        [--version 1.0.2.2] [--consent-timeout SECONDS] [--identity FILE] [--release]
 //
 // An origin is https://host[:port]; plain http is allowed only for
-// 127.0.0.1 and localhost, for development. Exits 2 with a reason otherwise.
+// 127.0.0.1 and localhost, for development. With --release, neither plain
+// http nor this machine is allowed: any local program could serve such a
+// page. Exits 2 with a reason otherwise.
 
 const fs = require('node:fs');
 const path = require('node:path');
@@ -21,8 +23,14 @@ const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 
 class BuildError extends Error {}
 
+// Names of this machine, as URL writes them: localhost and its subdomains,
+// 127.0.0.0/8, the unspecified addresses, ::1 and IPv4-mapped loopback.
+const isLoopback = (host) => host === 'localhost' || host.endsWith('.localhost') ||
+  /^127\.\d+\.\d+\.\d+$/.test(host) || host === '0.0.0.0' || host === '[::1]' || host === '[::]' ||
+  /^\[::ffff:7f[0-9a-f]{2}:[0-9a-f]{1,4}\]$/.test(host);
+
 // The origin as browsers write it, or a BuildError saying why it is refused.
-function checkOrigin(text) {
+function checkOrigin(text, release = false) {
   let url;
   try {
     url = new URL(text);
@@ -31,6 +39,9 @@ function checkOrigin(text) {
   }
   if (url.origin !== text.replace(/\/$/, '') || url.username || url.password) {
     throw new BuildError(`"${text}" is not an origin: give scheme://host[:port] only, as ${url.origin}`);
+  }
+  if (release && (url.protocol !== 'https:' || isLoopback(url.hostname))) {
+    throw new BuildError(`"${text}": a release build serves only the authority's https pages, not plain http or this machine`);
   }
   if (url.protocol === 'https:') return url.origin;
   if (url.protocol === 'http:' && DEVELOPMENT_HOSTS.includes(url.hostname)) return url.origin;
@@ -48,8 +59,8 @@ const matchPattern = (origin) => {
   return `${url.protocol}//${url.hostname}/*`;
 };
 
-function build({ out, origins: originList, version, consentTimeout, identity: identityFile }) {
-  const origins = [...new Set(originList.split(/[,;\s]+/).filter(Boolean).map(checkOrigin))];
+function build({ out, origins: originList, version, consentTimeout, identity: identityFile, release = false }) {
+  const origins = [...new Set(originList.split(/[,;\s]+/).filter(Boolean).map((o) => checkOrigin(o, release)))];
   if (origins.length === 0) throw new BuildError('no origins given');
   if (!/^\d+(\.\d+){0,3}$/.test(version)) throw new BuildError(`version "${version}" is not 1 to 4 numbers`);
   const timeout = Number(consentTimeout);
@@ -65,8 +76,9 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
   const matches = [...new Set(origins.map(matchPattern))];
   const manifest = {
     manifest_version: 3,
-    name: 'npzvcert certificates',
-    description: 'Lets your certificate authority\'s pages request, store and use your certificates, with your consent.',
+    // A development build says so wherever the user sees the extension.
+    name: release ? 'npzvcert certificates' : 'npzvcert certificates (development build)',
+    description: `${release ? '' : 'Development build, not for shipping. '}Lets your certificate authority's pages request, store and use your certificates, with your consent.`,
     version,
     key: identity.publicKey,
     permissions: ['nativeMessaging'],
@@ -100,10 +112,11 @@ if (require.main === module) {
       version: { type: 'string', default: '1.0.0' },
       'consent-timeout': { type: 'string', default: '60' },
       identity: { type: 'string', default: path.join(__dirname, 'identity.json') },
+      release: { type: 'boolean', default: false },
     },
   });
   if (!values.out) {
-    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S]');
+    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S] [--release]');
     process.exit(2);
   }
   try {

@@ -10,6 +10,7 @@
 ;   NATIVE_HOST        the native-messaging host name, e.g. test.zvcert.npzvcert
 ;   CHROMIUM_MANIFEST  the host's manifest for Chromium-family browsers
 ;   FIREFOX_MANIFEST   the host's manifest for Firefox
+;   DEVELOPMENT_BUILD  set unless the plug-in was built as a release
 ; The manifests name the host by a path relative to their own folder, so they
 ; go into the install folder beside it.
 
@@ -44,6 +45,14 @@ ManifestDPIAware true
 !endif
 
 !define PRODUCT "Dastro certificate control"
+; What the user sees of the setup itself; the browsers' records keep PRODUCT.
+!ifdef DEVELOPMENT_BUILD
+  !define TITLE "${PRODUCT} (development build)"
+  !define SETUP_DESCRIPTION "${PRODUCT} setup, development build: not for shipping"
+!else
+  !define TITLE "${PRODUCT}"
+  !define SETUP_DESCRIPTION "${PRODUCT} setup"
+!endif
 !define VENDOR "ZVCERT"
 !define DESCRIPTION "NPRuntime scriptability API test plugin"
 !define MIME_TYPE "application/zvcert"
@@ -64,29 +73,32 @@ ManifestDPIAware true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\npzvcert"
 !define VENDOR_DIR "$LOCALAPPDATA\${VENDOR}"
 
-Name "${PRODUCT}"
+Name "${TITLE}"
 OutFile "${OUTFILE}"
 InstallDir "${VENDOR_DIR}\npzvcert"
-BrandingText "${PRODUCT} ${VERSION}"
+BrandingText "${TITLE} ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
 
 VIProductVersion "${VERSION}"
 VIFileVersion "${VERSION}"
-VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "ProductName" "${TITLE}"
 VIAddVersionKey /LANG=1033 "CompanyName" "${VENDOR}"
-VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=1033 "FileDescription" "${SETUP_DESCRIPTION}"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "${VENDOR}"
 
-Page directory
+; No folder page: the host runs with the user's rights, so it must live
+; where only the user can write.
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
 Function .onInit
   SetShellVarContext current
+  ; Also over a folder given with /D=.
+  StrCpy $INSTDIR "${VENDOR_DIR}\npzvcert"
 FunctionEnd
 
 Function un.onInit
@@ -129,7 +141,7 @@ Section "Plug-in"
   WriteRegStr HKCU "${FIREFOX_HOST_KEY}" "" "$INSTDIR\${FIREFOX_JSON}"
 
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${VENDOR}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"

@@ -9,6 +9,10 @@
 #
 #   ZVCERT_HOST_EXE   the npzvcert-host.exe to ship (default: the one beside
 #                     the DLL, where the build puts it)
+# The installer is a release only when the DLL's build was configured with
+# ZVCERT_RELEASE=ON (read from its CMakeCache.txt, one folder above the DLL);
+# otherwise, a DLL from anywhere else included, it calls itself a
+# development build.
 # The host's manifests name the host and the extensions allowed to reach it;
 # by default they come from extension/identity.json (hostName, chromiumId,
 # firefoxId), each overridden when set:
@@ -80,6 +84,10 @@ dll_version() {
   echo "$((ms >> 16)).$((ms & 0xffff)).$((ls >> 16)).$((ls & 0xffff))"
 }
 version=$(dll_version "$dll") || die "$dll has no version resource"
+development=(-DDEVELOPMENT_BUILD)
+cache=$(dirname "$dll")/../CMakeCache.txt
+[[ -f $cache ]] && grep -qx 'ZVCERT_RELEASE:BOOL=ON' "$cache" && development=()
+(( ${#development[@]} )) && echo "development build: the installer says so"
 
 signing=0
 if [[ -n ${ZVCERT_SIGN_CERT:-} || -n ${ZVCERT_SIGN_KEY:-} ]]; then
@@ -150,7 +158,7 @@ node "$ROOT/extension/host_manifest.js" \
 
 makensis -V2 -INPUTCHARSET UTF8 \
   "-DDLL=$shipped" "-DHOST_EXE=$shipped_host" "-DOUTFILE=$work/setup.exe" \
-  "-DPLUGIN_ID=$plugin_id" "-DVERSION=$version" "-DNATIVE_HOST=$native_host" \
+  "-DPLUGIN_ID=$plugin_id" "-DVERSION=$version" "-DNATIVE_HOST=$native_host" "${development[@]}" \
   "-DCHROMIUM_MANIFEST=$work/manifests/chromium.json" "-DFIREFOX_MANIFEST=$work/manifests/firefox.json" \
   "$ROOT/installer/npzvcert.nsi" >"$work/makensis.log" 2>&1 \
   || { cat "$work/makensis.log" >&2; die "makensis failed"; }

@@ -44,6 +44,12 @@ test('origins: what the build accepts and refuses', () => {
   for (const [input, message] of Object.entries(refused)) {
     assert.throws(() => checkOrigin(input), (e) => e instanceof BuildError && message.test(e.message), input);
   }
+  // A release build: the authority's https pages only, never this machine.
+  assert.strictEqual(checkOrigin('https://ca.example.com:8443', true), 'https://ca.example.com:8443');
+  for (const input of ['http://127.0.0.1:8765', 'http://localhost', 'https://localhost', 'https://a.localhost',
+    'https://127.1.2.3', 'https://0.0.0.0', 'https://[::1]', 'https://[::ffff:7f00:1]', 'http://ca.example.com']) {
+    assert.throws(() => checkOrigin(input, true), /a release build serves only the authority's https pages/, input);
+  }
 });
 
 function buildInto(options) {
@@ -57,6 +63,8 @@ test('build: manifest, permissions and substituted scripts', () => {
   const manifest = JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8'));
   assert.strictEqual(manifest.manifest_version, 3);
   assert.strictEqual(manifest.version, '1.0.2.2');
+  assert.strictEqual(manifest.name, 'npzvcert certificates (development build)');
+  assert.match(manifest.description, /^Development build, not for shipping\. /);
   // Content scripts only, on the authority's hosts; no host permissions.
   assert.deepStrictEqual(manifest.permissions, ['nativeMessaging']);
   assert.strictEqual(manifest.host_permissions, undefined);
@@ -91,7 +99,16 @@ test('build: the CMake option goes through the same rules', () => {
   const { spawnSync } = require('node:child_process');
   const out = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-ext-'));
   const script = path.join(__dirname, '../../cmake/BuildExtension.cmake');
-  const run = (origins) => spawnSync('cmake', [`-DORIGINS=${origins}`, `-DOUT=${out}`, '-P', script], { encoding: 'utf8' });
+  const run = (origins, release = 'OFF') =>
+    spawnSync('cmake', [`-DORIGINS=${origins}`, `-DOUT=${out}`, `-DRELEASE=${release}`, '-P', script], { encoding: 'utf8' });
+  for (const origins of ['', 'http://127.0.0.1:8765;http://localhost:8765']) {
+    const unnamed = run(origins, 'ON');
+    assert.notStrictEqual(unnamed.status, 0);
+    assert.match(unnamed.stderr.replace(/\s+/g, ' '), /ZVCERT_RELEASE is ON but ZVCERT_EXTENSION_ORIGINS is not set/);
+  }
+  assert.match(run('https://localhost', 'ON').stderr.replace(/\s+/g, ' '), /a release build serves only/);
+  assert.strictEqual(run('https://ca.example.com', 'ON').status, 0);
+  assert.strictEqual(JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8')).name, 'npzvcert certificates');
   const refused = run('https://ca.example.com;http://ca.example.com');
   assert.notStrictEqual(refused.status, 0);
   assert.match(refused.stderr.replace(/\s+/g, ' '), /ZVCERT_EXTENSION_ORIGINS: .*"http:\/\/ca.example.com": plain http is allowed only/);

@@ -338,6 +338,8 @@ EOF
   location=$(reg_value "$UNINSTALL_KEY" InstallLocation) || bad "no InstallLocation"
   [[ -f $(unixpath "$uninstaller") ]] || fatal "UninstallString $uninstaller names no file"
   [[ $(reg_value "$UNINSTALL_KEY" DisplayVersion) == "$version" ]] || bad "DisplayVersion is not $version"
+  [[ $(reg_value "$UNINSTALL_KEY" DisplayName) == "Dastro certificate control (development build)" ]] \
+    || bad "the development build's entry does not say so"
   [[ $(reg_value "$UNINSTALL_KEY" QuietUninstallString) == *' /S' ]] || bad "QuietUninstallString lacks /S"
   [[ ${path,,} == "${location,,}\\"* ]] || bad "the DLL ($path) is not in InstallLocation ($location)"
 
@@ -555,25 +557,29 @@ code_signing() {
   actual=$(probe_version "$(winpath "$signed_dll")")
   [[ $actual == "$digits" ]] || bad "probe read Version '$actual' from the signed DLL, expected $digits"
 
-  # The installer carries the signed copy, registered under the id given.
-  local inst=$work/installed default_keys=()
+  # The installer carries the signed copy, registered under the id given,
+  # in the user's own folder even when another is asked for.
+  local elsewhere=$work/installed default_keys=() inst_win inst
+  inst_win="$(win_env LOCALAPPDATA)\\ZVCERT\\npzvcert"
+  inst=$(unixpath "$inst_win")
   list_keys
   while IFS= read -r file; do
     listed_default "$file" >/dev/null; (( $? == 1 )) && default_keys+=("$file")
   done < <(host_keys "${identity[0]}")
-  win "$(winpath "$setup")" /S "/D=$(winpath "$inst")"; status=$?
+  win "$(winpath "$setup")" /S "/D=$(winpath "$elsewhere")"; status=$?
   (( status == 0 )) || fatal "installing the signed build exited with $status"
+  [[ -e $elsewhere ]] && bad "the setup installed into the folder given with /D="
   cmp -s "$inst/npzvcert.dll" "$signed_dll" || bad "the signed installer did not install the signed DLL"
-  [[ $(reg_value "$key" Path) == "$(winpath "$inst")\\npzvcert.dll" ]] \
+  [[ $(reg_value "$key" Path) == "$inst_win\\npzvcert.dll" ]] \
     || bad "the signed build is not registered under $id"
   has_key "$PLUGIN_ROOT\\@zvcert.test/npzvcert" && bad "the signed build also registered the default id"
   # Its host is the signed one, still runs, and serves the extension named.
-  check_native_host "$(winpath "$inst")" "$signed_host" "$signed_chromium" "$signed_firefox" "$signed_host_exe"
+  check_native_host "$inst_win" "$signed_host" "$signed_chromium" "$signed_firefox" "$signed_host_exe"
   list_keys
   for file in "${default_keys[@]}"; do
     listed_default "$file" >/dev/null; (( $? == 1 )) || bad "the signed build also registered the default host: $file"
   done
-  run_uninstaller "$(winpath "$inst/uninstall.exe")" "$(winpath "$inst")"; status=$?
+  run_uninstaller "$inst_win\\uninstall.exe" "$inst_win"; status=$?
   (( status == 0 )) || bad "uninstalling the signed build exited with $status"
   has_key "$key" && bad "$key is left after uninstalling"
   native_host_gone "$signed_host"
@@ -598,6 +604,17 @@ build_inputs() {
     || bad "the build with ZVCERT_HOST_EXE failed: $log"
   cmp -s "$host" "$work/named/npzvcert-host.exe" || bad "the host shipped is not the one ZVCERT_HOST_EXE named"
   [[ -s $work/named/npzvcert-setup.exe ]] || bad "no installer from the build with ZVCERT_HOST_EXE"
+
+  # Only a DLL built with ZVCERT_RELEASE=ON makes a setup that does not call
+  # itself a development build.
+  mkdir -p "$work/release/bin" && cp "$dll" "$host" "$work/release/bin/"
+  echo 'ZVCERT_RELEASE:BOOL=ON' >"$work/release/CMakeCache.txt"
+  log=$("$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
+    || bad "the release build failed: $log"
+  strings -el "$work/release-out/npzvcert-setup.exe" | grep -q 'development build' \
+    && bad "the release setup calls itself a development build"
+  strings -el "$work/named/npzvcert-setup.exe" | grep -q 'setup, development build' \
+    || bad "the development setup does not say so"
 
   # Names browsers would refuse, or that would break a registry key or a
   # manifest, stop the build and are quoted in the refusal.
