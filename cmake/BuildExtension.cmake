@@ -35,7 +35,7 @@ function(zvcert_build_extension origins out version consent_timeout release)
   endif()
 endfunction()
 
-if(CMAKE_SCRIPT_MODE_FILE)
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   if(NOT DEFINED VERSION)
     set(VERSION 1.0.0)
   endif()
@@ -44,3 +44,40 @@ if(CMAKE_SCRIPT_MODE_FILE)
   endif()
   zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}" "${RELEASE}")
 endif()
+
+# The plug-in's own lock of its certificate methods to the authority's pages
+# (ZVCERT_PAGE_ORIGINS): the origins, checked by the extension's rules, are
+# written into a source file; none, the default, lets every page.
+function(zvcert_embed_page_origins origins release output)
+  find_program(ZVCERT_NODE node)
+  set(lines)
+  if(NOT origins STREQUAL "")
+    set(release_flag)
+    if(release)
+      set(release_flag --release)
+    endif()
+    string(REPLACE ";" "," origin_list "${origins}")
+    execute_process(
+      COMMAND ${ZVCERT_NODE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../extension/build.js
+              --check-origins "${origin_list}" ${release_flag}
+      RESULT_VARIABLE status OUTPUT_VARIABLE checked ERROR_VARIABLE error)
+    if(NOT status EQUAL 0)
+      string(STRIP "${error}" error)
+      message(FATAL_ERROR "ZVCERT_PAGE_ORIGINS: ${error}")
+    endif()
+    string(STRIP "${checked}" checked)
+    string(REPLACE "\n" ";" checked "${checked}")
+    foreach(origin IN LISTS checked)
+      string(APPEND lines "    \"${origin}\",\n")
+    endforeach()
+  endif()
+  if("${lines}" STREQUAL "")
+    set(definition "std::span<const std::string_view> pageOrigins;\n")
+  else()
+    string(CONCAT definition "namespace {\nconst std::string_view kOrigins[] = {\n${lines}};\n"
+                  "}  // namespace\nstd::span<const std::string_view> pageOrigins = kOrigins;\n")
+  endif()
+  string(CONCAT text "// Generated from ZVCERT_PAGE_ORIGINS.\n#include \"script/page_origin.h\"\n\n"
+                "namespace zvcert {\n${definition}}  // namespace zvcert\n")
+  file(CONFIGURE OUTPUT ${output} CONTENT "${text}" @ONLY)
+endfunction()

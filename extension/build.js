@@ -5,6 +5,8 @@
 //
 //   node extension/build.js --out DIR --origins "https://ca.example.com,http://127.0.0.1:8765"
 //        [--version 1.0.2.2] [--consent-timeout SECONDS] [--identity FILE] [--release]
+//   node extension/build.js --check-origins LIST [--release]
+//        prints the origins as browsers write them, one a line
 //
 // An origin is https://host[:port]; plain http is allowed only for
 // 127.0.0.1 and localhost, for development. With --release, neither plain
@@ -113,8 +115,21 @@ if (require.main === module) {
       'consent-timeout': { type: 'string', default: '60' },
       identity: { type: 'string', default: path.join(__dirname, 'identity.json') },
       release: { type: 'boolean', default: false },
+      'check-origins': { type: 'string' },
     },
   });
+  if (values['check-origins'] !== undefined) {
+    // The same rules for the plug-in's own origin lock: one origin a line.
+    try {
+      const origins = values['check-origins'].split(/[,;\s]+/).filter(Boolean).map((o) => checkOrigin(o, values.release));
+      console.log([...new Set(origins)].join('\n'));
+    } catch (error) {
+      if (!(error instanceof BuildError)) throw error;
+      console.error(error.message);
+      process.exit(2);
+    }
+    process.exit(0);
+  }
   if (!values.out) {
     console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S] [--release]');
     process.exit(2);

@@ -1,5 +1,6 @@
-// The module's copy of the browser's routine table and the only five browser
-// routines the module calls through it.
+// The module's copy of the browser's routine table and the routines the
+// module calls through it: five, and three more in a build that reads the
+// page's origin.
 #pragma once
 
 #include "npapi/npapi.h"
@@ -16,5 +17,8 @@ NPIdentifier NPN_GetStringIdentifier(const NPUTF8* name);
 NPObject* NPN_CreateObject(NPP npp, NPClass* aClass);
 NPObject* NPN_RetainObject(NPObject* obj);
 void NPN_ReleaseObject(NPObject* obj);
+NPError NPN_GetValue(NPP npp, NPNVariable variable, void* value);
+bool NPN_GetProperty(NPP npp, NPObject* obj, NPIdentifier name, NPVariant* result);
+void NPN_ReleaseVariantValue(NPVariant* variant);
 
 }  // namespace zvcert

@@ -64,6 +64,8 @@ enum NPPVariable {
 };
 
 enum NPNVariable : int {};
+// The page's window object (NPN_GetValue; the caller releases it).
+inline constexpr NPNVariable NPNVWindowNPObject = static_cast<NPNVariable>(15);
 
 struct NPRect {
   uint16_t top;
@@ -209,6 +211,9 @@ using NPN_CreateObjectProcPtr = NPObject*(NP_LOADDS*)(NPP npp, NPClass* aClass);
 using NPN_RetainObjectProcPtr = NPObject*(NP_LOADDS*)(NPObject* obj);
 using NPN_ReleaseObjectProcPtr = void(NP_LOADDS*)(NPObject* obj);
 using NPN_ReleaseVariantValueProcPtr = void(NP_LOADDS*)(NPVariant* variant);
+using NPN_GetValueProcPtr = NPError(NP_LOADDS*)(NPP instance, NPNVariable variable, void* value);
+using NPN_GetPropertyProcPtr = bool(NP_LOADDS*)(NPP npp, NPObject* obj, NPIdentifier propertyName,
+                                                NPVariant* result);
 // Slots this module never calls; their signatures do not matter to it.
 using NPN_OpaqueProcPtr = void(NP_LOADDS*)();
 
@@ -231,7 +236,7 @@ struct NPNetscapeFuncs {
   NPN_OpaqueProcPtr getJavaPeer;
   NPN_OpaqueProcPtr geturlnotify;
   NPN_OpaqueProcPtr posturlnotify;
-  NPN_OpaqueProcPtr getvalue;
+  NPN_GetValueProcPtr getvalue;
   NPN_OpaqueProcPtr setvalue;
   NPN_OpaqueProcPtr invalidaterect;
   NPN_OpaqueProcPtr invalidateregion;
@@ -248,7 +253,7 @@ struct NPNetscapeFuncs {
   NPN_OpaqueProcPtr invoke;
   NPN_OpaqueProcPtr invokeDefault;
   NPN_OpaqueProcPtr evaluate;
-  NPN_OpaqueProcPtr getproperty;
+  NPN_GetPropertyProcPtr getproperty;
   NPN_OpaqueProcPtr setproperty;
   NPN_OpaqueProcPtr removeproperty;
   NPN_OpaqueProcPtr hasproperty;
@@ -281,7 +286,10 @@ static_assert(sizeof(NPNetscapeFuncs) == 184);
 static_assert(sizeof(NPNetscapeFuncs) == 4 + 4 * kNetscapeFuncsSlotCount);
 static_assert(offsetof(NPNetscapeFuncs, memalloc) == 4 + 4 * 8);
 static_assert(offsetof(NPNetscapeFuncs, getstringidentifier) == 4 + 4 * 21);
+static_assert(offsetof(NPNetscapeFuncs, getvalue) == 4 + 4 * 16);
 static_assert(offsetof(NPNetscapeFuncs, createobject) == 4 + 4 * 27);
+static_assert(offsetof(NPNetscapeFuncs, getproperty) == 4 + 4 * 33);
+static_assert(offsetof(NPNetscapeFuncs, releasevariantvalue) == 4 + 4 * 38);
 static_assert(offsetof(NPNetscapeFuncs, setexception) == 4 + 4 * 39);
 static_assert(offsetof(NPNetscapeFuncs, construct) == 180);
 static_assert(offsetof(NPPluginFuncs, getvalue) == 52);

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "script/members.h"
+#include "script/page_origin.h"
 #include "script/results.h"
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
@@ -11,19 +12,24 @@
 namespace zvcert {
 namespace {
 
+// What a certificate method answers a page the build does not serve: as if
+// nothing were there.
+enum class Locked { Serves, EmptyText, Zero, MinusOne };
+
 struct MethodEntry {
   Member member;
   uint32_t requiredStrings;
   MethodHandler handler;
+  Locked locked = Locked::Serves;
 };
 
 // In the order identifiers are compared.
 constexpr std::array<MethodEntry, 10> kMethods = {{
-    {Member::FindCert, 2, FindCert},
-    {Member::IsCertExist, 1, IsCertExist},
-    {Member::DelCert, 1, DelCert},
-    {Member::ImportCert, 1, ImportCert},
-    {Member::CertSign, 2, CertSign},
+    {Member::FindCert, 2, FindCert, Locked::EmptyText},
+    {Member::IsCertExist, 1, IsCertExist, Locked::Zero},
+    {Member::DelCert, 1, DelCert, Locked::Zero},
+    {Member::ImportCert, 1, ImportCert, Locked::MinusOne},
+    {Member::CertSign, 2, CertSign, Locked::EmptyText},
     {Member::SetChallenge, 2, SetChallenge},
     {Member::SetSubject, 1, SetSubject},
     {Member::GetCSR, 0, GetCSR},
@@ -66,6 +72,12 @@ bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVar
   }
 
   MethodResult methodResult(result);
+  if (entry->locked != Locked::Serves && !pageOrigins.empty() &&
+      !PageOriginAllowed(object.npp, pageOrigins)) {
+    if (entry->locked == Locked::EmptyText) return methodResult.Text("");
+    methodResult.Int(entry->locked == Locked::Zero ? 0 : -1);
+    return true;
+  }
   const bool ok =
       entry->handler(object, MethodArgs(texts.data(), entry->requiredStrings), methodResult);
   return ok && !methodResult.allocationFailed();
