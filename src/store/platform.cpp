@@ -12,12 +12,16 @@ constexpr ALG_ID kHashAlgorithm = kSignatureHash == SignatureHash::Sha256   ? CA
                                   : kSignatureHash == SignatureHash::Sha512 ? CALG_SHA_512
                                                                             : CALG_SHA1;
 
-HCERTSTORE OpenPersonalStore() {
-  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+// An entry that hands its arguments to one Windows function unchanged; the
+// table's type gives the parameters. Also bridges the calling conventions:
+// the Windows functions are stdcall, the table's entries are not.
+template <auto api, typename Result, typename... Parameters>
+Result Forward(Parameters... arguments) {
+  return api(arguments...);
 }
 
-PCCERT_CONTEXT EnumCertificates(HCERTSTORE store, PCCERT_CONTEXT previous) {
-  return CertEnumCertificatesInStore(store, previous);
+HCERTSTORE OpenPersonalStore() {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
 }
 
 DWORD GetNameAttribute(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name,
@@ -49,19 +53,11 @@ PCCERT_CONTEXT CreateCertificate(const BYTE* der, DWORD size) {
       CertCreateContext(CERT_STORE_CERTIFICATE_CONTEXT, kEncoding, der, size, 0, nullptr));
 }
 
-BOOL DeleteCertificate(PCCERT_CONTEXT cert) { return CertDeleteCertificateFromStore(cert); }
-BOOL FreeCertificate(PCCERT_CONTEXT cert) { return CertFreeCertificateContext(cert); }
-
 BOOL CommitStore(HCERTSTORE store) {
   return CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
 }
 
 BOOL CloseStore(HCERTSTORE store) { return CertCloseStore(store, 0); }
-
-BOOL AcquireContext(HCRYPTPROV* prov, const char* container, const char* provider,
-                    DWORD providerType, DWORD flags) {
-  return CryptAcquireContextA(prov, container, provider, providerType, flags);
-}
 
 BOOL GetProviderName(HCRYPTPROV prov, BYTE* name, DWORD* size) {
   *size = kProviderNameAreaSize;
@@ -103,50 +99,18 @@ BOOL SignHash(HCRYPTHASH hash, BYTE* signature, DWORD* size) {
   return CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, signature, size);
 }
 
-BOOL DestroyHash(HCRYPTHASH hash) { return CryptDestroyHash(hash); }
-BOOL DestroyKey(HCRYPTKEY key) { return CryptDestroyKey(key); }
 BOOL ReleaseContext(HCRYPTPROV prov) { return CryptReleaseContext(prov, 0); }
-
-RPC_STATUS CreateUuid(UUID* uuid) { return UuidCreate(uuid); }
 
 RPC_STATUS UuidToText(const UUID* uuid, RPC_CSTR* text) {
   return UuidToStringA(const_cast<UUID*>(uuid), text);
 }
 
-RPC_STATUS FreeRpcString(RPC_CSTR* text) { return RpcStringFreeA(text); }
-
 }  // namespace
 
 PlatformServices RealPlatform() {
-  return PlatformServices{
-      .openPersonalStore = OpenPersonalStore,
-      .enumCertificates = EnumCertificates,
-      .getNameAttribute = GetNameAttribute,
-      .getNameAttributeW = GetNameAttributeW,
-      .getKeyProvInfo = GetKeyProvInfo,
-      .setKeyProvInfo = SetKeyProvInfo,
-      .addCertificate = AddCertificate,
-      .createCertificate = CreateCertificate,
-      .deleteCertificate = DeleteCertificate,
-      .freeCertificate = FreeCertificate,
-      .commitStore = CommitStore,
-      .closeStore = CloseStore,
-      .acquireContext = AcquireContext,
-      .getProviderName = GetProviderName,
-      .getDefaultProviderName = GetDefaultProviderName,
-      .generateSignatureKey = GenerateSignatureKey,
-      .exportKey = ExportKey,
-      .importPrivateKey = ImportPrivateKey,
-      .createHash = CreateHash,
-      .hashData = HashData,
-      .signHash = SignHash,
-      .destroyHash = DestroyHash,
-      .destroyKey = DestroyKey,
-      .releaseContext = ReleaseContext,
-      .createUuid = CreateUuid,
-      .uuidToString = UuidToText,
-      .freeRpcString = FreeRpcString,
-  };
+#define ZVCERT_REAL_ENTRY(name, result, parameters, real) .name = real,
+  return PlatformServices{ZVCERT_PLATFORM_ENTRIES(ZVCERT_REAL_ENTRY)};
+#undef ZVCERT_REAL_ENTRY
 }
 
 PlatformServices platform = RealPlatform();

@@ -30,64 +30,84 @@ inline constexpr char kCommonNameOid[] = "2.5.4.3";
 inline constexpr DWORD kProviderType =
     kSignatureHash == SignatureHash::Sha1 ? PROV_RSA_FULL : PROV_RSA_AES;
 
+// Every entry once: X(name, result, (parameters), real function). The table
+// below, the real table and the tests' ledger all follow from this list. The
+// real function is Forward<Api> where the entry passes its arguments through
+// to one Windows function unchanged, else a small adapter in platform.cpp.
+// Laid out by hand: clang-format spaces pointer parameters inside macro
+// arguments as if they were products (BYTE * name).
+// clang-format off
+#define ZVCERT_PLATFORM_ENTRIES(X)                                                           \
+  /* ---- certificates (crypt32) ---- */                                                     \
+  /* The current user's system store "MY"; null on failure. */                               \
+  X(openPersonalStore, HCERTSTORE, (), OpenPersonalStore)                                    \
+  /* The next certificate after previous (null first); previous is released. */              \
+  X(enumCertificates, PCCERT_CONTEXT, (HCERTSTORE store, PCCERT_CONTEXT previous),           \
+    Forward<CertEnumCertificatesInStore>)                                                    \
+  /* One name attribute (CERT_NAME_ATTR_TYPE) of the subject or, with kIssuerName, the */    \
+  /* issuer; NUL-terminated, cut to capacity characters. */                                  \
+  X(getNameAttribute, DWORD,                                                                 \
+    (PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name, DWORD capacity),         \
+    GetNameAttribute)                                                                        \
+  /* The same as UTF-16, so that names outside the ANSI code page survive. */                \
+  X(getNameAttributeW, DWORD,                                                                \
+    (PCCERT_CONTEXT cert, DWORD flags, const char* oid, wchar_t* name, DWORD capacity),      \
+    GetNameAttributeW)                                                                       \
+  /* The key-provider information property (CERT_KEY_PROV_INFO_PROP_ID). */                  \
+  X(getKeyProvInfo, BOOL, (PCCERT_CONTEXT cert, void* area, DWORD* size), GetKeyProvInfo)    \
+  X(setKeyProvInfo, BOOL, (PCCERT_CONTEXT cert, const CRYPT_KEY_PROV_INFO* info),            \
+    SetKeyProvInfo)                                                                          \
+  /* Adds (replacing an existing copy) and hands back a reference to the stored copy */      \
+  /* in *stored. */                                                                          \
+  X(addCertificate, BOOL, (HCERTSTORE store, PCCERT_CONTEXT cert, PCCERT_CONTEXT* stored),   \
+    AddCertificate)                                                                          \
+  /* A context from DER bytes, in no store of the caller's; null on failure. */              \
+  X(createCertificate, PCCERT_CONTEXT, (const BYTE* der, DWORD size), CreateCertificate)     \
+  /* Removes the certificate from its store; releases the context even on failure. */        \
+  X(deleteCertificate, BOOL, (PCCERT_CONTEXT cert), Forward<CertDeleteCertificateFromStore>) \
+  X(freeCertificate, BOOL, (PCCERT_CONTEXT cert), Forward<CertFreeCertificateContext>)       \
+  /* Writes pending deletions through (Wine keeps them only after a commit). */              \
+  X(commitStore, BOOL, (HCERTSTORE store), CommitStore)                                      \
+  X(closeStore, BOOL, (HCERTSTORE store), CloseStore)                                        \
+                                                                                             \
+  /* ---- key containers, keys, hashes (advapi32) ---- */                                    \
+  /* provider null and kProviderType, or both as recorded; flags one of kKeysetOpen, */      \
+  /* kKeysetCreate, kKeysetDelete (a deletion leaves no handle). */                          \
+  X(acquireContext, BOOL,                                                                    \
+    (HCRYPTPROV* prov, const char* container, const char* provider, DWORD providerType,      \
+     DWORD flags),                                                                           \
+    Forward<CryptAcquireContextA>)                                                           \
+  /* PP_NAME into a kProviderNameAreaSize area; *size gets the length with NUL. */           \
+  X(getProviderName, BOOL, (HCRYPTPROV prov, BYTE* name, DWORD* size), GetProviderName)      \
+  /* The provider a kProviderType context without a provider name opens (the user's */       \
+  /* default, else the machine's), into a kProviderNameAreaSize area. */                     \
+  X(getDefaultProviderName, BOOL, (BYTE* name, DWORD* size), GetDefaultProviderName)         \
+  /* An exportable RSA signature key (CALG_RSA_SIGN) of the build's size. */                 \
+  X(generateSignatureKey, BOOL, (HCRYPTPROV prov, HCRYPTKEY* key), GenerateSignatureKey)     \
+  /* PUBLICKEYBLOB or PRIVATEKEYBLOB, no export key, flags 0. */                             \
+  X(exportKey, BOOL, (HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size), ExportKey)    \
+  /* A PRIVATEKEYBLOB kept in the container, not exportable. */                              \
+  X(importPrivateKey, BOOL, (HCRYPTPROV prov, const BYTE* blob, DWORD size, HCRYPTKEY* key), \
+    ImportPrivateKey)                                                                        \
+  /* A hash of the build's algorithm (CALG_SHA1, or CALG_SHA_256/384/512). */                \
+  X(createHash, BOOL, (HCRYPTPROV prov, HCRYPTHASH* hash), CreateHash)                       \
+  X(hashData, BOOL, (HCRYPTHASH hash, const BYTE* data, DWORD size), HashData)               \
+  /* PKCS #1 v1.5 with the AT_SIGNATURE key, least significant byte first. */                \
+  X(signHash, BOOL, (HCRYPTHASH hash, BYTE* signature, DWORD* size), SignHash)               \
+  X(destroyHash, BOOL, (HCRYPTHASH hash), Forward<CryptDestroyHash>)                         \
+  X(destroyKey, BOOL, (HCRYPTKEY key), Forward<CryptDestroyKey>)                             \
+  X(releaseContext, BOOL, (HCRYPTPROV prov), ReleaseContext)                                 \
+                                                                                             \
+  /* ---- GUIDs (rpcrt4) ---- */                                                             \
+  X(createUuid, RPC_STATUS, (UUID* uuid), Forward<UuidCreate>)                               \
+  X(uuidToString, RPC_STATUS, (const UUID* uuid, RPC_CSTR* text), UuidToText)                \
+  X(freeRpcString, RPC_STATUS, (RPC_CSTR* text), Forward<RpcStringFreeA>)
+// clang-format on
+
 struct PlatformServices {
-  // ---- certificates (crypt32) ----
-  // The current user's system store "MY"; null on failure.
-  HCERTSTORE (*openPersonalStore)();
-  // The next certificate after previous (null first); previous is released.
-  PCCERT_CONTEXT (*enumCertificates)(HCERTSTORE store, PCCERT_CONTEXT previous);
-  // One name attribute (CERT_NAME_ATTR_TYPE) of the subject or, with
-  // kIssuerName, the issuer; NUL-terminated, cut to capacity characters.
-  DWORD (*getNameAttribute)(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name,
-                            DWORD capacity);
-  // The same as UTF-16, so that names outside the ANSI code page survive.
-  DWORD (*getNameAttributeW)(PCCERT_CONTEXT cert, DWORD flags, const char* oid, wchar_t* name,
-                             DWORD capacity);
-  // The key-provider information property (CERT_KEY_PROV_INFO_PROP_ID).
-  BOOL (*getKeyProvInfo)(PCCERT_CONTEXT cert, void* area, DWORD* size);
-  BOOL (*setKeyProvInfo)(PCCERT_CONTEXT cert, const CRYPT_KEY_PROV_INFO* info);
-  // Adds (replacing an existing copy) and hands back a reference to the
-  // stored copy in *stored.
-  BOOL (*addCertificate)(HCERTSTORE store, PCCERT_CONTEXT cert, PCCERT_CONTEXT* stored);
-  // A context from DER bytes, in no store of the caller's; null on failure.
-  PCCERT_CONTEXT (*createCertificate)(const BYTE* der, DWORD size);
-  // Removes the certificate from its store; releases the context even on
-  // failure.
-  BOOL (*deleteCertificate)(PCCERT_CONTEXT cert);
-  BOOL (*freeCertificate)(PCCERT_CONTEXT cert);
-  // Writes pending deletions through (Wine keeps them only after a commit).
-  BOOL (*commitStore)(HCERTSTORE store);
-  BOOL (*closeStore)(HCERTSTORE store);
-
-  // ---- key containers, keys, hashes (advapi32) ----
-  // provider null and kProviderType, or both as recorded; flags one of
-  // kKeysetOpen, kKeysetCreate, kKeysetDelete (a deletion leaves no handle).
-  BOOL(*acquireContext)
-  (HCRYPTPROV* prov, const char* container, const char* provider, DWORD providerType, DWORD flags);
-  // PP_NAME into a kProviderNameAreaSize area; *size gets the length with NUL.
-  BOOL (*getProviderName)(HCRYPTPROV prov, BYTE* name, DWORD* size);
-  // The provider a kProviderType context without a provider name opens (the
-  // user's default, else the machine's), into a kProviderNameAreaSize area.
-  BOOL (*getDefaultProviderName)(BYTE* name, DWORD* size);
-  // An exportable RSA signature key (CALG_RSA_SIGN) of the build's size.
-  BOOL (*generateSignatureKey)(HCRYPTPROV prov, HCRYPTKEY* key);
-  // PUBLICKEYBLOB or PRIVATEKEYBLOB, no export key, flags 0.
-  BOOL (*exportKey)(HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size);
-  // A PRIVATEKEYBLOB kept in the container, not exportable.
-  BOOL (*importPrivateKey)(HCRYPTPROV prov, const BYTE* blob, DWORD size, HCRYPTKEY* key);
-  // A hash of the build's algorithm (CALG_SHA1, or CALG_SHA_256/384/512).
-  BOOL (*createHash)(HCRYPTPROV prov, HCRYPTHASH* hash);
-  BOOL (*hashData)(HCRYPTHASH hash, const BYTE* data, DWORD size);
-  // PKCS #1 v1.5 with the AT_SIGNATURE key, least significant byte first.
-  BOOL (*signHash)(HCRYPTHASH hash, BYTE* signature, DWORD* size);
-  BOOL (*destroyHash)(HCRYPTHASH hash);
-  BOOL (*destroyKey)(HCRYPTKEY key);
-  BOOL (*releaseContext)(HCRYPTPROV prov);
-
-  // ---- GUIDs (rpcrt4) ----
-  RPC_STATUS (*createUuid)(UUID* uuid);
-  RPC_STATUS (*uuidToString)(const UUID* uuid, RPC_CSTR* text);
-  RPC_STATUS (*freeRpcString)(RPC_CSTR* text);
+#define ZVCERT_PLATFORM_MEMBER(name, result, parameters, real) result(*name) parameters;
+  ZVCERT_PLATFORM_ENTRIES(ZVCERT_PLATFORM_MEMBER)
+#undef ZVCERT_PLATFORM_MEMBER
 };
 
 // The real functions.

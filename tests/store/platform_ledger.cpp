@@ -1,5 +1,7 @@
 #include "store/platform_ledger.h"
 
+#include <type_traits>
+
 namespace zvcert::testing {
 namespace {
 
@@ -29,284 +31,149 @@ bool Enter(Op op) {
   return state().failAll[i] || state().failAt[i] == n || state().failTotalAt == total;
 }
 
-void Acquired(HandleKind kind, bool yes = true) {
+void Acquired(HandleKind kind, bool yes) {
   if (yes) ++state().open[static_cast<size_t>(kind)];
 }
-void Released(HandleKind kind, bool yes = true) {
+void Released(HandleKind kind, bool yes) {
   if (yes) --state().open[static_cast<size_t>(kind)];
 }
 
 const PlatformServices& real() { return state().real; }
 
-HCERTSTORE OpenPersonalStore() {
-  if (Enter(Op::openPersonalStore)) return nullptr;
-  HCERTSTORE store = real().openPersonalStore();
-  Acquired(HandleKind::Store, store != nullptr);
-  return store;
+bool Succeeded(BOOL ok) { return ok != FALSE; }
+bool Succeeded(RPC_STATUS status) { return status == RPC_S_OK; }
+template <typename T>
+bool Succeeded(T* handle) {
+  return handle != nullptr;
 }
 
-PCCERT_CONTEXT EnumCertificates(HCERTSTORE store, PCCERT_CONTEXT previous) {
+// What a call told to fail answers: the platform's own failure result.
+template <typename Result>
+Result Failure() {
+  if constexpr (std::is_same_v<Result, RPC_STATUS>) return RPC_S_OUT_OF_MEMORY;
+  return Result{};
+}
+
+// How an operation moves the handle counts: before the call, on a failure
+// the ledger makes, and after the real call. Most operations move none.
+struct NoHandles {
+  static constexpr bool kCanFail = true;
+  template <typename... Arguments>
+  static void Before(Arguments...) {}
+  template <typename... Arguments>
+  static void Failed(Arguments...) {}
+  template <typename Result, typename... Arguments>
+  static void After(Result, Arguments...) {}
+};
+
+// A handle that the result (or the out parameter) holds when the call succeeds.
+template <HandleKind kind>
+struct Acquires : NoHandles {
+  template <typename Result, typename... Arguments>
+  static void After(Result result, Arguments...) {
+    Acquired(kind, Succeeded(result));
+  }
+};
+
+// The first argument is released whatever happens, so the ledger never fails
+// the call: the module can do nothing about a release that fails.
+template <HandleKind kind>
+struct Releases : NoHandles {
+  static constexpr bool kCanFail = false;
+  template <typename Handle, typename... Arguments>
+  static void Before(Handle handle, Arguments...) {
+    Released(kind, handle != Handle{});
+  }
+};
+
+// Each operation's rule; an operation not named below moves no handle.
+template <Op>
+struct Rule : NoHandles {};
+// clang-format off
+template <> struct Rule<Op::openPersonalStore>    : Acquires<HandleKind::Store> {};
+template <> struct Rule<Op::createCertificate>    : Acquires<HandleKind::Certificate> {};
+template <> struct Rule<Op::generateSignatureKey> : Acquires<HandleKind::Key> {};
+template <> struct Rule<Op::importPrivateKey>     : Acquires<HandleKind::Key> {};
+template <> struct Rule<Op::createHash>           : Acquires<HandleKind::Hash> {};
+template <> struct Rule<Op::uuidToString>         : Acquires<HandleKind::RpcString> {};
+template <> struct Rule<Op::freeCertificate>      : Releases<HandleKind::Certificate> {};
+template <> struct Rule<Op::closeStore>           : Releases<HandleKind::Store> {};
+template <> struct Rule<Op::destroyHash>          : Releases<HandleKind::Hash> {};
+template <> struct Rule<Op::destroyKey>           : Releases<HandleKind::Key> {};
+template <> struct Rule<Op::releaseContext>       : Releases<HandleKind::Provider> {};
+template <> struct Rule<Op::freeRpcString>        : Releases<HandleKind::RpcString> {};
+// clang-format on
+
+template <>
+struct Rule<Op::enumCertificates> : NoHandles {
   // The previous context is released whatever happens.
-  Released(HandleKind::Certificate, previous != nullptr);
-  if (Enter(Op::enumCertificates)) {
+  static void Before(HCERTSTORE, PCCERT_CONTEXT previous) {
+    Released(HandleKind::Certificate, previous != nullptr);
+  }
+  static void Failed(HCERTSTORE, PCCERT_CONTEXT previous) {
     if (previous != nullptr) real().freeCertificate(previous);
-    return nullptr;
   }
-  PCCERT_CONTEXT next = real().enumCertificates(store, previous);
-  Acquired(HandleKind::Certificate, next != nullptr);
-  return next;
-}
-
-DWORD GetNameAttribute(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name,
-                       DWORD capacity) {
-  if (Enter(Op::getNameAttribute)) return 0;
-  return real().getNameAttribute(cert, flags, oid, name, capacity);
-}
-
-DWORD GetNameAttributeW(PCCERT_CONTEXT cert, DWORD flags, const char* oid, wchar_t* name,
-                        DWORD capacity) {
-  if (Enter(Op::getNameAttributeW)) return 0;
-  return real().getNameAttributeW(cert, flags, oid, name, capacity);
-}
-
-BOOL GetKeyProvInfo(PCCERT_CONTEXT cert, void* area, DWORD* size) {
-  if (Enter(Op::getKeyProvInfo)) return FALSE;
-  return real().getKeyProvInfo(cert, area, size);
-}
-
-BOOL SetKeyProvInfo(PCCERT_CONTEXT cert, const CRYPT_KEY_PROV_INFO* info) {
-  if (Enter(Op::setKeyProvInfo)) return FALSE;
-  return real().setKeyProvInfo(cert, info);
-}
-
-BOOL AddCertificate(HCERTSTORE store, PCCERT_CONTEXT cert, PCCERT_CONTEXT* stored) {
-  if (Enter(Op::addCertificate)) return FALSE;
-  const BOOL ok = real().addCertificate(store, cert, stored);
-  Acquired(HandleKind::Certificate, ok && stored != nullptr && *stored != nullptr);
-  return ok;
-}
-
-PCCERT_CONTEXT CreateCertificate(const BYTE* der, DWORD size) {
-  if (Enter(Op::createCertificate)) return nullptr;
-  PCCERT_CONTEXT cert = real().createCertificate(der, size);
-  Acquired(HandleKind::Certificate, cert != nullptr);
-  return cert;
-}
-
-BOOL DeleteCertificate(PCCERT_CONTEXT cert) {
-  Released(HandleKind::Certificate, cert != nullptr);
-  if (Enter(Op::deleteCertificate)) {
-    real().freeCertificate(cert);  // the platform frees it even when deletion fails
-    return FALSE;
+  static void After(PCCERT_CONTEXT next, HCERTSTORE, PCCERT_CONTEXT) {
+    Acquired(HandleKind::Certificate, next != nullptr);
   }
-  return real().deleteCertificate(cert);
+};
+
+template <>
+struct Rule<Op::deleteCertificate> : NoHandles {
+  static void Before(PCCERT_CONTEXT cert) { Released(HandleKind::Certificate, cert != nullptr); }
+  // The platform frees the context even when the deletion fails.
+  static void Failed(PCCERT_CONTEXT cert) { real().freeCertificate(cert); }
+};
+
+template <>
+struct Rule<Op::addCertificate> : NoHandles {
+  static void After(BOOL ok, HCERTSTORE, PCCERT_CONTEXT, PCCERT_CONTEXT* stored) {
+    Acquired(HandleKind::Certificate, ok && stored != nullptr && *stored != nullptr);
+  }
+};
+
+template <>
+struct Rule<Op::acquireContext> : NoHandles {
+  static void After(BOOL ok, HCRYPTPROV*, const char*, const char*, DWORD, DWORD flags) {
+    Acquired(HandleKind::Provider, ok && (flags & CRYPT_DELETEKEYSET) == 0);
+  }
+};
+
+// The ledger's entry for op: counts the call, fails it when told to, and
+// moves the handle counts as the operation's rule says.
+template <Op op, auto entry, typename Result, typename... Parameters>
+Result Counted(Parameters... arguments) {
+  Rule<op>::Before(arguments...);
+  if (Enter(op) && Rule<op>::kCanFail) {
+    Rule<op>::Failed(arguments...);
+    return Failure<Result>();
+  }
+  const Result result = (real().*entry)(arguments...);
+  Rule<op>::After(result, arguments...);
+  return result;
 }
 
-BOOL FreeCertificate(PCCERT_CONTEXT cert) {
-  Released(HandleKind::Certificate, cert != nullptr);
-  Enter(Op::freeCertificate);
-  return real().freeCertificate(cert);
-}
+// Every member of the table is an entry of the list, so the ledger counts
+// every platform call.
+static_assert(sizeof(PlatformServices) == static_cast<size_t>(Op::kCount) * sizeof(void (*)()));
 
-BOOL CommitStore(HCERTSTORE store) {
-  if (Enter(Op::commitStore)) return FALSE;
-  return real().commitStore(store);
-}
-
-BOOL CloseStore(HCERTSTORE store) {
-  Released(HandleKind::Store, store != nullptr);
-  Enter(Op::closeStore);
-  return real().closeStore(store);
-}
-
-BOOL AcquireContext(HCRYPTPROV* prov, const char* container, const char* provider,
-                    DWORD providerType, DWORD flags) {
-  if (Enter(Op::acquireContext)) return FALSE;
-  const BOOL ok = real().acquireContext(prov, container, provider, providerType, flags);
-  Acquired(HandleKind::Provider, ok && (flags & CRYPT_DELETEKEYSET) == 0);
-  return ok;
-}
-
-BOOL GetProviderName(HCRYPTPROV prov, BYTE* name, DWORD* size) {
-  if (Enter(Op::getProviderName)) return FALSE;
-  return real().getProviderName(prov, name, size);
-}
-
-BOOL GetDefaultProviderName(BYTE* name, DWORD* size) {
-  if (Enter(Op::getDefaultProviderName)) return FALSE;
-  return real().getDefaultProviderName(name, size);
-}
-
-BOOL GenerateSignatureKey(HCRYPTPROV prov, HCRYPTKEY* key) {
-  if (Enter(Op::generateSignatureKey)) return FALSE;
-  const BOOL ok = real().generateSignatureKey(prov, key);
-  Acquired(HandleKind::Key, ok);
-  return ok;
-}
-
-BOOL ExportKey(HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size) {
-  if (Enter(Op::exportKey)) return FALSE;
-  return real().exportKey(key, blobType, blob, size);
-}
-
-BOOL ImportPrivateKey(HCRYPTPROV prov, const BYTE* blob, DWORD size, HCRYPTKEY* key) {
-  if (Enter(Op::importPrivateKey)) return FALSE;
-  const BOOL ok = real().importPrivateKey(prov, blob, size, key);
-  Acquired(HandleKind::Key, ok);
-  return ok;
-}
-
-BOOL CreateHash(HCRYPTPROV prov, HCRYPTHASH* hash) {
-  if (Enter(Op::createHash)) return FALSE;
-  const BOOL ok = real().createHash(prov, hash);
-  Acquired(HandleKind::Hash, ok);
-  return ok;
-}
-
-BOOL HashData(HCRYPTHASH hash, const BYTE* data, DWORD size) {
-  if (Enter(Op::hashData)) return FALSE;
-  return real().hashData(hash, data, size);
-}
-
-BOOL SignHash(HCRYPTHASH hash, BYTE* signature, DWORD* size) {
-  if (Enter(Op::signHash)) return FALSE;
-  return real().signHash(hash, signature, size);
-}
-
-BOOL DestroyHash(HCRYPTHASH hash) {
-  Released(HandleKind::Hash);
-  Enter(Op::destroyHash);
-  return real().destroyHash(hash);
-}
-
-BOOL DestroyKey(HCRYPTKEY key) {
-  Released(HandleKind::Key);
-  Enter(Op::destroyKey);
-  return real().destroyKey(key);
-}
-
-BOOL ReleaseContext(HCRYPTPROV prov) {
-  Released(HandleKind::Provider);
-  Enter(Op::releaseContext);
-  return real().releaseContext(prov);
-}
-
-RPC_STATUS CreateUuid(UUID* uuid) {
-  if (Enter(Op::createUuid)) return RPC_S_OUT_OF_MEMORY;
-  return real().createUuid(uuid);
-}
-
-RPC_STATUS UuidToString(const UUID* uuid, RPC_CSTR* text) {
-  if (Enter(Op::uuidToString)) return RPC_S_OUT_OF_MEMORY;
-  const RPC_STATUS status = real().uuidToString(uuid, text);
-  Acquired(HandleKind::RpcString, status == RPC_S_OK);
-  return status;
-}
-
-RPC_STATUS FreeRpcString(RPC_CSTR* text) {
-  Released(HandleKind::RpcString);
-  Enter(Op::freeRpcString);
-  return real().freeRpcString(text);
-}
+constexpr std::array<const char*, static_cast<size_t>(Op::kCount)> kOpNames = {
+#define ZVCERT_LEDGER_NAME(name, ...) #name,
+    ZVCERT_PLATFORM_ENTRIES(ZVCERT_LEDGER_NAME)
+#undef ZVCERT_LEDGER_NAME
+};
 
 }  // namespace
 
-const char* OpName(Op op) {
-  // A switch, so that an operation added without a name does not compile.
-  switch (op) {
-    case Op::openPersonalStore:
-      return "openPersonalStore";
-    case Op::enumCertificates:
-      return "enumCertificates";
-    case Op::getNameAttribute:
-      return "getNameAttribute";
-    case Op::getNameAttributeW:
-      return "getNameAttributeW";
-    case Op::getKeyProvInfo:
-      return "getKeyProvInfo";
-    case Op::setKeyProvInfo:
-      return "setKeyProvInfo";
-    case Op::addCertificate:
-      return "addCertificate";
-    case Op::createCertificate:
-      return "createCertificate";
-    case Op::deleteCertificate:
-      return "deleteCertificate";
-    case Op::freeCertificate:
-      return "freeCertificate";
-    case Op::commitStore:
-      return "commitStore";
-    case Op::closeStore:
-      return "closeStore";
-    case Op::acquireContext:
-      return "acquireContext";
-    case Op::getProviderName:
-      return "getProviderName";
-    case Op::getDefaultProviderName:
-      return "getDefaultProviderName";
-    case Op::generateSignatureKey:
-      return "generateSignatureKey";
-    case Op::exportKey:
-      return "exportKey";
-    case Op::importPrivateKey:
-      return "importPrivateKey";
-    case Op::createHash:
-      return "createHash";
-    case Op::hashData:
-      return "hashData";
-    case Op::signHash:
-      return "signHash";
-    case Op::destroyHash:
-      return "destroyHash";
-    case Op::destroyKey:
-      return "destroyKey";
-    case Op::releaseContext:
-      return "releaseContext";
-    case Op::createUuid:
-      return "createUuid";
-    case Op::uuidToString:
-      return "uuidToString";
-    case Op::freeRpcString:
-      return "freeRpcString";
-    case Op::kCount:
-      break;
-  }
-  return "?";
-}
+const char* OpName(Op op) { return kOpNames[static_cast<size_t>(op)]; }
 const char* KindName(HandleKind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
 PlatformLedger::PlatformLedger() {
   state() = State{};
   state().real = platform;
-  platform = PlatformServices{
-      .openPersonalStore = OpenPersonalStore,
-      .enumCertificates = EnumCertificates,
-      .getNameAttribute = GetNameAttribute,
-      .getNameAttributeW = GetNameAttributeW,
-      .getKeyProvInfo = GetKeyProvInfo,
-      .setKeyProvInfo = SetKeyProvInfo,
-      .addCertificate = AddCertificate,
-      .createCertificate = CreateCertificate,
-      .deleteCertificate = DeleteCertificate,
-      .freeCertificate = FreeCertificate,
-      .commitStore = CommitStore,
-      .closeStore = CloseStore,
-      .acquireContext = AcquireContext,
-      .getProviderName = GetProviderName,
-      .getDefaultProviderName = GetDefaultProviderName,
-      .generateSignatureKey = GenerateSignatureKey,
-      .exportKey = ExportKey,
-      .importPrivateKey = ImportPrivateKey,
-      .createHash = CreateHash,
-      .hashData = HashData,
-      .signHash = SignHash,
-      .destroyHash = DestroyHash,
-      .destroyKey = DestroyKey,
-      .releaseContext = ReleaseContext,
-      .createUuid = CreateUuid,
-      .uuidToString = UuidToString,
-      .freeRpcString = FreeRpcString,
-  };
+#define ZVCERT_LEDGER_ENTRY(name, ...) .name = Counted<Op::name, &PlatformServices::name>,
+  platform = PlatformServices{ZVCERT_PLATFORM_ENTRIES(ZVCERT_LEDGER_ENTRY)};
+#undef ZVCERT_LEDGER_ENTRY
 }
 
 PlatformLedger::~PlatformLedger() { platform = state().real; }

@@ -12,36 +12,10 @@ namespace zvcert::testing {
 
 enum class HandleKind { Store, Certificate, Provider, Key, Hash, RpcString, kCount };
 
-enum class Op {
-  openPersonalStore,
-  enumCertificates,
-  getNameAttribute,
-  getNameAttributeW,
-  getKeyProvInfo,
-  setKeyProvInfo,
-  addCertificate,
-  createCertificate,
-  deleteCertificate,
-  freeCertificate,
-  commitStore,
-  closeStore,
-  acquireContext,
-  getProviderName,
-  getDefaultProviderName,
-  generateSignatureKey,
-  exportKey,
-  importPrivateKey,
-  createHash,
-  hashData,
-  signHash,
-  destroyHash,
-  destroyKey,
-  releaseContext,
-  createUuid,
-  uuidToString,
-  freeRpcString,
-  kCount
-};
+// One operation per entry of the platform table, named as the entry.
+#define ZVCERT_LEDGER_OP(name, ...) name,
+enum class Op { ZVCERT_PLATFORM_ENTRIES(ZVCERT_LEDGER_OP) kCount };
+#undef ZVCERT_LEDGER_OP
 
 const char* OpName(Op op);
 const char* KindName(HandleKind kind);
