@@ -72,10 +72,11 @@ function(zvcert_embed_page_origins origins release output)
     endforeach()
   endif()
   if("${lines}" STREQUAL "")
-    set(definition "std::span<const std::string_view> pageOrigins;\n")
+    set(definition "bool (*pageOriginCheck)(NPP) = nullptr;\n")
   else()
     string(CONCAT definition "namespace {\nconst std::string_view kOrigins[] = {\n${lines}};\n"
-                  "}  // namespace\nstd::span<const std::string_view> pageOrigins = kOrigins;\n")
+                  "bool Allowed(NPP npp) { return PageOriginAllowed(npp, kOrigins); }\n"
+                  "}  // namespace\nbool (*pageOriginCheck)(NPP) = Allowed;\n")
   endif()
   string(CONCAT text "// Generated from ZVCERT_PAGE_ORIGINS.\n#include \"script/page_origin.h\"\n\n"
                 "namespace zvcert {\n${definition}}  // namespace zvcert\n")

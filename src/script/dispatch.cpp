@@ -72,8 +72,8 @@ bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVar
   }
 
   MethodResult methodResult(result);
-  if (entry->locked != Locked::Serves && !pageOrigins.empty() &&
-      !PageOriginAllowed(object.npp, pageOrigins)) {
+  if (entry->locked != Locked::Serves && pageOriginCheck != nullptr &&
+      !pageOriginCheck(object.npp)) {
     if (entry->locked == Locked::EmptyText) return methodResult.Text("");
     methodResult.Int(entry->locked == Locked::Zero ? 0 : -1);
     return true;

@@ -8,10 +8,11 @@
 
 namespace zvcert {
 
-// The origins (scheme://host[:port], as browsers write them) whose pages may
-// use the certificate methods; empty, the default, lets every page. Chosen
-// when the plug-in is built; tests may point it elsewhere.
-extern std::span<const std::string_view> pageOrigins;
+// Whether the instance's page may use the certificate methods; null, the
+// default, lets every page without asking the browser. Chosen when the
+// plug-in is built (a build without the lock links none of this file's
+// code); tests may point it elsewhere.
+extern bool (*pageOriginCheck)(NPP npp);
 
 // Whether the instance's page has one of the origins: window.location.origin
 // read through the browser, every object and variant obtained released
