@@ -79,46 +79,32 @@ TEST(DerWriter, NestedLengthsTakeTheShortestForm) {
   }
 }
 
-// In an 8-byte area: SEQUENCE { what the case writes, 05 }. After a failure
+// In an 8-byte area: SEQUENCE { OCTET STRING { zeros }, 05 }. After a failure
 // nothing more is appended and no length is written.
 TEST(DerWriter, AFailureRefusesEveryLaterAppendAndClose) {
   struct Case {
     const char* what;
-    void (*write)(DerWriter&, DerElement& sequence);
+    size_t childLimit, childBytes;
+    bool closeEnclosingFirst;
     std::string written;
     int32_t length;  // 0: failed
   };
+  constexpr size_t kNone = DerWriter::kNoLimit;
   const Case cases[] = {
-      {"a child within its limit",
-       [](DerWriter& w, DerElement&) {
-         DerElement child = w.Open(0x04, 4);
-         w.Bytes(std::array<uint8_t, 2>{});
-       },
-       "30 05 04 02 00 00 05", 7},
-      {"a child beyond its limit",
-       [](DerWriter& w, DerElement&) {
-         DerElement child = w.Open(0x04, 3);
-         w.Bytes(std::array<uint8_t, 2>{});
-       },
-       "30 00 04 00 00 00", 0},
-      {"a child beyond the area",
-       [](DerWriter& w, DerElement&) {
-         DerElement child = w.Open(0x04);
-         w.Bytes(std::array<uint8_t, 5>{});
-       },
-       "30 00 04 00", 0},
-      {"the enclosing element closed first",
-       [](DerWriter& w, DerElement& sequence) {
-         DerElement child = w.Open(0x04);
-         sequence.Close();
-       },
-       "30 00 04 00", 0},
+      {"a child within its limit", 4, 2, false, "30 05 04 02 00 00 05", 7},
+      {"a child beyond its limit", 3, 2, false, "30 00 04 00 00 00", 0},
+      {"a child beyond the area", kNone, 5, false, "30 00 04 00", 0},
+      {"the enclosing element closed first", kNone, 0, true, "30 00 04 00", 0},
   };
   for (const Case& c : cases) {
     std::array<uint8_t, 8> area{};
     DerWriter writer(area);
     DerElement sequence = writer.Open(0x30);
-    c.write(writer, sequence);
+    {
+      DerElement child = writer.Open(0x04, c.childLimit);
+      writer.Bytes(std::vector<uint8_t>(c.childBytes));
+      if (c.closeEnclosingFirst) sequence.Close();
+    }
     writer.Byte(0x05);
     sequence.Close();
     EXPECT_EQ(ToHex(writer.written()), c.written) << c.what;
