@@ -43,8 +43,6 @@ constexpr std::array<uint8_t, 9> kUnstructuredNameOid = {0x2A, 0x86, 0x48, 0x86,
 constexpr std::array<uint8_t, 9> kChallengePasswordOid = {0x2A, 0x86, 0x48, 0x86, 0xF7,
                                                           0x0D, 0x01, 0x09, 0x07};
 constexpr std::array<uint8_t, 3> kVersion0 = {0x02, 0x01, 0x00};  // INTEGER 0
-// Version, the largest Name, a key of the largest modulus, the largest block.
-constexpr size_t kRequestInfoContentMax = 3 + kNameAreaSize + kKeyInfoAreaSize + kAttributesAreaSize;
 
 // PUBLICKEYBLOB: BLOBHEADER (8 bytes), then RSAPUBKEY magic, bitlen, pubexp.
 constexpr size_t kBitLengthOffset = 12;
@@ -57,15 +55,16 @@ uint32_t ReadLe32(std::span<const uint8_t> bytes, size_t at) {
          (static_cast<uint32_t>(bytes[at + 3]) << 24);
 }
 
-// A non-negative INTEGER's content from big-endian bytes: leading zeros
-// dropped, one 00 put back when the top bit is set.
-void WriteUnsignedInteger(DerWriter& writer, std::span<const uint8_t> bigEndian) {
-  while (bigEndian.size() > 1 && bigEndian[0] == 0) bigEndian = bigEndian.subspan(1);
-  const bool pad = !bigEndian.empty() && (bigEndian[0] & 0x80) != 0;
-  writer.Byte(kInteger);
-  writer.Length(bigEndian.size() + (pad ? 1 : 0));
-  if (pad) writer.Byte(0x00);
-  writer.Bytes(bigEndian);
+// A non-negative INTEGER from the little-endian bytes of a key blob: most
+// significant first, leading zeros dropped, one 00 put back when the top bit
+// is set.
+void WriteUnsignedInteger(DerWriter& writer, std::span<const uint8_t> littleEndian) {
+  while (littleEndian.size() > 1 && littleEndian.back() == 0) {
+    littleEndian = littleEndian.first(littleEndian.size() - 1);
+  }
+  DerElement integer = writer.Open(kInteger);
+  if (!littleEndian.empty() && (littleEndian.back() & 0x80) != 0) writer.Byte(0x00);
+  for (size_t i = littleEndian.size(); i-- > 0;) writer.Byte(littleEndian[i]);
 }
 
 bool IsPrintable(std::string_view text) {
@@ -77,162 +76,122 @@ bool IsPrintable(std::string_view text) {
 }
 
 // Well-formed UTF-8 of the value: what is not becomes U+FFFD.
-size_t ToUtf8(std::string_view value, std::span<uint8_t> out) {
-  size_t n = 0;
+void WriteUtf8(DerWriter& writer, std::string_view value) {
+  constexpr std::array<uint8_t, 4> kLeadBits = {0x00, 0xC0, 0xE0, 0xF0};
   for (size_t pos = 0; pos < value.size();) {
     const char32_t cp = NextCodePoint(value, pos);
-    if (cp < 0x80) {
-      out[n++] = static_cast<uint8_t>(cp);
-    } else if (cp < 0x800) {
-      out[n++] = static_cast<uint8_t>(0xC0 | (cp >> 6));
-      out[n++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out[n++] = static_cast<uint8_t>(0xE0 | (cp >> 12));
-      out[n++] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-      out[n++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-    } else {
-      out[n++] = static_cast<uint8_t>(0xF0 | (cp >> 18));
-      out[n++] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
-      out[n++] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-      out[n++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    const int trailing = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    writer.Byte(static_cast<uint8_t>(kLeadBits[trailing] | (cp >> (6 * trailing))));
+    for (int i = trailing - 1; i >= 0; --i) {
+      writer.Byte(static_cast<uint8_t>(0x80 | ((cp >> (6 * i)) & 0x3F)));
     }
   }
-  return n;
 }
 
 constexpr size_t kMaxAttributeValue = 48;
 constexpr size_t kCutAttributeValue = 30;
-// 30 bytes turned to UTF-8 at worst (each byte U+FFFD, three bytes) and a
-// 48-byte value at best; both fit.
-constexpr size_t kAttributeValueArea = 3 * kMaxAttributeValue;
-constexpr size_t kAttributeArea = 2 * kAttributeValueArea;
 
 // SEQUENCE { OID, SET { string } }
-size_t EncodeAttribute(std::span<const uint8_t> oid, std::string_view value,
-                       std::array<uint8_t, kAttributeArea>& area) {
+void WriteAttribute(DerWriter& writer, std::span<const uint8_t> oid, std::string_view value) {
   if (value.size() > kMaxAttributeValue) value = value.substr(0, kCutAttributeValue);
-  std::array<uint8_t, kAttributeValueArea> text;
-  uint8_t tag = kPrintableString;
-  size_t length = value.copy(reinterpret_cast<char*>(text.data()), text.size());
-  if (!IsPrintable(value)) {
-    tag = kUtf8String;
-    length = ToUtf8(value, text);
+  DerElement attribute = writer.Open(kSequence);
+  writer.Element(kOid, oid);
+  DerElement set = writer.Open(kSet);
+  if (IsPrintable(value)) {
+    writer.Element(kPrintableString,
+                   std::span(reinterpret_cast<const uint8_t*>(value.data()), value.size()));
+  } else {
+    DerElement text = writer.Open(kUtf8String);
+    WriteUtf8(writer, value);
   }
-  std::array<uint8_t, kAttributeArea> set;
-  DerWriter values(set);
-  values.Element(tag, std::span(text).first(length));
-  std::array<uint8_t, kAttributeArea> pair;
-  DerWriter content(pair);
-  content.Element(kOid, oid);
-  content.Element(kSet, values.written());
-  DerWriter attribute(area);
-  attribute.Element(kSequence, content.written());
-  return attribute.ok() ? attribute.size() : 0;
+}
+
+void WritePublicKeyInfo(DerWriter& writer, std::span<const uint8_t> blob) {
+  if (blob.size() < kModulusOffset) return writer.Fail();
+  const size_t modulusBytes = ReadLe32(blob, kBitLengthOffset) / 8;
+  if (modulusBytes == 0 || modulusBytes > kMaxModulusBytes ||
+      blob.size() - kModulusOffset < modulusBytes) {
+    return writer.Fail();
+  }
+  // SEQUENCE { AlgorithmIdentifier,
+  //            BIT STRING { 00 unused bits,
+  //                         SEQUENCE { INTEGER modulus, INTEGER publicExponent } } }
+  DerElement info = writer.Open(kSequence, kKeyInfoAreaSize);
+  writer.Bytes(kRsaEncryptionAlgorithm);
+  DerElement bits = writer.Open(kBitString);
+  writer.Byte(0x00);
+  DerElement rsaKey = writer.Open(kSequence);
+  WriteUnsignedInteger(writer, blob.subspan(kModulusOffset, modulusBytes));
+  WriteUnsignedInteger(writer, blob.subspan(kExponentOffset, 4));
+}
+
+void WriteRequestAttributes(DerWriter& writer, std::string_view unstructuredName,
+                            std::string_view challengePassword) {
+  DerElement block = writer.Open(kContextAttributes, kAttributesAreaSize);
+  const size_t first = writer.size();
+  WriteAttribute(writer, kUnstructuredNameOid, unstructuredName);
+  const size_t second = writer.size();
+  WriteAttribute(writer, kChallengePasswordOid, challengePassword);
+  if (!writer.ok()) return;
+  // A SET OF holds its elements in ascending order of their encodings.
+  const std::span<uint8_t> both = writer.written().subspan(first);
+  const auto middle = both.begin() + static_cast<std::ptrdiff_t>(second - first);
+  if (std::lexicographical_compare(middle, both.end(), both.begin(), middle)) {
+    std::rotate(both.begin(), middle, both.end());
+  }
 }
 
 }  // namespace
 
 int32_t EncodePublicKeyInfo(std::span<const uint8_t> blob,
                             std::span<uint8_t, kKeyInfoAreaSize> out) {
-  if (blob.size() < kModulusOffset) return 0;
-  const size_t modulusBytes = ReadLe32(blob, kBitLengthOffset) / 8;
-  if (modulusBytes == 0 || modulusBytes > kMaxModulusBytes ||
-      blob.size() - kModulusOffset < modulusBytes) {
-    return 0;
-  }
-  std::array<uint8_t, kMaxModulusBytes> modulus;
-  std::reverse_copy(blob.begin() + kModulusOffset, blob.begin() + kModulusOffset + modulusBytes,
-                    modulus.begin());
-  const uint32_t exponent = ReadLe32(blob, kExponentOffset);
-  const std::array<uint8_t, 4> exponentBytes = {
-      static_cast<uint8_t>(exponent >> 24), static_cast<uint8_t>(exponent >> 16),
-      static_cast<uint8_t>(exponent >> 8), static_cast<uint8_t>(exponent)};
-
-  // SEQUENCE { INTEGER modulus, INTEGER publicExponent }
-  std::array<uint8_t, kKeyInfoAreaSize> integers;
-  DerWriter rsaKey(integers);
-  WriteUnsignedInteger(rsaKey, std::span(modulus).first(modulusBytes));
-  WriteUnsignedInteger(rsaKey, exponentBytes);
-  // BIT STRING { 00 unused bits, SEQUENCE RSAPublicKey }
-  std::array<uint8_t, kKeyInfoAreaSize> bits;
-  DerWriter bitString(bits);
-  bitString.Byte(0x00);
-  bitString.Element(kSequence, rsaKey.written());
-  // SEQUENCE { AlgorithmIdentifier, BIT STRING }
-  std::array<uint8_t, kKeyInfoAreaSize> content;
-  DerWriter info(content);
-  info.Bytes(kRsaEncryptionAlgorithm);
-  info.Element(kBitString, bitString.written());
-  DerWriter whole(out);
-  whole.Element(kSequence, info.written());
-  return rsaKey.ok() && bitString.ok() && info.ok() && whole.ok()
-             ? static_cast<int32_t>(whole.size())
-             : 0;
+  DerWriter writer(out);
+  WritePublicKeyInfo(writer, blob);
+  return writer.resultLength();
 }
 
 int32_t EncodeRequestAttributes(std::string_view unstructuredName,
                                 std::string_view challengePassword,
                                 std::span<uint8_t, kAttributesAreaSize> out) {
-  std::array<uint8_t, kAttributeArea> name, password;
-  const size_t nameLength = EncodeAttribute(kUnstructuredNameOid, unstructuredName, name);
-  const size_t passwordLength = EncodeAttribute(kChallengePasswordOid, challengePassword, password);
-  std::span<const uint8_t> first = std::span(name).first(nameLength);
-  std::span<const uint8_t> second = std::span(password).first(passwordLength);
-  // A SET OF holds its elements in ascending order of their encodings.
-  if (std::lexicographical_compare(second.begin(), second.end(), first.begin(), first.end())) {
-    std::swap(first, second);
-  }
-  std::array<uint8_t, 2 * kAttributeArea> both;
-  DerWriter content(both);
-  content.Bytes(first);
-  content.Bytes(second);
-  DerWriter block(out);
-  block.Element(kContextAttributes, content.written());
-  return nameLength != 0 && passwordLength != 0 && content.ok() && block.ok()
-             ? static_cast<int32_t>(block.size())
-             : 0;
+  DerWriter writer(out);
+  WriteRequestAttributes(writer, unstructuredName, challengePassword);
+  return writer.resultLength();
+}
+
+void WriteRequestInfo(DerWriter& writer, std::span<const uint8_t> publicKeyBlob,
+                      const SubjectValues& subject, std::string_view unstructuredName,
+                      std::string_view challengePassword) {
+  // SEQUENCE { version, subject, key, attributes }
+  DerElement info = writer.Open(kSequence);
+  writer.Bytes(kVersion0);
+  WriteSubjectName(writer, subject);
+  WritePublicKeyInfo(writer, publicKeyBlob);
+  WriteRequestAttributes(writer, unstructuredName, challengePassword);
 }
 
 int32_t BuildRequestInfo(std::span<uint8_t> out, std::span<const uint8_t> publicKeyBlob,
                          const SubjectValues& subject, std::string_view unstructuredName,
                          std::string_view challengePassword) {
-  std::array<uint8_t, kNameAreaSize> name;
-  std::array<uint8_t, kKeyInfoAreaSize> keyInfo;
-  std::array<uint8_t, kAttributesAreaSize> attributes;
-  const int32_t nameLength = EncodeSubjectName(name, subject);
-  const int32_t keyInfoLength = EncodePublicKeyInfo(publicKeyBlob, keyInfo);
-  const int32_t attributesLength =
-      EncodeRequestAttributes(unstructuredName, challengePassword, attributes);
-  if (nameLength == 0 || keyInfoLength == 0 || attributesLength == 0) return 0;
-
-  // SEQUENCE { version, subject, key, attributes }, its length in the
-  // shortest form (two bytes for every request with a 1024-bit key).
-  std::array<uint8_t, kRequestInfoContentMax> content;
-  DerWriter body(content);
-  body.Bytes(kVersion0);
-  body.Bytes(std::span(name).first(nameLength));
-  body.Bytes(std::span(keyInfo).first(keyInfoLength));
-  body.Bytes(std::span(attributes).first(attributesLength));
   DerWriter writer(out);
-  writer.Element(kSequence, body.written());
-  return body.ok() && writer.ok() ? static_cast<int32_t>(writer.size()) : 0;
+  WriteRequestInfo(writer, publicKeyBlob, subject, unstructuredName, challengePassword);
+  return writer.resultLength();
 }
 
-int32_t EncodeSignatureHeader(SignatureHash hash, size_t signatureBytes, std::span<uint8_t> out) {
+std::span<uint8_t> WriteSignatureFrame(DerWriter& writer, SignatureHash hash,
+                                       size_t signatureBytes) {
   std::array<uint8_t, kShaWithRsaOid.size()> oid = kShaWithRsaOid;
   oid.back() = ShaWithRsaOidLastByte(hash);
-  // SEQUENCE { OID, NULL }
-  std::array<uint8_t, 13> algorithm;
-  DerWriter content(algorithm);
-  content.Element(kOid, oid);
-  content.Bytes(kNull);
-  DerWriter writer(out);
-  writer.Element(kSequence, content.written());
-  // BIT STRING { 00 unused bits, then the signature the caller appends }
-  writer.Byte(kBitString);
-  writer.Length(signatureBytes + 1);
-  writer.Byte(0x00);
-  return content.ok() && writer.ok() ? static_cast<int32_t>(writer.size()) : 0;
+  {
+    DerElement algorithm = writer.Open(kSequence);  // SEQUENCE { OID, NULL }
+    writer.Element(kOid, oid);
+    writer.Bytes(kNull);
+  }
+  {
+    DerElement bits = writer.Open(kBitString);  // BIT STRING { 00 unused bits, signature }
+    writer.Byte(0x00);
+    writer.Reserve(signatureBytes);
+  }
+  return writer.ok() ? writer.written().last(signatureBytes) : std::span<uint8_t>();
 }
 
 }  // namespace zvcert

@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "request/der_writer.h"
 #include "request/subject_name.h"
 #include "store/build_profile.h"
 
@@ -38,12 +39,16 @@ int32_t EncodeRequestAttributes(std::string_view unstructuredName,
 int32_t BuildRequestInfo(std::span<uint8_t> out, std::span<const uint8_t> publicKeyBlob,
                          const SubjectValues& subject, std::string_view unstructuredName,
                          std::string_view challengePassword);
+// The same, written at the writer's end and failing it instead.
+void WriteRequestInfo(DerWriter& writer, std::span<const uint8_t> publicKeyBlob,
+                      const SubjectValues& subject, std::string_view unstructuredName,
+                      std::string_view challengePassword);
 
 // The request's signatureAlgorithm (shaNWithRSAEncryption, NULL parameters)
-// and the header of the BIT STRING that then holds a signature of
-// signatureBytes, its lengths in the shortest form. Returns the length (19
-// for SHA-1 and 128 bytes), or 0 when out is too small.
-inline constexpr size_t kSignatureHeaderMax = 15 + 5;
-int32_t EncodeSignatureHeader(SignatureHash hash, size_t signatureBytes, std::span<uint8_t> out);
+// and the BIT STRING that holds a signature of signatureBytes, its lengths in
+// the shortest form. Returns the zeroed room where the caller writes the
+// signature before it closes the request, or nothing when it does not fit.
+std::span<uint8_t> WriteSignatureFrame(DerWriter& writer, SignatureHash hash,
+                                       size_t signatureBytes);
 
 }  // namespace zvcert

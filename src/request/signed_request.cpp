@@ -9,7 +9,7 @@
 namespace zvcert {
 namespace {
 
-constexpr size_t kInfoOffset = 4;  // after the outer SEQUENCE header 30 82 hi lo
+constexpr uint8_t kSequence = 0x30;
 
 void DeleteRequestContainer() {
   HCRYPTPROV none = 0;
@@ -82,39 +82,33 @@ RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectVa
   output.privateKeyLength = static_cast<int32_t>(privateKeyLength);
   if (!platform.createHash(context.get(), hash.receive())) return RequestResult::HashNotMade;
 
-  std::span<uint8_t> request = output.request;
-  request[0] = 0x30;
-  request[1] = 0x82;
-  const int32_t infoLength =
-      BuildRequestInfo(request.subspan(kInfoOffset), std::span(publicKey).first(publicKeyLength),
-                       subject, unstructuredName, challengePassword);
-  if (infoLength == 0) return RequestResult::RequestBodyNotBuilt;
-  const size_t info = static_cast<size_t>(infoLength);
+  DerWriter writer(output.request);
+  DerElement request = writer.Open(kSequence);  // SEQUENCE { info, algorithm, signature }
+  const size_t infoAt = writer.size();
+  WriteRequestInfo(writer, std::span(publicKey).first(publicKeyLength), subject, unstructuredName,
+                   challengePassword);
+  if (!writer.ok()) return RequestResult::RequestBodyNotBuilt;
+  const std::span<const uint8_t> info = writer.written().subspan(infoAt);
   // A hash that missed the body would sign something else.
-  if (!platform.hashData(hash.get(), request.data() + kInfoOffset, static_cast<DWORD>(info))) {
+  if (!platform.hashData(hash.get(), info.data(), static_cast<DWORD>(info.size()))) {
     return RequestResult::HashNotMade;
   }
 
-  // The header announces a signature as long as the build's key; any other
-  // length is refused below.
-  const size_t algorithmAt = kInfoOffset + info;
-  const int32_t header =
-      EncodeSignatureHeader(kSignatureHash, kSignatureBytes, request.subspan(algorithmAt));
-  if (header == 0) return RequestResult::RequestTooLong;
-  const size_t signatureAt = algorithmAt + static_cast<size_t>(header);
-  DWORD signatureLength = static_cast<DWORD>(request.size() - signatureAt);
-  if (!platform.signHash(hash.get(), request.data() + signatureAt, &signatureLength) ||
+  // The BIT STRING announces a signature as long as the build's key; any
+  // other length is refused below.
+  const std::span<uint8_t> signature = WriteSignatureFrame(writer, kSignatureHash, kSignatureBytes);
+  if (signature.empty()) return RequestResult::RequestTooLong;
+  DWORD signatureLength = static_cast<DWORD>(signature.size());
+  if (!platform.signHash(hash.get(), signature.data(), &signatureLength) ||
       signatureLength != kSignatureBytes) {
     return RequestResult::NotSigned;
   }
   // The platform gives the signature least significant byte first.
-  ReverseBytes(request.subspan(signatureAt, signatureLength));
+  ReverseBytes(signature);
 
-  const size_t total = signatureAt + signatureLength;
-  if (total > request.size()) return RequestResult::RequestTooLong;
-  request[2] = static_cast<uint8_t>((total - 4) >> 8);
-  request[3] = static_cast<uint8_t>(total - 4);
-  output.requestLength = static_cast<int32_t>(total);
+  request.Close();
+  if (!writer.ok()) return RequestResult::RequestTooLong;
+  output.requestLength = writer.resultLength();
   return RequestResult::Ok;
 }
 

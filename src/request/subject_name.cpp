@@ -35,66 +35,47 @@ constexpr std::array<DirectoryAttribute, 9> kDirectoryAttributes = {{
 constexpr std::array<uint8_t, 9> kEmailAddressOid = {0x2A, 0x86, 0x48, 0x86, 0xF7,
                                                      0x0D, 0x01, 0x09, 0x01};
 
-// The largest single attribute: 11 + 2 * 48 bytes, or 17 + 96 for the e-mail.
-constexpr size_t kAttributeAreaSize = 113;
-using AttributeArea = std::array<uint8_t, kAttributeAreaSize>;
-
-// SET { SEQUENCE { OID, string } } with the string's content as given.
-size_t EncodeAttribute(std::span<const uint8_t> oid, uint8_t stringTag,
-                       std::span<const uint8_t> value, AttributeArea& area) {
-  std::array<uint8_t, kAttributeAreaSize> pair;
-  DerWriter inner(pair);
-  inner.Element(kOid, oid);
-  inner.Element(stringTag, value);
-  std::array<uint8_t, kAttributeAreaSize> sequence;
-  DerWriter middle(sequence);
-  middle.Element(kSequence, inner.written());
-  DerWriter outer(area);
-  outer.Element(kSet, middle.written());
-  return outer.ok() ? outer.size() : 0;
-}
-
-// UTF-16 big-endian of the value, at most 48 units.
-size_t BmpBytes(std::string_view value, std::array<uint8_t, 2 * kMaxNameUnits>& bytes) {
-  size_t units = 0;
-  for (size_t pos = 0; pos < value.size() && units < kMaxNameUnits; ++units) {
+// UTF-16 big-endian units of the value, at most 48.
+void WriteBmpUnits(DerWriter& writer, std::string_view value) {
+  for (size_t pos = 0, units = 0; pos < value.size() && units < kMaxNameUnits; ++units) {
     char32_t cp = NextCodePoint(value, pos);
     if (cp > 0xFFFF) cp = kReplacementCharacter;  // BMPString holds one unit per character
-    bytes[2 * units] = static_cast<uint8_t>(cp >> 8);
-    bytes[2 * units + 1] = static_cast<uint8_t>(cp);
+    writer.Byte(static_cast<uint8_t>(cp >> 8));
+    writer.Byte(static_cast<uint8_t>(cp));
   }
-  return 2 * units;
+}
+
+// SET { SEQUENCE { OID, string } }
+void WriteAttribute(DerWriter& writer, std::span<const uint8_t> oid, uint8_t stringTag,
+                    std::string_view value) {
+  DerElement set = writer.Open(kSet);
+  DerElement pair = writer.Open(kSequence);
+  writer.Element(kOid, oid);
+  DerElement string = writer.Open(stringTag);
+  if (stringTag == kBmpString) {
+    WriteBmpUnits(writer, value);
+  } else {
+    writer.Bytes(std::span(reinterpret_cast<const uint8_t*>(value.data()), value.size()));
+  }
 }
 
 }  // namespace
 
-int32_t EncodeSubjectName(std::span<uint8_t, kNameAreaSize> out, const SubjectValues& values) {
-  std::array<AttributeArea, kSubjectKeyCount> attributes;
-  std::array<size_t, kSubjectKeyCount> lengths{};
-  size_t content = 0;
-  for (size_t i = 0; i < kDirectoryAttributes.size(); ++i) {
-    std::array<uint8_t, 2 * kMaxNameUnits> bytes;
-    const size_t n = BmpBytes(values[kDirectoryAttributes[i].key], bytes);
-    lengths[i] = EncodeAttribute(kDirectoryAttributes[i].oid, kBmpString, std::span(bytes).first(n),
-                                 attributes[i]);
-    content += lengths[i];
+void WriteSubjectName(DerWriter& writer, const SubjectValues& values) {
+  DerElement name = writer.Open(kSequence, kNameAreaSize);
+  for (const DirectoryAttribute& attribute : kDirectoryAttributes) {
+    WriteAttribute(writer, attribute.oid, kBmpString, values[attribute.key]);
   }
-  const std::string_view email = values[kE].substr(0, kMaxEmailBytes);
-  lengths[9] = EncodeAttribute(
-      kEmailAddressOid, kIa5String,
-      std::span(reinterpret_cast<const uint8_t*>(email.data()), email.size()), attributes[9]);
-  content += lengths[9];
+  WriteAttribute(writer, kEmailAddressOid, kIa5String, values[kE].substr(0, kMaxEmailBytes));
+}
 
+int32_t EncodeSubjectName(std::span<uint8_t, kNameAreaSize> out, const SubjectValues& values) {
+  // Built aside, so that a Name that does not fit leaves out as it was.
   std::array<uint8_t, kNameAreaSize> name;
   DerWriter writer(name);
-  writer.Byte(kSequence);
-  writer.Length(content);
-  for (size_t i = 0; i < attributes.size(); ++i) {
-    writer.Bytes(std::span(attributes[i]).first(lengths[i]));
-  }
-  if (!writer.ok()) return 0;
-  std::copy(name.begin(), name.begin() + writer.size(), out.begin());
-  return static_cast<int32_t>(writer.size());
+  WriteSubjectName(writer, values);
+  if (writer.ok()) std::copy(name.begin(), name.begin() + writer.size(), out.begin());
+  return writer.resultLength();
 }
 
 }  // namespace zvcert

@@ -10,6 +10,8 @@
 
 namespace zvcert {
 
+class DerWriter;
+
 // The ten values in the order they are taken from the subject text (the
 // e-mail value comes seventh here, but last in the Name).
 enum SubjectKey : size_t { kC, kST, kL, kO, kOU, kCN, kE, kSN, kG, kT, kSubjectKeyCount };
@@ -29,5 +31,7 @@ inline constexpr size_t kMaxEmailBytes = 96;
 // BMPString (invalid bytes and characters beyond the BMP become U+FFFD),
 // the e-mail value is copied as it is into an IA5String.
 int32_t EncodeSubjectName(std::span<uint8_t, kNameAreaSize> out, const SubjectValues& values);
+// The same Name written at the writer's end, failing it beyond 512 bytes.
+void WriteSubjectName(DerWriter& writer, const SubjectValues& values);
 
 }  // namespace zvcert

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -36,6 +37,79 @@ std::vector<uint8_t> Attributes(const std::string& name, const std::string& pass
   std::array<uint8_t, kAttributesAreaSize> out;
   const int32_t n = EncodeRequestAttributes(name, password, out);
   return std::vector<uint8_t>(out.begin(), out.begin() + n);
+}
+
+// An OCTET STRING of n bytes in a SEQUENCE: both lengths in the shortest form,
+// the content moved intact, in an area just as large as the result or one less.
+TEST(DerWriter, NestedLengthsTakeTheShortestForm) {
+  struct Case {
+    size_t content;
+    std::string header;  // SEQUENCE, OCTET STRING; empty: refused
+  };
+  const Case cases[] = {
+      {125, "30 7F 04 7D"},
+      {126, "30 81 80 04 7E"},  // the SEQUENCE crosses 127/128
+      {127, "30 81 81 04 7F"},
+      {128, "30 81 83 04 81 80"},  // the OCTET STRING crosses
+      {252, "30 81 FF 04 81 FC"},
+      {253, "30 82 01 00 04 81 FD"},  // the SEQUENCE crosses 255/256
+      {255, "30 82 01 02 04 81 FF"},
+      {256, "30 82 01 04 04 82 01 00"},    // the OCTET STRING crosses
+      {65531, "30 82 FF FF 04 82 FF FB"},  // the SEQUENCE at 65535
+      {65532, ""},                         // the SEQUENCE beyond 65535
+      {65536, ""},                         // the OCTET STRING beyond
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> content(c.content);
+    std::iota(content.begin(), content.end(), uint8_t{0});
+    const size_t size = c.header.empty() ? 70000 : c.header.size() / 3 + 1 + c.content;
+    for (const size_t room : {size, size - 1}) {
+      std::vector<uint8_t> area(room);
+      DerWriter writer(area);
+      {
+        DerElement sequence = writer.Open(0x30);
+        writer.Element(0x04, content);
+      }
+      const bool fits = !c.header.empty() && room == size;
+      ASSERT_EQ(writer.ok(), fits) << c.content << " in " << room;
+      if (!fits) continue;
+      EXPECT_EQ(ToHex(std::span(area).first(size - c.content)), c.header) << c.content;
+      EXPECT_TRUE(std::equal(content.begin(), content.end(), area.end() - c.content)) << c.content;
+    }
+  }
+}
+
+// In an 8-byte area: SEQUENCE { OCTET STRING { zeros }, 05 }. After a failure
+// nothing more is appended and no length is written.
+TEST(DerWriter, AFailureRefusesEveryLaterAppendAndClose) {
+  struct Case {
+    const char* what;
+    size_t childLimit, childBytes;
+    bool closeEnclosingFirst;
+    std::string written;
+    int32_t length;  // 0: failed
+  };
+  constexpr size_t kNone = DerWriter::kNoLimit;
+  const Case cases[] = {
+      {"a child within its limit", 4, 2, false, "30 05 04 02 00 00 05", 7},
+      {"a child beyond its limit", 3, 2, false, "30 00 04 00 00 00", 0},
+      {"a child beyond the area", kNone, 5, false, "30 00 04 00", 0},
+      {"the enclosing element closed first", kNone, 0, true, "30 00 04 00", 0},
+  };
+  for (const Case& c : cases) {
+    std::array<uint8_t, 8> area{};
+    DerWriter writer(area);
+    DerElement sequence = writer.Open(0x30);
+    {
+      DerElement child = writer.Open(0x04, c.childLimit);
+      writer.Bytes(std::vector<uint8_t>(c.childBytes));
+      if (c.closeEnclosingFirst) sequence.Close();
+    }
+    writer.Byte(0x05);
+    sequence.Close();
+    EXPECT_EQ(ToHex(writer.written()), c.written) << c.what;
+    EXPECT_EQ(writer.resultLength(), c.length) << c.what;
+  }
 }
 
 TEST(PublicKeyInfo, A1024BitKeyWithExponent65537) {
@@ -122,12 +196,16 @@ TEST(SignatureHeader, NamesTheHashAndAnnouncesTheKeysSignatureLength) {
       {SignatureHash::Sha256, 100, oid + "0B 05 00 03 65 00"},        // a short form
   };
   for (const Case& c : cases) {
-    std::array<uint8_t, kSignatureHeaderMax> out;
-    const int32_t n = EncodeSignatureHeader(c.hash, c.signatureBytes, out);
-    EXPECT_EQ(ToHex(std::span(out).first(n)), c.expected) << c.signatureBytes;
+    std::vector<uint8_t> area(c.expected.size() / 3 + 1 + c.signatureBytes, 0xEE);
+    DerWriter writer(area);
+    const std::span<uint8_t> signature = WriteSignatureFrame(writer, c.hash, c.signatureBytes);
+    ASSERT_EQ(signature.size(), c.signatureBytes);
+    EXPECT_EQ(signature.data() + signature.size(), area.data() + area.size()) << "the room is last";
+    EXPECT_EQ(ToHex(std::span(area).first(area.size() - c.signatureBytes)), c.expected);
   }
-  std::array<uint8_t, 18> tooSmall;
-  EXPECT_EQ(EncodeSignatureHeader(SignatureHash::Sha1, 128, tooSmall), 0);
+  std::array<uint8_t, 19 + 127> tooSmall;
+  DerWriter writer(tooSmall);
+  EXPECT_TRUE(WriteSignatureFrame(writer, SignatureHash::Sha1, 128).empty());
 }
 
 TEST(PublicKeyInfo, ABlobShorterThanItsHeaderSaysGivesNothing) {
