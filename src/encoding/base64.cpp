@@ -1,7 +1,9 @@
 #include "encoding/base64.h"
 
 #include <array>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 
 namespace zvcert {
 namespace {
@@ -28,7 +30,85 @@ constexpr std::array<uint8_t, 256> base64DecodeTable = MakeDecodeTable();
 static_assert(base64DecodeTable['A'] == 0 && base64DecodeTable['/'] == 63);
 static_assert(base64DecodeTable['='] == kNotBase64 && base64DecodeTable[0x80] == kNotBase64);
 
-uint8_t Value(char c) { return base64DecodeTable[static_cast<uint8_t>(c)]; }
+// For the character at each place of a group, its six bits already standing
+// in the group's three bytes, the first byte lowest: a group decodes to the
+// OR of four lookups. Any other byte, "=" included, sets the top bit, which
+// no alphabet character reaches.
+constexpr uint32_t kStranger = 0x80000000u;
+
+constexpr std::array<uint32_t, 256> MakePlaceTable(int place) {
+  std::array<uint32_t, 256> table{};
+  for (std::size_t c = 0; c < table.size(); ++c) {
+    const uint32_t value = base64DecodeTable[c];
+    if (value == kNotBase64) {
+      table[c] = kStranger;
+      continue;
+    }
+    const uint32_t bits = value << (18 - 6 * place);
+    table[c] = ((bits >> 16) & 0xFF) | (bits & 0xFF00) | ((bits & 0xFF) << 16);
+  }
+  return table;
+}
+
+constexpr std::array<std::array<uint32_t, 256>, 4> kPlaceTables = {
+    MakePlaceTable(0), MakePlaceTable(1), MakePlaceTable(2), MakePlaceTable(3)};
+static_assert((kPlaceTables[0]['T'] | kPlaceTables[1]['W'] | kPlaceTables[2]['F'] |
+               kPlaceTables[3]['u']) == 0x6E614D);  // "TWFu": 'M' 'a' 'n'
+static_assert(kPlaceTables[3]['='] == kStranger);
+
+// The group's bytes, first lowest, or a value with kStranger set.
+uint32_t Group(const uint8_t* g) {
+  return kPlaceTables[0][g[0]] | kPlaceTables[1][g[1]] | kPlaceTables[2][g[2]] |
+         kPlaceTables[3][g[3]];
+}
+
+// The bytes of v, lowest first.
+void Store32(uint8_t* out, uint32_t v) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &v, sizeof v);
+  } else {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
+  }
+}
+
+// Groups decoded in one step of the fast path: 16 characters, 12 bytes.
+// Wider steps measured no faster, and four groups keep to the registers of
+// a 32-bit machine.
+constexpr int32_t kBlockText = 16;
+constexpr int32_t kBlockBytes = 12;
+
+// Decodes one block of four plain groups into out, or, when any character
+// of it is a stranger or "=", writes nothing and returns false.
+bool DecodeBlock(const uint8_t* text, uint8_t* out) {
+  const uint32_t x0 = Group(text), x1 = Group(text + 4);
+  const uint32_t x2 = Group(text + 8), x3 = Group(text + 12);
+  if (((x0 | x1 | x2 | x3) & kStranger) != 0) return false;
+  Store32(out, x0 | x1 << 24);
+  Store32(out + 4, x1 >> 8 | x2 << 16);
+  Store32(out + 8, x2 >> 16 | x3 << 8);
+  return true;
+}
+
+// One group the careful way: padding is judged per group, "xx==" yields one
+// byte, "xxx=" two. False, with nothing written, when the group holds a
+// stranger or a misplaced "=", or its bytes do not fit.
+bool DecodeGroup(const uint8_t* g, uint8_t* out, int32_t room, int32_t& written) {
+  const int yields = g[3] != kPad ? 3 : g[2] == kPad ? 1 : 2;
+  if (room < yields) return false;
+  const uint8_t d0 = base64DecodeTable[g[0]];
+  const uint8_t d1 = base64DecodeTable[g[1]];
+  const uint8_t d2 = yields >= 2 ? base64DecodeTable[g[2]] : 0;
+  const uint8_t d3 = yields == 3 ? base64DecodeTable[g[3]] : 0;
+  // Alphabet values stay below 64; the marker of any other byte (a pad
+  // where a character belongs included) does not.
+  if (((d0 | d1 | d2 | d3) & 0x40) != 0) return false;
+  const uint32_t bits = (uint32_t{d0} << 18) | (uint32_t{d1} << 12) | (uint32_t{d2} << 6) | d3;
+  out[0] = static_cast<uint8_t>(bits >> 16);
+  if (yields >= 2) out[1] = static_cast<uint8_t>(bits >> 8);
+  if (yields == 3) out[2] = static_cast<uint8_t>(bits);
+  written += yields;
+  return true;
+}
 
 }  // namespace
 
@@ -68,45 +148,30 @@ int Base64EncodeBuffer(const uint8_t* data, int32_t length, char* out, int32_t c
 int Base64DecodeText(const char* text, int32_t length, uint8_t* out, int32_t capacity,
                      int32_t* outLength) {
   if (out == nullptr || length % 4 != 0) return -1;
+  const auto* in = reinterpret_cast<const uint8_t*>(text);
+  int32_t at = 0;
   int32_t written = 0;
   int status = 0;
-  for (int32_t at = 0; at < length; at += 4) {
-    const char* g = text + at;
-    if (capacity - written >= 3) {
-      // The common case, a whole group of alphabet characters, straight
-      // through; anything else (padding, a stranger) takes the careful path.
-      const uint32_t d0 = Value(g[0]), d1 = Value(g[1]), d2 = Value(g[2]), d3 = Value(g[3]);
-      // Alphabet values stay below 64; the marker of any other byte does not.
-      if (((d0 | d1 | d2 | d3) & 0x40) == 0) {
-        const uint32_t bits = (d0 << 18) | (d1 << 12) | (d2 << 6) | d3;
-        out[written] = static_cast<uint8_t>(bits >> 16);
-        out[written + 1] = static_cast<uint8_t>(bits >> 8);
-        out[written + 2] = static_cast<uint8_t>(bits);
-        written += 3;
-        continue;
-      }
+  while (at < length) {
+    // Whole blocks of plain groups straight through, as many as the text
+    // and the room hold. The block that stops the run (it holds padding or
+    // a stranger), a block that does not fit and the tail go group by
+    // group, which finds the failing group and counts the bytes before it.
+    const int32_t room = capacity - written;
+    const int32_t byText = (length - at) / kBlockText;
+    const int32_t byRoom = room > 0 ? room / kBlockBytes : 0;
+    const int32_t blocks = byText < byRoom ? byText : byRoom;
+    int32_t done = 0;
+    while (done < blocks && DecodeBlock(in + at, out + written)) {
+      at += kBlockText;
+      written += kBlockBytes;
+      ++done;
     }
-    // Padding is judged per group: "xx==" yields one byte, "xxx=" two.
-    const int yields = g[3] != kPad ? 3 : g[2] == kPad ? 1 : 2;
-    if (written >= capacity || capacity - written < yields) {
-      status = -1;
-      break;
+    const int32_t end = length - at >= kBlockText ? at + kBlockText : length;
+    for (; at < end && status == 0; at += 4) {
+      if (!DecodeGroup(in + at, out + written, capacity - written, written)) status = -1;
     }
-    const uint8_t d0 = Value(g[0]);
-    const uint8_t d1 = Value(g[1]);
-    const uint8_t d2 = yields >= 2 ? Value(g[2]) : 0;
-    const uint8_t d3 = yields == 3 ? Value(g[3]) : 0;
-    // Alphabet values stay below 64; the marker of any other byte (a pad
-    // where a character belongs included) does not.
-    if (((d0 | d1 | d2 | d3) & 0x40) != 0) {
-      status = -1;
-      break;
-    }
-    const uint32_t bits = (uint32_t{d0} << 18) | (uint32_t{d1} << 12) | (uint32_t{d2} << 6) | d3;
-    out[written] = static_cast<uint8_t>(bits >> 16);
-    if (yields >= 2) out[written + 1] = static_cast<uint8_t>(bits >> 8);
-    if (yields == 3) out[written + 2] = static_cast<uint8_t>(bits);
-    written += yields;
+    if (status != 0) break;
   }
   *outLength = written;
   return status;

@@ -9,8 +9,13 @@ namespace zvcert {
 
 // Characters that length bytes encode to.
 constexpr size_t Base64Length(size_t length) { return 4 * ((length + 2) / 3); }
-// The room the plug-in gives the bytes of n characters of CertSign's data;
-// whoever describes that data decodes it with the same room.
+// The room the plug-in gives the characters of Base64Encode's n bytes, its
+// terminator's place included: more than the characters need. Where it
+// passes INT32_MAX the call fails; that limit is part of what pages see.
+constexpr uint64_t Base64EncodeRoom(uint64_t n) { return 4 * n / 3 + 64; }
+// The room the plug-in gives the bytes of n characters: CertSign's data, and
+// Base64Decode's bytes with their terminator's place. Whoever describes
+// CertSign's data decodes it with the same room.
 constexpr uint64_t Base64DecodeRoom(uint64_t n) { return 3 * n / 4 + 64; }
 
 // Encodes length bytes as 4 * ((length + 2) / 3) characters, without a

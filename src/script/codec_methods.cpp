@@ -36,7 +36,7 @@ bool SetChallenge(ScriptablePluginObject& object, MethodArgs args, MethodResult&
 // Encodes the argument's bytes as they are, zero bytes included.
 bool Base64Encode(ScriptablePluginObject& /*object*/, MethodArgs args, MethodResult& result) {
   const std::string_view data = args[0];
-  const uint64_t size = 4 * static_cast<uint64_t>(data.size()) / 3 + 64;
+  const uint64_t size = Base64EncodeRoom(data.size());
   std::unique_ptr<char[]> text = WorkArea(size);
   int32_t length = 0;
   if (text == nullptr || Base64EncodeBuffer(reinterpret_cast<const uint8_t*>(data.data()),
@@ -51,7 +51,7 @@ bool Base64Encode(ScriptablePluginObject& /*object*/, MethodArgs args, MethodRes
 // The decoded bytes are handed over up to the first zero byte among them.
 bool Base64Decode(ScriptablePluginObject& /*object*/, MethodArgs args, MethodResult& result) {
   const std::string_view text = args[0];
-  const uint64_t size = 3 * static_cast<uint64_t>(text.size()) / 4 + 64;
+  const uint64_t size = Base64DecodeRoom(text.size());
   std::unique_ptr<char[]> bytes = WorkArea(size);
   int32_t length = 0;
   if (bytes == nullptr || text.size() > INT32_MAX ||

@@ -51,12 +51,12 @@ bool GetCSR(ScriptablePluginObject& object, MethodArgs /*args*/, MethodResult& r
                             TextOf(object.unstructuredName), TextOf(object.challengePassword));
   if (made != RequestResult::Ok) return Fail(result);
 
-  const size_t base64Size = 4 * static_cast<size_t>(requestLength) / 3 + 100;
+  const size_t base64Size = Base64Length(static_cast<size_t>(requestLength));
   std::unique_ptr<char[]> base64(new (std::nothrow) char[base64Size]);
   int32_t base64Length = 0;
   if (base64 == nullptr ||
       Base64EncodeBuffer(request.data(), requestLength, base64.get(),
-                         static_cast<int32_t>(base64Size - 80), &base64Length) != 0) {
+                         static_cast<int32_t>(base64Size), &base64Length) != 0) {
     return Fail(result);
   }
   const size_t pemSize = ArmoredRequestSize(base64Length);

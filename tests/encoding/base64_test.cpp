@@ -140,6 +140,46 @@ TEST(Base64, DecoderJudgesPaddingPerGroupAndRejectsBadText) {
   }
 }
 
+TEST(Base64, DecoderGivesWholeRunsAndFailsAtTheRightGroupOfABlock) {
+  std::string run;  // bytes 0, 7, 14, ...
+  for (size_t i = 0; i < 3 << 14; ++i) run.push_back(static_cast<char>(7 * i));
+  // Lengths around blocks of 16 characters, the capacity exact and one to
+  // three bytes short: it stops at the first group that does not fit.
+  for (const size_t n : {9, 11, 12, 13, 21, 23, 24, 25, 45, 47, 48, 49, 1000}) {
+    int ignored = 0;
+    const std::string text =
+        Encode(run.substr(0, n), static_cast<int32_t>(Base64Length(n)), &ignored);
+    for (const size_t cut : {0, 1, 2, 3}) {
+      const Decoded d = Decode(text, static_cast<int32_t>(n - cut));
+      EXPECT_EQ(d.status, cut == 0 ? 0 : -1) << n << " bytes, " << cut << " short";
+      // The bytes counted, and the next one untouched.
+      EXPECT_EQ(d.bytes.substr(0, d.length + 1),
+                run.substr(0, cut == 0 ? n : (n - cut) / 3 * 3) + '#')
+          << n << " bytes, " << cut << " short";
+    }
+  }
+  // A stranger or "=" in each place of two blocks at the start, 1 KiB in
+  // and at the end of a 64 KiB text; "xxx=" is a padded group, two bytes.
+  int ignored = 0;
+  const std::string text = Encode(run, static_cast<int32_t>(Base64Length(run.size())), &ignored);
+  for (const size_t from : {0, 1024, 65504}) {
+    for (size_t p = from; p < from + 32; ++p) {
+      for (const char c : {'*', '='}) {
+        std::string bad = text;
+        bad[p] = c;
+        const size_t before = 3 * (p / 4);
+        const bool padded = c == '=' && p % 4 == 3;
+        const Decoded d = Decode(bad, static_cast<int32_t>(run.size()));
+        EXPECT_EQ(d.status, padded ? 0 : -1) << c << " at " << p;
+        EXPECT_EQ(d.bytes.substr(0, d.length + 1),
+                  padded ? run.substr(0, before + 2) + run.substr(before + 3) + '#'
+                         : run.substr(0, before) + '#')
+            << c << " at " << p;
+      }
+    }
+  }
+}
+
 TEST(Base64, DecoderRefusesANullArea) {
   int32_t length = -7;
   EXPECT_EQ(Base64DecodeText("Zm9v", 4, nullptr, 8, &length), -1);

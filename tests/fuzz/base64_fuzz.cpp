@@ -4,11 +4,14 @@
 //  odd:  the next two bytes are a capacity, the rest is text for the
 //        decoder, whose output area is exactly that capacity (AddressSanitizer
 //        catches any write past it); its result must agree with the reference
-//        decoder below, written independently from the same rules.
+//        decoder below, written independently from the same rules. With the
+//        first byte's second bit set, the text is mapped into the alphabet
+//        (FE to "*", FF to "="), so that long runs reach the block path.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -84,10 +87,14 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
   }
 }
 
-void CheckDecoder(const uint8_t* data, size_t size) {
+void CheckDecoder(const uint8_t* data, size_t size, bool mapped) {
   if (size < 2) return;
   const size_t capacity = (data[0] | (data[1] << 8)) % 4096;
-  const std::string_view text(reinterpret_cast<const char*>(data + 2), size - 2);
+  std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
+  for (char& c : text) {
+    const auto b = static_cast<uint8_t>(c);
+    if (mapped) c = b == 0xFF ? '=' : b == 0xFE ? '*' : kAlphabet[b % 64];
+  }
   // Exactly capacity bytes, so a write past it is a heap overflow.
   uint8_t* area = static_cast<uint8_t*>(std::malloc(capacity == 0 ? 1 : capacity));
   int32_t length = -12345;
@@ -111,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] % 2 == 0) {
     CheckRoundTrip(data + 1, size - 1);
   } else {
-    CheckDecoder(data + 1, size - 1);
+    CheckDecoder(data + 1, size - 1, (data[0] & 2) != 0);
   }
   return 0;
 }
