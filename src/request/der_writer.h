@@ -4,11 +4,9 @@
 // refused too, so a caller checks ok() once at the end.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <utility>
 
 namespace zvcert {
 
@@ -45,28 +43,12 @@ class DerWriter {
   void Byte(uint8_t b) {
     if (Room(1)) area_[size_++] = b;
   }
-  void Bytes(std::span<const uint8_t> bytes) {
-    if (!Room(bytes.size())) return;
-    std::copy(bytes.begin(), bytes.end(), area_.begin() + size_);
-    size_ += bytes.size();
-  }
+  void Bytes(std::span<const uint8_t> bytes);
   // n bytes, zeroed, for the caller to fill; empty when they do not fit.
-  std::span<uint8_t> Reserve(size_t n) {
-    if (!Room(n)) return {};
-    const std::span<uint8_t> room = area_.subspan(size_, n);
-    std::fill(room.begin(), room.end(), 0);
-    size_ += n;
-    return room;
-  }
+  std::span<uint8_t> Reserve(size_t n);
   // An element whose content is what is written until it closes. Its close
   // fails when the element, header included, exceeds limit bytes.
-  DerElement Open(uint8_t tag, size_t limit = kNoLimit) {
-    const size_t start = size_;
-    Byte(tag);
-    Byte(0);  // one length byte for now; a longer form moves the content at the close
-    if (!ok_) return DerElement(nullptr, 0, 0, 0);
-    return DerElement(this, start, limit, std::exchange(innermost_, start));
-  }
+  DerElement Open(uint8_t tag, size_t limit = kNoLimit);
   // Tag, length and the content as already encoded.
   void Element(uint8_t tag, std::span<const uint8_t> content) {
     DerElement element = Open(tag);
@@ -90,34 +72,12 @@ class DerWriter {
   }
   // The one place lengths are written: the shortest form (short, 81 nn or
   // 82 hh ll), the content moved forward when it needs more than one byte.
-  void Close(const DerElement& element) {
-    if (!ok_) return;
-    const size_t contentAt = element.start_ + 2;
-    const size_t length = size_ - contentAt;
-    const size_t extra = length < 0x80 ? 0 : length <= 0xFF ? 1 : 2;
-    if (element.start_ != innermost_ || length > 0xFFFF || 2 + extra + length > element.limit_ ||
-        !Room(extra)) {
-      ok_ = false;
-      return;
-    }
-    innermost_ = element.enclosing_;
-    std::copy_backward(area_.begin() + contentAt, area_.begin() + size_,
-                       area_.begin() + size_ + extra);
-    size_ += extra;
-    area_[element.start_ + 1] = static_cast<uint8_t>(extra == 0 ? length : 0x80 | extra);
-    for (size_t i = 1; i <= extra; ++i) {
-      area_[element.start_ + 1 + i] = static_cast<uint8_t>(length >> (8 * (extra - i)));
-    }
-  }
+  void Close(const DerElement& element);
 
   std::span<uint8_t> area_;
   size_t size_ = 0;
   size_t innermost_ = kNoLimit;  // the start of the innermost open element
   bool ok_ = true;
 };
-
-inline void DerElement::Close() {
-  if (writer_ != nullptr) std::exchange(writer_, nullptr)->Close(*this);
-}
 
 }  // namespace zvcert
