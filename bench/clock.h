@@ -1,7 +1,11 @@
-// Seconds on the high-resolution clock, for the benchmarks under Wine.
+// Seconds on the high-resolution clock, and medians, for the benchmarks
+// under Wine.
 #pragma once
 
 #include <windows.h>
+
+#include <algorithm>
+#include <vector>
 
 inline double Now() {
   static const double frequency = [] {
@@ -12,4 +16,10 @@ inline double Now() {
   LARGE_INTEGER t;
   QueryPerformanceCounter(&t);
   return static_cast<double>(t.QuadPart) / frequency;
+}
+
+inline double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }

@@ -137,21 +137,9 @@ struct Figures {
   int containers = 0;
 };
 
-int CountCertificates() {
-  HCERTSTORE store =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
-  int n = 0;
-  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
-       c = CertEnumCertificatesInStore(store, c)) {
-    ++n;
-  }
-  CertCloseStore(store, 0);
-  return n;
-}
-
 Figures Measure() {
   Figures f;
-  f.certificates = CountCertificates();
+  f.certificates = static_cast<int>(zvcert::testing::PersonalCertificates().size());
   f.containers = zvcert::testing::CountContainers();
   PROCESS_MEMORY_COUNTERS_EX memory{};
   GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),

@@ -30,8 +30,7 @@ double MedianMs(int calls, Call call) {
     call(i);
     times.push_back((Now() - start) * 1e3);
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  return Median(times);
 }
 
 }  // namespace

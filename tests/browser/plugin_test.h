@@ -6,9 +6,28 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "browser/test_browser.h"
 
 namespace testbrowser {
+
+// Text that no UTF-8 decoder may take as a character.
+inline const std::pair<const char*, std::string> kNotUtf8[] = {
+    {"lone continuation byte", "\x80"},
+    {"two continuation bytes", "\xBF\xBF"},
+    {"two-byte lead alone", "\xC3"},
+    {"three-byte sequence cut short", "\xE4\xB8"},
+    {"four-byte sequence cut short", "\xF0\x9F\x98"},
+    {"overlong slash in two bytes", "\xC0\xAF"},
+    {"overlong slash in three bytes", "\xE0\x80\xAF"},
+    {"overlong slash in four bytes", "\xF0\x80\x80\xAF"},
+    {"encoded surrogate", "\xED\xA0\x80"},
+    {"beyond U+10FFFF", "\xF4\x90\x80\x80"},
+    {"byte FF", "\xFF"},
+    {"byte FE", "\xFE"},
+};
 
 class PluginTest : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "script/scriptable_object.h"
+#include "support/hex.h"
 #include "support/linked_plugin_test.h"
 #include "support/request_checks.h"
 #include "support/test_ca.h"
@@ -16,76 +17,27 @@ namespace {
 
 using namespace std::string_literals;
 using testbrowser::CallResult;
+using testbrowser::kNotUtf8;
 using testbrowser::Value;
 using testing::Op;
 
 constexpr char kRoot[] = "ZV Test Other Root";
 
-const std::pair<const char*, std::string> kNotUtf8[] = {
-    {"lone continuation byte", "\x80"},    {"three-byte sequence cut short", "\xE4\xB8"},
-    {"overlong slash", "\xC0\xAF"},        {"overlong slash in three bytes", "\xE0\x80\xAF"},
-    {"encoded surrogate", "\xED\xA0\x80"}, {"byte FF", "\xFF"},
-};
-
-std::string HexOf(const BYTE* bytes, DWORD size) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (DWORD i = 0; i < size; ++i) out += {digits[bytes[i] >> 4], digits[bytes[i] & 15]};
-  return out;
-}
-
 // Every certificate in "MY" with the container it names, and every key
 // container of the default provider: what an import or a deletion changes.
 std::string StoreContents() {
   std::vector<std::string> lines;
-  HCERTSTORE store =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                    CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"MY");
-  if (store == nullptr) return "store not opened";
-  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
-       c = CertEnumCertificatesInStore(store, c)) {
-    BYTE hash[20];
-    DWORD size = sizeof hash;
-    std::string line = "certificate ";
-    if (CertGetCertificateContextProperty(c, CERT_SHA1_HASH_PROP_ID, hash, &size)) {
-      line += HexOf(hash, size);
+  for (const testing::HeldCertificate& c : testing::PersonalCertificates()) {
+    lines.push_back("certificate " + testing::ToHex(c.thumbprint));
+    if (c.key) {
+      lines.back() += " key " + std::string(c.key->container.begin(), c.key->container.end());
     }
-    std::vector<BYTE> info(4096);
-    size = info.size();
-    if (CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size)) {
-      const wchar_t* name = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(info.data())->pwszContainerName;
-      line += " key ";
-      for (; name != nullptr && *name != 0; ++name) line += static_cast<char>(*name);
-    }
-    lines.push_back(line);
   }
-  CertCloseStore(store, 0);
-  HCRYPTPROV provider = 0;
-  if (CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-    char name[1024];
-    DWORD size = sizeof name;
-    for (DWORD flags = CRYPT_FIRST; CryptGetProvParam(provider, PP_ENUMCONTAINERS,
-                                                      reinterpret_cast<BYTE*>(name), &size, flags);
-         flags = 0, size = sizeof name) {
-      lines.push_back("container "s + name);
-    }
-    CryptReleaseContext(provider, 0);
-  }
+  for (const std::string& name : testing::ContainerNames()) lines.push_back("container " + name);
   std::sort(lines.begin(), lines.end());
   std::string out;
   for (const std::string& line : lines) out += line + "\n";
   return out;
-}
-
-// Whether CertSign's answer (serial and signature, both most significant
-// byte first) holds a PKCS #1 v1.5 SHA-1 signature of data by the
-// certificate's key.
-bool SignatureVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
-                       const std::string& answer) {
-  const std::vector<uint8_t> bytes = testing::PlatformFromBase64(answer);
-  if (bytes.size() != 136) return false;
-  return testing::Sha1SignatureVerifies(certificate, data,
-                                        std::vector<uint8_t>(bytes.begin() + 8, bytes.end()));
 }
 
 // DER of a length and of an INTEGER given most significant byte first.
@@ -132,12 +84,6 @@ std::vector<uint8_t> RsaPrivateKeyDer(std::span<const uint8_t> blob) {
     content.insert(content.end(), part.begin(), part.end());
   }
   return DerElement(0x30, content);
-}
-
-std::string Armored(const std::string& label, const std::string& base64) {
-  std::string pem = "-----BEGIN " + label + "-----\n";
-  for (size_t at = 0; at < base64.size(); at += 64) pem += base64.substr(at, 64) + "\n";
-  return pem + "-----END " + label + "-----\n";
 }
 
 std::string WithoutLineFeeds(std::string text) {
@@ -187,10 +133,6 @@ class BadInputLinked : public testing::LinkedPluginTest {
             Field(state->rootIssuerName),
             {state->pendingKeyBlob.begin(), state->pendingKeyBlob.begin() + length},
             state->pendingKeyLength};
-  }
-
-  std::span<const uint8_t> PendingKey() const {
-    return std::span(state->pendingKeyBlob).first(state->pendingKeyLength);
   }
 
   // A request made by the object; its PEM text.
@@ -267,26 +209,6 @@ TEST_F(BadInputLinked, RefusedAndFailedCallsLeaveTheObjectAndTheStoreAlone) {
   EXPECT_EQ(StoreContents(), store);
 }
 
-TEST_F(BadInputLinked, SubjectAndChallengeKeepTheBytesTheyAreGiven) {
-  Request();
-  const Fields before = Now();
-  for (const auto& [what, bad] : kNotUtf8) {
-    ASSERT_TRUE(Call("SetSubject", {"CN=" + bad + ", O=" + bad}).ok) << what;
-    ASSERT_TRUE(Call("SetChallenge", {bad, "p" + bad}).ok) << what;
-    EXPECT_EQ(Field(state->subjectText), "CN=" + bad + ", O=" + bad) << what;
-    EXPECT_EQ(Field(state->unstructuredName), bad) << what;
-    EXPECT_EQ(Field(state->challengePassword), "p" + bad) << what;
-  }
-  const std::string big(16 << 20, '\xFF');
-  ASSERT_TRUE(Call("SetSubject", {big}).ok);
-  ASSERT_TRUE(Call("SetChallenge", {big, big}).ok);
-  EXPECT_EQ(Field(state->subjectText), std::string(1023, '\xFF'));
-  EXPECT_EQ(Field(state->unstructuredName), std::string(31, '\xFF'));
-  EXPECT_EQ(Field(state->challengePassword), std::string(31, '\xFF'));
-  EXPECT_EQ(Now().pendingKey, before.pendingKey)
-      << "SetSubject and SetChallenge leave the pending key alone";
-}
-
 TEST_F(BadInputLinked, MalformedPemLeavesTheKeyPendingAndTheStoreAlone) {
   const std::string request = Request();
   const std::vector<uint8_t> der = ca.Issue({{"2.5.4.3", "Alice"}}, {0x21}, PendingKey());
@@ -332,8 +254,8 @@ TEST_F(BadInputLinked, MalformedPemLeavesTheKeyPendingAndTheStoreAlone) {
       {"end marker first", footer + body + header},
       {"begin marker and body on one line",
        "-----BEGIN CERTIFICATE-----" + WithoutLineFeeds(body) + "\n" + footer},
-      {"markers of a CRL", Armored("X509 CRL", WithoutLineFeeds(body))},
-      {"markers of PKCS #7", Armored("PKCS7", WithoutLineFeeds(body))},
+      {"markers of a CRL", testing::Armored("X509 CRL", WithoutLineFeeds(body))},
+      {"markers of PKCS #7", testing::Armored("PKCS7", WithoutLineFeeds(body))},
       {"10 000 lines of Base64", manyLines},
       {"the certificate after 10 000 blank lines", std::string(10000, '\n') + mine},
       {"the body spread over 10 000 lines", spreadOut},
@@ -343,9 +265,9 @@ TEST_F(BadInputLinked, MalformedPemLeavesTheKeyPendingAndTheStoreAlone) {
       {"padding in the middle of the body", with("=")},
       {"a zero byte in the body", with("\0"s)},
       {"the request for this very key", request},
-      {"the request under certificate markers", Armored("CERTIFICATE", requestBody)},
-      {"the private key", Armored("RSA PRIVATE KEY", keyBase64)},
-      {"the private key under certificate markers", Armored("CERTIFICATE", keyBase64)},
+      {"the request under certificate markers", testing::Armored("CERTIFICATE", requestBody)},
+      {"the private key", testing::Armored("RSA PRIVATE KEY", keyBase64)},
+      {"the private key under certificate markers", testing::Armored("CERTIFICATE", keyBase64)},
       {"a certificate longer than 8191 characters", tooLong},
   };
   const Fields fields = Now();
@@ -425,7 +347,7 @@ TEST_F(BadInputLinked, SerialTextsAreReadAsTheDigitsUpToTheFirstOther) {
     EXPECT_EQ(r.ok, c.names12) << shown;
     const std::string answer = std::get<std::string>(r.value);
     if (c.names12) {
-      EXPECT_TRUE(SignatureVerifies(certificate, data, answer)) << shown;
+      EXPECT_TRUE(testing::CertSignAnswerVerifies(certificate, data, answer)) << shown;
     } else {
       EXPECT_EQ(answer, "") << shown;
     }
@@ -491,12 +413,14 @@ TEST_F(FindCertValues, KeyAndValueAreComparedAsTheirFixedSizeCopies) {
   for (const FindCase& c : cases) Expect(c);
 }
 
-TEST_F(BadInputLinked, CertSignRefusesBase64InLinesWithoutOpeningTheStore) {
+TEST_F(BadInputLinked, Base64InLinesOrWithBlanksIsRefusedWithoutOpeningTheStore) {
   const std::vector<uint8_t> certificate = Imported({0x0C}, {{"2.5.4.3", "Twelve"}});
   const std::string data(192, 'x');
   const std::string block = testing::PlatformBase64(data);  // 256 characters
-  std::string lines;
-  for (size_t at = 0; at < block.size(); at += 64) lines += block.substr(at, 64) + "\n";
+  std::string pemStyle;  // lines of 64: 260 characters, a multiple of 4
+  for (size_t at = 0; at < block.size(); at += 64) pemStyle += block.substr(at, 64) + "\n";
+  std::string mimeStyle;  // lines of 76 with CR LF
+  for (size_t at = 0; at < block.size(); at += 76) mimeStyle += block.substr(at, 76) + "\r\n";
   const std::pair<const char*, std::string> texts[] = {
       {"line feed at the end", "Zm9vYmF\n"},
       {"line feed inside a group", "Zm\nv"},
@@ -504,30 +428,40 @@ TEST_F(BadInputLinked, CertSignRefusesBase64InLinesWithoutOpeningTheStore) {
       {"blank in front", " Zm9vYmF"},
       {"tab between groups", "Zm9v\tYmF"},
       {"line feed, length not a multiple of 4", "Zm9v\nYmFy"},
-      {"64-character lines", lines},
+      {"CR LF, length not a multiple of 4", "Zm9v\r\nYmFy"},
+      {"64-character lines", pemStyle},
+      {"76-character lines", mimeStyle},
   };
   for (const auto& [what, text] : texts) {
     const int opened = ledger.calls(Op::openPersonalStore);
-    const CallResult r = Call("CertSign", {"12"s, text});
+    CallResult r = Call("CertSign", {"12"s, text});
     EXPECT_FALSE(r.ok) << what;
     EXPECT_EQ(r.value, Value{""s}) << what;
     EXPECT_EQ(ledger.calls(Op::openPersonalStore), opened) << what;
+    r = Call("Base64Decode", {text});
+    EXPECT_FALSE(r.ok) << what;
+    EXPECT_EQ(r.value, Value{""s}) << what;
   }
+  // The same characters without the breaks are good Base64.
+  EXPECT_EQ(Call("Base64Decode", {block}).value, Value{data});
   const CallResult r = Call("CertSign", {"12"s, block});
-  EXPECT_TRUE(r.ok) << "the same text without its line breaks";
-  EXPECT_TRUE(SignatureVerifies(certificate, data, std::get<std::string>(r.value)));
+  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(testing::CertSignAnswerVerifies(certificate, data, std::get<std::string>(r.value)));
 }
 
-TEST_F(BadInputLinked, CertSignSignsMegabytesOfDataOnA1MiBStack) {
+TEST_F(BadInputLinked, CertSignSignsDataOfAnySizeOnA1MiBStack) {
   const std::vector<uint8_t> certificate = Imported({0x0C}, {{"2.5.4.3", "Twelve"}});
-  for (const size_t size : {size_t{3} << 18, size_t{12} << 20}) {  // 1 MiB and 16 MiB of Base64
+  // Nothing, a few bytes, a few thousand, and 1 MiB and 16 MiB of Base64.
+  for (const size_t size :
+       {size_t{0}, size_t{3}, size_t{5000}, size_t{3} << 18, size_t{12} << 20}) {
     std::string data(size, '\0');
     for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + (i >> 12));
     const std::string text = testing::PlatformBase64(data);
-    ASSERT_EQ(text.size(), size / 3 * 4);
+    ASSERT_EQ(text.size(), (size + 2) / 3 * 4);
     const CallResult r = Call("CertSign", {"12"s, text});
     EXPECT_TRUE(r.ok) << size;
-    EXPECT_TRUE(SignatureVerifies(certificate, data, std::get<std::string>(r.value))) << size;
+    EXPECT_TRUE(testing::CertSignAnswerVerifies(certificate, data, std::get<std::string>(r.value)))
+        << size << " bytes";
   }
 }
 

@@ -1,8 +1,8 @@
 // What page script can throw at the ten methods, through the built DLL:
 // missing and non-string arguments, empty strings, zero bytes, megabyte
-// strings, text that is not UTF-8 and Base64 broken into lines. Whatever
-// comes in, the call ends with the documented result, the browser's memory
-// and objects are handed back, and a request can still be made afterwards.
+// strings and text that is not UTF-8. Whatever comes in, the call ends with
+// the documented result, the browser's memory and objects are handed back,
+// and a request can still be made afterwards.
 #include <windows.h>
 
 #include <wincrypt.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "browser/plugin_test.h"
+#include "support/request_checks.h"
 #include "support/test_ca.h"
 
 namespace testbrowser {
@@ -28,22 +29,6 @@ const Method kMethods[] = {
     {"FindCert", 2},     {"IsCertExist", 1},  {"DelCert", 1},    {"ImportCert", 1},
     {"CertSign", 2},     {"SetChallenge", 2}, {"SetSubject", 1}, {"GetCSR", 0},
     {"Base64Encode", 1}, {"Base64Decode", 1},
-};
-
-// Text that no UTF-8 decoder may take as a character.
-const std::pair<const char*, std::string> kNotUtf8[] = {
-    {"lone continuation byte", "\x80"},
-    {"two continuation bytes", "\xBF\xBF"},
-    {"two-byte lead alone", "\xC3"},
-    {"three-byte sequence cut short", "\xE4\xB8"},
-    {"four-byte sequence cut short", "\xF0\x9F\x98"},
-    {"overlong slash in two bytes", "\xC0\xAF"},
-    {"overlong slash in three bytes", "\xE0\x80\xAF"},
-    {"overlong slash in four bytes", "\xF0\x80\x80\xAF"},
-    {"encoded surrogate", "\xED\xA0\x80"},
-    {"beyond U+10FFFF", "\xF4\x90\x80\x80"},
-    {"byte FF", "\xFF"},
-    {"byte FE", "\xFE"},
 };
 
 // Serial text of no certificate anywhere: it reads as serial 0.
@@ -105,22 +90,6 @@ T* Decode(LPCSTR type, const BYTE* der, DWORD size) {
   return decoded;
 }
 
-// The size of the DER element at der[at], header included, and the
-// header's size; 0 when it does not fit.
-size_t ElementSize(const std::vector<BYTE>& der, size_t at, size_t* header) {
-  if (at + 2 > der.size()) return 0;
-  size_t length = der[at + 1];
-  *header = 2;
-  if (length >= 0x80) {
-    const size_t bytes = length & 0x7F;
-    if (bytes == 0 || bytes > 2 || at + 2 + bytes > der.size()) return 0;
-    length = 0;
-    for (size_t i = 0; i < bytes; ++i) length = (length << 8) | der[at + 2 + i];
-    *header += bytes;
-  }
-  return at + *header + length <= der.size() ? *header + length : 0;
-}
-
 // Wine's decoder counts a terminating zero into UTF8String values.
 std::wstring WideValue(const CERT_RDN_VALUE_BLOB& value) {
   std::wstring text(reinterpret_cast<const wchar_t*>(value.pbData), value.cbData / sizeof(wchar_t));
@@ -130,41 +99,17 @@ std::wstring WideValue(const CERT_RDN_VALUE_BLOB& value) {
 
 ReadRequest ReadPemRequest(const std::string& pem) {
   ReadRequest out;
-  const std::string header = "-----BEGIN CERTIFICATE REQUEST-----\n";
-  const std::string footer = "-----END CERTIFICATE REQUEST-----\n";
-  if (pem.size() < header.size() + footer.size() || pem.rfind(header, 0) != 0 ||
-      pem.compare(pem.size() - footer.size(), footer.size(), footer) != 0) {
+  if (pem.rfind("-----BEGIN CERTIFICATE REQUEST-----\n", 0) != 0 ||
+      !pem.ends_with("\n-----END CERTIFICATE REQUEST-----\n")) {
     out.problem = "armour";
     return out;
   }
-  const std::string body = pem.substr(header.size(), pem.size() - header.size() - footer.size());
-  DWORD size = 0;
-  if (!CryptStringToBinaryA(body.data(), body.size(), CRYPT_STRING_BASE64, nullptr, &size, nullptr,
-                            nullptr)) {
-    out.problem = "Base64 " + std::to_string(GetLastError());
-    return out;
-  }
-  std::vector<BYTE> der(size);
-  CryptStringToBinaryA(body.data(), body.size(), CRYPT_STRING_BASE64, der.data(), &size, nullptr,
-                       nullptr);
-  auto* outer = Decode<CERT_SIGNED_CONTENT_INFO>(X509_CERT, der.data(), size);
-  if (outer == nullptr) {
-    out.problem = "signed content " + std::to_string(GetLastError());
-    return out;
-  }
-  const std::vector<BYTE> info(outer->ToBeSigned.pbData,
-                               outer->ToBeSigned.pbData + outer->ToBeSigned.cbData);
-  LocalFree(outer);
+  const std::vector<BYTE> der = zvcert::testing::FromPem(pem);
+  const auto request = zvcert::testing::DerParts(der);
   // The request info's parts, in order: version, subject, key, attributes.
   std::vector<std::vector<BYTE>> parts;
-  size_t infoHeader = 0;
-  const size_t infoSize = ElementSize(info, 0, &infoHeader);
-  for (size_t at = infoHeader; infoSize == info.size() && at < info.size();) {
-    size_t partHeader = 0;
-    const size_t partSize = ElementSize(info, at, &partHeader);
-    if (partSize == 0) break;
-    parts.emplace_back(info.begin() + at, info.begin() + at + partSize);
-    at += partSize;
+  for (const auto part : request.empty() ? request : zvcert::testing::DerParts(request[0])) {
+    parts.emplace_back(part.begin(), part.end());
   }
   if (parts.size() != 4 || parts[3][0] != 0xA0) {
     out.problem = "request info";
@@ -172,7 +117,8 @@ ReadRequest ReadPemRequest(const std::string& pem) {
   }
   if (auto* key =
           Decode<CERT_PUBLIC_KEY_INFO>(X509_PUBLIC_KEY_INFO, parts[2].data(), parts[2].size())) {
-    out.verified = CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, der.data(), size, key);
+    out.verified =
+        CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, der.data(), der.size(), key);
     LocalFree(key);
   }
   if (auto* name = Decode<CERT_NAME_INFO>(X509_UNICODE_NAME, parts[1].data(), parts[1].size())) {
@@ -469,32 +415,6 @@ TEST_F(BadInput, ARequestIsStillMadeFromASubjectOrChallengeThatIsNotUtf8) {
       ReplacedBetween(request.attributes[kUnstructuredName], std::wstring(30, L'n'), 0, L""))
       << "the cut character is replaced or dropped, nothing else: "
       << Units(request.attributes[kUnstructuredName]);
-}
-
-TEST_F(BadInput, Base64BrokenIntoLinesOrWithBlanksIsRefused) {
-  const std::string block =
-      zvcert::testing::PlatformBase64(std::string(192, 'x'));  // 256 characters
-  std::string pemStyle;  // lines of 64: 260 characters, a multiple of 4
-  for (size_t at = 0; at < block.size(); at += 64) pemStyle += block.substr(at, 64) + "\n";
-  std::string mimeStyle;  // lines of 76 with CR LF
-  for (size_t at = 0; at < block.size(); at += 76) mimeStyle += block.substr(at, 76) + "\r\n";
-  const std::pair<const char*, std::string> texts[] = {
-      {"line feed at the end", "Zm9vYmF\n"},
-      {"line feed inside a group", "Zm\nv"},
-      {"CR LF between groups", "Zm9v\r\nZg"},
-      {"blank in front", " Zm9vYmF"},
-      {"tab between groups", "Zm9v\tYmF"},
-      {"line feed, length not a multiple of 4", "Zm9v\nYmFy"},
-      {"CR LF, length not a multiple of 4", "Zm9v\r\nYmFy"},
-      {"64-character lines", pemStyle},
-      {"76-character lines", mimeStyle},
-  };
-  for (const auto& [what, text] : texts) {
-    ExpectCall("Base64Decode", {text}, false, ""s, what);
-    ExpectCall("CertSign", {kNoSerial, text}, false, ""s, what);
-  }
-  // The same characters without the breaks are good Base64.
-  ExpectCall("Base64Decode", {block}, true, std::string(192, 'x'));
 }
 
 }  // namespace

@@ -2,12 +2,12 @@
 // object keeps, and what a failure leaves behind.
 #include <algorithm>
 
-#include "encoding/base64.h"
 #include "request/signed_request.h"
 #include "script/scriptable_object.h"
 #include "support/hex.h"
 #include "support/linked_plugin_test.h"
 #include "support/request_checks.h"
+#include "support/test_ca.h"
 
 namespace zvcert {
 namespace {
@@ -35,20 +35,12 @@ std::vector<uint8_t> Unarmor(const std::string& pem) {
     EXPECT_EQ(line.find('\n'), std::string::npos);
     base64 += line;
   }
-  std::vector<uint8_t> der(base64.size());
-  int32_t n = 0;
-  EXPECT_EQ(Base64DecodeText(base64.data(), static_cast<int32_t>(base64.size()), der.data(),
-                             static_cast<int32_t>(der.size()), &n),
-            0);
-  der.resize(n);
-  return der;
+  return testing::PlatformFromBase64(base64);
 }
 
 class GetCsr : public testing::LinkedPluginTest {
  protected:
-  std::vector<uint8_t> PendingModulus() const {
-    return testing::ModulusOfBlob(std::span(state->pendingKeyBlob).first(state->pendingKeyLength));
-  }
+  std::vector<uint8_t> PendingModulus() const { return testing::ModulusOfBlob(PendingKey()); }
   // Calls GetCSR and checks the request against the key the object kept.
   std::string Request(const char* artifact, const testing::RequestExpectations& expected) {
     const CallResult r = object->Invoke("GetCSR");
@@ -134,8 +126,7 @@ TEST_F(GetCsr, EveryCallMakesANewKeyAndKeepsOnlyTheLast) {
 
 TEST_F(GetCsr, AFailedCallKeepsTheEarlierKey) {
   ASSERT_TRUE(object->Invoke("GetCSR").ok);
-  const std::vector<uint8_t> kept(state->pendingKeyBlob.begin(),
-                                  state->pendingKeyBlob.begin() + state->pendingKeyLength);
+  const std::vector<uint8_t> kept = PendingKey();
   struct Case {
     const char* what;
     Op op;
@@ -146,19 +137,14 @@ TEST_F(GetCsr, AFailedCallKeepsTheEarlierKey) {
     const CallResult r = object->Invoke("GetCSR");
     EXPECT_FALSE(r.ok) << c.what;
     EXPECT_EQ(std::get<std::string>(r.value), "") << c.what;
-    EXPECT_EQ(std::vector<uint8_t>(state->pendingKeyBlob.begin(),
-                                   state->pendingKeyBlob.begin() + state->pendingKeyLength),
-              kept)
-        << c.what;
+    EXPECT_EQ(PendingKey(), kept) << c.what;
   }
   // Nor does a request the browser could not take: no memory for the text.
   Browser::FailMemAlloc(1);
   const CallResult r = object->Invoke("GetCSR");
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(IsVoid(r));
-  EXPECT_EQ(std::vector<uint8_t>(state->pendingKeyBlob.begin(),
-                                 state->pendingKeyBlob.begin() + state->pendingKeyLength),
-            kept);
+  EXPECT_EQ(PendingKey(), kept);
 }
 
 TEST_F(GetCsr, ASubjectTooLongForItsNameFailsWithoutTouchingTheKey) {

@@ -44,29 +44,13 @@ class FailureSweep : public ::testing::Test {
 
   Stored Look() {
     Stored found;
-    HCERTSTORE store =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
-    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
-         c = CertEnumCertificatesInStore(store, c)) {
-      char name[256] = {};
-      CertGetNameStringA(c, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG,
-                         const_cast<char*>("2.5.4.3"), name, sizeof name);
-      if (std::string(name) != kIssuer) continue;
+    for (const testing::HeldCertificate& c : testing::PersonalCertificates()) {
+      if (c.issuer != kIssuer) continue;
       ++found.count;
-      std::vector<BYTE> area(4096);
-      DWORD size = area.size();
-      if (CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, area.data(), &size)) {
-        const auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(area.data());
-        HCRYPTPROV prov = 0;
-        if (info->pwszContainerName != nullptr &&
-            CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName,
-                                 info->dwProvType, CRYPT_SILENT)) {
-          CryptReleaseContext(prov, 0);
-          found.linkedToAContainer = true;
-        }
+      if (c.key && !c.key->container.empty() && testing::ContainerExists(*c.key)) {
+        found.linkedToAContainer = true;
       }
     }
-    CertCloseStore(store, 0);
     return found;
   }
 

@@ -34,44 +34,20 @@ SerialValue Serial(uint64_t value) {
 
 const Subject kAlice = {{"2.5.4.6", "CN"}, {"2.5.4.10", "OFFICE"}, {"2.5.4.3", "Alice"}};
 
-struct KeyInfo {
-  std::wstring container, provider;
-  DWORD type = 0, spec = 0;
-};
-
-// What "MY" holds for a serial, read from a store handle of its own.
+// What "MY" holds for a serial.
 struct Stored {
   int count = 0;
-  bool linked = false;
-  KeyInfo key;
+  std::optional<testing::KeyLink> key;  // of a linked copy
 };
 
 Stored Look(const SerialValue& serial, const char* issuer = kIssuer) {
   Stored found;
-  HCERTSTORE store =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
-  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
-       c = CertEnumCertificatesInStore(store, c)) {
-    char name[256] = {};
-    CertGetNameStringA(c, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG, const_cast<char*>("2.5.4.3"),
-                       name, sizeof name);
-    if (std::string(name) != issuer ||
-        !SerialMatches({c->pCertInfo->SerialNumber.pbData, c->pCertInfo->SerialNumber.cbData},
-                       serial)) {
-      continue;
-    }
-    ++found.count;
-    std::array<BYTE, 4096> area;
-    DWORD size = area.size();
-    if (CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, area.data(), &size)) {
-      const auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(area.data());
-      found.linked = true;
-      found.key = {info->pwszContainerName ? info->pwszContainerName : L"",
-                   info->pwszProvName ? info->pwszProvName : L"", info->dwProvType,
-                   info->dwKeySpec};
+  for (const testing::HeldCertificate& c : testing::PersonalCertificates()) {
+    if (c.issuer == issuer && SerialMatches(c.serial, serial)) {
+      ++found.count;
+      if (c.key) found.key = c.key;
     }
   }
-  CertCloseStore(store, 0);
   return found;
 }
 
@@ -114,16 +90,16 @@ TEST_F(StoreServices, AnImportedCertificateIsFoundSignsAndIsDeletedWithItsKey) {
   Enrol(0x8F1234);  // DER 00 8F 12 34: the platform holds it as 34 12 8F 00
   const Stored stored = Look(Serial(0x8F1234));
   ASSERT_EQ(stored.count, 1);
-  ASSERT_TRUE(stored.linked);
-  const std::string container = Narrow(stored.key.container);
+  ASSERT_TRUE(stored.key);
+  const std::string container = Narrow(stored.key->container);
   EXPECT_EQ(container.size(), 38u);
   EXPECT_EQ(container.front(), '{');
   EXPECT_EQ(container.back(), '}');
   EXPECT_EQ(container.find_first_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos);
-  EXPECT_EQ(stored.key.type, 1u);
-  EXPECT_EQ(stored.key.spec, 2u);
-  EXPECT_FALSE(stored.key.provider.empty());
-  EXPECT_TRUE(testing::ContainerExists(container));
+  EXPECT_EQ(stored.key->type, 1u);
+  EXPECT_EQ(stored.key->spec, 2u);
+  EXPECT_FALSE(stored.key->provider.empty());
+  EXPECT_TRUE(testing::ContainerExists(*stored.key));
 
   SerialValue found{};
   EXPECT_EQ(FindCertSerial("2.5.4.3", "Alice", kIssuer, found), FindResult::Found);
@@ -145,7 +121,7 @@ TEST_F(StoreServices, AnImportedCertificateIsFoundSignsAndIsDeletedWithItsKey) {
   EXPECT_EQ(DeleteCertAndKey(Serial(0x8F1234), kIssuer), DeleteResult::Deleted);
   EXPECT_EQ(DeleteCertAndKey(Serial(0x8F1234), kIssuer), DeleteResult::NotFound);
   EXPECT_EQ(Look(Serial(0x8F1234)).count, 0) << "the deletion is kept";
-  EXPECT_FALSE(testing::ContainerExists(container));
+  EXPECT_FALSE(testing::ContainerExists(*stored.key));
   EXPECT_EQ(IsCertInStore(Serial(0x8F1234), kIssuer), PresenceResult::Absent);
 }
 
@@ -227,10 +203,7 @@ TEST_F(StoreServices, CertificatesWithoutAUsableKeyAreReported) {
 
   // A link to a container that is gone.
   Enrol(0x12);
-  const std::string container = Narrow(Look(Serial(0x12)).key.container);
-  HCRYPTPROV none = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&none, container.c_str(), nullptr, PROV_RSA_FULL,
-                                   CRYPT_SILENT | CRYPT_DELETEKEYSET));
+  ASSERT_TRUE(testing::DeleteContainer(*Look(Serial(0x12)).key));
   EXPECT_EQ(SignWithStoredCert(Serial(0x12), kIssuer, {}, out, length),
             SignResult::ContainerNotOpened);
   for (int call = 0; call < 2; ++call) {
@@ -262,8 +235,8 @@ TEST_F(StoreServices, ImportingAgainKeepsOneLinkedCopy) {
   ASSERT_EQ(ImportCertWithKey(pem.c_str(), key), ImportResult::Ok);
   const Stored again = Look(Serial(0x21));
   EXPECT_EQ(again.count, 1);
-  ASSERT_TRUE(again.linked);
-  EXPECT_TRUE(testing::ContainerExists(Narrow(again.key.container)));
+  ASSERT_TRUE(again.key);
+  EXPECT_TRUE(testing::ContainerExists(*again.key));
   EXPECT_EQ(DeleteCertAndKey(Serial(0x21), kIssuer), DeleteResult::Deleted);
 }
 
@@ -275,7 +248,8 @@ TEST_F(StoreServices, WithoutAProviderNameTheDefaultProviderIsRecorded) {
   DWORD size = sizeof expected;
   ASSERT_TRUE(
       CryptGetDefaultProviderA(PROV_RSA_FULL, nullptr, CRYPT_MACHINE_DEFAULT, expected, &size));
-  EXPECT_EQ(Narrow(stored.key.provider), expected);
+  ASSERT_TRUE(stored.key);
+  EXPECT_EQ(Narrow(stored.key->provider), expected);
   EXPECT_EQ(DeleteCertAndKey(Serial(0x31), kIssuer), DeleteResult::Deleted)
       << "the key can be found again";
 }
@@ -326,12 +300,13 @@ TEST_F(StoreServices, EveryFailedStepGivesItsCodeAndReleasesEverything) {
   EXPECT_EQ(Look(Serial(0x41)).count, 1) << "no failed deletion removed it";
 
   // The certificate cannot be removed: its key is gone already.
-  const std::string container = Narrow(Look(Serial(0x41)).key.container);
+  const std::optional<testing::KeyLink> key = Look(Serial(0x41)).key;
+  ASSERT_TRUE(key);
   ledger.FailCall(Op::deleteCertificate);
   EXPECT_EQ(DeleteCertAndKey(Serial(0x41), kIssuer), DeleteResult::CertificateNotRemoved);
   EXPECT_EQ(ledger.openHandles(), "");
   EXPECT_EQ(Look(Serial(0x41)).count, 1);
-  EXPECT_FALSE(testing::ContainerExists(container));
+  EXPECT_FALSE(testing::ContainerExists(*key));
 }
 
 // The certificate stays as added, but no container is left that no
@@ -359,7 +334,7 @@ TEST_F(StoreServices, EveryFailedImportStepGivesItsCodeAndLeavesNoUnlinkedKey) {
     EXPECT_EQ(ledger.openHandles(), "") << testing::OpName(c.op);
     const Stored stored = Look(Serial(0x51));
     EXPECT_EQ(stored.count, c.certificateStays ? 1 : 0) << testing::OpName(c.op);
-    EXPECT_FALSE(stored.linked) << testing::OpName(c.op);
+    EXPECT_FALSE(stored.key) << testing::OpName(c.op);
     EXPECT_EQ(testing::CountContainers(), containers) << testing::OpName(c.op);
     testing::PurgeIssuer(kIssuer);
   }

@@ -30,6 +30,10 @@ class LinkedPluginTest : public ::testing::Test {
     return object->Invoke(method, args);
   }
   static std::string Field(const auto& field) { return std::string(field.data()); }
+  // The private-key blob GetCSR left pending.
+  std::vector<uint8_t> PendingKey() const {
+    return {state->pendingKeyBlob.begin(), state->pendingKeyBlob.begin() + state->pendingKeyLength};
+  }
 
   PlatformLedger ledger;  // first in, last out: it wraps everything below
   testbrowser::Browser browser{

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "support/hex.h"
+#include "support/test_ca.h"
 
 namespace zvcert::testing {
 namespace {
@@ -11,18 +12,28 @@ namespace {
 constexpr size_t kModulusOffset = 20;  // after BLOBHEADER and RSAPUBKEY
 constexpr size_t kModulusBytes = 128;
 
-// Length of the DER element at der[at] (header and content) and its header.
-size_t ElementSize(std::span<const uint8_t> der, size_t at, size_t* header) {
-  const uint8_t first = der[at + 1];
-  if (first < 0x80) {
-    *header = 2;
-    return 2 + first;
+// The size of the DER element at the start of der, header included, and the
+// header's size; 0 when it does not fit.
+size_t ElementSize(std::span<const uint8_t> der, size_t* header) {
+  if (der.size() < 2) return 0;
+  size_t length = der[1];
+  *header = 2;
+  if (length >= 0x80) {
+    const size_t bytes = length & 0x7F;
+    if (bytes == 0 || bytes > 3 || der.size() < 2 + bytes) return 0;
+    length = 0;
+    for (size_t i = 0; i < bytes; ++i) length = (length << 8) | der[2 + i];
+    *header += bytes;
   }
-  const size_t bytes = first & 0x7F;
-  size_t length = 0;
-  for (size_t i = 0; i < bytes; ++i) length = (length << 8) | der[at + 2 + i];
-  *header = 2 + bytes;
-  return *header + length;
+  return *header + length <= der.size() ? *header + length : 0;
+}
+
+// The nth element (0: version, 1: subject, 2: key) of the request info.
+std::vector<uint8_t> RequestInfoElement(std::span<const uint8_t> der, size_t nth) {
+  const auto request = DerParts(der);
+  const auto info = request.empty() ? request : DerParts(request[0]);
+  if (info.size() <= nth) return {};
+  return {info[nth].begin(), info[nth].end()};
 }
 
 }  // namespace
@@ -34,21 +45,22 @@ std::vector<uint8_t> ModulusOfBlob(std::span<const uint8_t> blob) {
   return modulus;
 }
 
-namespace {
-
-// The nth element (0: version, 1: subject, 2: key) of the request info.
-std::vector<uint8_t> RequestInfoElement(std::span<const uint8_t> der, int nth) {
+std::span<const uint8_t> DerContent(std::span<const uint8_t> der) {
   size_t header = 0;
-  ElementSize(der, 0, &header);  // CertificationRequest
-  size_t at = header;
-  ElementSize(der, at, &header);  // CertificationRequestInfo
-  at += header;
-  for (int i = 0; i < nth; ++i) at += ElementSize(der, at, &header);
-  const size_t size = ElementSize(der, at, &header);
-  return std::vector<uint8_t>(der.begin() + at, der.begin() + at + size);
+  const size_t size = ElementSize(der, &header);
+  return size != 0 && size == der.size() ? der.subspan(header) : std::span<const uint8_t>();
 }
 
-}  // namespace
+std::vector<std::span<const uint8_t>> DerParts(std::span<const uint8_t> der) {
+  std::vector<std::span<const uint8_t>> parts;
+  size_t header = 0;
+  for (auto rest = DerContent(der); !rest.empty(); rest = rest.subspan(parts.back().size())) {
+    const size_t size = ElementSize(rest, &header);
+    if (size == 0) return {};
+    parts.push_back(rest.first(size));
+  }
+  return parts;
+}
 
 std::vector<uint8_t> NameOfRequest(std::span<const uint8_t> der) {
   return RequestInfoElement(der, 1);
@@ -59,15 +71,12 @@ std::vector<uint8_t> PublicKeyInfoOfRequest(std::span<const uint8_t> der) {
 }
 
 bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modulus) {
-  size_t header = 0;
-  ElementSize(der, 0, &header);
-  const size_t infoAt = header;
-  const size_t infoSize = ElementSize(der, infoAt, &header);
-  const size_t algorithmSize = ElementSize(der, infoAt + infoSize, &header);
-  const size_t bitsAt = infoAt + infoSize + algorithmSize;
-  ElementSize(der, bitsAt, &header);
-  std::vector<uint8_t> signature(der.begin() + bitsAt + header + 1, der.end());
-  std::reverse(signature.begin(), signature.end());  // the platform wants it little-endian
+  const auto parts = DerParts(der);  // request info, algorithm, BIT STRING
+  if (parts.size() != 3 || DerContent(parts[2]).empty()) return false;
+  const auto info = parts[0];
+  const auto bits = DerContent(parts[2]);
+  // Without the unused-bits byte, little-endian as the platform wants it.
+  std::vector<uint8_t> signature(bits.rbegin(), bits.rend() - 1);
 
   // The key as a PUBLICKEYBLOB with exponent 65537.
   std::vector<uint8_t> blob = Hex("06 02 00 00 00 24 00 00 52 53 41 31 00 04 00 00 01 00 01 00");
@@ -80,7 +89,7 @@ bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modu
   HCRYPTHASH hash = 0;
   bool ok = CryptImportKey(prov, blob.data(), blob.size(), 0, 0, &key) &&
             CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) &&
-            CryptHashData(hash, der.data() + infoAt, infoSize, 0) &&
+            CryptHashData(hash, info.data(), info.size(), 0) &&
             CryptVerifySignatureA(hash, signature.data(), signature.size(), key, nullptr, 0);
   // The request must carry that very modulus.
   ok = ok && std::search(der.begin(), der.end(), modulus.begin(), modulus.end()) != der.end();
@@ -90,12 +99,15 @@ bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modu
   return ok;
 }
 
-bool Sha1SignatureVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
-                           std::vector<uint8_t> signature) {
+bool CertSignAnswerVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
+                            const std::string& answer) {
+  const std::vector<uint8_t> bytes = PlatformFromBase64(answer);
+  if (bytes.size() != 8 + kModulusBytes) return false;
+  // The signature after the serial, little-endian as the platform wants it.
+  std::vector<uint8_t> signature(bytes.rbegin(), bytes.rend() - 8);
   PCCERT_CONTEXT cert =
       CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(), certificate.size());
   if (cert == nullptr) return false;
-  std::reverse(signature.begin(), signature.end());  // the platform wants it little-endian
   HCRYPTPROV prov = 0;
   HCRYPTKEY key = 0;
   HCRYPTHASH hash = 0;

@@ -23,15 +23,21 @@ std::vector<uint8_t> ModulusOfBlob(std::span<const uint8_t> blob);
 // modulus is the given one.
 bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modulus);
 
+// The content of the DER element that fills der exactly, and the elements
+// that content is made of (header and content each); empty when der is not
+// one such element.
+std::span<const uint8_t> DerContent(std::span<const uint8_t> der);
+std::vector<std::span<const uint8_t>> DerParts(std::span<const uint8_t> der);
+
 // The subject Name and the SubjectPublicKeyInfo inside a request, as DER.
 std::vector<uint8_t> NameOfRequest(std::span<const uint8_t> der);
 std::vector<uint8_t> PublicKeyInfoOfRequest(std::span<const uint8_t> der);
 
-// True when signature (most significant byte first, as PKCS #1 writes it)
-// is an RSA PKCS #1 v1.5 SHA-1 signature of data by the key of the
-// certificate (DER).
-bool Sha1SignatureVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
-                           std::vector<uint8_t> signature);
+// True when CertSign's answer (Base64 of the serial's 8 bytes and the
+// signature, both most significant byte first) holds an RSA PKCS #1 v1.5
+// SHA-1 signature of data by the key of the certificate (DER).
+bool CertSignAnswerVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
+                            const std::string& answer);
 
 // What the native verifier checks a request against.
 struct RequestExpectations {

@@ -41,6 +41,13 @@ std::vector<uint8_t> EncodeName(const Subject& subject) {
   return Encode(X509_UNICODE_NAME, &name);
 }
 
+std::string IssuerName(PCCERT_CONTEXT certificate) {
+  char name[256] = {};
+  CertGetNameStringA(certificate, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG,
+                     const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
+  return name;
+}
+
 FILETIME DaysFromNow(int days) {
   SYSTEMTIME now;
   GetSystemTime(&now);
@@ -93,21 +100,8 @@ std::vector<uint8_t> TestCa::Issue(const Subject& subject, const std::vector<uin
 
 std::vector<uint8_t> TestCa::IssueForRequest(const std::string& requestPem,
                                              const std::vector<uint8_t>& serial) const {
-  // The Base64 between the armour lines.
-  const size_t begin = requestPem.find('\n');
-  const size_t end = requestPem.find("-----END");
-  if (begin == std::string::npos || end == std::string::npos || end < begin) return {};
-  const std::string body = requestPem.substr(begin + 1, end - begin - 1);
-  DWORD size = 0;
-  CryptStringToBinaryA(body.c_str(), body.size(), CRYPT_STRING_BASE64, nullptr, &size, nullptr,
-                       nullptr);
-  std::vector<uint8_t> der(size);
-  if (!CryptStringToBinaryA(body.c_str(), body.size(), CRYPT_STRING_BASE64, der.data(), &size,
-                            nullptr, nullptr)) {
-    return {};
-  }
-  der.resize(size);
   // Taken apart by hand: Wine's decoder refuses requests with BMPString names.
+  const std::vector<uint8_t> der = FromPem(requestPem);
   std::vector<uint8_t> name = NameOfRequest(der);
   const std::vector<uint8_t> keyInfo = PublicKeyInfoOfRequest(der);
   CERT_PUBLIC_KEY_INFO* key = nullptr;
@@ -176,11 +170,21 @@ std::vector<uint8_t> PlatformFromBase64(const std::string& text) {
   return bytes;
 }
 
+std::string Armored(const std::string& label, const std::string& base64) {
+  std::string pem = "-----BEGIN " + label + "-----\n";
+  for (size_t at = 0; at < base64.size(); at += 64) pem += base64.substr(at, 64) + "\n";
+  return pem + "-----END " + label + "-----\n";
+}
+
 std::string ToPem(const std::vector<uint8_t>& der) {
-  const std::string body = PlatformBase64(std::string(der.begin(), der.end()));
-  std::string pem = "-----BEGIN CERTIFICATE-----\n";
-  for (size_t at = 0; at < body.size(); at += 64) pem += body.substr(at, 64) + "\n";
-  return pem + "-----END CERTIFICATE-----\n";
+  return Armored("CERTIFICATE", PlatformBase64(std::string(der.begin(), der.end())));
+}
+
+std::vector<uint8_t> FromPem(const std::string& pem) {
+  const size_t begin = pem.find('\n');
+  const size_t end = pem.find("-----END");
+  if (begin == std::string::npos || end == std::string::npos || end < begin) return {};
+  return PlatformFromBase64(pem.substr(begin + 1, end - begin - 1));
 }
 
 std::vector<uint8_t> NewKeyBlob() {
@@ -205,40 +209,56 @@ std::vector<uint8_t> NewKeyBlob() {
   return blob;
 }
 
+std::optional<KeyLink> KeyLinkOf(PCCERT_CONTEXT certificate) {
+  std::vector<BYTE> area(4096);
+  DWORD size = area.size();
+  if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, area.data(),
+                                         &size)) {
+    return std::nullopt;
+  }
+  const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(area.data());
+  return KeyLink{info->pwszContainerName ? info->pwszContainerName : L"",
+                 info->pwszProvName ? info->pwszProvName : L"", info->dwProvType, info->dwKeySpec};
+}
+
+std::vector<HeldCertificate> PersonalCertificates() {
+  std::vector<HeldCertificate> held;
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                    CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"MY");
+  if (store == nullptr) return held;
+  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
+       c = CertEnumCertificatesInStore(store, c)) {
+    const CRYPT_INTEGER_BLOB& serial = c->pCertInfo->SerialNumber;
+    std::vector<uint8_t> thumbprint(20);
+    DWORD size = thumbprint.size();
+    if (!CertGetCertificateContextProperty(c, CERT_SHA1_HASH_PROP_ID, thumbprint.data(), &size)) {
+      size = 0;
+    }
+    thumbprint.resize(size);
+    held.push_back(
+        {IssuerName(c), {serial.pbData, serial.pbData + serial.cbData}, thumbprint, KeyLinkOf(c)});
+  }
+  CertCloseStore(store, 0);
+  return held;
+}
+
 int PurgeIssuer(const std::string& issuer) {
   int removed = 0;
-  for (;;) {
+  for (;;) {  // one at a time, each deletion committed before the store is read again
     HCERTSTORE store =
         CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
     if (store == nullptr) return removed;
-    PCCERT_CONTEXT found = nullptr;
-    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
-         c = CertEnumCertificatesInStore(store, c)) {
-      char name[256] = {};
-      CertGetNameStringA(c, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG,
-                         const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
-      if (issuer == name) {
-        found = CertDuplicateCertificateContext(c);
-        CertFreeCertificateContext(c);
-        break;
-      }
+    PCCERT_CONTEXT found = CertEnumCertificatesInStore(store, nullptr);
+    while (found != nullptr && IssuerName(found) != issuer) {
+      found = CertEnumCertificatesInStore(store, found);
     }
-    if (found == nullptr) {
-      CertCloseStore(store, 0);
-      return removed;
+    bool deleted = false;
+    if (found != nullptr) {
+      if (const auto key = KeyLinkOf(found); key && !key->container.empty()) DeleteContainer(*key);
+      deleted = CertDeleteCertificateFromStore(found);
+      CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     }
-    std::vector<BYTE> area(4096);
-    DWORD size = area.size();
-    if (CertGetCertificateContextProperty(found, CERT_KEY_PROV_INFO_PROP_ID, area.data(), &size)) {
-      const auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(area.data());
-      HCRYPTPROV none = 0;
-      if (info->pwszContainerName != nullptr) {
-        CryptAcquireContextW(&none, info->pwszContainerName, info->pwszProvName, info->dwProvType,
-                             CRYPT_SILENT | CRYPT_DELETEKEYSET);
-      }
-    }
-    const bool deleted = CertDeleteCertificateFromStore(found);
-    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     CertCloseStore(store, 0);
     if (!deleted) return removed;
     ++removed;
@@ -246,27 +266,42 @@ int PurgeIssuer(const std::string& issuer) {
 }
 
 bool ContainerExists(const std::string& name) {
+  return ContainerExists(KeyLink{Wide(name), L"", PROV_RSA_FULL, 0});
+}
+
+bool ContainerExists(const KeyLink& key) {
   HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, name.c_str(), nullptr, PROV_RSA_FULL, CRYPT_SILENT)) {
+  if (!CryptAcquireContextW(&prov, key.container.c_str(),
+                            key.provider.empty() ? nullptr : key.provider.c_str(), key.type,
+                            CRYPT_SILENT)) {
     return false;
   }
   CryptReleaseContext(prov, 0);
   return true;
 }
 
-int CountContainers() {
+bool DeleteContainer(const KeyLink& key) {
+  HCRYPTPROV none = 0;
+  return CryptAcquireContextW(&none, key.container.c_str(),
+                              key.provider.empty() ? nullptr : key.provider.c_str(), key.type,
+                              CRYPT_SILENT | CRYPT_DELETEKEYSET);
+}
+
+std::vector<std::string> ContainerNames() {
+  std::vector<std::string> names;
   HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return -1;
-  int n = 0;
+  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+    return names;
+  }
   char name[1024];
   DWORD size = sizeof name;
   for (DWORD flags = CRYPT_FIRST;
        CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags);
        flags = 0, size = sizeof name) {
-    ++n;
+    names.push_back(name);
   }
   CryptReleaseContext(prov, 0);
-  return n;
+  return names;
 }
 
 }  // namespace zvcert::testing

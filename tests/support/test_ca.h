@@ -8,6 +8,7 @@
 #include <wincrypt.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -50,20 +51,47 @@ class TestCa {
 std::string PlatformBase64(const std::string& bytes);
 std::vector<uint8_t> PlatformFromBase64(const std::string& text);
 
+// PEM text: the Base64 in lines of 64 between the label's armour lines.
+std::string Armored(const std::string& label, const std::string& base64);
 // PEM text of DER bytes, as a CA hands it out.
 std::string ToPem(const std::vector<uint8_t>& der);
+// The DER between the first line and the end line of PEM text; empty when
+// there is none.
+std::vector<uint8_t> FromPem(const std::string& pem);
 
 // A fresh key pair's PRIVATEKEYBLOB, from a throwaway container.
 std::vector<uint8_t> NewKeyBlob();
+
+// A certificate's key-provider record (CERT_KEY_PROV_INFO_PROP_ID): where
+// its private key is kept.
+struct KeyLink {
+  std::wstring container, provider;  // empty when the record names none
+  DWORD type = 0, spec = 0;
+};
+std::optional<KeyLink> KeyLinkOf(PCCERT_CONTEXT certificate);
+
+// A certificate in "MY" as read from a store handle of the test's own.
+struct HeldCertificate {
+  std::string issuer;               // the issuer's common name
+  std::vector<uint8_t> serial;      // least significant byte first, as the platform holds it
+  std::vector<uint8_t> thumbprint;  // SHA-1
+  std::optional<KeyLink> key;
+};
+std::vector<HeldCertificate> PersonalCertificates();
 
 // Removes from "MY" every certificate whose issuer common name is issuer,
 // and the key containers they name; returns how many went.
 int PurgeIssuer(const std::string& issuer);
 
-// Whether a key container of the default PROV_RSA_FULL provider exists.
+// Whether a key container exists: by name in the default PROV_RSA_FULL
+// provider, or as a key link names it.
 bool ContainerExists(const std::string& name);
+bool ContainerExists(const KeyLink& key);
+bool DeleteContainer(const KeyLink& key);
 
-// How many key containers the user has (-1 when they cannot be listed).
-int CountContainers();
+// The user's key containers of the default provider (none when they cannot
+// be listed).
+std::vector<std::string> ContainerNames();
+inline int CountContainers() { return static_cast<int>(ContainerNames().size()); }
 
 }  // namespace zvcert::testing
