@@ -64,7 +64,7 @@ function(zvcert_layer folder)
     set(scope INTERFACE)
   else()
     # Nothing may throw across the browser boundary.
-    target_compile_options(zvcert_${folder} PRIVATE -fno-exceptions)
+    target_compile_options(zvcert_${folder} PRIVATE -fno-exceptions -fno-asynchronous-unwind-tables)
   endif()
   list(TRANSFORM arg_USES PREPEND zvcert_ OUTPUT_VARIABLE used_libraries)
   target_link_libraries(zvcert_${folder} ${scope} zvcert_options ${used_libraries})

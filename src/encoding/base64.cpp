@@ -50,16 +50,27 @@ constexpr std::array<uint32_t, 256> MakePlaceTable(int place) {
   return table;
 }
 
-constexpr std::array<std::array<uint32_t, 256>, 4> kPlaceTables = {
-    MakePlaceTable(0), MakePlaceTable(1), MakePlaceTable(2), MakePlaceTable(3)};
-static_assert((kPlaceTables[0]['T'] | kPlaceTables[1]['W'] | kPlaceTables[2]['F'] |
-               kPlaceTables[3]['u']) == 0x6E614D);  // "TWFu": 'M' 'a' 'n'
-static_assert(kPlaceTables[3]['='] == kStranger);
+static_assert((MakePlaceTable(0)['T'] | MakePlaceTable(1)['W'] | MakePlaceTable(2)['F'] |
+               MakePlaceTable(3)['u']) == 0x6E614D);  // "TWFu": 'M' 'a' 'n'
+static_assert(MakePlaceTable(3)['='] == kStranger);
+
+// The four tables (4 KiB) are filled when first used rather than stored in
+// the module's file, which stays as small as before them.
+struct PlaceTables {
+  PlaceTables() {
+    for (int place = 0; place < 4; ++place) table[place] = MakePlaceTable(place);
+  }
+  std::array<std::array<uint32_t, 256>, 4> table;
+};
+
+const PlaceTables& Tables() {
+  static const PlaceTables tables;  // thread-safe initialisation
+  return tables;
+}
 
 // The group's bytes, first lowest, or a value with kStranger set.
-uint32_t Group(const uint8_t* g) {
-  return kPlaceTables[0][g[0]] | kPlaceTables[1][g[1]] | kPlaceTables[2][g[2]] |
-         kPlaceTables[3][g[3]];
+uint32_t Group(const PlaceTables& t, const uint8_t* g) {
+  return t.table[0][g[0]] | t.table[1][g[1]] | t.table[2][g[2]] | t.table[3][g[3]];
 }
 
 // The bytes of v, lowest first.
@@ -79,9 +90,9 @@ constexpr int32_t kBlockBytes = 12;
 
 // Decodes one block of four plain groups into out, or, when any character
 // of it is a stranger or "=", writes nothing and returns false.
-bool DecodeBlock(const uint8_t* text, uint8_t* out) {
-  const uint32_t x0 = Group(text), x1 = Group(text + 4);
-  const uint32_t x2 = Group(text + 8), x3 = Group(text + 12);
+bool DecodeBlock(const PlaceTables& t, const uint8_t* text, uint8_t* out) {
+  const uint32_t x0 = Group(t, text), x1 = Group(t, text + 4);
+  const uint32_t x2 = Group(t, text + 8), x3 = Group(t, text + 12);
   if (((x0 | x1 | x2 | x3) & kStranger) != 0) return false;
   Store32(out, x0 | x1 << 24);
   Store32(out + 4, x1 >> 8 | x2 << 16);
@@ -149,6 +160,7 @@ int Base64DecodeText(const char* text, int32_t length, uint8_t* out, int32_t cap
                      int32_t* outLength) {
   if (out == nullptr || length % 4 != 0) return -1;
   const auto* in = reinterpret_cast<const uint8_t*>(text);
+  const PlaceTables& tables = Tables();
   int32_t at = 0;
   int32_t written = 0;
   int status = 0;
@@ -162,7 +174,7 @@ int Base64DecodeText(const char* text, int32_t length, uint8_t* out, int32_t cap
     const int32_t byRoom = room > 0 ? room / kBlockBytes : 0;
     const int32_t blocks = byText < byRoom ? byText : byRoom;
     int32_t done = 0;
-    while (done < blocks && DecodeBlock(in + at, out + written)) {
+    while (done < blocks && DecodeBlock(tables, in + at, out + written)) {
       at += kBlockText;
       written += kBlockBytes;
       ++done;
