@@ -12,19 +12,13 @@
 #include "store/platform_ledger.h"
 #include "support/hex.h"
 #include "support/request_checks.h"
+#include "support/test_ca.h"
 
 namespace zvcert {
 namespace {
 
 using testing::Op;
 using testing::PlatformLedger;
-
-bool ContainerExists(const char* name) {
-  HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, name, nullptr, PROV_RSA_FULL, CRYPT_SILENT)) return false;
-  CryptReleaseContext(prov, 0);
-  return true;
-}
 
 const SubjectValues kSubject = {"CN",
                                 "ZV",
@@ -68,7 +62,7 @@ class SignedRequest : public ::testing::Test {
  protected:
   void TearDown() override {
     EXPECT_EQ(ledger.openHandles(), "");
-    EXPECT_FALSE(ContainerExists(kRequestContainer)) << "the temporary container is left";
+    EXPECT_FALSE(testing::ContainerExists(kRequestContainer)) << "the temporary container is left";
   }
   PlatformLedger ledger;
 };
@@ -125,7 +119,7 @@ TEST_F(SignedRequest, EveryFailedStepReturnsItsCodeAndCleansUp) {
     const Made m = Make();
     EXPECT_EQ(m.result, c.expected) << testing::OpName(c.op) << " #" << c.nth;
     EXPECT_EQ(ledger.openHandles(), "") << testing::OpName(c.op);
-    EXPECT_FALSE(ContainerExists(kRequestContainer)) << testing::OpName(c.op);
+    EXPECT_FALSE(testing::ContainerExists(kRequestContainer)) << testing::OpName(c.op);
     EXPECT_EQ(m.requestLength, -1) << "request length set on failure";
   }
 }
