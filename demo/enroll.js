@@ -1,8 +1,9 @@
 // Enrolment and signing with the npzvcert plug-in: the script of
 // enroll.html. The same code runs in the page, with the plug-in's own object,
-// and in Node.js against the real plug-in (scripts/main.sh runs it so), so
-// every plug-in call is awaited: that costs nothing on the page's
-// synchronous object and lets a bridge answer asynchronously.
+// and in Node.js against the real plug-in through npzvcert-host.exe
+// (scripts/main.sh runs it so), so every plug-in call is awaited: that costs
+// nothing on the page's synchronous object and lets the extension or the host
+// answer asynchronously.
 //
 // In an NPAPI browser a plug-in call that fails throws a script exception
 // (zvcert.js turns it into a rejection); a host that can tell more attaches

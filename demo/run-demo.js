@@ -1,34 +1,37 @@
 #!/usr/bin/env node
 'use strict';
 // Runs the enrolment page's own script (demo/enroll.js) against the real
-// plug-in under Wine, with a throwaway OpenSSL authority in place of the CA's
-// web service: request, certificate, import, lookup, a signature checked by
+// plug-in under Wine, through npzvcert-host.exe as the browser extension
+// reaches it, with a throwaway OpenSSL authority in place of the CA's web
+// service: request, certificate, import, lookup, a signature checked by
 // OpenSSL, and (unless --keep) deletion. Writes what it made and a report to
-// the output folder; on failure says which step failed and why.
+// the output folder; on failure says which step failed and why. --checks uses
+// the tests' npzvcert-host-checks.exe, which also fails the run when the
+// plug-in misused the browser.
 //
 //   node demo/run-demo.js --build build/win32 --root resources/root-certificate.pem \
-//        --out out [--subject TEXT] [--challenge NAME:PASSWORD] [--text TEXT] [--keep]
+//        --out out [--subject TEXT] [--challenge NAME:PASSWORD] [--text TEXT] [--keep] [--checks]
 
 const fs = require('node:fs');
 const path = require('node:path');
 
 const { demoOptions, Report } = require('./demo_run');
 const enrollment = require('./enroll.js');
-const { Bridge } = require('../tools/node/bridge');
+const { HostClient } = require('../tools/node/host_client');
 const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
 const { buildProfile, demoSerial, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, ST=Beijing, O=Example Org, OU=Demo, CN=Demo User, E=demo@example.org',
-  { challenge: { type: 'string', default: 'demo:secret' } });
+  { challenge: { type: 'string', default: 'demo:secret' }, checks: { type: 'boolean', default: false } });
 const report = new Report();
 const { log } = report;
 
 // The page's object as the page sees it: a failed call throws, with the
 // method's own result attached (a browser would discard it).
-function pageObject(bridge) {
+function pageObject(host) {
   return new Proxy({}, {
     get: (_, method) => async (...args) => {
-      const reply = await bridge.call(String(method), ...args);
+      const reply = await host.call(String(method), ...args);
       if (!reply.ok) {
         const error = new Error(`${String(method)} failed`);
         error.result = reply.value;
@@ -45,10 +48,11 @@ async function main() {
   const rootName = certificateCommonName(options.root);
   const ca = new OpenSslCa(rootName);
   log('authority', `throwaway OpenSSL CA "${rootName}" (the plug-in's built-in root name)`);
-  const bridge = await Bridge.start(options.build);
-  const zv = pageObject(bridge);
+  const host = new HostClient(options.build, { checks: options.checks });
+  const zv = pageObject(host);
   const profile = buildProfile(options.build);
-  log('plug-in', `Version ${(await bridge.get('Version')).value} (${profile.name}), loaded under Wine as a browser loads it`);
+  log('plug-in', `Version ${(await host.get('Version')).value} (${profile.name}), loaded by ` +
+                 `${options.checks ? 'npzvcert-host-checks.exe' : 'npzvcert-host.exe'} under Wine as a browser loads it`);
 
   let failure = null;
   let serial = demoSerial(profile);  // a serial the authority has not used
@@ -93,7 +97,7 @@ async function main() {
       }
     }
   } finally {
-    const exit = await bridge.close();
+    const exit = await host.close();
     if (exit !== 0 && !failure) failure = new Error(`the plug-in misbehaved in its host (exit ${exit})`);
     ca.remove();
   }

@@ -48,8 +48,8 @@ if (( ${#profile[@]} )); then
   WIN_BUILD=$(profile_build_dir "${profile[@]}")
   step "building npzvcert.dll (32-bit Windows) for RSA-${profile[0]}, ${profile[1]}, ${profile[2]}-byte serials, in $WIN_BUILD"
   configure_profile "${profile[@]}"
-  # The plug-in, its host and extension, and the bridge the demonstration uses.
-  cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host zvcert-bridge >/dev/null
+  # The plug-in, and its host and extension, through which the demonstration runs.
+  cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null
 else
   step "building npzvcert.dll (32-bit Windows) and its test browser"
   configure_win32

@@ -10,6 +10,10 @@
 //
 // The end of input, even in the middle of a message, ends the program with
 // code 0: the browser closed the connection.
+//
+// Built with ZVCERT_BROWSER_CHECKS (npzvcert-host-checks.exe, for the tests)
+// it takes --plugin=<path of a DLL> to load another build's plug-in, and
+// exits 2 when the plug-in used the browser as it must not.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -223,13 +227,54 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
   return reply;
 }
 
+#if ZVCERT_BROWSER_CHECKS
+std::wstring PluginPath(int argc, char** argv) {
+  constexpr std::string_view kOption = "--plugin=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg.substr(0, kOption.size()) != kOption) continue;
+    std::wstring path(arg.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, argv[i] + kOption.size(), -1, path.data(),
+                                      static_cast<int>(path.size()));
+    path.resize(n > 0 ? n - 1 : 0);
+    return path;
+  }
+  return zvhost::DefaultPluginPath();
+}
+
+// What a browser would notice once the instance is gone: routines the
+// plug-in must not call, misuse, memory or objects left behind.
+int BrowserVerdict() {
+  bool clean = true;
+  for (const std::string& name : Browser::UnexpectedCalls()) {
+    std::fprintf(stderr, "npzvcert-host: the plug-in called %s\n", name.c_str());
+    clean = false;
+  }
+  for (const std::string& misuse : Browser::Errors()) {
+    std::fprintf(stderr, "npzvcert-host: %s\n", misuse.c_str());
+    clean = false;
+  }
+  if (Browser::OutstandingAllocations() != 0 || Browser::LiveObjects() != 0) {
+    std::fprintf(stderr, "npzvcert-host: %u allocations and %u objects left\n",
+                 static_cast<unsigned>(Browser::OutstandingAllocations()),
+                 static_cast<unsigned>(Browser::LiveObjects()));
+    clean = false;
+  }
+  return clean ? 0 : 2;
+}
+#endif
+
 }  // namespace
 
-int main() {
+int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 
+#if ZVCERT_BROWSER_CHECKS
+  Browser browser(PluginPath(argc, argv));
+#else
   Browser browser;
+#endif
   std::unique_ptr<Instance> instance;
   std::unique_ptr<ScriptObject> object;
   if (browser.loaded() && browser.Start() == NPERR_NO_ERROR) {
@@ -261,5 +306,9 @@ int main() {
   }
   object.reset();
   instance.reset();
+#if ZVCERT_BROWSER_CHECKS
+  return BrowserVerdict();
+#else
   return 0;
+#endif
 }

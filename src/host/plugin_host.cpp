@@ -3,13 +3,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <utility>
+#if ZVCERT_BROWSER_CHECKS
 #include <set>
 #include <sstream>
-#include <utility>
+#endif
 
 namespace zvhost {
 namespace {
 
+#if ZVCERT_BROWSER_CHECKS
 constexpr std::array<const char*, kSlotCount> kSlotNames = {
     "geturl",
     "posturl",
@@ -63,18 +66,22 @@ constexpr std::array<Slot, 5> kAllowedSlots = {Slot::memalloc, Slot::getstringid
                                                Slot::createobject, Slot::retainobject,
                                                Slot::releaseobject};
 
+#endif
+
 struct IdentifierRecord {
   std::string name;
 };
 
 struct State {
+  std::map<std::string, std::unique_ptr<IdentifierRecord>> identifiers;
+#if ZVCERT_BROWSER_CHECKS
   std::array<int, kSlotCount> calls{};
   std::map<void*, size_t> allocations;
-  std::map<std::string, std::unique_ptr<IdentifierRecord>> identifiers;
   std::set<NPObject*> objects;
   std::vector<std::string> errors;
   int failMemAlloc = 0;
   int failCreateObject = 0;
+#endif
 };
 
 State& state() {
@@ -82,11 +89,15 @@ State& state() {
   return s;
 }
 
+#if ZVCERT_BROWSER_CHECKS
 void Count(Slot slot) { ++state().calls[static_cast<int>(slot)]; }
+void Misuse(const char* what) { state().errors.push_back(what); }
+#endif
 
 // ---- The browser's own routines -------------------------------------------
 
-void* MemAlloc(uint32_t size) {
+void* NP_LOADDS MemAlloc(uint32_t size) {
+#if ZVCERT_BROWSER_CHECKS
   if (state().failMemAlloc > 0) {
     --state().failMemAlloc;
     return nullptr;
@@ -94,58 +105,73 @@ void* MemAlloc(uint32_t size) {
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p != nullptr) state().allocations[p] = size;
   return p;
+#else
+  return std::malloc(size == 0 ? 1 : size);
+#endif
 }
 
-void MemFree(void* p) {
+void NP_LOADDS MemFree(void* p) {
   if (p == nullptr) return;
+#if ZVCERT_BROWSER_CHECKS
   if (state().allocations.erase(p) == 0) {
-    state().errors.push_back("memfree of memory the browser did not hand out");
+    Misuse("memfree of memory the browser did not hand out");
     return;
   }
+#endif
   std::free(p);
 }
 
-NPIdentifier GetStringIdentifier(const NPUTF8* name) {
+NPIdentifier NP_LOADDS GetStringIdentifier(const NPUTF8* name) {
   if (name == nullptr) return nullptr;
   auto& slot = state().identifiers[name];
   if (!slot) slot = std::make_unique<IdentifierRecord>(IdentifierRecord{name});
   return slot.get();
 }
 
-NPObject* CreateObject(NPP npp, NPClass* aClass) {
+NPObject* NP_LOADDS CreateObject(NPP npp, NPClass* aClass) {
   if (aClass == nullptr) return nullptr;
+#if ZVCERT_BROWSER_CHECKS
   if (state().failCreateObject > 0) {
     --state().failCreateObject;
     return nullptr;
   }
+#endif
   NPObject* obj = aClass->allocate != nullptr
                       ? aClass->allocate(npp, aClass)
                       : static_cast<NPObject*>(std::malloc(sizeof(NPObject)));
   if (obj == nullptr) return nullptr;
   obj->_class = aClass;
   obj->referenceCount = 1;
+#if ZVCERT_BROWSER_CHECKS
   state().objects.insert(obj);
+#endif
   return obj;
 }
 
-NPObject* RetainObject(NPObject* obj) {
+NPObject* NP_LOADDS RetainObject(NPObject* obj) {
   if (obj == nullptr) return nullptr;
+#if ZVCERT_BROWSER_CHECKS
   if (state().objects.count(obj) == 0) {
-    state().errors.push_back("retainobject on an object that is not alive");
+    Misuse("retainobject on an object that is not alive");
     return obj;
   }
+#endif
   ++obj->referenceCount;
   return obj;
 }
 
-void ReleaseObject(NPObject* obj) {
+void NP_LOADDS ReleaseObject(NPObject* obj) {
   if (obj == nullptr) return;
+#if ZVCERT_BROWSER_CHECKS
   if (state().objects.count(obj) == 0) {
-    state().errors.push_back("releaseobject on an object that is not alive");
+    Misuse("releaseobject on an object that is not alive");
     return;
   }
   if (--obj->referenceCount != 0) return;
   state().objects.erase(obj);
+#else
+  if (--obj->referenceCount != 0) return;
+#endif
   if (obj->_class->deallocate != nullptr) {
     obj->_class->deallocate(obj);
   } else {
@@ -153,15 +179,17 @@ void ReleaseObject(NPObject* obj) {
   }
 }
 
-void ReleaseVariant(NPVariant* variant) {
+void NP_LOADDS ReleaseVariant(NPVariant* variant) {
   if (variant->type == NPVariantType_String) {
     const NPString& s = variant->value.stringValue;
+#if ZVCERT_BROWSER_CHECKS
     auto it = state().allocations.find(const_cast<NPUTF8*>(s.UTF8Characters));
     if (it == state().allocations.end()) {
-      state().errors.push_back("string result not allocated with memalloc");
+      Misuse("string result not allocated with memalloc");
     } else if (it->second < s.UTF8Length + 1 || s.UTF8Characters[s.UTF8Length] != '\0') {
-      state().errors.push_back("string result without its NUL");
+      Misuse("string result without its NUL");
     }
+#endif
     MemFree(const_cast<NPUTF8*>(s.UTF8Characters));
   } else if (variant->type == NPVariantType_Object) {
     ReleaseObject(variant->value.objectValue);
@@ -170,6 +198,7 @@ void ReleaseVariant(NPVariant* variant) {
   variant->type = NPVariantType_Void;
 }
 
+#if ZVCERT_BROWSER_CHECKS
 // ---- The table as the module sees it: every slot counts its calls ---------
 
 void* NP_LOADDS TableMemAlloc(uint32_t size) {
@@ -209,9 +238,31 @@ void NP_LOADDS Unexpected() {
 }
 
 template <int... N>
-constexpr std::array<NPN_OpaqueProcPtr, kSlotCount> MakeStubs(std::integer_sequence<int, N...>) {
+constexpr std::array<NPN_OpaqueProcPtr, sizeof...(N)> MakeStubs(std::integer_sequence<int, N...>) {
   return {&Unexpected<N>...};
 }
+constexpr auto kStubs = MakeStubs(std::make_integer_sequence<int, kSlotCount>{});
+#else
+// The table holds the browser's own routines; any other routine does
+// nothing (cdecl, so one argument-less stub serves every signature).
+void NP_LOADDS Unused() {}
+
+constexpr size_t kTableSlots =
+    (sizeof(NPNetscapeFuncs) - offsetof(NPNetscapeFuncs, geturl)) / sizeof(NPN_OpaqueProcPtr);
+template <size_t... N>
+constexpr std::array<NPN_OpaqueProcPtr, sizeof...(N)> MakeStubs(std::index_sequence<N...>) {
+  return {((void)N, &Unused)...};
+}
+constexpr auto kStubs = MakeStubs(std::make_index_sequence<kTableSlots>{});
+
+constexpr auto TableMemAlloc = &MemAlloc;
+constexpr auto TableMemFree = &MemFree;
+constexpr auto TableGetStringIdentifier = &GetStringIdentifier;
+constexpr auto TableCreateObject = &CreateObject;
+constexpr auto TableRetainObject = &RetainObject;
+constexpr auto TableReleaseObject = &ReleaseObject;
+constexpr auto TableReleaseVariantValue = &ReleaseVariant;
+#endif
 
 NPVariant ToVariant(const Value& value) {
   NPVariant v{};
@@ -299,8 +350,10 @@ CallResult Take(bool ok, NPVariant& result) {
       break;
     default:
       // A failed call may leave the result alone; a successful one may not.
+#if ZVCERT_BROWSER_CHECKS
       out.resultWritten = false;
-      if (ok) state().errors.push_back("successful call left its result unset");
+      if (ok) Misuse("successful call left its result unset");
+#endif
       return out;
   }
   ReleaseVariant(&result);
@@ -314,6 +367,7 @@ NPVariant FreshResult() {
   return v;
 }
 
+#if ZVCERT_BROWSER_CHECKS
 constexpr char kHostWindowClass[] = "ZvTestPage";
 constexpr char kPluginWindowClass[] = "ZvTestPluginArea";
 
@@ -331,6 +385,7 @@ void RegisterWindowClasses() {
   RegisterClassA(&area);
   registered = true;
 }
+#endif
 
 template <typename F>
 F Export(HMODULE module, const char* name) {
@@ -338,8 +393,6 @@ F Export(HMODULE module, const char* name) {
 }
 
 }  // namespace
-
-const char* SlotName(Slot slot) { return kSlotNames[static_cast<int>(slot)]; }
 
 std::wstring DefaultPluginPath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -361,14 +414,6 @@ Browser::Browser(const std::wstring& pluginPath) {
   shutdown = Export<NP_ShutdownFunc>(module_, "NP_Shutdown");
 }
 
-Browser::Browser(const EntryPoints& linkedIn)
-    : getEntryPoints(linkedIn.getEntryPoints),
-      initialize(linkedIn.initialize),
-      shutdown(linkedIn.shutdown) {
-  state() = State{};
-  module_ = GetModuleHandleW(nullptr);
-}
-
 Browser::~Browser() {
   if (module_ == nullptr) return;
   if (shutdown != nullptr) shutdown();
@@ -379,7 +424,6 @@ NPNetscapeFuncs Browser::MakeBrowserFuncs() {
   NPNetscapeFuncs funcs{};
   funcs.size = sizeof(NPNetscapeFuncs);
   funcs.version = 19;
-  constexpr auto kStubs = MakeStubs(std::make_integer_sequence<int, kSlotCount>{});
   std::memcpy(reinterpret_cast<char*>(&funcs) + offsetof(NPNetscapeFuncs, geturl), kStubs.data(),
               sizeof kStubs);
   funcs.memalloc = TableMemAlloc;
@@ -410,6 +454,15 @@ NPIdentifier Browser::Identifier(const std::string& name) {
   return GetStringIdentifier(name.c_str());
 }
 
+#if ZVCERT_BROWSER_CHECKS
+Browser::Browser(const EntryPoints& linkedIn)
+    : getEntryPoints(linkedIn.getEntryPoints),
+      initialize(linkedIn.initialize),
+      shutdown(linkedIn.shutdown) {
+  state() = State{};
+  module_ = GetModuleHandleW(nullptr);
+}
+
 int Browser::CallsFromModule(Slot slot) { return state().calls[static_cast<int>(slot)]; }
 
 std::vector<std::string> Browser::UnexpectedCalls() {
@@ -432,19 +485,11 @@ int Browser::ObjectReferences(NPObject* obj) {
 
 void Browser::FailMemAlloc(int count) { state().failMemAlloc = count; }
 void Browser::FailCreateObject(int count) { state().failCreateObject = count; }
-void Browser::ReleaseVariantValue(NPVariant* variant) { ReleaseVariant(variant); }
+#endif
 
 // ---- ScriptObject -----------------------------------------------------------
 
 ScriptObject::~ScriptObject() { ReleaseObject(obj_); }
-
-bool ScriptObject::HasMethod(const std::string& name) const {
-  return obj_->_class->hasMethod(obj_, Browser::Identifier(name));
-}
-
-bool ScriptObject::HasProperty(const std::string& name) const {
-  return obj_->_class->hasProperty(obj_, Browser::Identifier(name));
-}
 
 CallResult ScriptObject::Invoke(const std::string& method, const std::vector<Value>& args) const {
   Arguments arguments(args);
@@ -454,16 +499,25 @@ CallResult ScriptObject::Invoke(const std::string& method, const std::vector<Val
   return Take(ok, result);
 }
 
+CallResult ScriptObject::GetProperty(const std::string& name) const {
+  NPVariant result = FreshResult();
+  const bool ok = obj_->_class->getProperty(obj_, Browser::Identifier(name), &result);
+  return Take(ok, result);
+}
+
+#if ZVCERT_BROWSER_CHECKS
+bool ScriptObject::HasMethod(const std::string& name) const {
+  return obj_->_class->hasMethod(obj_, Browser::Identifier(name));
+}
+
+bool ScriptObject::HasProperty(const std::string& name) const {
+  return obj_->_class->hasProperty(obj_, Browser::Identifier(name));
+}
+
 CallResult ScriptObject::InvokeDefault(const std::vector<Value>& args) const {
   Arguments arguments(args);
   NPVariant result = FreshResult();
   const bool ok = obj_->_class->invokeDefault(obj_, arguments.data(), arguments.count(), &result);
-  return Take(ok, result);
-}
-
-CallResult ScriptObject::GetProperty(const std::string& name) const {
-  NPVariant result = FreshResult();
-  const bool ok = obj_->_class->getProperty(obj_, Browser::Identifier(name), &result);
   return Take(ok, result);
 }
 
@@ -488,6 +542,7 @@ CallResult ScriptObject::Construct(const std::vector<Value>& args) const {
   const bool ok = obj_->_class->construct(obj_, arguments.data(), arguments.count(), &result);
   return Take(ok, result);
 }
+#endif
 
 // ---- Instance ---------------------------------------------------------------
 
@@ -499,9 +554,26 @@ Instance::Instance(const NPPluginFuncs& funcs) : funcs_(funcs) {
 
 Instance::~Instance() {
   if (!destroyed_) Destroy();
+#if ZVCERT_BROWSER_CHECKS
   for (HWND top : topWindows_) DestroyWindow(top);
+#endif
 }
 
+std::unique_ptr<ScriptObject> Instance::GetScriptableObject(NPError* error) {
+  NPObject* obj = nullptr;
+  const NPError e = funcs_.getvalue(&npp_, NPPVpluginScriptableNPObject, &obj);
+  if (error != nullptr) *error = e;
+  if (e != NPERR_NO_ERROR || obj == nullptr) return nullptr;
+  return std::make_unique<ScriptObject>(obj);
+}
+
+NPError Instance::Destroy() {
+  destroyed_ = true;
+  NPSavedData* saved = nullptr;
+  return funcs_.destroy(&npp_, &saved);
+}
+
+#if ZVCERT_BROWSER_CHECKS
 HWND Instance::CreatePluginWindow(int width, int height) {
   RegisterWindowClasses();
   HWND top =
@@ -524,20 +596,6 @@ NPError Instance::SetWindow(HWND hwnd, uint32_t width, uint32_t height) {
   record->type = NPWindowTypeWindow;
   windows_.push_back(std::move(record));
   return funcs_.setwindow(&npp_, windows_.back().get());
-}
-
-std::unique_ptr<ScriptObject> Instance::GetScriptableObject(NPError* error) {
-  NPObject* obj = nullptr;
-  const NPError e = funcs_.getvalue(&npp_, NPPVpluginScriptableNPObject, &obj);
-  if (error != nullptr) *error = e;
-  if (e != NPERR_NO_ERROR || obj == nullptr) return nullptr;
-  return std::make_unique<ScriptObject>(obj);
-}
-
-NPError Instance::Destroy() {
-  destroyed_ = true;
-  NPSavedData* saved = nullptr;
-  return funcs_.destroy(&npp_, &saved);
 }
 
 void PumpMessages() {
@@ -568,5 +626,6 @@ std::string ToString(const Value& value) {
       value);
   return out.str();
 }
+#endif
 
 }  // namespace zvhost

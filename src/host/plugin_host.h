@@ -1,8 +1,12 @@
 // The browser side of NPAPI: loads npzvcert.dll as a browser does, hands it a
-// full 184-byte routine table, creates instances and windows, and makes script
-// calls with NPVariant arguments. npzvcert-host.exe and the tests both use it.
-// It records every routine the module calls through the table, the memory it
-// hands out and the objects alive: cheap, and it lets tests check for misuse.
+// full 184-byte routine table, creates instances and makes script calls with
+// NPVariant arguments, as npzvcert-host.exe needs.
+//
+// Built with ZVCERT_BROWSER_CHECKS=1 it is the tests' browser (tests/browser,
+// npzvcert-host-checks.exe): it also records every routine the module calls
+// through the table, the memory it hands out and the objects alive, fails
+// memory and objects on demand, and drives windows and the rarer script
+// calls. The shipped host carries none of that.
 #pragma once
 
 #include <windows.h>
@@ -25,9 +29,17 @@ using Value =
 struct CallResult {
   bool ok = false;
   Value value;
+#if ZVCERT_BROWSER_CHECKS
   bool resultWritten = true;  // false: the call left the browser's result as it was
+#endif
 };
 
+// The full path of npzvcert.dll beside the running program.
+std::wstring DefaultPluginPath();
+
+class Instance;
+
+#if ZVCERT_BROWSER_CHECKS
 // The call's result is void: written as void, not merely left alone.
 inline bool IsVoid(const CallResult& r) {
   return r.resultWritten && std::holds_alternative<std::monostate>(r.value);
@@ -82,34 +94,25 @@ enum class Slot : int {
   construct,
 };
 inline constexpr int kSlotCount = 45;
-const char* SlotName(Slot slot);
 
-// The full path of npzvcert.dll beside the running program.
-std::wstring DefaultPluginPath();
-
-class Instance;
-
-// One loaded plug-in module and the browser state around it. There is one
-// browser per process at a time, as the table's routines carry no context.
 // The three exports, for a plug-in linked into the test program itself.
 struct EntryPoints {
   NP_GetEntryPointsFunc getEntryPoints;
   NP_InitializeFunc initialize;
   NP_ShutdownFunc shutdown;
 };
+#endif
 
+// One loaded plug-in module and the browser state around it. There is one
+// browser per process at a time, as the table's routines carry no context.
 class Browser {
  public:
   explicit Browser(const std::wstring& pluginPath = DefaultPluginPath());
-  // Drives plug-in code linked into this program, so that a test can also
-  // look at its internals or replace its platform services.
-  explicit Browser(const EntryPoints& linkedIn);
   ~Browser();
   Browser(const Browser&) = delete;
   Browser& operator=(const Browser&) = delete;
 
   bool loaded() const { return module_ != nullptr; }
-  HMODULE module() const { return module_; }
 
   // The exports, as found by GetProcAddress under their plain names.
   NP_GetEntryPointsFunc getEntryPoints = nullptr;
@@ -122,12 +125,19 @@ class Browser {
   // NP_GetEntryPoints then NP_Initialize, as a browser starts a plug-in.
   // Returns the first error, or NPERR_NO_ERROR.
   NPError Start();
-  const NPPluginFuncs& pluginFuncs() const { return pluginFuncs_; }
 
   std::unique_ptr<Instance> NewInstance();
 
   // Interned: the same name always gives the same identifier.
   static NPIdentifier Identifier(const std::string& name);
+
+#if ZVCERT_BROWSER_CHECKS
+  // Drives plug-in code linked into this program, so that a test can also
+  // look at its internals or replace its platform services.
+  explicit Browser(const EntryPoints& linkedIn);
+
+  HMODULE module() const { return module_; }
+  const NPPluginFuncs& pluginFuncs() const { return pluginFuncs_; }
 
   // What the module did through the routine table.
   static int CallsFromModule(Slot slot);
@@ -141,13 +151,10 @@ class Browser {
   static size_t LiveObjects();
   static int ObjectReferences(NPObject* obj);
 
-  // Failure injection for tests: the next count requests fail as if the
-  // browser were out of memory.
+  // The next count requests fail as if the browser were out of memory.
   static void FailMemAlloc(int count);
   static void FailCreateObject(int count);
-
-  // Frees what a script call returned, as a browser does.
-  static void ReleaseVariantValue(NPVariant* variant);
+#endif
 
  private:
   HMODULE module_ = nullptr;
@@ -166,15 +173,17 @@ class ScriptObject {
 
   NPObject* get() const { return obj_; }
 
+  CallResult Invoke(const std::string& method, const std::vector<Value>& args = {}) const;
+  CallResult GetProperty(const std::string& name) const;
+#if ZVCERT_BROWSER_CHECKS
   bool HasMethod(const std::string& name) const;
   bool HasProperty(const std::string& name) const;
-  CallResult Invoke(const std::string& method, const std::vector<Value>& args = {}) const;
   CallResult InvokeDefault(const std::vector<Value>& args = {}) const;
-  CallResult GetProperty(const std::string& name) const;
   bool SetProperty(const std::string& name, const Value& value) const;
   bool RemoveProperty(const std::string& name) const;
   bool Enumerate() const;
   CallResult Construct(const std::vector<Value>& args = {}) const;
+#endif
 
  private:
   NPObject* obj_;
@@ -188,33 +197,39 @@ class Instance {
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;
 
-  NPP npp() { return &npp_; }
   NPError newError() const { return newError_; }
-
-  // A visible top-level window with a child for the plug-in, as a page has.
-  HWND CreatePluginWindow(int width = 200, int height = 100);
-  NPError SetWindow(HWND hwnd, uint32_t width = 200, uint32_t height = 100);
-  NPWindow& lastWindowRecord() { return *windows_.back(); }
 
   // NPP_GetValue(NPPVpluginScriptableNPObject); the page holds the reference.
   std::unique_ptr<ScriptObject> GetScriptableObject(NPError* error = nullptr);
 
   NPError Destroy();
+
+#if ZVCERT_BROWSER_CHECKS
+  NPP npp() { return &npp_; }
   bool destroyed() const { return destroyed_; }
+
+  // A visible top-level window with a child for the plug-in, as a page has.
+  HWND CreatePluginWindow(int width = 200, int height = 100);
+  NPError SetWindow(HWND hwnd, uint32_t width = 200, uint32_t height = 100);
+#endif
 
  private:
   const NPPluginFuncs& funcs_;
   NPP_t npp_{};
   NPError newError_ = NPERR_GENERIC_ERROR;
   bool destroyed_ = false;
+#if ZVCERT_BROWSER_CHECKS
   std::vector<HWND> topWindows_;
   std::vector<std::unique_ptr<NPWindow>> windows_;
+#endif
 };
 
+#if ZVCERT_BROWSER_CHECKS
 // Dispatches pending window messages, painting included.
 void PumpMessages();
 
 // Plain text in NPVariant form for calls made by hand.
 std::string ToString(const Value& value);
+#endif
 
 }  // namespace zvhost

@@ -16,9 +16,10 @@ const crypto = require('node:crypto');
 const path = require('node:path');
 const util = require('node:util');
 
-const { Bridge } = require('../../tools/node/bridge');
+const { HostClient } = require('../../tools/node/host_client');
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
 const { buildProfile, serialView, splitSignature } = require('../../tools/node/profile');
+const { listStore, purgeIssuer } = require('../../tools/node/store');
 
 if (process.argv.length < 4) {
   console.error('usage: node cycle_test.js <build/win32 folder> <repository root> [<plug-in build folder>]');
@@ -28,9 +29,12 @@ const buildDir = path.resolve(process.argv[2]);
 const repoRoot = path.resolve(process.argv[3]);
 const pluginDir = path.resolve(process.argv[4] ?? buildDir);
 const profile = buildProfile(pluginDir);
-const bridgeOptions = process.argv[4]
-  ? { plugin: `Z:${path.join(pluginDir, 'bin', 'npzvcert.dll').replaceAll('/', '\\')}` }
-  : {};
+// The test build of the host: it exits 0 only when the plug-in used the
+// browser as it must.
+const hostOptions = {
+  checks: true,
+  plugin: process.argv[4] && `Z:${path.join(pluginDir, 'bin', 'npzvcert.dll').replaceAll('/', '\\')}`,
+};
 
 // ---- reporting ----
 
@@ -201,13 +205,13 @@ function checkRequest(tag, pem, ca) {
   }
 }
 
-async function enrol(bridge, ca, c) {
+async function enrol(host, ca, c) {
   const tag = `[${c.name}]`;
-  checkEqual(`${tag} SetSubject "${c.subject}"`, reply(await bridge.call('SetSubject', c.subject)),
+  checkEqual(`${tag} SetSubject "${c.subject}"`, reply(await host.call('SetSubject', c.subject)),
              { ok: true, value: 1 });
-  checkEqual(`${tag} SetChallenge`, reply(await bridge.call('SetChallenge', 'cycle', 'pass word')),
+  checkEqual(`${tag} SetChallenge`, reply(await host.call('SetChallenge', 'cycle', 'pass word')),
              { ok: true, value: 1 });
-  const csr = await bridge.call('GetCSR');
+  const csr = await host.call('GetCSR');
   const isPem = csr.ok && typeof csr.value === 'string' &&
     /-----BEGIN [A-Z ]*REQUEST-----/.test(csr.value);
   if (!check(`${tag} GetCSR gives a PEM request`, isPem, isPem ? undefined : show(csr))) {
@@ -232,7 +236,7 @@ async function enrol(bridge, ca, c) {
 
 // Certificates the pending key must refuse, serials 0x7001 on; replaced is
 // the certificate for a request that a later GetCSR replaced.
-async function importRefusals(bridge, ca, c, replaced) {
+async function importRefusals(host, ca, c, replaced) {
   const tag = `[${c.name}]`;
   const wrong = [
     ['the certificate for a replaced request', replaced],
@@ -244,19 +248,19 @@ async function importRefusals(bridge, ca, c, replaced) {
      '-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n'],
   ];
   for (const [what, pem] of wrong) {
-    checkEqual(`${tag} ImportCert with ${what}`, reply(await bridge.call('ImportCert', pem)),
+    checkEqual(`${tag} ImportCert with ${what}`, reply(await host.call('ImportCert', pem)),
                { ok: false, value: -1 });
   }
-  const leaked = (await bridge.store()).filter((s) => /^0*700[1-3]$/.test(s.serial));
+  const leaked = listStore(buildDir).filter((s) => /^0*700[1-3]$/.test(s.serial));
   checkEqual(`${tag} refused certificates are not in the store`, leaked, []);
 }
 
-async function importCert(bridge, c) {
+async function importCert(host, c) {
   const tag = `[${c.name}]`;
   checkEqual(`${tag} ImportCert with the request's certificate`,
-             reply(await bridge.call('ImportCert', c.certificate)), { ok: true, value: 1 });
+             reply(await host.call('ImportCert', c.certificate)), { ok: true, value: 1 });
   checkEqual(`${tag} ImportCert again (the key is used up)`,
-             reply(await bridge.call('ImportCert', c.certificate)), { ok: false, value: -1 });
+             reply(await host.call('ImportCert', c.certificate)), { ok: false, value: -1 });
 }
 
 function checkStored(listing, issuer, c, keys) {
@@ -271,7 +275,7 @@ function checkStored(listing, issuer, c, keys) {
   check(`${tag} key container named "{GUID}" in upper case`, CONTAINER_NAME.test(cert.container),
         show(cert.container));
   checkEqual(`${tag} provider type, key kind, container exists`,
-             [cert.providerType, cert.keyKind, cert.containerExists],
+             [cert.providerType, cert.keySpec, cert.containerExists],
              [profile.providerType, AT_SIGNATURE, true]);
   check(`${tag} provider named`, profile.providerType === 24
     ? /RSA and AES/.test(cert.provider) : cert.provider.length > 0, show(cert.provider));
@@ -279,19 +283,19 @@ function checkStored(listing, issuer, c, keys) {
         show(cert.container));
 }
 
-async function lookups(bridge, c, expected) {
+async function lookups(host, c, expected) {
   const tag = `[${c.name}]`;
   for (const [key, value] of c.lookups) {
     checkEqual(`${tag} FindCert("${key}", "${value}")`,
-               reply(await bridge.call('FindCert', key, value)), { ok: true, value: expected });
+               reply(await host.call('FindCert', key, value)), { ok: true, value: expected });
   }
 }
 
-async function signing(bridge, ca, c, serialText) {
+async function signing(host, ca, c, serialText) {
   const tag = `[${c.name}]`;
   const texts = new Map();
   for (const [what, data] of SIGNED_DATA) {
-    const r = await bridge.call('CertSign', serialText, data.toString('base64'));
+    const r = await host.call('CertSign', serialText, data.toString('base64'));
     const label = `${tag} CertSign(${serialText}, ${what})`;
     if (!check(`${label} gives ${SIGNATURE_BASE64} Base64 characters`,
                r.ok && typeof r.value === 'string' && r.value.length === SIGNATURE_BASE64 &&
@@ -308,66 +312,66 @@ async function signing(bridge, ca, c, serialText) {
   }
   const [what, data] = SIGNED_DATA[1];
   if (texts.has(what)) {
-    const again = await bridge.call('CertSign', serialText, data.toString('base64'));
+    const again = await host.call('CertSign', serialText, data.toString('base64'));
     checkEqual(`${tag} CertSign of ${what} again gives the same text`, again.value, texts.get(what));
   }
   for (const bad of NOT_BASE64) {
     checkEqual(`${tag} CertSign(${serialText}, "${bad}")`,
-               reply(await bridge.call('CertSign', serialText, bad)), { ok: false, value: '' });
+               reply(await host.call('CertSign', serialText, bad)), { ok: false, value: '' });
   }
 }
 
-async function unreachable(bridge, c, serialTexts) {
+async function unreachable(host, c, serialTexts) {
   const tag = `[${c.name}]`;
   for (const text of serialTexts) {
-    checkEqual(`${tag} IsCertExist(${text})`, reply(await bridge.call('IsCertExist', text)),
+    checkEqual(`${tag} IsCertExist(${text})`, reply(await host.call('IsCertExist', text)),
                { ok: true, value: 0 });
     checkEqual(`${tag} CertSign(${text}, ...)`,
-               reply(await bridge.call('CertSign', text, 'aGVsbG8=')), { ok: false, value: '' });
-    checkEqual(`${tag} DelCert(${text})`, reply(await bridge.call('DelCert', text)),
+               reply(await host.call('CertSign', text, 'aGVsbG8=')), { ok: false, value: '' });
+    checkEqual(`${tag} DelCert(${text})`, reply(await host.call('DelCert', text)),
                { ok: true, value: 0 });
   }
 }
 
-async function deletion(bridge, c, serialText) {
+async function deletion(host, c, serialText) {
   const tag = `[${c.name}]`;
-  checkEqual(`${tag} DelCert(${serialText})`, reply(await bridge.call('DelCert', serialText)),
+  checkEqual(`${tag} DelCert(${serialText})`, reply(await host.call('DelCert', serialText)),
              { ok: true, value: 1 });
   checkEqual(`${tag} DelCert(${serialText}) again`,
-             reply(await bridge.call('DelCert', serialText)), { ok: true, value: 0 });
+             reply(await host.call('DelCert', serialText)), { ok: true, value: 0 });
   checkEqual(`${tag} IsCertExist(${serialText}) after DelCert`,
-             reply(await bridge.call('IsCertExist', serialText)), { ok: true, value: 0 });
+             reply(await host.call('IsCertExist', serialText)), { ok: true, value: 0 });
   const [key, value] = c.lookups[0];
   checkEqual(`${tag} FindCert("${key}", "${value}") after DelCert`,
-             reply(await bridge.call('FindCert', key, value)), { ok: true, value: '' });
+             reply(await host.call('FindCert', key, value)), { ok: true, value: '' });
   checkEqual(`${tag} CertSign(${serialText}, ...) after DelCert`,
-             reply(await bridge.call('CertSign', serialText, 'aGVsbG8=')), { ok: false, value: '' });
+             reply(await host.call('CertSign', serialText, 'aGVsbG8=')), { ok: false, value: '' });
 }
 
 // ---- the cycle ----
 
-async function cycle(bridge, ca, otherCa) {
+async function cycle(host, ca, otherCa) {
   const issuer = ca.commonName;
 
   console.log('-- import before any request');
   const early = ca.issueForNewKey(0x7000n);  // issued for a key of openssl's
-  checkEqual('ImportCert with no pending key', reply(await bridge.call('ImportCert', early)),
+  checkEqual('ImportCert with no pending key', reply(await host.call('ImportCert', early)),
              { ok: false, value: -1 });
 
   console.log('-- enrolment');
   for (const [i, c] of CASES.entries()) {
     // The first request's key is replaced by the next GetCSR.
-    const replaced = i === 0 ? ca.issue((await bridge.call('GetCSR')).value, 0x7001n) : null;
-    if (!(await enrol(bridge, ca, c))) continue;
+    const replaced = i === 0 ? ca.issue((await host.call('GetCSR')).value, 0x7001n) : null;
+    if (!(await enrol(host, ca, c))) continue;
     // A mismatch keeps the key: the right certificate still imports after.
-    if (i === 0) await importRefusals(bridge, ca, c, replaced);
-    await importCert(bridge, c);
+    if (i === 0) await importRefusals(host, ca, c, replaced);
+    await importCert(host, c);
   }
   const other = OTHER_AUTHORITY_CASE;
-  if (await enrol(bridge, otherCa, other)) await importCert(bridge, other);
+  if (await enrol(host, otherCa, other)) await importCert(host, other);
 
   console.log('-- the store as another handle sees it');
-  const listing = await bridge.store();
+  const listing = listStore(buildDir);
   const keys = wineKeyContainers();
   for (const c of CASES) checkStored(listing, issuer, c, keys);
   checkStored(listing, otherCa.commonName, other, keys);
@@ -376,49 +380,53 @@ async function cycle(bridge, ca, otherCa) {
              CASES.length + 1);
 
   console.log('-- lookups');
-  for (const c of CASES) await lookups(bridge, c, c.found);
-  await lookups(bridge, other, '');
+  for (const c of CASES) await lookups(host, c, c.found);
+  await lookups(host, other, '');
   for (const [key, value] of [['CN', 'nobody-has-this-name'], ['O', 'cycle-five'], ['CN', '']]) {
     checkEqual(`FindCert("${key}", "${value}") matching no certificate`,
-               reply(await bridge.call('FindCert', key, value)), { ok: true, value: '' });
+               reply(await host.call('FindCert', key, value)), { ok: true, value: '' });
   }
   checkEqual('FindCert("CNX", ...) with an unknown key',
-             reply(await bridge.call('FindCert', 'CNX', 'cycle-five')),
-             { ok: false, value: undefined });
+             reply(await host.call('FindCert', 'CNX', 'cycle-five')),
+             { ok: false, value: null });
   for (const c of CASES.filter((x) => x.reachable)) {
     const text = c.serial.toString();
-    checkEqual(`[${c.name}] IsCertExist(${text})`, reply(await bridge.call('IsCertExist', text)),
+    checkEqual(`[${c.name}] IsCertExist(${text})`, reply(await host.call('IsCertExist', text)),
                { ok: true, value: 1 });
   }
 
   console.log('-- signing');
   for (const c of CASES.filter((x) => x.reachable && x.certificate)) {
-    await signing(bridge, ca, c, c.serial.toString());
+    await signing(host, ca, c, c.serial.toString());
   }
   const unreached = CASES.filter((x) => !x.reachable && x.certificate);
-  for (const c of unreached) await unreachable(bridge, c, [c.found, c.serial.toString()].filter(Boolean));
+  for (const c of unreached) await unreachable(host, c, [c.found, c.serial.toString()].filter(Boolean));
 
   console.log('-- deletion');
-  for (const c of CASES.filter((x) => x.reachable)) await deletion(bridge, c, c.serial.toString());
+  for (const c of CASES.filter((x) => x.reachable)) await deletion(host, c, c.serial.toString());
   // Serial 5 is gone from our authority; the other one's must be untouched.
-  const after = await bridge.store();
+  const after = listStore(buildDir);
   const kept = storedCerts(after, otherCa.commonName, other.serial);
   checkEqual(`[${other.name}] still stored with its container after DelCert(5)`,
              kept.map((s) => [s.container, s.containerExists]), [[other.container, true]]);
   checkEqual(`purge removes the ${unreached.length} certificates DelCert cannot reach`,
-             await bridge.purge(issuer), unreached.length);
+             purgeIssuer(buildDir, issuer), unreached.length);
   checkEqual(`[${other.name}] purge of "${otherCa.commonName}"`,
-             await bridge.purge(otherCa.commonName), 1);
+             purgeIssuer(buildDir, otherCa.commonName), 1);
 
-  console.log('-- seen from a new bridge process');
-  const fresh = await Bridge.start(buildDir, bridgeOptions);
-  const seen = await fresh.store();
+  console.log('-- seen from new processes');
+  const seen = listStore(buildDir);
   checkEqual('a new process finds no certificate of the cycle',
              [...CASES, other].filter((c) => seen.some((s) =>
                (s.issuer === issuer || s.issuer === otherCa.commonName) &&
                BigInt(`0x${s.serial || '0'}`) === c.serial)).map((c) => c.name),
              []);
-  checkEqual('the new bridge exits 0', await fresh.close(), 0);
+  const fresh = new HostClient(buildDir, hostOptions);
+  const reachable = CASES.filter((c) => c.reachable);
+  const answers = [];
+  for (const c of reachable) answers.push((await fresh.call('IsCertExist', c.serial.toString())).value);
+  checkEqual('a new host finds none of the reachable serials, and exits 0',
+             [...answers, await fresh.close()], [...reachable.map(() => 0), 0]);
   const left = wineKeyContainers();
   checkEqual('no key container of the cycle is left',
              containers.filter((name) => left.has(name.toUpperCase())), []);
@@ -430,27 +438,27 @@ async function main() {
   console.log(`authority "${rootName}", plug-in of ${pluginDir} (${profile.name})`);
   const ca = new OpenSslCa(rootName);
   const otherCa = new OpenSslCa(`${rootName} 2`);
-  let bridge;
+  let host;
   try {
-    bridge = await Bridge.start(buildDir, bridgeOptions);
-    check('bridge started', true);
     for (const name of [ca.commonName, otherCa.commonName]) {
-      const count = await bridge.purge(name);
+      const count = purgeIssuer(buildDir, name);
       check(`purge "${name}" left by earlier runs`, Number.isInteger(count), `${count} removed`);
     }
-    await cycle(bridge, ca, otherCa);
+    host = new HostClient(buildDir, hostOptions);
+    checkEqual('the host loads the plug-in', (await host.get('Version')).ok, true);
+    await cycle(host, ca, otherCa);
   } catch (error) {
     check('the cycle ran to its end', false, error.stack);
   } finally {
-    if (bridge) {
+    if (host) {
       try {
         for (const name of [ca.commonName, otherCa.commonName]) {
-          checkEqual(`purge "${name}" at the end finds nothing left`, await bridge.purge(name), 0);
+          checkEqual(`purge "${name}" at the end finds nothing left`, purgeIssuer(buildDir, name), 0);
         }
       } catch (error) {
         check('clean-up', false, String(error));
       }
-      checkEqual('the bridge exits 0 (the plug-in behaved)', await bridge.close(), 0);
+      checkEqual('the host exits 0 (the plug-in behaved)', await host.close(), 0);
     }
     ca.remove();
     otherCa.remove();

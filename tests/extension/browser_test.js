@@ -19,7 +19,7 @@ const path = require('node:path');
 const util = require('node:util');
 
 const env = require('../../tools/node/extension_env');
-const { Bridge } = require('../../tools/node/bridge');
+const { purgeIssuer } = require('../../tools/node/store');
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
 
 const [scenarioName, buildArg, rootArg, artifactsArg, browserKind = 'chromium'] = process.argv.slice(2);
@@ -338,14 +338,12 @@ const SCENARIOS = { enrolment, origins, consent, 'two-pages': twoPages, 'vanishe
 async function main() {
   const scenario = SCENARIOS[scenarioName];
   if (!scenario) throw new Error(`no scenario ${scenarioName}; there are ${Object.keys(SCENARIOS).join(', ')}`);
-  const bridge = await Bridge.start(buildDir);
   try {
-    await bridge.purge(rootName);
+    purgeIssuer(buildDir, rootName);
     check('no host is left from before', hostProcesses().length === 0, show(hostProcesses()));
     await scenario();
   } finally {
-    const left = await bridge.purge(rootName);
-    await bridge.close();
+    const left = purgeIssuer(buildDir, rootName);
     if (left !== 0) check('the scenario left no certificate behind', false, `${left} purged`);
   }
   console.log(`${passed} passed, ${failed} failed`);

@@ -8,13 +8,14 @@
 // Run under Xvfb with the build's wineserver up (scripts/lib/in-wine.sh).
 // Exits 0 only when every check passed.
 
-const { spawn, execFileSync } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const util = require('node:util');
 
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+const { HostClient, frame } = require('../../tools/node/host_client');
 
 if (process.argv.length < 3) {
   console.error('usage: node host_test.js <build/win32 folder>');
@@ -40,97 +41,33 @@ function checkReply(label, reply, expected) {
   return check(label, ok, `got ${show(reply)}, want ${show(expected)}`);
 }
 
-const frame = (body) => {
-  const bytes = Buffer.isBuffer(body) ? body : Buffer.from(body, 'utf8');
-  const header = Buffer.alloc(4);
-  header.writeUInt32LE(bytes.length);
-  return Buffer.concat([header, bytes]);
-};
-
-// One connection: messages out, replies (parsed) in, the exit code at the end.
-class Host {
-  constructor() {
-    this.child = spawn(path.join(buildDir, 'wine-run.sh'),
-      [path.join(buildDir, 'bin', 'npzvcert-host.exe')], { stdio: ['pipe', 'pipe', 'pipe'] });
-    this.stderr = '';
-    this.child.stderr.on('data', (chunk) => { this.stderr = (this.stderr + chunk).slice(-4096); });
-    this.child.stdin.on('error', () => {});
-    this.buffer = Buffer.alloc(0);
-    this.replies = [];
-    this.waiters = [];
-    this.child.stdout.on('data', (chunk) => {
-      this.buffer = Buffer.concat([this.buffer, chunk]);
-      while (this.buffer.length >= 4 && this.buffer.length >= 4 + this.buffer.readUInt32LE(0)) {
-        const size = this.buffer.readUInt32LE(0);
-        const body = this.buffer.subarray(4, 4 + size).toString('utf8');
-        this.buffer = this.buffer.subarray(4 + size);
-        let reply;
-        try { reply = JSON.parse(body); } catch { reply = { unparsable: body }; }
-        reply.size = size;
-        this.replies.push(reply);
-      }
-      this.#wake();
-    });
-    this.exited = new Promise((resolve) => {
-      this.child.on('exit', (code) => { this.done = true; this.#wake(); resolve(code); });
-    });
-  }
-
-  #wake() { for (const w of this.waiters.splice(0)) w(); }
-
-  // The next reply, or null when none comes in time or the host is gone.
-  async next(timeoutMs = REPLY_TIMEOUT_MS) {
-    const deadline = Date.now() + timeoutMs;
-    while (this.replies.length === 0) {
-      if (this.done || Date.now() >= deadline) return null;
-      await new Promise((resolve) => {
-        this.waiters.push(resolve);
-        setTimeout(resolve, Math.max(0, deadline - Date.now()));
-      });
-    }
-    return this.replies.shift();
-  }
-
-  send(bytes) { this.child.stdin.write(bytes); }
-  request(message) {
-    this.send(frame(typeof message === 'string' ? message : JSON.stringify(message)));
-    return this.next();
-  }
-  call(id, member, args = []) { return this.request({ id, member, args }); }
-
-  // The exit code once stdin is closed, or 'hang'.
-  async close(timeoutMs = REPLY_TIMEOUT_MS) {
-    this.child.stdin.end();
-    const timer = new Promise((resolve) => setTimeout(() => resolve('hang'), timeoutMs));
-    const code = await Promise.race([this.exited, timer]);
-    if (code === 'hang') this.child.kill();
-    return code;
-  }
-}
+const newHost = () => new HostClient(buildDir, { timeoutMs: REPLY_TIMEOUT_MS });
+// A call under an id of the test's own, its reply as the host wrote it.
+const callAs = (host, id, member, args = []) => host.request({ id, member, args });
 
 async function members(host) {
-  const version = await host.call(1, 'Version');
+  const version = await callAs(host, 1, 'Version');
   checkReply('Version is the number 1022', version, { id: 1, ok: true, value: 1022 });
-  const name = await host.call('n', 'HostName');
+  const name = await callAs(host, 'n', 'HostName');
   check('HostName is text under a string id', name?.id === 'n' && name.ok === true &&
     typeof name.value === 'string', show(name));
 
   const text = 'Café 张三 😀 "quoted" \\ line\nend';
-  const encoded = await host.call(2, 'Base64Encode', [text]);
+  const encoded = await callAs(host, 2, 'Base64Encode', [text]);
   checkReply('Base64Encode encodes the UTF-8 bytes', encoded,
     { id: 2, ok: true, value: Buffer.from(text, 'utf8').toString('base64') });
-  const decoded = await host.call(3, 'Base64Decode', [encoded?.value ?? '']);
+  const decoded = await callAs(host, 3, 'Base64Decode', [encoded?.value ?? '']);
   checkReply('Base64Decode gives the text back', decoded, { id: 3, ok: true, value: text });
-  checkReply('invalid UTF-8 in a result becomes U+FFFD', await host.call(4, 'Base64Decode', ['/w==']),
+  checkReply('invalid UTF-8 in a result becomes U+FFFD', await callAs(host, 4, 'Base64Decode', ['/w==']),
     { id: 4, ok: true, value: '\uFFFD' });
-  checkReply('a failed call carries the plug-in\'s own result', await host.call(5, 'Base64Decode', ['abc']),
+  checkReply('a failed call carries the plug-in\'s own result', await callAs(host, 5, 'Base64Decode', ['abc']),
     { id: 5, ok: false, value: '' });
 }
 
 async function request(host) {
-  checkReply('SetSubject', await host.call(10, 'SetSubject', ['C=CN, O=Café Test, CN=张三']),
+  checkReply('SetSubject', await callAs(host, 10, 'SetSubject', ['C=CN, O=Café Test, CN=张三']),
     { id: 10, ok: true, value: 1 });
-  const csr = await host.call(11, 'GetCSR');
+  const csr = await callAs(host, 11, 'GetCSR');
   if (!check('GetCSR gives a PEM request', csr?.ok === true &&
     /^-----BEGIN CERTIFICATE REQUEST-----/.test(csr.value ?? ''), show(csr))) return;
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvhost-'));
@@ -176,7 +113,7 @@ async function request(host) {
       await host.request({ id: 41, describe: { serial: '31249' } }),
       { id: 41, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', notBefore: '', notAfter: '', fromAuthority: false, canonical: '31249' } });
     checkReply('ImportCert links the certificate to the pending key',
-      await host.call(12, 'ImportCert', [certificate]), { id: 12, ok: true, value: 1 });
+      await callAs(host, 12, 'ImportCert', [certificate]), { id: 12, ok: true, value: 1 });
     checkReply('describe by serial finds the stored certificate, as DelCert would',
       await host.request({ id: 42, describe: { serial: '31249abc' } }), { id: 42, ok: true, value: described });
     // Read as the plug-in reads it: cut after 39 characters, so the 7 that
@@ -184,7 +121,7 @@ async function request(host) {
     checkReply('describe by serial reads the text as DelCert does, cut after 39 characters',
       await host.request({ id: 44, describe: { serial: `${'0'.repeat(34)}312497` } }),
       { id: 44, ok: true, value: described });
-    checkReply('DelCert removes it and its key', await host.call(13, 'DelCert', [serial.toString()]),
+    checkReply('DelCert removes it and its key', await callAs(host, 13, 'DelCert', [serial.toString()]),
       { id: 13, ok: true, value: 1 });
     checkReply('describe by serial finds nothing after the deletion',
       await host.request({ id: 43, describe: { serial: '31249' } }),
@@ -246,7 +183,7 @@ async function errors(host) {
     checkReply(`describe serial: ${what} reads as ${canonical}`, { id: r?.id, canonical: r?.value?.canonical }, { id: 37, canonical });
   }
   // Scalars of the wrong kind reach the plug-in, which applies its own rules.
-  const wrongType = await host.call(28, 'Base64Encode', [12]);
+  const wrongType = await callAs(host, 28, 'Base64Encode', [12]);
   check('a number where text is due reaches the plug-in', wrongType?.id === 28 && !('error' in wrongType) &&
     typeof wrongType.ok === 'boolean', show(wrongType));
 
@@ -254,10 +191,10 @@ async function errors(host) {
   checkReply('a lone surrogate is read as U+FFFD, and answered under its id',
     await host.request('{"id":34,"member":"Base64Encode","args":["a\\ud800b"]}'),
     { id: 34, ok: true, value: Buffer.from('a\uFFFDb', 'utf8').toString('base64') });
-  const huge = await host.call(35, 'IsCertExist', [1e300]);
+  const huge = await callAs(host, 35, 'IsCertExist', [1e300]);
   check('a number beyond every integer range reaches the plug-in as a double', huge?.id === 35 &&
     !('error' in huge), show(huge));
-  refused('a reply over 1 MiB is refused', await host.call(29, 'Base64Encode', ['a'.repeat(800000)]), 29,
+  refused('a reply over 1 MiB is refused', await callAs(host, 29, 'Base64Encode', ['a'.repeat(800000)]), 29,
     /1 MiB/);
 
   // A 70 MiB header is answered at once; the body is skipped, not kept.
@@ -269,7 +206,7 @@ async function errors(host) {
   refused('a 70 MiB message is refused before its body comes', tooLong, null, /64 MiB/);
   check('... promptly', Date.now() - started < 10000, `${Date.now() - started} ms`);
   host.send(Buffer.alloc(70 << 20, 0x20));
-  checkReply('the next message after the skipped one is answered', await host.call(30, 'Version'),
+  checkReply('the next message after the skipped one is answered', await callAs(host, 30, 'Version'),
     { id: 30, ok: true, value: 1022 });
 }
 
@@ -280,7 +217,7 @@ async function endings() {
     ['a message cut short', frame('{"id":1,"member":"Version"}').subarray(0, 12)],
   ];
   for (const [label, bytes] of cases) {
-    const host = new Host();
+    const host = newHost();
     host.send(bytes);
     const code = await host.close();
     check(`clean exit on ${label}`, code === 0 && host.replies.length === 0,
@@ -292,10 +229,10 @@ async function endings() {
 // tabs may: every request is made, each with a key of its own, and a host's
 // pending key is its own alone.
 async function manyHosts() {
-  const hosts = [new Host(), new Host(), new Host()];
+  const hosts = [newHost(), newHost(), newHost()];
   const requests = await Promise.all(hosts.map(async (host) => {
     const made = [];
-    for (let i = 0; i < 10; i += 1) made.push(await host.call(100 + i, 'GetCSR'));
+    for (let i = 0; i < 10; i += 1) made.push(await callAs(host, 100 + i, 'GetCSR'));
     return made;
   }));
   const all = requests.flat();
@@ -310,10 +247,10 @@ async function manyHosts() {
     const last = requests[0].at(-1);
     const certificate = ca.issue(last?.value ?? '', 0x7a12n);
     checkReply("another host refuses the certificate of the first host's request",
-      await hosts[1].call(120, 'ImportCert', [certificate]), { id: 120, ok: false, value: -1 });
-    checkReply('the first host imports it', await hosts[0].call(121, 'ImportCert', [certificate]),
+      await callAs(hosts[1], 120, 'ImportCert', [certificate]), { id: 120, ok: false, value: -1 });
+    checkReply('the first host imports it', await callAs(hosts[0], 121, 'ImportCert', [certificate]),
       { id: 121, ok: true, value: 1 });
-    checkReply('... and deletes it', await hosts[0].call(122, 'DelCert', [String(0x7a12)]),
+    checkReply('... and deletes it', await callAs(hosts[0], 122, 'DelCert', [String(0x7a12)]),
       { id: 122, ok: true, value: 1 });
   } finally {
     ca.remove();
@@ -322,13 +259,28 @@ async function manyHosts() {
   check('the three hosts exit 0', codes.every((c) => c === 0), show(codes));
 }
 
+// Browsers pass hosts arguments of their own; only the test build reads
+// --plugin=, which names another DLL to load.
+async function pluginOption() {
+  const cases = [
+    ['the shipped host ignores --plugin= and loads the DLL beside it', false, { ok: true, value: 1022 }],
+    ['npzvcert-host-checks loads the DLL --plugin= names', true, { ok: false, error: 'npzvcert.dll could not be started' }],
+  ];
+  for (const [label, checks, expected] of cases) {
+    const host = new HostClient(buildDir, { checks, plugin: 'Z:\\nowhere\\npzvcert.dll', timeoutMs: REPLY_TIMEOUT_MS });
+    checkReply(label, await callAs(host, 50, 'Version'), { id: 50, ...expected });
+    await host.close();
+  }
+}
+
 (async () => {
-  const host = new Host();
+  const host = newHost();
   for (const part of [members, request, errors]) await part(host);
   const code = await host.close();
   check('the host exits 0 when stdin closes', code === 0, `exit ${code}; ${host.stderr}`);
   await endings();
   await manyHosts();
+  await pluginOption();
   console.log(`\n${passed} passed, ${failed} failed`);
   process.exit(failed === 0 && passed > 0 ? 0 : 1);
 })().catch((error) => {

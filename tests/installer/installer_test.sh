@@ -5,7 +5,7 @@
 #   installer_test.sh code-signing <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
 #   installer_test.sh build-inputs <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
 # <host exe> is the npzvcert-host.exe built beside the DLL; <bin dir> holds
-# zvcert-probe.exe and zvcert-bridge.exe; <version> is the project's a.b.c.d.
+# zvcert-probe.exe and npzvcert-host-checks.exe; <version> is the project's a.b.c.d.
 # Runs inside the Windows test run, whose Wine prefix and wineserver are
 # already up; every Windows program goes through wine-run.sh so that it sees
 # that prefix. build-inputs runs no Windows program.
@@ -18,17 +18,17 @@ digits=${version//./}          # what the Version property reports
 # The environment of whoever runs the tests must not change what is built.
 unset ZVCERT_SIGN_CERT ZVCERT_SIGN_KEY ZVCERT_SIGN_PASS ZVCERT_SIGN_CAFILE ZVCERT_SIGN_URL ZVCERT_PLUGIN_ID \
   ZVCERT_HOST_EXE ZVCERT_NATIVE_HOST ZVCERT_EXTENSION_ID ZVCERT_FIREFOX_EXTENSION_ID
-# A bridge that died early must fail a check, not kill the test with SIGPIPE.
+# A program that died early must fail a check, not kill the test with SIGPIPE.
 trap '' PIPE
 fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 fatal() { echo "FAIL: $*"; exit 1; }
 
 work=$(mktemp -d)
-bridge_pid=
+held_pid=
 cleanup_hooks=()
 on_exit() {
-  if [[ -n $bridge_pid ]]; then kill "$bridge_pid" 2>/dev/null; wait "$bridge_pid" 2>/dev/null; fi
+  if [[ -n $held_pid ]]; then kill "$held_pid" 2>/dev/null; wait "$held_pid" 2>/dev/null; fi
   rm -rf "$work"
   local hook
   for hook in "${cleanup_hooks[@]}"; do "$hook"; done
@@ -154,6 +154,44 @@ host_answers() {  # <Windows path of npzvcert-host.exe>
   (( status == 0 )) || bad "$1 exited with $status: $(tr '\n' ' ' <"$work/host.err")"
   node "$check_js" reply "$work/reply.bin" "{\"id\":1,\"ok\":true,\"value\":$digits}" 2>"$work/reply.err" \
     || bad "$1 did not answer Version as $digits:"$'\n'"$(cat "$work/reply.err")"
+}
+
+# While a program keeps the installed DLL loaded (a browser, or the host an
+# extension keeps its port open to), neither a new setup nor the uninstaller
+# may half-do their job: both stop, leaving everything working. The program
+# is a host, asked for Version through a fifo; the end of its input ends it.
+# Uses the installation's variables of round_trip.
+while_loaded() {  # <what holds it> <Windows program> [<argument>]
+  local what=$1 fifo=$work/held.in i status
+  shift
+  rm -f "$fifo"; mkfifo "$fifo"
+  win "$@" <"$fifo" >"$work/held.out" 2>"$work/held.err" &
+  held_pid=$!
+  exec 3>"$fifo"
+  version_request >&3
+  for ((i = 0; i < 200; i++)); do
+    node "$check_js" reply "$work/held.out" "{\"id\":1,\"ok\":true,\"value\":$digits}" 2>/dev/null && break
+    sleep 0.1
+  done
+  if (( i < 200 )); then
+    win "$setup" /S; status=$?
+    (( status == 2 )) || bad "setup while $what exited with $status, expected 2"
+    run_uninstaller "$uninstaller" "$location"; status=$?
+    (( status == 2 )) || bad "uninstaller while $what exited with $status, expected 2"
+    [[ -f $path_unix ]] || bad "the DLL was removed while $what"
+    [[ -f $(unixpath "$uninstaller") ]] || bad "the uninstaller went while $what"
+    [[ $(reg_value "$key" Path) == "$path" ]] || bad "registration changed while $what"
+    has_key "$UNINSTALL_KEY" || bad "Uninstall entry went while $what"
+    native_host_intact "while $what"
+  else
+    bad "$* did not answer Version as $digits: $(tr '\n' ' ' <"$work/held.err")"
+  fi
+  exec 3>&-
+  for ((i = 0; i < 200; i++)); do kill -0 "$held_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$held_pid" 2>/dev/null && bad "$* did not end with its input"
+  kill "$held_pid" 2>/dev/null
+  wait "$held_pid"; status=$?; held_pid=
+  (( status == 0 )) || bad "$* exited with $status"
 }
 
 # Linux path of a Windows one; no Wine call for those in the install folder.
@@ -350,64 +388,10 @@ EOF
   # An extension reaching the host, as each browser finds it.
   check_native_host "${path%\\*}" "${identity[@]}" "$host"
 
-  # While a browser has the DLL loaded, neither a new setup nor the
-  # uninstaller may half-do their job: both stop, leaving everything working.
-  local fifo=$work/bridge.in
-  mkfifo "$fifo"
-  win "$bin/zvcert-bridge.exe" "$path" <"$fifo" >"$work/bridge.out" 2>&1 &
-  bridge_pid=$!
-  exec 3>"$fifo"
-  echo $'get\tVersion' >&3
-  local i
-  for ((i = 0; i < 200; i++)); do grep -q '^ok' "$work/bridge.out" && break; sleep 0.1; done
-  if grep -q "^ok	1	i:$digits" "$work/bridge.out"; then
-    win "$setup" /S; status=$?
-    (( status == 2 )) || bad "setup over a loaded DLL exited with $status, expected 2"
-    run_uninstaller "$uninstaller" "$location"; status=$?
-    (( status == 2 )) || bad "uninstaller with the DLL loaded exited with $status, expected 2"
-    [[ -f $path_unix ]] || bad "the loaded DLL was removed"
-    [[ -f $(unixpath "$uninstaller") ]] || bad "the uninstaller went while the DLL stayed"
-    [[ $(reg_value "$key" Path) == "$path" ]] || bad "registration changed while the DLL was loaded"
-    has_key "$UNINSTALL_KEY" || bad "Uninstall entry went while the DLL stayed"
-    native_host_intact "while the DLL was loaded"
-  else
-    bad "the bridge did not load $path: $(tr '\n' ' ' <"$work/bridge.out")"
-  fi
-  echo quit >&3; exec 3>&-
-  for ((i = 0; i < 200; i++)); do kill -0 "$bridge_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$bridge_pid" 2>/dev/null && bad "the bridge did not quit"
-  kill "$bridge_pid" 2>/dev/null
-  wait "$bridge_pid"; status=$?; bridge_pid=
-  (( status == 0 )) || bad "the bridge exited with $status"
-
-  # An extension keeping its port open keeps the host running, and so the
-  # DLL loaded: an update must stop the same way.
-  if [[ -n $installed_host_win ]]; then
-    local host_fifo=$work/host.in
-    mkfifo "$host_fifo"
-    win "$installed_host_win" <"$host_fifo" >"$work/open-host.out" 2>"$work/open-host.err" &
-    bridge_pid=$!
-    exec 3>"$host_fifo"
-    version_request >&3
-    for ((i = 0; i < 200; i++)); do [[ -s $work/open-host.out ]] && break; sleep 0.1; done
-    if [[ -s $work/open-host.out ]]; then
-      win "$setup" /S; status=$?
-      (( status == 2 )) || bad "setup while the host ran exited with $status, expected 2"
-      run_uninstaller "$uninstaller" "$location"; status=$?
-      (( status == 2 )) || bad "uninstaller while the host ran exited with $status, expected 2"
-      [[ -f $path_unix ]] || bad "the DLL was removed while the host ran"
-      native_host_intact "while the host ran"
-    else
-      bad "the host did not answer: $(tr '\n' ' ' <"$work/open-host.err")"
-    fi
-    # The end of its input ends the host, as when the browser closes the port.
-    exec 3>&-
-    for ((i = 0; i < 200; i++)); do kill -0 "$bridge_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$bridge_pid" 2>/dev/null && bad "the host did not end with its input"
-    kill "$bridge_pid" 2>/dev/null
-    wait "$bridge_pid"; status=$?; bridge_pid=
-    (( status == 0 )) || bad "the host exited with $status"
-  fi
+  # A browser holding the DLL, then an extension keeping its port to the
+  # installed host open.
+  while_loaded "a browser has the DLL loaded" "$bin/npzvcert-host-checks.exe" "--plugin=$path"
+  if [[ -n $installed_host_win ]]; then while_loaded "the host runs" "$installed_host_win"; fi
 
   # Setting up again over an installed copy (an update) works once it is free.
   win "$setup" /S; status=$?

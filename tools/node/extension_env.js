@@ -11,6 +11,7 @@ const path = require('node:path');
 
 const { Firefox } = require('./bidi');
 const { Chromium, delay } = require('./cdp');
+const { hostCommand } = require('./host_client');
 const extensionBuild = require('../../extension/build');
 const { hostManifests, writeManifest } = require('../../extension/host_manifest');
 
@@ -79,7 +80,8 @@ function prepareProfile({ workDir, buildDir, origins, consentTimeout = 60, versi
     identity: path.join(REPO, 'extension', 'identity.json') });
 
   const launcher = path.join(workDir, 'npzvcert-host.sh');
-  fs.writeFileSync(launcher, `#!/bin/sh\nexec '${path.join(buildDir, 'wine-run.sh')}' '${path.join(buildDir, 'bin', 'npzvcert-host.exe')}' "$@"\n`,
+  const [program, args] = hostCommand(buildDir);
+  fs.writeFileSync(launcher, `#!/bin/sh\nexec ${[program, ...args].map((a) => `'${a}'`).join(' ')} "$@"\n`,
     { mode: 0o755 });
   const manifests = hostManifests(identity, launcher, 'npzvcert (test)');
   writeManifest(path.join(userDataDir, 'NativeMessagingHosts', `${identity.hostName}.json`), manifests.chromium);
