@@ -65,6 +65,9 @@ constexpr std::array<const char*, kSlotCount> kSlotNames = {
 constexpr std::array<Slot, 5> kAllowedSlots = {Slot::memalloc, Slot::getstringidentifier,
                                                Slot::createobject, Slot::retainobject,
                                                Slot::releaseobject};
+// And those that reading the page's origin takes, while there is a page.
+constexpr std::array<Slot, 3> kPageSlots = {Slot::getvalue, Slot::getproperty,
+                                            Slot::releasevariantvalue};
 
 #endif
 
@@ -74,6 +77,7 @@ struct IdentifierRecord {
 
 struct State {
   std::map<std::string, std::unique_ptr<IdentifierRecord>> identifiers;
+  std::optional<Browser::Page> page;
 #if ZVCERT_BROWSER_CHECKS
   std::array<int, kSlotCount> calls{};
   std::map<void*, size_t> allocations;
@@ -198,6 +202,79 @@ void NP_LOADDS ReleaseVariant(NPVariant* variant) {
   variant->type = NPVariantType_Void;
 }
 
+// ---- The page: a window whose location has an origin ----------------------
+
+// A value handed to the module, which releases it: a string in memory from
+// MemAlloc, an object with a reference of its own.
+bool Hand(const Value& value, NPVariant* result) {
+  std::memset(result, 0, sizeof *result);
+  result->type = NPVariantType_Void;
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    auto* copy = static_cast<NPUTF8*>(MemAlloc(static_cast<uint32_t>(text->size() + 1)));
+    if (copy == nullptr) return false;
+    std::memcpy(copy, text->c_str(), text->size() + 1);
+    result->type = NPVariantType_String;
+    result->value.stringValue = {copy, static_cast<uint32_t>(text->size())};
+  } else if (const auto* i = std::get_if<int32_t>(&value)) {
+    result->type = NPVariantType_Int32;
+    result->value.intValue = *i;
+  } else if (std::holds_alternative<std::nullptr_t>(value)) {
+    result->type = NPVariantType_Null;
+  }
+  return true;
+}
+
+bool NP_LOADDS LocationProperty(NPObject* /*obj*/, NPIdentifier name, NPVariant* result) {
+  const std::optional<Browser::Page>& page = state().page;
+  return page && name == GetStringIdentifier("origin") && Hand(page->origin, result);
+}
+NPClass locationClass = {3, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, LocationProperty, nullptr, nullptr, nullptr, nullptr};
+
+bool NP_LOADDS WindowProperty(NPObject* /*obj*/, NPIdentifier name, NPVariant* result) {
+  const std::optional<Browser::Page>& page = state().page;
+  if (!page || name != GetStringIdentifier("location")) return false;
+  switch (page->location) {
+    case Browser::Page::Location::Text:
+      return Hand(page->origin, result);
+    case Browser::Page::Location::Object: {
+      NPObject* location = CreateObject(nullptr, &locationClass);
+      if (location == nullptr) return false;
+      std::memset(result, 0, sizeof *result);
+      result->type = NPVariantType_Object;
+      result->value.objectValue = location;
+      return true;
+    }
+    case Browser::Page::Location::Missing:
+      break;
+  }
+  return false;
+}
+NPClass windowClass = {3, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, WindowProperty, nullptr, nullptr, nullptr, nullptr};
+
+// The window object, with a reference for the caller, for NPNVWindowNPObject.
+NPError NP_LOADDS GetValue(NPP /*npp*/, NPNVariable variable, void* value) {
+  if (variable != NPNVWindowNPObject || value == nullptr || !state().page) {
+    return NPERR_GENERIC_ERROR;
+  }
+  NPObject* window = CreateObject(nullptr, &windowClass);
+  if (window == nullptr) return NPERR_OUT_OF_MEMORY_ERROR;
+  *static_cast<NPObject**>(value) = window;
+  return NPERR_NO_ERROR;
+}
+
+bool NP_LOADDS GetProperty(NPP /*npp*/, NPObject* obj, NPIdentifier name, NPVariant* result) {
+  if (obj == nullptr || result == nullptr) return false;
+#if ZVCERT_BROWSER_CHECKS
+  if (state().objects.count(obj) == 0) {
+    Misuse("getproperty on an object that is not alive");
+    return false;
+  }
+#endif
+  return obj->_class->getProperty != nullptr && obj->_class->getProperty(obj, name, result);
+}
+
 #if ZVCERT_BROWSER_CHECKS
 // ---- The table as the module sees it: every slot counts its calls ---------
 
@@ -228,6 +305,14 @@ void NP_LOADDS TableReleaseObject(NPObject* obj) {
 void NP_LOADDS TableReleaseVariantValue(NPVariant* variant) {
   Count(Slot::releasevariantvalue);
   ReleaseVariant(variant);
+}
+NPError NP_LOADDS TableGetValue(NPP npp, NPNVariable variable, void* value) {
+  Count(Slot::getvalue);
+  return GetValue(npp, variable, value);
+}
+bool NP_LOADDS TableGetProperty(NPP npp, NPObject* obj, NPIdentifier name, NPVariant* result) {
+  Count(Slot::getproperty);
+  return GetProperty(npp, obj, name, result);
 }
 
 // Any other routine only records the call. The caller cleans the stack
@@ -262,6 +347,8 @@ constexpr auto TableCreateObject = &CreateObject;
 constexpr auto TableRetainObject = &RetainObject;
 constexpr auto TableReleaseObject = &ReleaseObject;
 constexpr auto TableReleaseVariantValue = &ReleaseVariant;
+constexpr auto TableGetValue = &GetValue;
+constexpr auto TableGetProperty = &GetProperty;
 #endif
 
 NPVariant ToVariant(const Value& value) {
@@ -433,6 +520,8 @@ NPNetscapeFuncs Browser::MakeBrowserFuncs() {
   funcs.retainobject = TableRetainObject;
   funcs.releaseobject = TableReleaseObject;
   funcs.releasevariantvalue = TableReleaseVariantValue;
+  funcs.getvalue = TableGetValue;
+  funcs.getproperty = TableGetProperty;
   return funcs;
 }
 
@@ -454,6 +543,8 @@ NPIdentifier Browser::Identifier(const std::string& name) {
   return GetStringIdentifier(name.c_str());
 }
 
+void Browser::SetPage(std::optional<Page> page) { state().page = std::move(page); }
+
 #if ZVCERT_BROWSER_CHECKS
 Browser::Browser(const EntryPoints& linkedIn)
     : getEntryPoints(linkedIn.getEntryPoints),
@@ -470,6 +561,7 @@ std::vector<std::string> Browser::UnexpectedCalls() {
   for (int i = 0; i < kSlotCount; ++i) {
     bool allowed = false;
     for (Slot slot : kAllowedSlots) allowed = allowed || static_cast<int>(slot) == i;
+    for (Slot slot : kPageSlots) allowed = allowed || (state().page && static_cast<int>(slot) == i);
     if (!allowed && state().calls[i] != 0) names.push_back(kSlotNames[i]);
   }
   return names;

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -131,6 +132,16 @@ class Browser {
   // Interned: the same name always gives the same identifier.
   static NPIdentifier Identifier(const std::string& name);
 
+  // The page the instances are in, as a module may read it: window.location
+  // and its origin, fresh objects for every request.
+  struct Page {
+    enum class Location { Object, Text, Missing };
+    Location location = Location::Object;  // Text: window.location is the origin text itself
+    Value origin;                          // location.origin as page script sees it
+  };
+  // None, the default: there is no window object to hand out.
+  static void SetPage(std::optional<Page> page);
+
 #if ZVCERT_BROWSER_CHECKS
   // Drives plug-in code linked into this program, so that a test can also
   // look at its internals or replace its platform services.
@@ -141,7 +152,9 @@ class Browser {
 
   // What the module did through the routine table.
   static int CallsFromModule(Slot slot);
-  // Names of the routines the module called beyond the five it may use.
+  // Names of the routines the module called beyond the five it may use
+  // (eight while a page is set: also getvalue, getproperty and
+  // releasevariantvalue, which reading the page's origin takes).
   static std::vector<std::string> UnexpectedCalls();
   // Misuses the browser noticed (freeing foreign memory, releasing a dead
   // object, strings without their NUL).

@@ -12,9 +12,9 @@
 namespace zvcert {
 namespace {
 
-// What a certificate method answers a page the build does not serve: as if
-// nothing were there.
-enum class Locked { Serves, EmptyText, Zero, MinusOne };
+// What a certificate method answers a page the build does not serve: what
+// it answers when nothing is there, the call's success included.
+enum class Locked { Serves, NothingFound, NoneThere, NothingPending, NothingToSign };
 
 struct MethodEntry {
   Member member;
@@ -25,11 +25,11 @@ struct MethodEntry {
 
 // In the order identifiers are compared.
 constexpr std::array<MethodEntry, 10> kMethods = {{
-    {Member::FindCert, 2, FindCert, Locked::EmptyText},
-    {Member::IsCertExist, 1, IsCertExist, Locked::Zero},
-    {Member::DelCert, 1, DelCert, Locked::Zero},
-    {Member::ImportCert, 1, ImportCert, Locked::MinusOne},
-    {Member::CertSign, 2, CertSign, Locked::EmptyText},
+    {Member::FindCert, 2, FindCert, Locked::NothingFound},
+    {Member::IsCertExist, 1, IsCertExist, Locked::NoneThere},
+    {Member::DelCert, 1, DelCert, Locked::NoneThere},
+    {Member::ImportCert, 1, ImportCert, Locked::NothingPending},
+    {Member::CertSign, 2, CertSign, Locked::NothingToSign},
     {Member::SetChallenge, 2, SetChallenge},
     {Member::SetSubject, 1, SetSubject},
     {Member::GetCSR, 0, GetCSR},
@@ -74,9 +74,19 @@ bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVar
   MethodResult methodResult(result);
   if (entry->locked != Locked::Serves && pageOriginCheck != nullptr &&
       !pageOriginCheck(object.npp)) {
-    if (entry->locked == Locked::EmptyText) return methodResult.Text("");
-    methodResult.Int(entry->locked == Locked::Zero ? 0 : -1);
-    return true;
+    switch (entry->locked) {
+      case Locked::NothingFound:
+        return methodResult.Text("");
+      case Locked::NothingToSign:
+        methodResult.Text("");
+        return false;
+      case Locked::NothingPending:
+        methodResult.Int(-1);
+        return false;
+      default:
+        methodResult.Int(0);
+        return true;
+    }
   }
   const bool ok =
       entry->handler(object, MethodArgs(texts.data(), entry->requiredStrings), methodResult);

@@ -109,6 +109,12 @@ test('build: the CMake option goes through the same rules', () => {
   assert.match(run('https://localhost', 'ON').stderr.replace(/\s+/g, ' '), /a release build serves only/);
   assert.strictEqual(run('https://ca.example.com', 'ON').status, 0);
   assert.strictEqual(JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8')).name, 'npzvcert certificates');
+  // The plug-in's own page lock reads its list by the same rules.
+  const buildJs = path.join(__dirname, '../../extension/build.js');
+  const lock = (...args) => spawnSync('node', [buildJs, '--check-origins', ...args], { encoding: 'utf8' });
+  assert.strictEqual(lock('https://ca.example.com/;https://ra.example.com:8443').stdout, 'https://ca.example.com\nhttps://ra.example.com:8443\n');
+  assert.match(lock('https://CA.example.com').stderr, /as https:\/\/ca.example.com/);
+  assert.strictEqual(lock('http://localhost:8765', '--release').status, 2);
   const refused = run('https://ca.example.com;http://ca.example.com');
   assert.notStrictEqual(refused.status, 0);
   assert.match(refused.stderr.replace(/\s+/g, ' '), /ZVCERT_EXTENSION_ORIGINS: .*"http:\/\/ca.example.com": plain http is allowed only/);

@@ -3,6 +3,7 @@
 // store. The authority's root in this program is "ZV Test Other Root".
 #include <algorithm>
 
+#include "script/page_origin.h"
 #include "script/scriptable_object.h"
 #include "support/linked_plugin_test.h"
 #include "support/test_ca.h"
@@ -15,6 +16,7 @@ using testbrowser::CallResult;
 using testbrowser::EntryPoints;
 using testbrowser::Instance;
 using testbrowser::ScriptObject;
+using testbrowser::Slot;
 using testbrowser::Value;
 using testing::Op;
 using testing::PlatformLedger;
@@ -29,6 +31,8 @@ class CertificateMethods : public testing::LinkedPluginTest {
   }
   void TearDown() override {
     LinkedPluginTest::TearDown();
+    pageOriginCheck = nullptr;
+    Browser::SetPage(std::nullopt);
     testing::PurgeIssuer(kRoot);
   }
   // A request made by the object, and the certificate the CA issues for it.
@@ -131,6 +135,58 @@ TEST_F(CertificateMethods, FindExistSignAndDeleteShapeTheirResults) {
   EXPECT_EQ(Int(Call("DelCert", {serial})), 0);
   EXPECT_EQ(Int(Call("IsCertExist", {serial})), 0);
   EXPECT_EQ(Text(Call("FindCert", {std::string("CN"), std::string("Alice")})), "");
+}
+
+TEST_F(CertificateMethods, ThePageLockServesOnlyTheListedOriginsAndReleasesWhatItReads) {
+  using Page = Browser::Page;
+  ASSERT_EQ(Int(Call("ImportCert", {Issued({0x4C}, {{"2.5.4.3", "Alice"}})})), 1);
+  const std::string serial = "76", data = testing::PlatformBase64("data");
+  // Unlocked, the module never asks for the page, even when there is one.
+  Browser::SetPage(Page{Page::Location::Object, std::string("https://other.example")});
+  EXPECT_EQ(Int(Call("IsCertExist", {serial})), 1);
+  EXPECT_EQ(Browser::CallsFromModule(Slot::getvalue), 0);
+
+  static constexpr std::string_view kListed[] = {"https://ca.example.com"};
+  pageOriginCheck = [](NPP npp) { return PageOriginAllowed(npp, kListed); };
+  struct Case {
+    const char* what;
+    std::optional<Page> page;
+    bool served;
+  };
+  const Case cases[] = {
+      {"no window object", std::nullopt, false},
+      {"no location", Page{Page::Location::Missing, {}}, false},
+      {"a location that is text", Page{Page::Location::Text, std::string(kListed[0])}, false},
+      {"an origin that is a number", Page{Page::Location::Object, int32_t{7}}, false},
+      {"about:blank or file:", Page{Page::Location::Object, std::string("null")}, false},
+      {"file: elsewhere", Page{Page::Location::Object, std::string("file://")}, false},
+      {"another port", Page{Page::Location::Object, std::string("https://ca.example.com:8443")}, false},
+      {"another origin", Page{Page::Location::Object, std::string("https://ca.example.com.evil")}, false},
+      {"the listed origin", Page{Page::Location::Object, std::string(kListed[0])}, true},
+  };
+  for (const Case& c : cases) {
+    Browser::SetPage(c.page);
+    const size_t objects = Browser::LiveObjects(), memory = Browser::OutstandingAllocations();
+    const int asked = Browser::CallsFromModule(Slot::getvalue);
+    EXPECT_EQ(Call("FindCert", {std::string("CN"), std::string("Alice")}).value,
+              Value(c.served ? serial : std::string()))
+        << c.what;
+    EXPECT_EQ(Int(Call("IsCertExist", {serial})), c.served ? 1 : 0) << c.what;
+    const CallResult sign = Call("CertSign", {serial, data});
+    EXPECT_EQ(sign.ok, c.served) << c.what;
+    EXPECT_EQ(Text(sign).empty(), !c.served) << c.what;
+    const std::string next = Issued({0x4D}, {{"2.5.4.3", "Bob"}});
+    const CallResult imported = Call("ImportCert", {next});
+    EXPECT_EQ(Int(imported), c.served ? 1 : -1) << c.what;
+    EXPECT_EQ(state->pendingKeyLength > 0, !c.served) << c.what << ": the key stays pending";
+    EXPECT_EQ(Int(Call("DelCert", {serial})), c.served ? 1 : 0) << c.what;
+    EXPECT_EQ(Browser::CallsFromModule(Slot::getvalue) - asked, 5) << c.what;
+    EXPECT_EQ(Browser::LiveObjects(), objects) << c.what << ": every object released";
+    EXPECT_EQ(Browser::OutstandingAllocations(), memory) << c.what << ": every value released";
+  }
+  pageOriginCheck = nullptr;
+  EXPECT_EQ(Int(Call("IsCertExist", {std::string("77")})), 1) << "imported by the listed page";
+  EXPECT_EQ(Int(Call("IsCertExist", {serial})), 0) << "deleted by the listed page";
 }
 
 TEST_F(CertificateMethods, SerialsAtOrAbove2To63AreNotReportedByFindCert) {
