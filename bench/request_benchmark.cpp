@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
     modulePart.push_back((spent - platformSeconds) * 1e3);
     share.push_back(100 * (spent - platformSeconds) / spent);
   }
-  std::printf("GetCSR with RSA-%u keys, %d calls, medians:\n", static_cast<unsigned>(kKeyBits), calls);
+  std::printf("GetCSR with RSA-%u keys, %d calls, medians:\n", static_cast<unsigned>(kKeyBits),
+              calls);
   std::printf("  whole call        %8.3f ms\n", Median(total));
   std::printf("  platform work     %8.3f ms  (key generation %.3f ms)\n", Median(platformPart),
               Median(keyPart));

@@ -40,7 +40,9 @@ void* operator new(size_t size, const std::nothrow_t&) noexcept {
   return p;
 }
 void* operator new[](size_t size) { return operator new(size); }
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
 void operator delete(void* p) noexcept {
   if (p == nullptr) return;
   --liveAllocations;
@@ -53,8 +55,8 @@ void operator delete[](void* p, size_t) noexcept { operator delete(p); }
 namespace {
 
 using namespace testbrowser;
-using zvcert::PlatformServices;
 using zvcert::platform;
+using zvcert::PlatformServices;
 
 constexpr char kRoot[] = "ZVCERT Root CA";  // the root this program is built with
 
@@ -87,8 +89,8 @@ struct Measured<Field> {
 template <typename R, typename... A, R (*PlatformServices::*Field)(A...)>
 const char* Measured<Field>::name = nullptr;
 
-#define MEASURE(field)                                                     \
-  Measured<&PlatformServices::field>::name = #field;                       \
+#define MEASURE(field)                                \
+  Measured<& PlatformServices::field>::name = #field; \
   platform.field = Measured<&PlatformServices::field>::Call
 
 void MeasurePlatform() {
@@ -153,10 +155,11 @@ Figures Measure() {
 }
 
 void Print(const std::string& when, const Figures& f) {
-  std::printf("%-30s handles %5ld (grown inside platform calls %5ld)  C++ heap blocks %6ld  "
-              "private %8.0f KiB  certificates %3d  key containers %3d\n",
-              when.c_str(), f.nextHandle, f.insidePlatform, f.heapAllocations, f.privateKiB,
-              f.certificates, f.containers);
+  std::printf(
+      "%-30s handles %5ld (grown inside platform calls %5ld)  C++ heap blocks %6ld  "
+      "private %8.0f KiB  certificates %3d  key containers %3d\n",
+      when.c_str(), f.nextHandle, f.insidePlatform, f.heapAllocations, f.privateKiB, f.certificates,
+      f.containers);
 }
 
 // One enrolment cycle; false (with a message) when a step did not do its job.
@@ -165,8 +168,7 @@ bool Cycle(const ScriptObject& object, const zvcert::testing::TestCa& ca, uint32
   if (!request.ok) return std::puts("GetCSR failed"), false;
   const std::vector<uint8_t> serial = {0x01, static_cast<uint8_t>(n >> 16),
                                        static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-  const std::vector<uint8_t> der =
-      ca.IssueForRequest(std::get<std::string>(request.value), serial);
+  const std::vector<uint8_t> der = ca.IssueForRequest(std::get<std::string>(request.value), serial);
   if (der.empty()) return std::puts("the test CA issued nothing"), false;
   const CallResult imported = object.Invoke("ImportCert", {zvcert::testing::ToPem(der)});
   if (!imported.ok) return std::puts("ImportCert failed"), false;
@@ -204,7 +206,8 @@ int main(int argc, char** argv) {
       Print("start", start);
       for (int i = 0; i < cycles && ok; ++i) {
         ok = Cycle(*object, ca, i);
-        if (ok && (i + 1) % 100 == 0) Print("after " + std::to_string(i + 1) + " cycles", Measure());
+        if (ok && (i + 1) % 100 == 0)
+          Print("after " + std::to_string(i + 1) + " cycles", Measure());
       }
       object.reset();
       instance->Destroy();
@@ -231,12 +234,12 @@ int main(int argc, char** argv) {
       (end.nextHandle - start.nextHandle) - (end.insidePlatform - start.insidePlatform);
   const long heapGrowth = end.heapAllocations - start.heapAllocations;
   const bool steady = handlesOutside <= 0 && heapGrowth <= 0 &&
-                      end.certificates == start.certificates &&
-                      end.containers == start.containers;
-  std::printf("steps and browser %s; growth: handles outside platform calls %+ld, C++ heap "
-              "blocks %+ld, private %+.0f KiB, certificates %+d, key containers %+d\n",
-              ok ? "ok" : "FAILED", handlesOutside, heapGrowth, end.privateKiB - start.privateKiB,
-              end.certificates - start.certificates, end.containers - start.containers);
+                      end.certificates == start.certificates && end.containers == start.containers;
+  std::printf(
+      "steps and browser %s; growth: handles outside platform calls %+ld, C++ heap "
+      "blocks %+ld, private %+.0f KiB, certificates %+d, key containers %+d\n",
+      ok ? "ok" : "FAILED", handlesOutside, heapGrowth, end.privateKiB - start.privateKiB,
+      end.certificates - start.certificates, end.containers - start.containers);
   zvcert::testing::PurgeIssuer(kRoot);
   return ok && steady ? 0 : 1;
 }

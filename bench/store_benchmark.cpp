@@ -71,10 +71,9 @@ int main(int argc, char** argv) {
     HCERTSTORE store =
         CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
     for (; inStore < target; ++inStore) {
-      const std::vector<uint8_t> der =
-          ca.Issue({{"2.5.4.3", "Filler " + std::to_string(inStore)}},
-                   {0x02, static_cast<uint8_t>(inStore >> 8), static_cast<uint8_t>(inStore)},
-                   otherKey);
+      const std::vector<uint8_t> der = ca.Issue(
+          {{"2.5.4.3", "Filler " + std::to_string(inStore)}},
+          {0x02, static_cast<uint8_t>(inStore >> 8), static_cast<uint8_t>(inStore)}, otherKey);
       CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), der.size(),
                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     }

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest          # native build and unit tests
   clang libclang-rt-14-dev                  # sanitizers and libFuzzer for the portable core
+  clang-format                              # the formatting check
   g++-mingw-w64-i686                        # the 32-bit Windows cross compilers
   wine wine32:i386 xvfb xauth               # running and painting Windows programs
   openssl gnutls-bin libssl-dev             # independent checkers of what the plug-in makes

@@ -18,7 +18,8 @@ constexpr uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n))
 void Compress(std::array<uint32_t, 8>& state, const uint8_t* block) {
   std::array<uint32_t, 64> w;
   for (int i = 0; i < 16; ++i) {
-    w[i] = static_cast<uint32_t>(block[4 * i]) << 24 | static_cast<uint32_t>(block[4 * i + 1]) << 16 |
+    w[i] = static_cast<uint32_t>(block[4 * i]) << 24 |
+           static_cast<uint32_t>(block[4 * i + 1]) << 16 |
            static_cast<uint32_t>(block[4 * i + 2]) << 8 | block[4 * i + 3];
   }
   for (int i = 16; i < 64; ++i) {
@@ -31,7 +32,8 @@ void Compress(std::array<uint32_t, 8>& state, const uint8_t* block) {
   for (int i = 0; i < 64; ++i) {
     const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
                         kRound[i] + w[i];
-    const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    const uint32_t t2 =
+        (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
   }
   state[0] += a, state[1] += b, state[2] += c, state[3] += d;

@@ -5,16 +5,16 @@
 #include <string>
 
 #include "encoding/base64.h"
-#include "store/pem_certificate.h"
 #include "encoding/sha256.h"
-#include "encoding/utf8.h"
-#include "encoding/utf16.h"
-#include "store/attribute_table.h"
-#include "store/root_certificate.h"
-#include "store/serial_text.h"
 #include "encoding/text_copy.h"
+#include "encoding/utf16.h"
+#include "encoding/utf8.h"
+#include "store/attribute_table.h"
 #include "store/handles.h"
+#include "store/pem_certificate.h"
+#include "store/root_certificate.h"
 #include "store/serial.h"
+#include "store/serial_text.h"
 #include "store/store_services.h"
 
 namespace zvhost {
@@ -26,8 +26,8 @@ constexpr DWORD kNameArea = 256;
 
 std::string NameAttribute(PCCERT_CONTEXT cert, DWORD which, const char* oid) {
   std::array<wchar_t, kNameArea> name{};
-  const DWORD units = platform.getNameAttributeW(cert, which | kSubjectNameNoUtf8, oid,
-                                                 name.data(), kNameArea);
+  const DWORD units =
+      platform.getNameAttributeW(cert, which | kSubjectNameNoUtf8, oid, name.data(), kNameArea);
   if (units <= 1) return {};
   name.back() = L'\0';
   const std::u16string_view text(reinterpret_cast<const char16_t*>(name.data()),
@@ -90,8 +90,7 @@ CertificateInfo DescribeStoredCertificate(std::string_view serialText) {
   info.canonical = CanonicalSerialText(serial).data();
   ScopedStore store(platform.openPersonalStore());
   if (!store || rootName[0] == '\0') return info;
-  const ScopedCertificate cert(
-      LocateCertBySerial(store.get(), serial, rootName.data()));
+  const ScopedCertificate cert(LocateCertBySerial(store.get(), serial, rootName.data()));
   if (!cert) return info;
   CertificateInfo found = Describe(cert.get());
   found.canonical = info.canonical;

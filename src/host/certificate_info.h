@@ -9,10 +9,10 @@ namespace zvhost {
 
 struct CertificateInfo {
   bool found = false;
-  std::string subject;    // "CN=..., O=..." of the attributes present
-  std::string issuer;     // the issuer's common name
-  std::string serial;     // decimal, as FindCert reports it; "" when it cannot
-  std::string serialHex;  // the certificate's own serial bytes, big-endian
+  std::string subject;              // "CN=..., O=..." of the attributes present
+  std::string issuer;               // the issuer's common name
+  std::string serial;               // decimal, as FindCert reports it; "" when it cannot
+  std::string serialHex;            // the certificate's own serial bytes, big-endian
   std::string notBefore, notAfter;  // validity, "YYYY-MM-DD hh:mm:ss UTC"
   // Whether its issuer is the authority's root: only such certificates are
   // found, signed with and deleted afterwards.

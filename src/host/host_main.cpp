@@ -46,8 +46,8 @@ constexpr size_t kMaxReply = 1u << 20;
 constexpr size_t kMaxIdLength = 64;
 
 constexpr std::string_view kMethods[] = {
-    "SetSubject",  "SetChallenge", "GetCSR",       "ImportCert",   "FindCert",
-    "IsCertExist", "DelCert",      "CertSign",     "Base64Encode", "Base64Decode",
+    "SetSubject",  "SetChallenge", "GetCSR",   "ImportCert",   "FindCert",
+    "IsCertExist", "DelCert",      "CertSign", "Base64Encode", "Base64Decode",
 };
 constexpr std::string_view kProperties[] = {"Version", "HostName"};
 
@@ -82,10 +82,9 @@ bool Skip(uint32_t size) {
 
 bool WriteMessage(const std::string& body) {
   const uint32_t size = static_cast<uint32_t>(body.size());
-  const unsigned char header[4] = {static_cast<unsigned char>(size),
-                                   static_cast<unsigned char>(size >> 8),
-                                   static_cast<unsigned char>(size >> 16),
-                                   static_cast<unsigned char>(size >> 24)};
+  const unsigned char header[4] = {
+      static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8),
+      static_cast<unsigned char>(size >> 16), static_cast<unsigned char>(size >> 24)};
   return std::fwrite(header, 1, 4, stdout) == 4 &&
          std::fwrite(body.data(), 1, body.size(), stdout) == body.size() &&
          std::fflush(stdout) == 0;
@@ -134,7 +133,8 @@ std::string InfoText(const zvhost::CertificateInfo& info) {
          ",\"subject\":" + json::Quote(info.subject) + ",\"issuer\":" + json::Quote(info.issuer) +
          ",\"serial\":" + json::Quote(info.serial) +
          ",\"serialHex\":" + json::Quote(info.serialHex) +
-         ",\"notBefore\":" + json::Quote(info.notBefore) + ",\"notAfter\":" + json::Quote(info.notAfter) +
+         ",\"notBefore\":" + json::Quote(info.notBefore) +
+         ",\"notAfter\":" + json::Quote(info.notAfter) +
          ",\"fromAuthority\":" + (info.fromAuthority ? "true" : "false") +
          ",\"canonical\":" + json::Quote(info.canonical) + "}";
 }
@@ -159,16 +159,17 @@ std::string Describe(const std::string& id, const json::Value& what) {
   const json::Value* pem = what.Find("pem");
   const json::Value* data = what.Find("data");
   if (serial != nullptr && serial->type == json::Type::String) {
-    return "{\"id\":" + id + ",\"ok\":true,\"value\":" +
-           InfoText(zvhost::DescribeStoredCertificate(serial->text)) + "}";
+    return "{\"id\":" + id +
+           ",\"ok\":true,\"value\":" + InfoText(zvhost::DescribeStoredCertificate(serial->text)) +
+           "}";
   }
   if (pem != nullptr && pem->type == json::Type::String) {
-    return "{\"id\":" + id + ",\"ok\":true,\"value\":" +
-           InfoText(zvhost::DescribePemCertificate(pem->text)) + "}";
+    return "{\"id\":" + id +
+           ",\"ok\":true,\"value\":" + InfoText(zvhost::DescribePemCertificate(pem->text)) + "}";
   }
   if (data != nullptr && data->type == json::Type::String) {
-    return "{\"id\":" + id + ",\"ok\":true,\"value\":" +
-           DataText(zvhost::DescribeSignData(data->text)) + "}";
+    return "{\"id\":" + id +
+           ",\"ok\":true,\"value\":" + DataText(zvhost::DescribeSignData(data->text)) + "}";
   }
   return ErrorReply(id, "describe needs a serial, a pem or a data text");
 }
@@ -187,7 +188,8 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
   } else {
     return ErrorReply("null", "id missing or not a number or string");
   }
-  if (idValue->text.size() > kMaxIdLength) return ErrorReply("null", "id longer than 64 characters");
+  if (idValue->text.size() > kMaxIdLength)
+    return ErrorReply("null", "id longer than 64 characters");
 
   if (const json::Value* what = doc.value.Find("describe")) {
     std::string reply = Describe(id, *what);
@@ -210,8 +212,8 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
     for (size_t i = 0; i < list->items.size(); ++i) {
       Value arg;
       if (!ToArgument(list->items[i], arg)) {
-        return ErrorReply(id, "argument " + std::to_string(i + 1) +
-                                  " is not a string, number, boolean or null");
+        return ErrorReply(
+            id, "argument " + std::to_string(i + 1) + " is not a string, number, boolean or null");
       }
       args.push_back(std::move(arg));
     }
@@ -286,8 +288,8 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
   for (;;) {
     unsigned char header[4];
     if (!ReadExactly(reinterpret_cast<char*>(header), sizeof header)) break;
-    const uint32_t size = header[0] | header[1] << 8 | header[2] << 16 |
-                          static_cast<uint32_t>(header[3]) << 24;
+    const uint32_t size =
+        header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
     std::string reply;
     if (size > kMaxRequest) {
       // Refused before reading; skipping it keeps the next message in step.

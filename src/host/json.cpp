@@ -179,16 +179,34 @@ class Reader {
     if (AtEnd()) return Fail("unterminated string");
     const char c = text_[pos_++];
     switch (c) {
-      case '"': out += '"'; return true;
-      case '\\': out += '\\'; return true;
-      case '/': out += '/'; return true;
-      case 'b': out += '\b'; return true;
-      case 'f': out += '\f'; return true;
-      case 'n': out += '\n'; return true;
-      case 'r': out += '\r'; return true;
-      case 't': out += '\t'; return true;
-      case 'u': break;
-      default: return Fail("unknown escape");
+      case '"':
+        out += '"';
+        return true;
+      case '\\':
+        out += '\\';
+        return true;
+      case '/':
+        out += '/';
+        return true;
+      case 'b':
+        out += '\b';
+        return true;
+      case 'f':
+        out += '\f';
+        return true;
+      case 'n':
+        out += '\n';
+        return true;
+      case 'r':
+        out += '\r';
+        return true;
+      case 't':
+        out += '\t';
+        return true;
+      case 'u':
+        break;
+      default:
+        return Fail("unknown escape");
     }
     uint32_t unit = 0;
     if (!Hex4(unit)) return false;
@@ -200,7 +218,8 @@ class Reader {
     if (unit >= 0xD800 && unit <= 0xDBFF) {
       const size_t escapeAt = pos_;
       uint32_t low = 0;
-      if (text_.substr(pos_, 2) == "\\u" && (pos_ += 2, Hex4(low)) && low >= 0xDC00 && low <= 0xDFFF) {
+      if (text_.substr(pos_, 2) == "\\u" && (pos_ += 2, Hex4(low)) && low >= 0xDC00 &&
+          low <= 0xDFFF) {
         unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
       } else {
         // What followed is read again on its own.
@@ -233,8 +252,7 @@ class Reader {
       } else {
         const size_t start = pos_;
         const char32_t cp = zvcert::NextCodePoint(text_, pos_);
-        if (cp == zvcert::kReplacementCharacter &&
-            text_.substr(start, 3) != "\xEF\xBF\xBD") {
+        if (cp == zvcert::kReplacementCharacter && text_.substr(start, 3) != "\xEF\xBF\xBD") {
           pos_ = start;
           return Fail("invalid UTF-8");
         }
@@ -310,11 +328,21 @@ std::string Quote(std::string_view utf8) {
     }
     ++pos;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char escape[8];

@@ -228,7 +228,7 @@ bool NP_LOADDS LocationProperty(NPObject* /*obj*/, NPIdentifier name, NPVariant*
   const std::optional<Browser::Page>& page = state().page;
   return page && name == GetStringIdentifier("origin") && Hand(page->origin, result);
 }
-NPClass locationClass = {3, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+NPClass locationClass = {3,       nullptr,          nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, LocationProperty, nullptr, nullptr, nullptr, nullptr};
 
 bool NP_LOADDS WindowProperty(NPObject* /*obj*/, NPIdentifier name, NPVariant* result) {
@@ -250,7 +250,7 @@ bool NP_LOADDS WindowProperty(NPObject* /*obj*/, NPIdentifier name, NPVariant* r
   }
   return false;
 }
-NPClass windowClass = {3, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+NPClass windowClass = {3,       nullptr,        nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr, WindowProperty, nullptr, nullptr, nullptr, nullptr};
 
 // The window object, with a reference for the caller, for NPNVWindowNPObject.

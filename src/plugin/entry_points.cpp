@@ -1,8 +1,8 @@
 // The three exports a browser looks up by name.
 #include <cstring>
 
-#include "npapi/npapi.h"
 #include "npapi/browser.h"
+#include "npapi/npapi.h"
 #include "plugin/plugin_instance.h"
 
 namespace {

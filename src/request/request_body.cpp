@@ -29,10 +29,14 @@ constexpr std::array<uint8_t, 9> kShaWithRsaOid = {0x2A, 0x86, 0x48, 0x86, 0xF7,
                                                    0x0D, 0x01, 0x01, 0x05};
 constexpr uint8_t ShaWithRsaOidLastByte(SignatureHash hash) {
   switch (hash) {
-    case SignatureHash::Sha256: return 0x0B;
-    case SignatureHash::Sha384: return 0x0C;
-    case SignatureHash::Sha512: return 0x0D;
-    case SignatureHash::Sha1: break;
+    case SignatureHash::Sha256:
+      return 0x0B;
+    case SignatureHash::Sha384:
+      return 0x0C;
+    case SignatureHash::Sha512:
+      return 0x0D;
+    case SignatureHash::Sha1:
+      break;
   }
   return 0x05;
 }

@@ -8,11 +8,11 @@
 
 #include "encoding/base64.h"
 #include "encoding/reverse_bytes.h"
-#include "store/attribute_table.h"
+#include "encoding/text_copy.h"
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
+#include "store/attribute_table.h"
 #include "store/serial_text.h"
-#include "encoding/text_copy.h"
 #include "store/store_services.h"
 
 namespace zvcert {
@@ -83,9 +83,9 @@ bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& res
   std::unique_ptr<uint8_t[]> data(capacity <= INT32_MAX ? new (std::nothrow) uint8_t[capacity]
                                                         : nullptr);
   int32_t dataLength = 0;
-  if (data == nullptr || Base64DecodeText(base64.data(), static_cast<int32_t>(base64.size()),
-                                          data.get(), static_cast<int32_t>(capacity),
-                                          &dataLength) != 0) {
+  if (data == nullptr ||
+      Base64DecodeText(base64.data(), static_cast<int32_t>(base64.size()), data.get(),
+                       static_cast<int32_t>(capacity), &dataLength) != 0) {
     result.Text("");
     return false;
   }

@@ -4,9 +4,9 @@
 #include <new>
 
 #include "encoding/base64.h"
+#include "encoding/text_copy.h"
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
-#include "encoding/text_copy.h"
 
 namespace zvcert {
 namespace {

@@ -23,8 +23,8 @@ DeleteResult DeleteCertAndKey(const SerialValue& serial, std::string_view issuer
   // The key goes first; the certificate only once its key is gone. Flags the
   // record may carry are not honoured: the user's own containers are meant.
   HCRYPTPROV none = 0;
-  if (!platform.acquireContext(&none, key.container.data(), key.provider.data(),
-                               key.providerType, kKeysetDelete)) {
+  if (!platform.acquireContext(&none, key.container.data(), key.provider.data(), key.providerType,
+                               kKeysetDelete)) {
     return DeleteResult::ContainerNotDeleted;
   }
   // Deletion consumes the context, even when it fails. Some platforms keep a

@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "encoding/ansi.h"
-#include "store/pem_certificate.h"
 #include "store/handles.h"
 #include "store/key_match.h"
+#include "store/pem_certificate.h"
 #include "store/store_services.h"
 
 namespace zvcert {

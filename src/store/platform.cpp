@@ -5,7 +5,7 @@
 namespace zvcert {
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;    // 0x10001
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;   // 0x10001
 constexpr DWORD kKeyExportable = (kKeyBits << 16) | CRYPT_EXPORTABLE;  // 0x04000001 for 1024
 constexpr ALG_ID kHashAlgorithm = kSignatureHash == SignatureHash::Sha256   ? CALG_SHA_256
                                   : kSignatureHash == SignatureHash::Sha384 ? CALG_SHA_384

@@ -12,8 +12,7 @@ size_t SignificantLength(std::span<const uint8_t> serial) {
   return 1;
 }
 
-bool SerialMatches(std::span<const uint8_t> certificateSerial,
-                   std::span<const uint8_t> requested) {
+bool SerialMatches(std::span<const uint8_t> certificateSerial, std::span<const uint8_t> requested) {
   const size_t length = SignificantLength(requested);
   if (SignificantLength(certificateSerial) != length) return false;
   return std::equal(requested.begin(), requested.begin() + length, certificateSerial.begin());

@@ -22,7 +22,6 @@ size_t SignificantLength(std::span<const uint8_t> serial);
 // True when both have the same significant length and equal bytes within it;
 // high-order zero bytes (a DER sign byte) take no part, and a certificate
 // serial with more significant bytes than requested can hold matches nothing.
-bool SerialMatches(std::span<const uint8_t> certificateSerial,
-                   std::span<const uint8_t> requested);
+bool SerialMatches(std::span<const uint8_t> certificateSerial, std::span<const uint8_t> requested);
 
 }  // namespace zvcert

@@ -25,7 +25,8 @@ TEST(Sha256, KnownDigests) {
       {std::string(1000, 'a'), "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3"},
   };
   for (const auto& c : cases) {
-    const Sha256Digest d = Sha256({reinterpret_cast<const uint8_t*>(c.message.data()), c.message.size()});
+    const Sha256Digest d =
+        Sha256({reinterpret_cast<const uint8_t*>(c.message.data()), c.message.size()});
     std::string hex = testing::ToHex(d);
     std::erase(hex, ' ');
     for (char& ch : hex) ch = static_cast<char>(std::tolower(ch));

@@ -107,9 +107,9 @@ struct Oids {
 
 const Oids& TheOids() {
   static const Oids oids = [] {
-    const char* const name[] = {"2.5.4.6",  "2.5.4.8", "2.5.4.7",  "2.5.4.10",
-                                "2.5.4.11", "2.5.4.3", "2.5.4.4",  "2.5.4.42",
-                                "2.5.4.12", "1.2.840.113549.1.9.1"};
+    const char* const name[] = {
+        "2.5.4.6", "2.5.4.8", "2.5.4.7",  "2.5.4.10", "2.5.4.11",
+        "2.5.4.3", "2.5.4.4", "2.5.4.42", "2.5.4.12", "1.2.840.113549.1.9.1"};
     Oids o{};
     for (size_t i = 0; i < o.name.size(); ++i) o.name[i] = OBJ_txt2obj(name[i], 1);
     o.unstructuredName = OBJ_txt2obj("1.2.840.113549.1.9.2", 1);
@@ -120,7 +120,7 @@ const Oids& TheOids() {
 }
 
 // Where each Name entry's value comes from in SubjectValues.
-constexpr std::array<size_t, 10> kNameSource = {zvcert::kC,  zvcert::kST, zvcert::kL, zvcert::kO,
+constexpr std::array<size_t, 10> kNameSource = {zvcert::kC,  zvcert::kST, zvcert::kL,  zvcert::kO,
                                                 zvcert::kOU, zvcert::kCN, zvcert::kSN, zvcert::kG,
                                                 zvcert::kT,  zvcert::kE};
 
@@ -183,16 +183,17 @@ void AppendUtf8(Bytes& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<uint8_t>(cp));
   } else if (cp < 0x800) {
-    out.insert(out.end(), {static_cast<uint8_t>(0xC0 | cp >> 6), static_cast<uint8_t>(0x80 | (cp & 0x3F))});
+    out.insert(out.end(),
+               {static_cast<uint8_t>(0xC0 | cp >> 6), static_cast<uint8_t>(0x80 | (cp & 0x3F))});
   } else if (cp < 0x10000) {
     out.insert(out.end(), {static_cast<uint8_t>(0xE0 | cp >> 12),
                            static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F)),
                            static_cast<uint8_t>(0x80 | (cp & 0x3F))});
   } else {
-    out.insert(out.end(), {static_cast<uint8_t>(0xF0 | cp >> 18),
-                           static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F)),
-                           static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F)),
-                           static_cast<uint8_t>(0x80 | (cp & 0x3F))});
+    out.insert(
+        out.end(),
+        {static_cast<uint8_t>(0xF0 | cp >> 18), static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F)),
+         static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F)), static_cast<uint8_t>(0x80 | (cp & 0x3F))});
   }
 }
 
@@ -387,8 +388,8 @@ EVP_PKEY* FixedKey() {
 
 bool SameBytes(const ASN1_STRING* s, const Bytes& expected) {
   return static_cast<size_t>(ASN1_STRING_length(s)) == expected.size() &&
-         (expected.empty() || std::memcmp(ASN1_STRING_get0_data(s), expected.data(),
-                                          expected.size()) == 0);
+         (expected.empty() ||
+          std::memcmp(ASN1_STRING_get0_data(s), expected.data(), expected.size()) == 0);
 }
 
 // The Name parses whole into ten one-entry RDNs with the expected types and
@@ -408,8 +409,8 @@ bool NameReadsBack(std::span<const uint8_t> der, const SubjectValues& values) {
     const std::string_view given = values[kNameSource[i]];
     const bool email = kNameSource[i] == zvcert::kE;
     if (ASN1_STRING_type(value) != (email ? V_ASN1_IA5STRING : V_ASN1_BMPSTRING)) return false;
-    if (!SameBytes(value, email ? BytesOf(given.substr(0, zvcert::kMaxEmailBytes))
-                                : BmpOf(given))) {
+    if (!SameBytes(value,
+                   email ? BytesOf(given.substr(0, zvcert::kMaxEmailBytes)) : BmpOf(given))) {
       return false;
     }
     if (!X509_NAME_add_entry_by_OBJ(fresh.get(), oid, ASN1_STRING_type(value),
@@ -506,13 +507,16 @@ class ExactText {
 char32_t CodePoint(FuzzedDataProvider& in) {
   const uint32_t r = in.ConsumeIntegral<uint32_t>();
   switch (r & 3) {
-    case 0: return r >> 2 & 0x7F;
-    case 1: return 0x80 + (r >> 2) % 0x780;
+    case 0:
+      return r >> 2 & 0x7F;
+    case 1:
+      return 0x80 + (r >> 2) % 0x780;
     case 2: {
       const char32_t cp = 0x800 + (r >> 2) % 0xF800;
       return cp >= 0xD800 && cp <= 0xDFFF ? cp + 0x800 : cp;
     }
-    default: return 0x10000 + (r >> 2) % 0x100000;
+    default:
+      return 0x10000 + (r >> 2) % 0x100000;
   }
 }
 
@@ -521,11 +525,21 @@ std::string Value(FuzzedDataProvider& in, size_t typical) {
   static constexpr size_t kEdges[] = {29, 30, 31, 32, 47, 48, 49, 95, 96, 97};
   size_t length = 0;
   switch (shape & 7) {
-    case 4: length = in.ConsumeIntegralInRange<size_t>(0, 3 * typical); break;
-    case 5: length = kEdges[in.ConsumeIntegralInRange<size_t>(0, std::size(kEdges) - 1)]; break;
-    case 6: length = in.ConsumeIntegralInRange<size_t>(0, 200); break;
-    case 7: length = 0; break;
-    default: length = in.ConsumeIntegralInRange<size_t>(0, typical); break;
+    case 4:
+      length = in.ConsumeIntegralInRange<size_t>(0, 3 * typical);
+      break;
+    case 5:
+      length = kEdges[in.ConsumeIntegralInRange<size_t>(0, std::size(kEdges) - 1)];
+      break;
+    case 6:
+      length = in.ConsumeIntegralInRange<size_t>(0, 200);
+      break;
+    case 7:
+      length = 0;
+      break;
+    default:
+      length = in.ConsumeIntegralInRange<size_t>(0, typical);
+      break;
   }
   std::string value;
   switch (shape >> 3 & 3) {
@@ -535,7 +549,8 @@ std::string Value(FuzzedDataProvider& in, size_t typical) {
       }
       break;
     case 1:
-      while (value.size() < length) value.push_back(static_cast<char>(in.ConsumeIntegral<uint8_t>() & 0x7F));
+      while (value.size() < length)
+        value.push_back(static_cast<char>(in.ConsumeIntegral<uint8_t>() & 0x7F));
       break;
     case 2: {
       // Characters of every width; the length may cut the last one.
@@ -545,7 +560,8 @@ std::string Value(FuzzedDataProvider& in, size_t typical) {
       break;
     }
     default:
-      while (value.size() < length) value.push_back(static_cast<char>(in.ConsumeIntegral<uint8_t>()));
+      while (value.size() < length)
+        value.push_back(static_cast<char>(in.ConsumeIntegral<uint8_t>()));
       break;
   }
   return value;
@@ -562,20 +578,40 @@ Bytes Blob(FuzzedDataProvider& in) {
   static constexpr uint32_t kWide[] = {1592, 1600, 1608, 2048, 3072, 4088, 4096, 4104};
   uint32_t bits = 1024;
   switch (shape >> 1 & 7) {
-    case 1: bits = 512; break;
-    case 2: bits = 8 * in.ConsumeIntegralInRange<uint32_t>(0, 520); break;
-    case 3: bits = in.ConsumeIntegralInRange<uint32_t>(0, 4200); break;
-    case 4: bits = in.ConsumeIntegral<uint32_t>(); break;
-    case 5: bits = kWide[in.ConsumeIntegralInRange<size_t>(0, std::size(kWide) - 1)]; break;
-    case 6: bits = 8 * in.ConsumeIntegralInRange<uint32_t>(1, 24); break;
-    default: break;
+    case 1:
+      bits = 512;
+      break;
+    case 2:
+      bits = 8 * in.ConsumeIntegralInRange<uint32_t>(0, 520);
+      break;
+    case 3:
+      bits = in.ConsumeIntegralInRange<uint32_t>(0, 4200);
+      break;
+    case 4:
+      bits = in.ConsumeIntegral<uint32_t>();
+      break;
+    case 5:
+      bits = kWide[in.ConsumeIntegralInRange<size_t>(0, std::size(kWide) - 1)];
+      break;
+    case 6:
+      bits = 8 * in.ConsumeIntegralInRange<uint32_t>(1, 24);
+      break;
+    default:
+      break;
   }
   uint32_t exponent = 65537;
   switch (shape >> 4 & 3) {
-    case 1: exponent = 3; break;
-    case 2: exponent = in.ConsumeIntegral<uint32_t>(); break;
-    case 3: exponent = in.ConsumeIntegralInRange<uint32_t>(0, 0x200); break;
-    default: break;
+    case 1:
+      exponent = 3;
+      break;
+    case 2:
+      exponent = in.ConsumeIntegral<uint32_t>();
+      break;
+    case 3:
+      exponent = in.ConsumeIntegralInRange<uint32_t>(0, 0x200);
+      break;
+    default:
+      break;
   }
   for (const uint32_t field : {bits, exponent}) {
     for (int i = 0; i < 4; ++i) blob.push_back(static_cast<uint8_t>(field >> (8 * i)));
@@ -584,8 +620,8 @@ Bytes Blob(FuzzedDataProvider& in) {
   const size_t announced = std::min<size_t>(bits / 8, 600);
   size_t modulusBytes = announced;
   if (shape >> 6 == 2) {
-    modulusBytes = std::max<int64_t>(0, static_cast<int64_t>(announced) +
-                                            in.ConsumeIntegralInRange<int64_t>(-2, 2));
+    modulusBytes = std::max<int64_t>(
+        0, static_cast<int64_t>(announced) + in.ConsumeIntegralInRange<int64_t>(-2, 2));
   }
   uint32_t state = in.ConsumeIntegral<uint32_t>() | 1;
   for (size_t i = 0; i < modulusBytes; ++i) {
@@ -595,15 +631,22 @@ Bytes Blob(FuzzedDataProvider& in) {
   if (modulusBytes > 0) {
     // The most significant bytes, last in the blob, decide the INTEGER's form.
     switch (in.ConsumeIntegralInRange(0, 4)) {
-      case 1: blob.back() |= 0x80; break;
-      case 2: blob.back() &= 0x7F; break;
+      case 1:
+        blob.back() |= 0x80;
+        break;
+      case 2:
+        blob.back() &= 0x7F;
+        break;
       case 3: {
         const size_t zeros = std::min(modulusBytes, in.ConsumeIntegralInRange<size_t>(1, 4));
         std::fill(blob.end() - static_cast<std::ptrdiff_t>(zeros), blob.end(), 0);
         break;
       }
-      case 4: std::fill(blob.end() - static_cast<std::ptrdiff_t>(modulusBytes), blob.end(), 0); break;
-      default: break;
+      case 4:
+        std::fill(blob.end() - static_cast<std::ptrdiff_t>(modulusBytes), blob.end(), 0);
+        break;
+      default:
+        break;
     }
   }
   if (shape >> 6 == 3) blob.resize(in.ConsumeIntegralInRange<size_t>(0, 40));
@@ -622,12 +665,13 @@ struct Area {
 
 void CheckName(const SubjectValues& values) {
   Area out(kNameAreaSize);
-  const int32_t n = EncodeSubjectName(std::span<uint8_t, kNameAreaSize>(out.data.get(), out.size),
-                                      values);
+  const int32_t n =
+      EncodeSubjectName(std::span<uint8_t, kNameAreaSize>(out.data.get(), out.size), values);
   const Bytes expected = Encode(ExpectedName(values).get(), i2d_X509_NAME);
   if (expected.size() > kNameAreaSize) {
     if (n != 0) Fail("Name beyond 512 bytes not refused");
-    if (std::any_of(out.data.get(), out.data.get() + out.size, [](uint8_t b) { return b != 0xA5; })) {
+    if (std::any_of(out.data.get(), out.data.get() + out.size,
+                    [](uint8_t b) { return b != 0xA5; })) {
       Fail("refused Name still written");
     }
     return;
@@ -715,7 +759,8 @@ Bytes LongLength(const Bytes& der) {
   } else if (length <= 0xFF) {
     out.insert(out.end(), {0x82, 0x00, static_cast<uint8_t>(length)});
   } else {
-    out.insert(out.end(), {0x83, 0x00, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+    out.insert(out.end(),
+               {0x83, 0x00, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
   }
   out.insert(out.end(), der.begin() + static_cast<std::ptrdiff_t>(header), der.end());
   return out;
@@ -734,9 +779,10 @@ void CheckTheCheckers() {
   const Bytes algorithm = {0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
                            0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
   const Bytes padded = Tlv(
-      0x30, Join({algorithm,
-                  Tlv(0x03, Join({{0x00}, Tlv(0x30, Join({{0x02, 0x05, 0x00, 0x00, 0x80, 0x11, 0x22},
-                                                          {0x02, 0x01, 0x03}}))}))}));
+      0x30,
+      Join({algorithm, Tlv(0x03, Join({{0x00},
+                                       Tlv(0x30, Join({{0x02, 0x05, 0x00, 0x00, 0x80, 0x11, 0x22},
+                                                       {0x02, 0x01, 0x03}}))}))}));
   if (!KeyReadsBack(keyInfo, key) || KeyReadsBack(LongLength(keyInfo), key) ||
       KeyReadsBack(padded, key)) {
     Fail("self-check: key info read-back");
@@ -744,12 +790,13 @@ void CheckTheCheckers() {
 
   const TypedText shortValue = AttributeOf("a"), longValue = AttributeOf("a longer value");
   const Owned<X509_NAME> emptyName(X509_NAME_new());
-  const Bytes block = AttributesBlockOf(Encode(
-      ExpectedRequest(emptyName.get(), FixedKey(), longValue, shortValue).get(),
-      i2d_re_X509_REQ_tbs));
+  const Bytes block = AttributesBlockOf(
+      Encode(ExpectedRequest(emptyName.get(), FixedKey(), longValue, shortValue).get(),
+             i2d_re_X509_REQ_tbs));
   // The two attributes the other way round: not in DER's SET OF order.
   const size_t first = ElementSize(std::span(block).subspan(2));
-  const Bytes swapped = Join({{block[0], block[1]}, Bytes(block.begin() + 2 + first, block.end()),
+  const Bytes swapped = Join({{block[0], block[1]},
+                              Bytes(block.begin() + 2 + first, block.end()),
                               Bytes(block.begin() + 2, block.begin() + 2 + first)});
   if (!AttributesReadBack(block, longValue, shortValue) ||
       AttributesReadBack(swapped, longValue, shortValue) ||

@@ -16,10 +16,14 @@ using namespace zvhost::json;
 
 std::string Write(const Value& v) {
   switch (v.type) {
-    case Type::Null: return "null";
-    case Type::Bool: return v.boolean ? "true" : "false";
-    case Type::Number: return v.text;
-    case Type::String: return Quote(v.text);
+    case Type::Null:
+      return "null";
+    case Type::Bool:
+      return v.boolean ? "true" : "false";
+    case Type::Number:
+      return v.text;
+    case Type::String:
+      return Quote(v.text);
     case Type::Array: {
       std::string out = "[";
       for (size_t i = 0; i < v.items.size(); ++i) out += (i ? "," : "") + Write(v.items[i]);

@@ -118,8 +118,8 @@ ZVCERT_HARNESS std::string Base64(const std::vector<uint8_t>& bytes) {
 
 ZVCERT_HARNESS std::string Synthesise(FuzzedDataProvider& in) {
   static const char* const kHeaders[] = {
-      "-----BEGIN CERTIFICATE-----", "-----BEGIN CERTIFICATE REQUEST-----",
-      "BEGIN CERTIFICATE", "-----BEGIN CERT-----", "junk\n-----BEGIN CERTIFICATE-----"};
+      "-----BEGIN CERTIFICATE-----", "-----BEGIN CERTIFICATE REQUEST-----", "BEGIN CERTIFICATE",
+      "-----BEGIN CERT-----", "junk\n-----BEGIN CERTIFICATE-----"};
   static const char* const kFooters[] = {"-----END CERTIFICATE-----", "END CERTIFICATE",
                                          "-----END CERT-----", ""};
   static const char* const kLineEnds[] = {"\n", "\r\n", "\r", "\n\n"};
@@ -135,10 +135,18 @@ ZVCERT_HARNESS std::string Synthesise(FuzzedDataProvider& in) {
   // Often a DER size whose Base64 text lies near the area's limit.
   size_t derSize = 0;
   switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: derSize = in.ConsumeIntegralInRange<size_t>(0, 64); break;
-    case 1: derSize = in.ConsumeIntegralInRange<size_t>(0, 1500); break;
-    case 2: derSize = in.ConsumeIntegralInRange<size_t>(0, 6300); break;
-    default: derSize = 6141 + in.ConsumeIntegralInRange<size_t>(0, 9); break;
+    case 0:
+      derSize = in.ConsumeIntegralInRange<size_t>(0, 64);
+      break;
+    case 1:
+      derSize = in.ConsumeIntegralInRange<size_t>(0, 1500);
+      break;
+    case 2:
+      derSize = in.ConsumeIntegralInRange<size_t>(0, 6300);
+      break;
+    default:
+      derSize = 6141 + in.ConsumeIntegralInRange<size_t>(0, 9);
+      break;
   }
   uint32_t state = in.ConsumeIntegral<uint32_t>() | 1;
   std::vector<uint8_t> der(derSize);

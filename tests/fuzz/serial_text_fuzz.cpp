@@ -57,7 +57,8 @@ SerialValue ReferenceValue(std::string_view text) {
 
 uint64_t Read(const SerialValue& bytes) {
   uint64_t value = 0;
-  static_assert(std::endian::native == std::endian::little, "the serial's byte order is the host's");
+  static_assert(std::endian::native == std::endian::little,
+                "the serial's byte order is the host's");
   std::memcpy(&value, bytes.data(), sizeof value);
   return value;
 }
@@ -93,8 +94,8 @@ void CheckRoundTrip(std::string_view raw) {
   const size_t firstNonZero = number.find_first_not_of('0');
   if (firstNonZero == std::string::npos) return;  // 0 is not a serial
   number.erase(0, firstNonZero);
-  const bool inRange = number.size() < kLargest.size() ||
-                       (number.size() == kLargest.size() && number <= kLargest);
+  const bool inRange =
+      number.size() < kLargest.size() || (number.size() == kLargest.size() && number <= kLargest);
   const DecimalText back = Int64ToDecimal(Parse(number));
   if (inRange) {
     if (TextOf(back) != number) Fail("no round trip");
@@ -120,8 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
   switch (data[0] % 3) {
-    case 0: CheckParse(rest); break;
-    case 1: CheckRoundTrip(rest); break;
+    case 0:
+      CheckParse(rest);
+      break;
+    case 1:
+      CheckRoundTrip(rest);
+      break;
     default:
       if (rest.size() >= 8) CheckFormat(data + 1);
       break;

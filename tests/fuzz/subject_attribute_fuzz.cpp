@@ -109,9 +109,14 @@ std::string Key(FuzzedDataProvider& in) {
   std::string key = kKeys[choice % 10];
   switch (choice / 10 % 4) {
     case 0:
-    case 1: break;  // as the plug-in asks
-    case 2: key[0] = static_cast<char>(key[0] ^ 0x20); break;  // the other case
-    default: key = in.ConsumeRandomLengthString(kMaxKeyBytes); break;
+    case 1:
+      break;  // as the plug-in asks
+    case 2:
+      key[0] = static_cast<char>(key[0] ^ 0x20);
+      break;  // the other case
+    default:
+      key = in.ConsumeRandomLengthString(kMaxKeyBytes);
+      break;
   }
   return key;
 }

@@ -24,13 +24,17 @@ TEST(JsonParse, StringsDecodeTheirEscapes) {
       {"u escape three bytes uppercase hex", R"("\u5F20")", "\xE5\xBC\xA0"},
       {"surrogate pair", R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"},
       {"last code point", R"("\udbff\udfff")", "\xF4\x8F\xBF\xBF"},
-      {"raw UTF-8 kept", "\"caf\xC3\xA9 \xE5\xBC\xA0\xF0\x9F\x98\x80\"", "caf\xC3\xA9 \xE5\xBC\xA0\xF0\x9F\x98\x80"},
+      {"raw UTF-8 kept", "\"caf\xC3\xA9 \xE5\xBC\xA0\xF0\x9F\x98\x80\"",
+       "caf\xC3\xA9 \xE5\xBC\xA0\xF0\x9F\x98\x80"},
       {"raw replacement character", "\"\xEF\xBF\xBD\"", "\xEF\xBF\xBD"},
       // Lone surrogates become U+FFFD, as a browser's UTF-8 of such a string.
       {"lone high surrogate", R"("\ud83d")", "\xEF\xBF\xBD"},
       {"high surrogate then text", R"("\ud83dx")", "\xEF\xBF\xBDx"},
-      {"high surrogate then non-low", R"("\ud83d\u0041")", "\xEF\xBF\xBD" "A"},
-      {"two high surrogates, then a low", R"("\ud83d\ud83d\ude00")", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+      {"high surrogate then non-low", R"("\ud83d\u0041")",
+       "\xEF\xBF\xBD"
+       "A"},
+      {"two high surrogates, then a low", R"("\ud83d\ud83d\ude00")",
+       "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
       {"lone low surrogate", R"("\ude00")", "\xEF\xBF\xBD"},
   };
   for (const auto& c : cases) {
@@ -46,9 +50,9 @@ TEST(JsonParse, NumbersFollowTheGrammarAndKeepTheirText) {
     const char* input;
     double value;
   } cases[] = {
-      {"0", 0},        {"-0", 0},          {"7", 7},           {"-12", -12},
-      {"2147483648", 2147483648.0},        {"1.5", 1.5},       {"-0.25", -0.25},
-      {"1e3", 1000},   {"1E+2", 100},      {"25e-2", 0.25},    {"1.5e1", 15},
+      {"0", 0},      {"-0", 0},        {"7", 7},      {"-12", -12},  {"2147483648", 2147483648.0},
+      {"1.5", 1.5},  {"-0.25", -0.25}, {"1e3", 1000}, {"1E+2", 100}, {"25e-2", 0.25},
+      {"1.5e1", 15},
   };
   for (const auto& c : cases) {
     const ParseResult r = Parse(c.input);
@@ -133,18 +137,14 @@ TEST(JsonParse, InvalidUtf8IsRefusedAnywhereInAString) {
     const char* name;
     std::string bytes;
   } cases[] = {
-      {"lone continuation byte", "\x80"},
-      {"invalid start byte", "\xFF"},
-      {"overlong slash", "\xC0\xAF"},
-      {"overlong three bytes", "\xE0\x80\xAF"},
-      {"encoded surrogate", "\xED\xA0\x80"},
-      {"beyond U+10FFFF", "\xF4\x90\x80\x80"},
-      {"cut before closing quote", "\xE5\xBC"},
-      {"two-byte start then ASCII", "\xC3("},
+      {"lone continuation byte", "\x80"},       {"invalid start byte", "\xFF"},
+      {"overlong slash", "\xC0\xAF"},           {"overlong three bytes", "\xE0\x80\xAF"},
+      {"encoded surrogate", "\xED\xA0\x80"},    {"beyond U+10FFFF", "\xF4\x90\x80\x80"},
+      {"cut before closing quote", "\xE5\xBC"}, {"two-byte start then ASCII", "\xC3("},
   };
   for (const auto& c : cases) {
-    for (const std::string& doc : {"\"" + c.bytes + "\"", "\"ok " + c.bytes + " ok\"",
-                                   "{\"" + c.bytes + "\":1}"}) {
+    for (const std::string& doc :
+         {"\"" + c.bytes + "\"", "\"ok " + c.bytes + " ok\"", "{\"" + c.bytes + "\":1}"}) {
       const ParseResult r = Parse(doc);
       EXPECT_FALSE(r.ok) << c.name << " in " << doc;
       EXPECT_NE(r.error.find("UTF-8"), std::string::npos) << c.name << ": " << r.error;
@@ -181,7 +181,11 @@ TEST(JsonQuote, EscapesAndRepairsText) {
       {"slash left alone", "a/b", R"("a/b")"},
       {"UTF-8 kept", "\xE5\xBC\xA0\xF0\x9F\x98\x80", "\"\xE5\xBC\xA0\xF0\x9F\x98\x80\""},
       {"invalid byte repaired", "\xFF", "\"\xEF\xBF\xBD\""},
-      {"each bad byte repaired", "a\xC0\xAF" "b", "\"a\xEF\xBF\xBD\xEF\xBF\xBD" "b\""},
+      {"each bad byte repaired",
+       "a\xC0\xAF"
+       "b",
+       "\"a\xEF\xBF\xBD\xEF\xBF\xBD"
+       "b\""},
       {"cut sequence repaired", "x\xE5\xBC", "\"x\xEF\xBF\xBD\xEF\xBF\xBD\""},
   };
   for (const auto& c : cases) {
@@ -202,9 +206,13 @@ TEST(JsonFormatNumber, WholeNumbersWithoutFractionOthersExact) {
   const struct {
     double value;
     const char* expected;
-  } cases[] = {{0, "0"},         {1022, "1022"},     {-2, "-2"},
-               {2147483647, "2147483647"},           {0.5, "0.5"},
-               {1e300, "1.0000000000000001e+300"},   {0.1, "0.10000000000000001"}};
+  } cases[] = {{0, "0"},
+               {1022, "1022"},
+               {-2, "-2"},
+               {2147483647, "2147483647"},
+               {0.5, "0.5"},
+               {1e300, "1.0000000000000001e+300"},
+               {0.1, "0.10000000000000001"}};
   for (const auto& c : cases) EXPECT_EQ(FormatNumber(c.value), c.expected) << c.value;
   EXPECT_EQ(FormatNumber(std::stod("inf")), "null");
 }

@@ -187,7 +187,8 @@ TEST(SignatureHeader, NamesTheHashAndAnnouncesTheKeysSignatureLength) {
     size_t signatureBytes;
     std::string expected;
   };
-  const std::string oid = "30 0D 06 09 2A 86 48 86 F7 0D 01 01 ";  // SEQUENCE { OID 1.2.840.113549.1.1.
+  const std::string oid =
+      "30 0D 06 09 2A 86 48 86 F7 0D 01 01 ";  // SEQUENCE { OID 1.2.840.113549.1.1.
   const Case cases[] = {
       {SignatureHash::Sha1, 128, oid + "05 05 00 03 81 81 00"},       // .5, NULL; BIT STRING 129
       {SignatureHash::Sha256, 256, oid + "0B 05 00 03 82 01 01 00"},  // .11; 257

@@ -160,8 +160,10 @@ TEST_F(CertificateMethods, ThePageLockServesOnlyTheListedOriginsAndReleasesWhatI
       {"an origin that is a number", Page{Page::Location::Object, int32_t{7}}, false},
       {"about:blank or file:", Page{Page::Location::Object, std::string("null")}, false},
       {"file: elsewhere", Page{Page::Location::Object, std::string("file://")}, false},
-      {"another port", Page{Page::Location::Object, std::string("https://ca.example.com:8443")}, false},
-      {"another origin", Page{Page::Location::Object, std::string("https://ca.example.com.evil")}, false},
+      {"another port", Page{Page::Location::Object, std::string("https://ca.example.com:8443")},
+       false},
+      {"another origin", Page{Page::Location::Object, std::string("https://ca.example.com.evil")},
+       false},
       {"the listed origin", Page{Page::Location::Object, std::string(kListed[0])}, true},
   };
   for (const Case& c : cases) {

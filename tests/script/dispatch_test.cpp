@@ -4,8 +4,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "store/root_certificate.h"
 #include "script/scriptable_object.h"
+#include "store/root_certificate.h"
 #include "support/linked_plugin_test.h"
 
 namespace zvcert {

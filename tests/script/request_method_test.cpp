@@ -131,8 +131,8 @@ TEST_F(GetCsr, AFailedCallKeepsTheEarlierKey) {
     const char* what;
     Op op;
   };
-  for (const Case& c : {Case{"no key", Op::generateSignatureKey},
-                        Case{"no hash", Op::createHash}, Case{"no signature", Op::signHash}}) {
+  for (const Case& c : {Case{"no key", Op::generateSignatureKey}, Case{"no hash", Op::createHash},
+                        Case{"no signature", Op::signHash}}) {
     ledger.FailCall(c.op);
     const CallResult r = object->Invoke("GetCSR");
     EXPECT_FALSE(r.ok) << c.what;

@@ -61,8 +61,8 @@ class FailureSweep : public ::testing::Test {
 
   // Runs op once per platform call a successful run makes, that call
   // failing; check judges each result.
-  void Sweep(const char* what, const std::function<void()>& prepare,
-             const std::function<int()>& op, const std::function<void(int, bool)>& check) {
+  void Sweep(const char* what, const std::function<void()>& prepare, const std::function<int()>& op,
+             const std::function<void(int, bool)>& check) {
     prepare();
     int calls = 0;
     {
@@ -90,85 +90,97 @@ class FailureSweep : public ::testing::Test {
 
 TEST_F(FailureSweep, GenerateSignedRequest) {
   const SubjectValues subject = {"CN", "", "", "O", "", "Name", "e@x.test", "", "", ""};
-  Sweep("GenerateSignedRequest", [] {},
-        [&] {
-          std::array<uint8_t, kRequestAreaSize> request;
-          std::array<uint8_t, kKeyBlobAreaSize> privateKey;
-          int32_t requestLength = 0, keyLength = 0;
-          return static_cast<int>(
-              GenerateSignedRequest({request, requestLength, privateKey, keyLength}, subject, "u", "p"));
-        },
-        [&](int result, bool lastCall) {
-          EXPECT_TRUE((std::set<int>{0, -1, -3, -4, -5, -6}.count(result)));
-          // Only a failure of the closing deletion itself can leave the
-          // container; the next request deletes it first.
-          if (!lastCall) {
-            EXPECT_FALSE(testing::ContainerExists(kRequestContainer));
-          }
-          HCRYPTPROV none = 0;
-          CryptAcquireContextA(&none, kRequestContainer, nullptr, PROV_RSA_FULL,
-                               CRYPT_SILENT | CRYPT_DELETEKEYSET);
-        });
+  Sweep(
+      "GenerateSignedRequest", [] {},
+      [&] {
+        std::array<uint8_t, kRequestAreaSize> request;
+        std::array<uint8_t, kKeyBlobAreaSize> privateKey;
+        int32_t requestLength = 0, keyLength = 0;
+        return static_cast<int>(GenerateSignedRequest(
+            {request, requestLength, privateKey, keyLength}, subject, "u", "p"));
+      },
+      [&](int result, bool lastCall) {
+        EXPECT_TRUE((std::set<int>{0, -1, -3, -4, -5, -6}.count(result)));
+        // Only a failure of the closing deletion itself can leave the
+        // container; the next request deletes it first.
+        if (!lastCall) {
+          EXPECT_FALSE(testing::ContainerExists(kRequestContainer));
+        }
+        HCRYPTPROV none = 0;
+        CryptAcquireContextA(&none, kRequestContainer, nullptr, PROV_RSA_FULL,
+                             CRYPT_SILENT | CRYPT_DELETEKEYSET);
+      });
 }
 
 TEST_F(FailureSweep, Lookups) {
-  Sweep("FindCertSerial", [&] { Enrol(); },
-        [&] {
-          SerialValue serial{};
-          return static_cast<int>(FindCertSerial("2.5.4.3", "Sweep", kIssuer, serial));
-        },
-        [&](int result, bool) { EXPECT_TRUE((std::set<int>{0, -1, -2}.count(result))); });
-  Sweep("IsCertInStore", [&] {},
-        [&] { return static_cast<int>(IsCertInStore(Serial(0x61), kIssuer)); },
-        [&](int result, bool) { EXPECT_TRUE((std::set<int>{1, 0, -1}.count(result))); });
+  Sweep(
+      "FindCertSerial", [&] { Enrol(); },
+      [&] {
+        SerialValue serial{};
+        return static_cast<int>(FindCertSerial("2.5.4.3", "Sweep", kIssuer, serial));
+      },
+      [&](int result, bool) {
+        EXPECT_TRUE((std::set<int>{0, -1, -2}.count(result)));
+      });
+  Sweep(
+      "IsCertInStore", [&] {},
+      [&] { return static_cast<int>(IsCertInStore(Serial(0x61), kIssuer)); },
+      [&](int result, bool) {
+        EXPECT_TRUE((std::set<int>{1, 0, -1}.count(result)));
+      });
 }
 
 TEST_F(FailureSweep, DeleteCertAndKey) {
-  Sweep("DeleteCertAndKey", [&] { Enrol(); },
-        [&] { return static_cast<int>(DeleteCertAndKey(Serial(0x61), kIssuer)); },
-        [&](int result, bool) {
-          const Stored after = Look();
-          switch (result) {
-            case 1:  // both gone
-              EXPECT_EQ(after.count, 0);
-              break;
-            case -6:  // the key went first; the certificate stays
-              EXPECT_EQ(after.count, 1);
-              EXPECT_FALSE(after.linkedToAContainer);
-              break;
-            case 0:
-            case -2:
-            case -3:
-            case -4:
-            case -5:  // nothing deleted
-              EXPECT_EQ(after.count, 1);
-              EXPECT_TRUE(after.linkedToAContainer);
-              break;
-            default:
-              ADD_FAILURE() << "not a code of the deletion";
-          }
-        });
+  Sweep(
+      "DeleteCertAndKey", [&] { Enrol(); },
+      [&] { return static_cast<int>(DeleteCertAndKey(Serial(0x61), kIssuer)); },
+      [&](int result, bool) {
+        const Stored after = Look();
+        switch (result) {
+          case 1:  // both gone
+            EXPECT_EQ(after.count, 0);
+            break;
+          case -6:  // the key went first; the certificate stays
+            EXPECT_EQ(after.count, 1);
+            EXPECT_FALSE(after.linkedToAContainer);
+            break;
+          case 0:
+          case -2:
+          case -3:
+          case -4:
+          case -5:  // nothing deleted
+            EXPECT_EQ(after.count, 1);
+            EXPECT_TRUE(after.linkedToAContainer);
+            break;
+          default:
+            ADD_FAILURE() << "not a code of the deletion";
+        }
+      });
 }
 
 TEST_F(FailureSweep, SignWithStoredCert) {
-  Sweep("SignWithStoredCert", [&] { Enrol(); },
-        [&] {
-          std::array<uint8_t, kSignatureAreaSize> out{};
-          int32_t length = 0;
-          return static_cast<int>(SignWithStoredCert(Serial(0x61), kIssuer, {}, out, length));
-        },
-        [&](int result, bool) {
-          EXPECT_TRUE((std::set<int>{0, -1, -2, -5, -6, -7, -8, -9}.count(result)));
-          const Stored after = Look();
-          EXPECT_EQ(after.count, 1) << "signing changes nothing";
-          EXPECT_TRUE(after.linkedToAContainer);
-        });
+  Sweep(
+      "SignWithStoredCert", [&] { Enrol(); },
+      [&] {
+        std::array<uint8_t, kSignatureAreaSize> out{};
+        int32_t length = 0;
+        return static_cast<int>(SignWithStoredCert(Serial(0x61), kIssuer, {}, out, length));
+      },
+      [&](int result, bool) {
+        EXPECT_TRUE((std::set<int>{0, -1, -2, -5, -6, -7, -8, -9}.count(result)));
+        const Stored after = Look();
+        EXPECT_EQ(after.count, 1) << "signing changes nothing";
+        EXPECT_TRUE(after.linkedToAContainer);
+      });
 }
 
 TEST_F(FailureSweep, ImportCertWithKey) {
-  Sweep("MatchesPendingKey", [] {},
-        [&] { return static_cast<int>(MatchesPendingKey(key, pem.c_str())); },
-        [&](int result, bool) { EXPECT_TRUE((std::set<int>{0, -2}.count(result))); });
+  Sweep(
+      "MatchesPendingKey", [] {},
+      [&] { return static_cast<int>(MatchesPendingKey(key, pem.c_str())); },
+      [&](int result, bool) {
+        EXPECT_TRUE((std::set<int>{0, -2}.count(result)));
+      });
   // Only a successful import adds a container: no failure leaves a key that
   // no certificate links to.
   int containers = 0;
@@ -176,30 +188,31 @@ TEST_F(FailureSweep, ImportCertWithKey) {
     testing::PurgeIssuer(kIssuer);
     containers = testing::CountContainers();
   };
-  Sweep("ImportCertWithKey", prepare,
-        [&] { return static_cast<int>(ImportCertWithKey(pem.c_str(), key)); },
-        [&](int result, bool) {
-          const Stored after = Look();
-          EXPECT_EQ(testing::CountContainers(), containers + (result == 0 ? 1 : 0));
-          switch (result) {
-            case 0:
-              EXPECT_EQ(after.count, 1);
-              EXPECT_TRUE(after.linkedToAContainer);
-              break;
-            case -1:
-            case -2:
-            case -3:  // nothing stored
-              EXPECT_EQ(after.count, 0);
-              break;
-            case -4:
-            case -5:  // stored without a link, as added
-              EXPECT_EQ(after.count, 1);
-              EXPECT_FALSE(after.linkedToAContainer);
-              break;
-            default:
-              ADD_FAILURE() << "not a code of the import";
-          }
-        });
+  Sweep(
+      "ImportCertWithKey", prepare,
+      [&] { return static_cast<int>(ImportCertWithKey(pem.c_str(), key)); },
+      [&](int result, bool) {
+        const Stored after = Look();
+        EXPECT_EQ(testing::CountContainers(), containers + (result == 0 ? 1 : 0));
+        switch (result) {
+          case 0:
+            EXPECT_EQ(after.count, 1);
+            EXPECT_TRUE(after.linkedToAContainer);
+            break;
+          case -1:
+          case -2:
+          case -3:  // nothing stored
+            EXPECT_EQ(after.count, 0);
+            break;
+          case -4:
+          case -5:  // stored without a link, as added
+            EXPECT_EQ(after.count, 1);
+            EXPECT_FALSE(after.linkedToAContainer);
+            break;
+          default:
+            ADD_FAILURE() << "not a code of the import";
+        }
+      });
 }
 
 }  // namespace

@@ -27,9 +27,12 @@ std::vector<uint8_t> Blob(uint32_t bits, const std::vector<uint8_t>& modulusLsbF
 std::vector<uint8_t> Key(const std::vector<uint8_t>& modulusMsbFirst, bool signByte = true) {
   const auto header = [](uint8_t tag, size_t length) {
     std::vector<uint8_t> h = {tag};
-    if (length > 0xFF) h.insert(h.end(), {0x82, uint8_t(length >> 8), uint8_t(length)});
-    else if (length > 0x7F) h.insert(h.end(), {0x81, uint8_t(length)});
-    else h.push_back(uint8_t(length));
+    if (length > 0xFF)
+      h.insert(h.end(), {0x82, uint8_t(length >> 8), uint8_t(length)});
+    else if (length > 0x7F)
+      h.insert(h.end(), {0x81, uint8_t(length)});
+    else
+      h.push_back(uint8_t(length));
     return h;
   };
   std::vector<uint8_t> integer = header(0x02, modulusMsbFirst.size() + (signByte ? 1 : 0));
@@ -48,7 +51,9 @@ std::vector<uint8_t> Modulus(size_t bytes) {
   return modulus;
 }
 
-std::vector<uint8_t> Reversed(const std::vector<uint8_t>& bytes) { return {bytes.rbegin(), bytes.rend()}; }
+std::vector<uint8_t> Reversed(const std::vector<uint8_t>& bytes) {
+  return {bytes.rbegin(), bytes.rend()};
+}
 
 TEST(ModulusMatches, ComparesTheModulusInEachOwnByteOrder) {
   const std::vector<uint8_t> modulus = Modulus(128);

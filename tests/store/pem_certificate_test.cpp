@@ -6,8 +6,8 @@
 #include <array>
 #include <string>
 
-#include "store/root_certificate.h"
 #include "store/platform_ledger.h"
+#include "store/root_certificate.h"
 
 namespace zvcert {
 namespace {

@@ -8,10 +8,10 @@
 #include <array>
 #include <string>
 
-#include "store/pem_certificate.h"
-#include "store/root_certificate.h"
 #include "store/handles.h"
+#include "store/pem_certificate.h"
 #include "store/platform_ledger.h"
+#include "store/root_certificate.h"
 
 namespace zvcert {
 namespace {

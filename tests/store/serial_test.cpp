@@ -14,7 +14,8 @@ std::vector<uint8_t> Value(std::vector<uint8_t> bytes, size_t size = 8) {
 }
 
 // 1 2 ... 19 0x80, and what DER makes of it: a sign byte, or one more byte.
-const std::vector<uint8_t> kTwenty = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0x80};
+const std::vector<uint8_t> kTwenty = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                      11, 12, 13, 14, 15, 16, 17, 18, 19, 0x80};
 std::vector<uint8_t> Append(std::vector<uint8_t> bytes, uint8_t b) {
   bytes.push_back(b);
   return bytes;

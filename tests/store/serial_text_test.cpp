@@ -100,8 +100,10 @@ TEST(SerialText, LongSerialsReadAndWriteAsUnsignedNumbersOfTheirSize) {
   }
   std::array<uint8_t, 16> sixteen;
   sixteen.fill(0xFF);
-  EXPECT_EQ(std::string(SerialToDecimal(sixteen).data()), "340282366920938463463374607431768211455");
-  EXPECT_EQ(DecimalToSerial<16>("340282366920938463463374607431768211456"), (std::array<uint8_t, 16>{}));
+  EXPECT_EQ(std::string(SerialToDecimal(sixteen).data()),
+            "340282366920938463463374607431768211455");
+  EXPECT_EQ(DecimalToSerial<16>("340282366920938463463374607431768211456"),
+            (std::array<uint8_t, 16>{}));
 }
 
 TEST(SerialText, TheCutLeavesNineteenLeadingZerosForTheLargestNumber) {
@@ -113,7 +115,10 @@ TEST(SerialText, TheCutLeavesNineteenLeadingZerosForTheLargestNumber) {
   const std::string zeros(kSerialTextCut - 1, '0');
   EXPECT_EQ(SerialArgument(zeros + "5"), DecimalToInt64("5"));
   EXPECT_EQ(SerialArgument("0" + zeros + "5"), DecimalToInt64("0"));
-  EXPECT_EQ(SerialArgument(std::string("12\0" "3", 4)), DecimalToInt64("12"));
+  EXPECT_EQ(SerialArgument(std::string("12\0"
+                                       "3",
+                                       4)),
+            DecimalToInt64("12"));
 }
 
 }  // namespace

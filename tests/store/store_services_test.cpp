@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "store/pem_certificate.h"
 #include "store/handles.h"
+#include "store/pem_certificate.h"
 #include "store/platform_ledger.h"
 #include "support/test_ca.h"
 
