@@ -148,6 +148,9 @@ class PageSession {
       this.failHostCalls(`the certificate host stopped or is not installed${error ? ` (${error.message})` : ''}`);
     });
     this.native = native;
+    // The page's origin, as the browser gave it, for a plug-in built to
+    // serve the authority's pages only; its reply answers no call.
+    native.postMessage({ id: 'page', page: this.origin });
   }
 
   host(message) {

@@ -7,6 +7,7 @@
 //   {"id": 1, "member": "GetCSR", "args": []}
 //   -> {"id": 1, "ok": true, "value": "-----BEGIN ..."}
 //   -> {"id": 1, "ok": false, "error": "unknown member"}
+//   {"id": 2, "page": "https://ca.example.com"}   (first, from the extension)
 //
 // The end of input, even in the middle of a message, ends the program with
 // code 0: the browser closed the connection.
@@ -174,6 +175,21 @@ std::string Describe(const std::string& id, const json::Value& what) {
   return ErrorReply(id, "describe needs a serial, a pem or a data text");
 }
 
+// {"page": origin}: the origin of the page the connection serves, as the
+// extension was told it by the browser. The plug-in reads it as
+// window.location.origin, which a build locked to the authority's pages
+// checks. Once per connection: a page cannot move the connection elsewhere.
+std::string SetPage(const std::string& id, const json::Value& origin) {
+  static bool set = false;
+  if (origin.type != json::Type::String || origin.text.empty() || origin.text.size() > 2048) {
+    return ErrorReply(id, "page is not an origin text of 1 to 2048 characters");
+  }
+  if (set) return ErrorReply(id, "the page is already set");
+  set = true;
+  Browser::SetPage(Browser::Page{true, Browser::Page::Location::Object, origin.text});
+  return "{\"id\":" + id + ",\"ok\":true,\"value\":null}";
+}
+
 std::string Answer(const ScriptObject* object, std::string_view message) {
   const json::ParseResult doc = json::Parse(message);
   if (!doc.ok) return ErrorReply("null", "malformed JSON: " + doc.error);
@@ -190,6 +206,8 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
   }
   if (idValue->text.size() > kMaxIdLength)
     return ErrorReply("null", "id longer than 64 characters");
+
+  if (const json::Value* page = doc.value.Find("page")) return SetPage(id, *page);
 
   if (const json::Value* what = doc.value.Find("describe")) {
     std::string reply = Describe(id, *what);
@@ -277,6 +295,8 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
 #else
   Browser browser;
 #endif
+  // A page, whose window appears once the extension names its origin.
+  Browser::SetPage(Browser::Page{false, Browser::Page::Location::Missing, {}});
   std::unique_ptr<Instance> instance;
   std::unique_ptr<ScriptObject> object;
   if (browser.loaded() && browser.Start() == NPERR_NO_ERROR) {

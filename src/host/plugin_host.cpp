@@ -255,7 +255,8 @@ NPClass windowClass = {3,       nullptr,        nullptr, nullptr, nullptr, nullp
 
 // The window object, with a reference for the caller, for NPNVWindowNPObject.
 NPError NP_LOADDS GetValue(NPP /*npp*/, NPNVariable variable, void* value) {
-  if (variable != NPNVWindowNPObject || value == nullptr || !state().page) {
+  if (variable != NPNVWindowNPObject || value == nullptr || !state().page ||
+      !state().page->window) {
     return NPERR_GENERIC_ERROR;
   }
   NPObject* window = CreateObject(nullptr, &windowClass);

@@ -136,10 +136,11 @@ class Browser {
   // and its origin, fresh objects for every request.
   struct Page {
     enum class Location { Object, Text, Missing };
+    bool window = true;                    // false: there is no window object to hand out
     Location location = Location::Object;  // Text: window.location is the origin text itself
     Value origin;                          // location.origin as page script sees it
   };
-  // None, the default: there is no window object to hand out.
+  // None, the default: a browser that offers no page at all.
   static void SetPage(std::optional<Page> page);
 
 #if ZVCERT_BROWSER_CHECKS

@@ -279,6 +279,7 @@ test('service worker: a silent host times out, a reply without an id still answe
   assert.strictEqual(silent.reason, 'unavailable');
   assert.match(silent.error, /did not answer within 120 s/);
   assert.ok(natives[0].disconnected, 'the silent host is let go');
+  assert.deepStrictEqual({ ...natives[0].sent[0] }, { id: 'page', page: 'https://ca.example.com' }, 'the host is told the page first');
   mode = 'answers';
   assert.strictEqual((await call({ id: 2, member: 'Version' })).value, 1022, 'the next call works');
   assert.strictEqual(natives.length, 2, 'with a new host');

@@ -273,6 +273,30 @@ async function pluginOption() {
   }
 }
 
+// A plug-in built for https://ca.example.com's pages alone serves the page
+// the extension names, once, and no other.
+async function pageLock() {
+  const locked = `Z:${path.join(buildDir, 'locked', 'npzvcert.dll').replaceAll('/', '\\')}`;
+  const ca = new OpenSslCa(certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem')));
+  try {
+    for (const [i, page, served] of [[0, null, false], [1, 'https://ca.example.com:8443', false],
+      [2, 'https://ca.example.com', true]]) {
+      const host = new HostClient(buildDir, { checks: true, plugin: locked, timeoutMs: REPLY_TIMEOUT_MS });
+      if (page !== null) {
+        checkReply(`the host takes the page ${page}`, await host.request({ id: 60, page }), { id: 60, ok: true });
+        checkReply('... once', await host.request({ id: 61, page: 'https://ca.example.com' }), { id: 61, ok: false });
+      }
+      const certificate = ca.issue((await callAs(host, 62, 'GetCSR'))?.value ?? '', 0x7a20n + BigInt(i));
+      checkReply(`a page ${page ?? 'unnamed'} ${served ? 'imports' : 'imports nothing'}`,
+        await callAs(host, 63, 'ImportCert', [certificate]), { id: 63, ok: served, value: served ? 1 : -1 });
+      if (served) checkReply('... and deletes', await callAs(host, 64, 'DelCert', [String(0x7a22)]), { id: 64, value: 1 });
+      check('the locked host exits 0', (await host.close()) === 0);
+    }
+  } finally {
+    ca.remove();
+  }
+}
+
 (async () => {
   const host = newHost();
   for (const part of [members, request, errors]) await part(host);
@@ -281,6 +305,7 @@ async function pluginOption() {
   await endings();
   await manyHosts();
   await pluginOption();
+  await pageLock();
   console.log(`\n${passed} passed, ${failed} failed`);
   process.exit(failed === 0 && passed > 0 ? 0 : 1);
 })().catch((error) => {

@@ -142,7 +142,7 @@ TEST_F(CertificateMethods, ThePageLockServesOnlyTheListedOriginsAndReleasesWhatI
   ASSERT_EQ(Int(Call("ImportCert", {Issued({0x4C}, {{"2.5.4.3", "Alice"}})})), 1);
   const std::string serial = "76", data = testing::PlatformBase64("data");
   // Unlocked, the module never asks for the page, even when there is one.
-  Browser::SetPage(Page{Page::Location::Object, std::string("https://other.example")});
+  Browser::SetPage(Page{true, Page::Location::Object, std::string("https://other.example")});
   EXPECT_EQ(Int(Call("IsCertExist", {serial})), 1);
   EXPECT_EQ(Browser::CallsFromModule(Slot::getvalue), 0);
 
@@ -150,21 +150,21 @@ TEST_F(CertificateMethods, ThePageLockServesOnlyTheListedOriginsAndReleasesWhatI
   pageOriginCheck = [](NPP npp) { return PageOriginAllowed(npp, kListed); };
   struct Case {
     const char* what;
-    std::optional<Page> page;
+    Page page;
     bool served;
   };
   const Case cases[] = {
-      {"no window object", std::nullopt, false},
-      {"no location", Page{Page::Location::Missing, {}}, false},
-      {"a location that is text", Page{Page::Location::Text, std::string(kListed[0])}, false},
-      {"an origin that is a number", Page{Page::Location::Object, int32_t{7}}, false},
-      {"about:blank or file:", Page{Page::Location::Object, std::string("null")}, false},
-      {"file: elsewhere", Page{Page::Location::Object, std::string("file://")}, false},
-      {"another port", Page{Page::Location::Object, std::string("https://ca.example.com:8443")},
-       false},
-      {"another origin", Page{Page::Location::Object, std::string("https://ca.example.com.evil")},
-       false},
-      {"the listed origin", Page{Page::Location::Object, std::string(kListed[0])}, true},
+      {"no window object", Page{false, Page::Location::Missing, {}}, false},
+      {"no location", Page{true, Page::Location::Missing, {}}, false},
+      {"a location that is text", Page{true, Page::Location::Text, std::string(kListed[0])}, false},
+      {"an origin that is a number", Page{true, Page::Location::Object, int32_t{7}}, false},
+      {"about:blank or file:", Page{true, Page::Location::Object, std::string("null")}, false},
+      {"file: elsewhere", Page{true, Page::Location::Object, std::string("file://")}, false},
+      {"another port",
+       Page{true, Page::Location::Object, std::string("https://ca.example.com:8443")}, false},
+      {"another origin",
+       Page{true, Page::Location::Object, std::string("https://ca.example.com.evil")}, false},
+      {"the listed origin", Page{true, Page::Location::Object, std::string(kListed[0])}, true},
   };
   for (const Case& c : cases) {
     Browser::SetPage(c.page);
