@@ -3,36 +3,13 @@
 #include <array>
 #include <cstdint>
 
+#include "encoding/utf8.h"
+
 namespace zvcert {
 namespace {
 
 constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 constexpr bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-constexpr char32_t kReplacementCharacter = 0xFFFD;
-
-// Encodes one code point; returns the number of bytes (1 to 4).
-size_t EncodeUtf8(char32_t cp, std::array<char, 4>& bytes) {
-  if (cp < 0x80) {
-    bytes[0] = static_cast<char>(cp);
-    return 1;
-  }
-  if (cp < 0x800) {
-    bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
-    bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 2;
-  }
-  if (cp < 0x10000) {
-    bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
-    bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 3;
-  }
-  bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
-  bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
-  return 4;
-}
 
 }  // namespace
 

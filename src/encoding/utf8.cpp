@@ -78,4 +78,27 @@ size_t WithoutIncompleteTail(std::string_view text) {
   return text.size();
 }
 
+size_t EncodeUtf8(char32_t cp, std::array<char, 4>& bytes) {
+  if (cp < 0x80) {
+    bytes[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
+    bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
+    bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
+  bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
 }  // namespace zvcert

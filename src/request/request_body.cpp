@@ -81,14 +81,10 @@ bool IsPrintable(std::string_view text) {
 
 // Well-formed UTF-8 of the value: what is not becomes U+FFFD.
 void WriteUtf8(DerWriter& writer, std::string_view value) {
-  constexpr std::array<uint8_t, 4> kLeadBits = {0x00, 0xC0, 0xE0, 0xF0};
   for (size_t pos = 0; pos < value.size();) {
-    const char32_t cp = NextCodePoint(value, pos);
-    const int trailing = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
-    writer.Byte(static_cast<uint8_t>(kLeadBits[trailing] | (cp >> (6 * trailing))));
-    for (int i = trailing - 1; i >= 0; --i) {
-      writer.Byte(static_cast<uint8_t>(0x80 | ((cp >> (6 * i)) & 0x3F)));
-    }
+    std::array<char, 4> bytes;
+    const size_t n = EncodeUtf8(NextCodePoint(value, pos), bytes);
+    writer.Bytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), n));
   }
 }
 

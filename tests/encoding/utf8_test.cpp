@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,16 @@ TEST(Utf8, DecodesWellFormedTextAndReplacesEverythingElse) {
       {"bytes never used", "\xFE\xFF\xF5", {R, R, R}},
   };
   for (const Case& c : cases) EXPECT_EQ(CodePoints(c.text), c.expected) << c.what;
+  // Every well-formed case, written back by the encoder, is its own text.
+  for (const Case& c : cases) {
+    if (std::find(c.expected.begin(), c.expected.end(), R) != c.expected.end()) continue;
+    std::string written;
+    for (const char32_t cp : c.expected) {
+      std::array<char, 4> bytes;
+      written.append(bytes.data(), EncodeUtf8(cp, bytes));
+    }
+    EXPECT_EQ(written, c.text) << c.what;
+  }
 }
 
 TEST(Utf8, DropsOnlyASequenceCutAtTheEnd) {
