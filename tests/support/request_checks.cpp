@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "store/build_profile.h"
 #include "support/hex.h"
 #include "support/test_ca.h"
 
@@ -10,7 +11,13 @@ namespace zvcert::testing {
 namespace {
 
 constexpr size_t kModulusOffset = 20;  // after BLOBHEADER and RSAPUBKEY
-constexpr size_t kModulusBytes = 128;
+constexpr size_t kModulusBytes = kKeyBits / 8;
+// The build's hash, and a provider type that offers every hash (PROV_RSA_AES).
+constexpr ALG_ID kHash = kSignatureHash == SignatureHash::Sha256   ? CALG_SHA_256
+                         : kSignatureHash == SignatureHash::Sha384 ? CALG_SHA_384
+                         : kSignatureHash == SignatureHash::Sha512 ? CALG_SHA_512
+                                                                   : CALG_SHA1;
+constexpr DWORD kVerifyProvider = PROV_RSA_AES;
 
 // The size of the DER element at the start of der, header included, and the
 // header's size; 0 when it does not fit.
@@ -78,17 +85,19 @@ bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modu
   // Without the unused-bits byte, little-endian as the platform wants it.
   std::vector<uint8_t> signature(bits.rbegin(), bits.rend() - 1);
 
-  // The key as a PUBLICKEYBLOB with exponent 65537.
-  std::vector<uint8_t> blob = Hex("06 02 00 00 00 24 00 00 52 53 41 31 00 04 00 00 01 00 01 00");
+  // The key as a PUBLICKEYBLOB with exponent 65537 and the modulus's length.
+  std::vector<uint8_t> blob = Hex("06 02 00 00 00 24 00 00 52 53 41 31 00 00 00 00 01 00 01 00");
+  const uint32_t bitLength = static_cast<uint32_t>(modulus.size() * 8);
+  for (int i = 0; i < 4; ++i) blob[12 + i] = static_cast<uint8_t>(bitLength >> (8 * i));
   blob.insert(blob.end(), modulus.rbegin(), modulus.rend());
 
   HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+  if (!CryptAcquireContextA(&prov, nullptr, nullptr, kVerifyProvider, CRYPT_VERIFYCONTEXT))
     return false;
   HCRYPTKEY key = 0;
   HCRYPTHASH hash = 0;
   bool ok = CryptImportKey(prov, blob.data(), blob.size(), 0, 0, &key) &&
-            CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) &&
+            CryptCreateHash(prov, kHash, 0, 0, &hash) &&
             CryptHashData(hash, info.data(), info.size(), 0) &&
             CryptVerifySignatureA(hash, signature.data(), signature.size(), key, nullptr, 0);
   // The request must carry that very modulus.
@@ -102,9 +111,9 @@ bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modu
 bool CertSignAnswerVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
                             const std::string& answer) {
   const std::vector<uint8_t> bytes = PlatformFromBase64(answer);
-  if (bytes.size() != 8 + kModulusBytes) return false;
+  if (bytes.size() != kSerialBytes + kModulusBytes) return false;
   // The signature after the serial, little-endian as the platform wants it.
-  std::vector<uint8_t> signature(bytes.rbegin(), bytes.rend() - 8);
+  std::vector<uint8_t> signature(bytes.rbegin(), bytes.rend() - kSerialBytes);
   PCCERT_CONTEXT cert =
       CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(), certificate.size());
   if (cert == nullptr) return false;
@@ -112,10 +121,10 @@ bool CertSignAnswerVerifies(const std::vector<uint8_t>& certificate, const std::
   HCRYPTKEY key = 0;
   HCRYPTHASH hash = 0;
   const bool ok =
-      CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+      CryptAcquireContextA(&prov, nullptr, nullptr, kVerifyProvider, CRYPT_VERIFYCONTEXT) &&
       CryptImportPublicKeyInfo(prov, X509_ASN_ENCODING, &cert->pCertInfo->SubjectPublicKeyInfo,
                                &key) &&
-      CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) &&
+      CryptCreateHash(prov, kHash, 0, 0, &hash) &&
       CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), data.size(), 0) &&
       CryptVerifySignatureA(hash, signature.data(), signature.size(), key, nullptr, 0);
   if (hash) CryptDestroyHash(hash);

@@ -14,13 +14,13 @@
 
 namespace zvcert::testing {
 
-// The 1024-bit modulus of a PUBLICKEYBLOB or PRIVATEKEYBLOB, most
-// significant byte first.
+// The modulus of a PUBLICKEYBLOB or PRIVATEKEYBLOB of the build's key size,
+// most significant byte first.
 std::vector<uint8_t> ModulusOfBlob(std::span<const uint8_t> blob);
 
 // True when the request's signature verifies over its request info with the
-// public key the request carries (SHA-1, PKCS #1 v1.5), and that key's
-// modulus is the given one.
+// public key the request carries (the build's hash, PKCS #1 v1.5), and that
+// key's modulus is the given one.
 bool RequestVerifies(std::span<const uint8_t> der, std::span<const uint8_t> modulus);
 
 // The content of the DER element that fills der exactly, and the elements
@@ -33,9 +33,9 @@ std::vector<std::span<const uint8_t>> DerParts(std::span<const uint8_t> der);
 std::vector<uint8_t> NameOfRequest(std::span<const uint8_t> der);
 std::vector<uint8_t> PublicKeyInfoOfRequest(std::span<const uint8_t> der);
 
-// True when CertSign's answer (Base64 of the serial's 8 bytes and the
+// True when CertSign's answer (Base64 of the serial's bytes and the
 // signature, both most significant byte first) holds an RSA PKCS #1 v1.5
-// SHA-1 signature of data by the key of the certificate (DER).
+// signature with the build's hash of data by the key of the certificate (DER).
 bool CertSignAnswerVerifies(const std::vector<uint8_t>& certificate, const std::string& data,
                             const std::string& answer);
 
