@@ -31,55 +31,29 @@ std::string Utf8(const wchar_t* text) {
   return out;
 }
 
-std::string CommonName(PCCERT_CONTEXT cert, DWORD flags) {
-  wchar_t name[512] = {};
-  CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, flags, const_cast<char*>(szOID_COMMON_NAME), name,
-                     512);
-  return Utf8(name);
-}
-
-std::string Describe(PCCERT_CONTEXT c) {
+std::string Describe(const zvcert::testing::HeldCertificate& c) {
   std::string serial;
-  const CRYPT_INTEGER_BLOB& s = c->pCertInfo->SerialNumber;
-  for (DWORD i = s.cbData; i-- > 0;) {
+  for (size_t i = c.serial.size(); i-- > 0;) {
     char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", s.pbData[i]);
+    std::snprintf(hex, sizeof hex, "%02X", c.serial[i]);
     serial += hex;
   }
-  std::vector<BYTE> area(4096);
-  DWORD size = area.size();
-  std::string container, provider;
-  DWORD type = 0, spec = 0;
-  bool exists = false;
-  if (CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, area.data(), &size)) {
-    const auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(area.data());
-    container = Utf8(info->pwszContainerName);
-    provider = Utf8(info->pwszProvName);
-    type = info->dwProvType;
-    spec = info->dwKeySpec;
-    HCRYPTPROV prov = 0;
-    exists = CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName, type,
-                                  CRYPT_SILENT);
-    if (exists) CryptReleaseContext(prov, 0);
-  }
-  return "{\"serial\":" + Quote(serial) +
-         ",\"issuer\":" + Quote(CommonName(c, CERT_NAME_ISSUER_FLAG)) +
-         ",\"subject\":" + Quote(CommonName(c, 0)) + ",\"container\":" + Quote(container) +
-         ",\"provider\":" + Quote(provider) + ",\"providerType\":" + std::to_string(type) +
-         ",\"keySpec\":" + std::to_string(spec) +
+  const zvcert::testing::KeyLink key = c.key.value_or(zvcert::testing::KeyLink{});
+  const bool exists = c.key && zvcert::testing::ContainerExists(key);
+  return "{\"serial\":" + Quote(serial) + ",\"issuer\":" + Quote(c.issuer) +
+         ",\"subject\":" + Quote(c.subject) +
+         ",\"container\":" + Quote(Utf8(key.container.c_str())) +
+         ",\"provider\":" + Quote(Utf8(key.provider.c_str())) +
+         ",\"providerType\":" + std::to_string(key.type) +
+         ",\"keySpec\":" + std::to_string(key.spec) +
          ",\"containerExists\":" + (exists ? "true" : "false") + "}";
 }
 
 int List() {
-  HCERTSTORE store =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
-  if (store == nullptr) return 1;
   std::string out = "[";
-  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
-       c = CertEnumCertificatesInStore(store, c)) {
+  for (const auto& c : zvcert::testing::PersonalCertificates()) {
     out += (out.size() > 1 ? ",\n" : "") + Describe(c);
   }
-  CertCloseStore(store, 0);
   std::printf("%s]\n", out.c_str());
   return 0;
 }

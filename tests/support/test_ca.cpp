@@ -41,11 +41,17 @@ std::vector<uint8_t> EncodeName(const Subject& subject) {
   return Encode(X509_UNICODE_NAME, &name);
 }
 
+// The subject's or (with CERT_NAME_ISSUER_FLAG) the issuer's common name, as UTF-8.
+std::string CommonName(PCCERT_CONTEXT certificate, DWORD flags) {
+  wchar_t name[512] = {};
+  CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, flags, const_cast<char*>(szOID_COMMON_NAME),
+                     name, 512);
+  char utf8[1536] = {};
+  WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr);
+  return utf8;
+}
 std::string IssuerName(PCCERT_CONTEXT certificate) {
-  char name[256] = {};
-  CertGetNameStringA(certificate, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG,
-                     const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
-  return name;
+  return CommonName(certificate, CERT_NAME_ISSUER_FLAG);
 }
 
 FILETIME DaysFromNow(int days) {
@@ -236,8 +242,11 @@ std::vector<HeldCertificate> PersonalCertificates() {
       size = 0;
     }
     thumbprint.resize(size);
-    held.push_back(
-        {IssuerName(c), {serial.pbData, serial.pbData + serial.cbData}, thumbprint, KeyLinkOf(c)});
+    held.push_back({IssuerName(c),
+                    CommonName(c, 0),
+                    {serial.pbData, serial.pbData + serial.cbData},
+                    thumbprint,
+                    KeyLinkOf(c)});
   }
   CertCloseStore(store, 0);
   return held;

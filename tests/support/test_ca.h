@@ -72,7 +72,7 @@ std::optional<KeyLink> KeyLinkOf(PCCERT_CONTEXT certificate);
 
 // A certificate in "MY" as read from a store handle of the test's own.
 struct HeldCertificate {
-  std::string issuer;               // the issuer's common name
+  std::string issuer, subject;      // common names, UTF-8
   std::vector<uint8_t> serial;      // least significant byte first, as the platform holds it
   std::vector<uint8_t> thumbprint;  // SHA-1
   std::optional<KeyLink> key;
