@@ -63,10 +63,16 @@ struct HashTraits {
   static void Release(Handle h) { platform.destroyHash(h); }
 };
 
+struct MessageTraits {
+  using Handle = HCRYPTMSG;
+  static void Release(Handle h) { platform.closeMessage(h); }
+};
+
 using ScopedStore = ScopedHandle<StoreTraits>;
 using ScopedCertificate = ScopedHandle<CertificateTraits>;
 using ScopedProvider = ScopedHandle<ProviderTraits>;
 using ScopedKey = ScopedHandle<KeyTraits>;
 using ScopedHash = ScopedHandle<HashTraits>;
+using ScopedMessage = ScopedHandle<MessageTraits>;
 
 }  // namespace zvcert

@@ -11,6 +11,11 @@ constexpr ALG_ID kHashAlgorithm = kSignatureHash == SignatureHash::Sha256   ? CA
                                   : kSignatureHash == SignatureHash::Sha384 ? CALG_SHA_384
                                   : kSignatureHash == SignatureHash::Sha512 ? CALG_SHA_512
                                                                             : CALG_SHA1;
+// The same hash as CMS names it.
+constexpr const char* kHashOid = kSignatureHash == SignatureHash::Sha256   ? szOID_NIST_sha256
+                                 : kSignatureHash == SignatureHash::Sha384 ? szOID_NIST_sha384
+                                 : kSignatureHash == SignatureHash::Sha512 ? szOID_NIST_sha512
+                                                                           : szOID_OIWSEC_sha1;
 
 // An entry that hands its arguments to one Windows function unchanged; the
 // table's type gives the parameters. Also bridges the calling conventions:
@@ -100,6 +105,32 @@ BOOL SignHash(HCRYPTHASH hash, BYTE* signature, DWORD* size) {
 }
 
 BOOL ReleaseContext(HCRYPTPROV prov) { return CryptReleaseContext(prov, 0); }
+
+HCRYPTMSG OpenSignedMessage(PCCERT_CONTEXT signer, HCRYPTPROV prov, DWORD flags) {
+  // Copied by the call; only prov has to stay.
+  CMSG_SIGNER_ENCODE_INFO signerInfo{};
+  signerInfo.cbSize = sizeof signerInfo;
+  signerInfo.pCertInfo = signer->pCertInfo;  // issuer and serial name the signer
+  signerInfo.hCryptProv = prov;
+  signerInfo.dwKeySpec = AT_SIGNATURE;
+  signerInfo.HashAlgorithm.pszObjId = const_cast<char*>(kHashOid);
+  CERT_BLOB certificate{signer->cbCertEncoded, signer->pbCertEncoded};
+  CMSG_SIGNED_ENCODE_INFO info{};
+  info.cbSize = sizeof info;
+  info.cSigners = 1;
+  info.rgSigners = &signerInfo;
+  info.cCertEncoded = 1;
+  info.rgCertEncoded = &certificate;
+  return CryptMsgOpenToEncode(kEncoding, flags, CMSG_SIGNED, &info, nullptr, nullptr);
+}
+
+BOOL UpdateMessage(HCRYPTMSG msg, const BYTE* data, DWORD size) {
+  return CryptMsgUpdate(msg, data, size, TRUE);
+}
+
+BOOL GetMessageContent(HCRYPTMSG msg, BYTE* content, DWORD* size) {
+  return CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, content, size);
+}
 
 RPC_STATUS UuidToText(const UUID* uuid, RPC_CSTR* text) {
   return UuidToStringA(const_cast<UUID*>(uuid), text);

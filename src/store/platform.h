@@ -24,6 +24,7 @@ inline constexpr DWORD kKeysetDelete = CRYPT_SILENT | CRYPT_DELETEKEYSET;     //
 inline constexpr DWORD kKeyProvInfoAreaSize = 2048;
 inline constexpr DWORD kProviderNameAreaSize = 255;
 inline constexpr char kCommonNameOid[] = "2.5.4.3";
+inline constexpr DWORD kDetachedMessage = CMSG_DETACHED_FLAG;  // 4: the content left out
 // Every key container the module makes or opens by type is of this type:
 // PROV_RSA_FULL (1) for SHA-1, PROV_RSA_AES (24), the type that offers SHA-2
 // with RSA, otherwise, so that the stored key can sign with the build's hash.
@@ -97,6 +98,18 @@ inline constexpr DWORD kProviderType =
   X(destroyHash, BOOL, (HCRYPTHASH hash), Forward<CryptDestroyHash>)                         \
   X(destroyKey, BOOL, (HCRYPTKEY key), Forward<CryptDestroyKey>)                             \
   X(releaseContext, BOOL, (HCRYPTPROV prov), ReleaseContext)                                 \
+                                                                                             \
+  /* ---- signed messages (crypt32) ---- */                                                  \
+  /* A SignedData to encode: the build's hash, the AT_SIGNATURE key of prov, the signer */   \
+  /* named by issuer and serial and its certificate included; flags 0 or */                  \
+  /* kDetachedMessage. prov must outlive the message. Null on failure. */                    \
+  X(openSignedMessage, HCRYPTMSG, (PCCERT_CONTEXT signer, HCRYPTPROV prov, DWORD flags),     \
+    OpenSignedMessage)                                                                       \
+  /* All of the content at once (the final update), which signs it. */                       \
+  X(updateMessage, BOOL, (HCRYPTMSG msg, const BYTE* data, DWORD size), UpdateMessage)       \
+  /* The encoded ContentInfo (CMSG_CONTENT_PARAM); content null asks for the size. */        \
+  X(getMessageContent, BOOL, (HCRYPTMSG msg, BYTE* content, DWORD* size), GetMessageContent) \
+  X(closeMessage, BOOL, (HCRYPTMSG msg), Forward<CryptMsgClose>)                             \
                                                                                              \
   /* ---- GUIDs (rpcrt4) ---- */                                                             \
   X(createUuid, RPC_STATUS, (UUID* uuid), Forward<UuidCreate>)                               \

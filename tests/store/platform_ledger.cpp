@@ -6,7 +6,7 @@ namespace zvcert::testing {
 namespace {
 
 constexpr std::array<const char*, static_cast<size_t>(HandleKind::kCount)> kKindNames = {
-    "Store", "Certificate", "Provider", "Key", "Hash", "RpcString"};
+    "Store", "Certificate", "Provider", "Key", "Hash", "RpcString", "Message"};
 
 struct State {
   PlatformServices real{};
@@ -96,12 +96,14 @@ template <> struct Rule<Op::generateSignatureKey> : Acquires<HandleKind::Key> {}
 template <> struct Rule<Op::importPrivateKey>     : Acquires<HandleKind::Key> {};
 template <> struct Rule<Op::createHash>           : Acquires<HandleKind::Hash> {};
 template <> struct Rule<Op::uuidToString>         : Acquires<HandleKind::RpcString> {};
+template <> struct Rule<Op::openSignedMessage>    : Acquires<HandleKind::Message> {};
 template <> struct Rule<Op::freeCertificate>      : Releases<HandleKind::Certificate> {};
 template <> struct Rule<Op::closeStore>           : Releases<HandleKind::Store> {};
 template <> struct Rule<Op::destroyHash>          : Releases<HandleKind::Hash> {};
 template <> struct Rule<Op::destroyKey>           : Releases<HandleKind::Key> {};
 template <> struct Rule<Op::releaseContext>       : Releases<HandleKind::Provider> {};
 template <> struct Rule<Op::freeRpcString>        : Releases<HandleKind::RpcString> {};
+template <> struct Rule<Op::closeMessage>         : Releases<HandleKind::Message> {};
 // clang-format on
 
 template <>

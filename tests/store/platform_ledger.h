@@ -10,7 +10,7 @@
 
 namespace zvcert::testing {
 
-enum class HandleKind { Store, Certificate, Provider, Key, Hash, RpcString, kCount };
+enum class HandleKind { Store, Certificate, Provider, Key, Hash, RpcString, Message, kCount };
 
 // One operation per entry of the platform table, named as the entry.
 #define ZVCERT_LEDGER_OP(name, ...) name,

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "store/cms_sign.h"
 #include "store/handles.h"
 #include "store/pem_certificate.h"
 #include "store/platform_ledger.h"
@@ -267,6 +268,10 @@ TEST_F(StoreServices, EveryFailedStepGivesItsCodeAndReleasesEverything) {
     return static_cast<int>(SignWithStoredCert(Serial(0x41), kIssuer, {}, out, length));
   };
   const auto remove = [&] { return static_cast<int>(DeleteCertAndKey(Serial(0x41), kIssuer)); };
+  std::vector<uint8_t> der;
+  const auto cms = [&] {
+    return static_cast<int>(SignCmsWithStoredCert(Serial(0x41), kIssuer, {}, false, der));
+  };
   struct Case {
     const char* operation;
     std::function<int()> run;
@@ -285,6 +290,9 @@ TEST_F(StoreServices, EveryFailedStepGivesItsCodeAndReleasesEverything) {
       {"sign", sign, Op::createHash, -8},
       {"sign", sign, Op::hashData, -9},
       {"sign", sign, Op::signHash, -9},
+      {"cms", cms, Op::openSignedMessage, -8},
+      {"cms", cms, Op::updateMessage, -9},
+      {"cms", cms, Op::getMessageContent, -10},
       {"delete", remove, Op::openPersonalStore, -2},
       {"delete", remove, Op::getKeyProvInfo, -3},
       {"delete", remove, Op::acquireContext, -5},
@@ -295,6 +303,7 @@ TEST_F(StoreServices, EveryFailedStepGivesItsCodeAndReleasesEverything) {
     ledger.FailEveryCall(c.op);
     EXPECT_EQ(c.run(), c.expected) << c.operation << " with " << testing::OpName(c.op);
     EXPECT_EQ(ledger.openHandles(), "") << c.operation << " with " << testing::OpName(c.op);
+    EXPECT_TRUE(der.empty()) << "no partial message";
     ledger.FailCall(c.op, 0);
   }
   EXPECT_EQ(Look(Serial(0x41)).count, 1) << "no failed deletion removed it";
