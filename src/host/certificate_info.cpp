@@ -57,6 +57,9 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
   info.issuer = NameAttribute(cert, kIssuerName, kCommonNameOid);
   info.notBefore = TimeText(cert->pCertInfo->NotBefore);
   info.notAfter = TimeText(cert->pCertInfo->NotAfter);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  info.expired = CompareFileTime(&cert->pCertInfo->NotAfter, &now) < 0;
   // The lookups' own issuer test, against the root's name.
   std::array<char, 128> rootName{};
   ReadRootIssuerName(rootName);
@@ -110,22 +113,47 @@ CertificateInfo DescribePemCertificate(std::string_view pem) {
   return info;
 }
 
-DataInfo DescribeSignData(std::string_view base64) {
-  DataInfo info;
+std::vector<CertificateInfo> ListAuthorityCertificates() {
+  std::array<char, 128> rootName{};
+  ReadRootIssuerName(rootName);
+  std::vector<CertificateInfo> list;
+  ScopedStore store(platform.openPersonalStore());
+  if (!store || rootName[0] == '\0') return list;
+  for (PCCERT_CONTEXT cert = platform.enumCertificates(store.get(), nullptr); cert != nullptr;
+       cert = platform.enumCertificates(store.get(), cert)) {
+    if (!IssuedByAuthority(cert, rootName.data())) continue;
+    CertificateInfo info = Describe(cert);
+    if (info.serial.empty()) continue;
+    info.canonical = CanonicalSerialText(SerialArgument(info.serial)).data();
+    list.push_back(std::move(info));
+  }
+  return list;
+}
+
+bool DecodeSignData(std::string_view base64, std::string& bytes) {
+  bytes.clear();
   const uint64_t room = Base64DecodeRoom(base64.size());
-  if (room > INT32_MAX) return info;
-  std::string bytes(room, '\0');
+  if (room > INT32_MAX) return false;
+  bytes.resize(room);
   int32_t length = 0;
-  auto* out = reinterpret_cast<uint8_t*>(bytes.data());
-  if (Base64DecodeText(base64.data(), static_cast<int32_t>(base64.size()), out,
-                       static_cast<int32_t>(room), &length) != 0) {
-    return info;
+  if (Base64DecodeText(base64.data(), static_cast<int32_t>(base64.size()),
+                       reinterpret_cast<uint8_t*>(bytes.data()), static_cast<int32_t>(room),
+                       &length) != 0) {
+    bytes.clear();
+    return false;
   }
   bytes.resize(static_cast<size_t>(length));
+  return true;
+}
+
+DataInfo DescribeSignData(std::string_view base64) {
+  DataInfo info;
+  std::string bytes;
+  if (!DecodeSignData(base64, bytes)) return info;
   info.valid = true;
   info.size = bytes.size();
   static constexpr char kDigits[] = "0123456789abcdef";
-  for (const uint8_t b : Sha256({out, bytes.size()})) {
+  for (const uint8_t b : Sha256({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()})) {
     info.sha256 += kDigits[b >> 4];
     info.sha256 += kDigits[b & 15];
   }

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zvhost {
 
@@ -21,6 +22,7 @@ struct CertificateInfo {
   // of the value read, or the certificate text as cut. Sent in the page's
   // place, it makes the call act on what was described.
   std::string canonical;
+  bool expired = false;  // notAfter has passed
 };
 
 // CertSign's data as the plug-in decodes it: whether it does, how many bytes,
@@ -36,6 +38,10 @@ struct DataInfo {
 };
 DataInfo DescribeSignData(std::string_view base64);
 
+// The same decoding alone, for what is then signed: false when the plug-in
+// would refuse the text.
+bool DecodeSignData(std::string_view base64, std::string& bytes);
+
 // The certificate a page's CertSign or DelCert with this serial text would
 // act on: the authority's certificate in "MY" with that serial.
 CertificateInfo DescribeStoredCertificate(std::string_view serialText);
@@ -43,5 +49,10 @@ CertificateInfo DescribeStoredCertificate(std::string_view serialText);
 // The certificate in a PEM text a page passes to ImportCert, cut as the
 // plug-in cuts it (at a zero byte, after 8191 characters).
 CertificateInfo DescribePemCertificate(std::string_view pem);
+
+// The authority's certificates in "MY", in store order, each as described
+// by serial (canonical its serial's text), except those whose serial the
+// plug-in cannot report (serial "").
+std::vector<CertificateInfo> ListAuthorityCertificates();
 
 }  // namespace zvhost

@@ -19,6 +19,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -27,9 +28,13 @@
 #include <string_view>
 #include <vector>
 
+#include "encoding/base64.h"
 #include "host/certificate_info.h"
 #include "host/json.h"
 #include "host/plugin_host.h"
+#include "store/cms_sign.h"
+#include "store/root_certificate.h"
+#include "store/serial_text.h"
 
 namespace {
 
@@ -129,7 +134,8 @@ bool ToArgument(const json::Value& in, Value& out) {
   }
 }
 
-std::string InfoText(const zvhost::CertificateInfo& info) {
+// A listed certificate also says whether it has expired.
+std::string InfoText(const zvhost::CertificateInfo& info, bool withExpiry = false) {
   return std::string("{\"found\":") + (info.found ? "true" : "false") +
          ",\"subject\":" + json::Quote(info.subject) + ",\"issuer\":" + json::Quote(info.issuer) +
          ",\"serial\":" + json::Quote(info.serial) +
@@ -137,7 +143,8 @@ std::string InfoText(const zvhost::CertificateInfo& info) {
          ",\"notBefore\":" + json::Quote(info.notBefore) +
          ",\"notAfter\":" + json::Quote(info.notAfter) +
          ",\"fromAuthority\":" + (info.fromAuthority ? "true" : "false") +
-         ",\"canonical\":" + json::Quote(info.canonical) + "}";
+         ",\"canonical\":" + json::Quote(info.canonical) +
+         (withExpiry ? std::string(",\"expired\":") + (info.expired ? "true" : "false") : "") + "}";
 }
 
 std::string DataText(const zvhost::DataInfo& info) {
@@ -175,6 +182,114 @@ std::string Describe(const std::string& id, const json::Value& what) {
   return ErrorReply(id, "describe needs a serial, a pem or a data text");
 }
 
+std::string ValueReply(const std::string& id, const std::string& value) {
+  return "{\"id\":" + id + ",\"ok\":true,\"value\":" + value + "}";
+}
+
+// What the plug-in itself serves: IsCertExist answers 1 only for the
+// authority's certificate with that serial, and a build locked to other
+// pages answers 0.
+bool Served(const ScriptObject* object, const std::string& serial) {
+  const CallResult result = object->Invoke("IsCertExist", {Value(serial)});
+  const int32_t* answer = std::get_if<int32_t>(&result.value);
+  return result.ok && answer != nullptr && *answer == 1;
+}
+
+// {"status": {}}: the host's version and the plug-in's, null when the DLL
+// could not be started.
+std::string Status(const ScriptObject* object, const std::string& id) {
+  std::string plugin = "null";
+  if (object != nullptr) {
+    const CallResult version = object->GetProperty("Version");
+    if (version.ok) plugin = ValueText(version.value);
+  }
+  return ValueReply(
+      id, "{\"host\":" + json::Quote(ZVCERT_PROJECT_VERSION) + ",\"plugin\":" + plugin + "}");
+}
+
+// {"list": {}}: the authority's certificates the plug-in serves this page,
+// in store order.
+std::string List(const ScriptObject* object, const std::string& id) {
+  if (object == nullptr) return ErrorReply(id, "npzvcert.dll could not be started");
+  std::string items;
+  for (const zvhost::CertificateInfo& info : zvhost::ListAuthorityCertificates()) {
+    if (!Served(object, info.serial)) continue;
+    if (!items.empty()) items += ',';
+    items += InfoText(info, true);
+    if (items.size() > kMaxReply) return ErrorReply(id, "the reply would exceed 1 MiB");
+  }
+  return ValueReply(id, "[" + items + "]");
+}
+
+const char* CmsError(zvcert::CmsResult result) {
+  using zvcert::CmsResult;
+  switch (result) {
+    case CmsResult::StoreNotOpened:
+      return "the certificate store cannot be opened";
+    case CmsResult::NotFound:
+      return "no such certificate from the authority";
+    case CmsResult::NoKeyInfo:
+    case CmsResult::NoContainerNamed:
+      return "the certificate names no private key";
+    case CmsResult::ContainerNotOpened:
+      return "the certificate's private key cannot be opened";
+    case CmsResult::MessageNotOpened:
+    case CmsResult::NotSigned:
+    case CmsResult::NotEncoded:
+      return "the data could not be signed";
+    case CmsResult::Ok:
+      break;
+  }
+  return "";
+}
+
+// {"signCms": {"serial": text, "data": base64, "detached": bool}}: a CMS
+// SignedData of the data with the key of that certificate. Serial and data
+// are read as describe reads them, so what the user was shown is what is
+// signed; the plug-in must serve the certificate to this page.
+std::string SignCms(const ScriptObject* object, const std::string& id, const json::Value& what) {
+  if (what.type != json::Type::Object) return ErrorReply(id, "signCms is not an object");
+  const json::Value* serial = what.Find("serial");
+  const json::Value* data = what.Find("data");
+  const json::Value* detached = what.Find("detached");
+  if (serial == nullptr || serial->type != json::Type::String || data == nullptr ||
+      data->type != json::Type::String) {
+    return ErrorReply(id, "signCms needs a serial and a data text");
+  }
+  if (detached != nullptr && detached->type != json::Type::Bool) {
+    return ErrorReply(id, "detached is not a boolean");
+  }
+  const bool leaveOut = detached != nullptr && detached->boolean;
+  std::string bytes;
+  if (!zvhost::DecodeSignData(data->text, bytes)) {
+    return ErrorReply(id, "data is not Base64 the plug-in accepts");
+  }
+  // The content alone would not fit in the reply.
+  if (!leaveOut && zvcert::Base64Length(bytes.size()) > kMaxReply) {
+    return ErrorReply(id, "the reply would exceed 1 MiB");
+  }
+  if (object == nullptr) return ErrorReply(id, "npzvcert.dll could not be started");
+  if (!Served(object, serial->text)) {
+    return ErrorReply(id, "no such certificate from the authority is served to this page");
+  }
+  std::array<char, 128> rootName{};
+  zvcert::ReadRootIssuerName(rootName);
+  if (rootName[0] == '\0') return ErrorReply(id, "the authority's root cannot be read");
+  std::vector<uint8_t> der;
+  const zvcert::CmsResult result = zvcert::SignCmsWithStoredCert(
+      zvcert::SerialArgument(serial->text), rootName.data(),
+      {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, leaveOut, der);
+  if (result != zvcert::CmsResult::Ok) return ErrorReply(id, CmsError(result));
+  if (zvcert::Base64Length(der.size()) > kMaxReply) {
+    return ErrorReply(id, "the reply would exceed 1 MiB");
+  }
+  std::string text(zvcert::Base64Length(der.size()), '\0');
+  int32_t length = 0;
+  zvcert::Base64EncodeBuffer(der.data(), static_cast<int32_t>(der.size()), text.data(),
+                             static_cast<int32_t>(text.size()), &length);
+  return ValueReply(id, json::Quote(text));
+}
+
 // {"page": origin}: the origin of the page the connection serves, as the
 // extension was told it by the browser. The plug-in reads it as
 // window.location.origin, which a build locked to the authority's pages
@@ -209,8 +324,17 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
 
   if (const json::Value* page = doc.value.Find("page")) return SetPage(id, *page);
 
+  std::string reply;
   if (const json::Value* what = doc.value.Find("describe")) {
-    std::string reply = Describe(id, *what);
+    reply = Describe(id, *what);
+  } else if (doc.value.Find("status") != nullptr) {
+    reply = Status(object, id);
+  } else if (doc.value.Find("list") != nullptr) {
+    reply = List(object, id);
+  } else if (const json::Value* sign = doc.value.Find("signCms")) {
+    reply = SignCms(object, id, *sign);
+  }
+  if (!reply.empty()) {
     if (reply.size() > kMaxReply) return ErrorReply(id, "the reply would exceed 1 MiB");
     return reply;
   }
@@ -241,8 +365,8 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
 
   const CallResult result =
       isMethod ? object->Invoke(member->text, args) : object->GetProperty(member->text);
-  std::string reply = "{\"id\":" + id + ",\"ok\":" + (result.ok ? "true" : "false") +
-                      ",\"value\":" + ValueText(result.value) + "}";
+  reply = "{\"id\":" + id + ",\"ok\":" + (result.ok ? "true" : "false") +
+          ",\"value\":" + ValueText(result.value) + "}";
   if (reply.size() > kMaxReply) return ErrorReply(id, "the reply would exceed 1 MiB");
   return reply;
 }

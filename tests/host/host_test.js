@@ -16,13 +16,17 @@ const util = require('node:util');
 
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
 const { HostClient, frame } = require('../../tools/node/host_client');
+const { buildProfile } = require('../../tools/node/profile');
+const { purgeIssuer } = require('../../tools/node/store');
 
 if (process.argv.length < 3) {
   console.error('usage: node host_test.js <build/win32 folder>');
   process.exit(2);
 }
 const buildDir = path.resolve(process.argv[2]);
+const currentProfileDir = process.argv[3] && path.resolve(process.argv[3]);
 const repoRoot = path.resolve(__dirname, '..', '..');
+const projectVersion = /project\(npzvcert VERSION ([\d.]+)/.exec(fs.readFileSync(path.join(repoRoot, 'CMakeLists.txt'), 'utf8'))[1];
 const REPLY_TIMEOUT_MS = 20000;
 
 let passed = 0;
@@ -121,6 +125,7 @@ async function request(host) {
     checkReply('describe by serial reads the text as DelCert does, cut after 39 characters',
       await host.request({ id: 44, describe: { serial: `${'0'.repeat(34)}312497` } }),
       { id: 44, ok: true, value: described });
+    await listAndSign(host, ca, described);
     checkReply('DelCert removes it and its key', await callAs(host, 13, 'DelCert', [serial.toString()]),
       { id: 13, ok: true, value: 1 });
     checkReply('describe by serial finds nothing after the deletion',
@@ -128,6 +133,51 @@ async function request(host) {
       { id: 43, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', notBefore: '', notAfter: '', fromAuthority: false, canonical: '31249' } });
   } finally {
     ca.remove();
+  }
+}
+
+// What a page finds through list and signs through signCms, beside an
+// expired certificate of the authority's and one of another issuer's.
+async function listAndSign(host, ca, described) {
+  const other = new OpenSslCa(`${ca.commonName} Elsewhere`);
+  const store = async (id, issuer, serial, options) => checkReply(`ImportCert of ${issuer.commonName}'s ${serial}`,
+    await callAs(host, id, 'ImportCert', [issuer.issue((await callAs(host, id, 'GetCSR'))?.value ?? '', serial, options)]),
+    { id, ok: true, value: 1 });
+  try {
+    await store(70, ca, 0x7a13n, { days: -1 });
+    await store(71, other, 0x7a14n);
+    const list = (await host.request({ id: 72, list: {} }))?.value ?? [];
+    checkReply('list shows the stored certificate as describe does, not expired',
+      { value: list.filter((c) => c.serial === '31249') }, { value: [{ ...described, expired: false }] });
+    check('... one expired as expired', list.find((c) => c.serial === '31251')?.expired === true, show(list));
+    check('... and only the authority\'s', list.every((c) => c.fromAuthority && c.issuer === ca.commonName &&
+      c.serial !== '31252'), show(list));
+
+    const data = Buffer.from('Café, signed \u0000\u00ff');
+    const { digest } = buildProfile(buildDir);
+    for (const detached of [undefined, false, true]) {
+      const r = await host.request({ id: 73, signCms: { serial: '31249', data: data.toString('base64'), detached } });
+      const der = Buffer.from(r?.value ?? '', 'base64');
+      const v = ca.verifyCms(der, detached ? data : undefined);
+      check(`signCms, detached ${detached}: openssl cms -verify succeeds`, r?.ok === true && v.verified, v.output);
+      check(`... signed with ${digest}, the signer named by issuer and serial`, v.digest === digest &&
+        v.signer?.[0].includes(ca.commonName) && v.signer?.[1] === '31249', show([v.digest, v.signer]));
+      check(`... ${detached ? 'without the content' : 'with the content, which is the data'}`,
+        detached ? !ca.verifyCms(der).verified : v.content?.equals(data), show(v.content));
+    }
+    for (const [what, request, reason] of [
+      ['invalid Base64', { serial: '31249', data: 'QQ=' }, /Base64/],
+      ['an unknown serial', { serial: '999', data: 'QQ==' }, /no such certificate from the authority is served/],
+      ['another issuer\'s serial', { serial: '31252', data: 'QQ==' }, /no such certificate/],
+      ['a detached that is no boolean', { serial: '31249', data: 'QQ==', detached: 1 }, /detached/],
+    ]) {
+      const r = await host.request({ id: 74, signCms: request });
+      check(`signCms refuses ${what}`, r?.ok === false && !('value' in r) && reason.test(r.error), show(r));
+    }
+    checkReply('DelCert removes the expired one', await callAs(host, 75, 'DelCert', ['31251']), { id: 75, value: 1 });
+  } finally {
+    purgeIssuer(buildDir, other.commonName);
+    other.remove();
   }
 }
 
@@ -269,6 +319,8 @@ async function pluginOption() {
   for (const [label, checks, expected] of cases) {
     const host = new HostClient(buildDir, { checks, plugin: 'Z:\\nowhere\\npzvcert.dll', timeoutMs: REPLY_TIMEOUT_MS });
     checkReply(label, await callAs(host, 50, 'Version'), { id: 50, ...expected });
+    checkReply('... and status gives its version beside the project\'s', await host.request({ id: 51, status: {} }),
+      { id: 51, ok: true, value: { host: projectVersion, plugin: checks ? null : 1022 } });
     await host.close();
   }
 }
@@ -289,11 +341,45 @@ async function pageLock() {
       const certificate = ca.issue((await callAs(host, 62, 'GetCSR'))?.value ?? '', 0x7a20n + BigInt(i));
       checkReply(`a page ${page ?? 'unnamed'} ${served ? 'imports' : 'imports nothing'}`,
         await callAs(host, 63, 'ImportCert', [certificate]), { id: 63, ok: served, value: served ? 1 : -1 });
-      if (served) checkReply('... and deletes', await callAs(host, 64, 'DelCert', [String(0x7a22)]), { id: 64, value: 1 });
+      if (served) {
+        const listed = await host.request({ id: 65, list: {} });
+        check('... lists it and signs with it', listed?.value?.some((c) => c.serial === '31266') &&
+          (await host.request({ id: 66, signCms: { serial: '31266', data: 'QQ==' } }))?.ok === true, show(listed));
+        const foreign = new HostClient(buildDir, { checks: true, plugin: locked, timeoutMs: REPLY_TIMEOUT_MS });
+        await foreign.request({ id: 60, page: 'https://ca.example.com:8443' });
+        checkReply('another page lists nothing', await foreign.request({ id: 65, list: {} }), { ok: true, value: [] });
+        const r = await foreign.request({ id: 66, signCms: { serial: '31266', data: 'QQ==' } });
+        check('... and signs nothing', r?.ok === false && /served to this page/.test(r.error), show(r));
+        await foreign.close();
+        checkReply('... and deletes', await callAs(host, 64, 'DelCert', [String(0x7a22)]), { id: 64, value: 1 });
+      }
       check('the locked host exits 0', (await host.close()) === 0);
     }
   } finally {
     ca.remove();
+  }
+}
+
+// Today's profile's host, run in this build's Wine prefix: a CA tool's random
+// 20-byte serial listed, signed with a 2048-bit key and that build's hash.
+async function currentProfile() {
+  const { digest } = buildProfile(currentProfileDir);
+  const host = new HostClient(currentProfileDir, { timeoutMs: REPLY_TIMEOUT_MS,
+    env: { ...process.env, ZVCERT_WINEPREFIX: path.join(buildDir, 'wineprefix') } });
+  const ca = new OpenSslCa(certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem')));
+  try {
+    const certificate = ca.issue((await callAs(host, 80, 'GetCSR'))?.value ?? '');
+    checkReply(`${digest}: ImportCert`, await callAs(host, 81, 'ImportCert', [certificate]), { id: 81, ok: true, value: 1 });
+    const serial = ca.serialOf(certificate).toString();
+    const listed = await host.request({ id: 82, list: {} });
+    check(`... list gives its serial ${serial}`, listed?.value?.some((c) => c.serial === serial), show(listed));
+    const r = await host.request({ id: 83, signCms: { serial, data: 'QUJD' } });
+    const v = ca.verifyCms(Buffer.from(r?.value ?? '', 'base64'));
+    check(`... signCms verifies, signed with ${digest}`, v.verified && v.digest === digest, v.output);
+    checkReply('... DelCert', await callAs(host, 84, 'DelCert', [serial]), { id: 84, value: 1 });
+  } finally {
+    ca.remove();
+    await host.close();
   }
 }
 
@@ -306,6 +392,7 @@ async function pageLock() {
   await manyHosts();
   await pluginOption();
   await pageLock();
+  if (currentProfileDir) await currentProfile();
   console.log(`\n${passed} passed, ${failed} failed`);
   process.exit(failed === 0 && passed > 0 ? 0 : 1);
 })().catch((error) => {

@@ -3,7 +3,7 @@
 // temporary folder: it issues certificates from the plug-in's requests, and
 // for keys of its own when a test needs a certificate the plug-in must refuse.
 
-const { execFileSync } = require('node:child_process');
+const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -52,15 +52,16 @@ class OpenSslCa {
 
   // A certificate (PEM) for the request (PEM), with the request's subject and
   // key and the given serial (BigInt, number or decimal text); without one,
-  // a new random serial as openssl makes it (20 bytes).
-  issue(requestPem, serial) {
+  // a new random serial as openssl makes it (20 bytes). days < 0 makes one
+  // that has expired already.
+  issue(requestPem, serial, { days = 30 } = {}) {
     const request = this.#file('request.pem');
     fs.writeFileSync(request, requestPem);
     const serialOptions = serial === undefined
       ? ['-CAcreateserial', '-CAserial', this.#file('serial.srl')]
       : ['-set_serial', serialArgument(serial)];
     return openssl(['x509', '-req', '-in', request, '-CA', this.certFile, '-CAkey', this.keyFile,
-                    ...serialOptions, '-days', '30', '-sha256']);
+                    ...serialOptions, '-days', String(days), '-sha256']);
   }
 
   // The same authority's certificate for the request as CFSSL issues it: its
@@ -107,6 +108,32 @@ class OpenSslCa {
     } catch (error) {
       return { verified: false, output: `${error.stdout ?? ''}${error.stderr ?? ''}`.trim() };
     }
+  }
+
+  // Whether der (bytes) is a CMS SignedData that openssl cms -verify accepts
+  // against this authority's root alone (the signer's certificate must be in
+  // it), given the content when it is detached; with openssl's words, the
+  // content it verified, the digest named and the signer's issuer and serial
+  // (null when it is named otherwise), as openssl prints them.
+  verifyCms(der, detachedContent) {
+    const signed = this.#file('signed.der');
+    const verified = this.#file('verified.bin');
+    fs.writeFileSync(signed, der);
+    const content = detachedContent === undefined ? [] : ['-content', this.#file('content.bin')];
+    if (content.length > 0) fs.writeFileSync(content[1], detachedContent);
+    const run = spawnSync('openssl', ['cms', '-verify', '-binary', '-inform', 'DER', '-in', signed,
+                                      '-CAfile', this.certFile, ...content, '-out', verified],
+                          { encoding: 'utf8' });
+    const output = `${run.stdout ?? ''}${run.stderr ?? ''}`.trim();
+    const printed = spawnSync('openssl', ['cms', '-cmsout', '-print', '-inform', 'DER', '-in', signed],
+                              { encoding: 'utf8' }).stdout ?? '';
+    return {
+      verified: run.status === 0 && /Verification successful/.test(output),
+      output,
+      content: fs.existsSync(verified) ? fs.readFileSync(verified) : null,
+      digest: /digestAlgorithm:\s*algorithm:\s*(\S+)/.exec(printed)?.[1] ?? null,
+      signer: /issuerAndSerialNumber:\s*issuer: (.*)\n\s*serialNumber: (\S+)/.exec(printed)?.slice(1) ?? null,
+    };
   }
 
   remove() {
