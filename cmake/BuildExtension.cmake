@@ -35,6 +35,25 @@ function(zvcert_build_extension origins out version consent_timeout release)
   endif()
 endfunction()
 
+# The page library's package (web/) for the authority: the address where its
+# users download the setup and the extension goes into it; a release build
+# must give one, over https.
+function(zvcert_build_page_library out download_url release)
+  set(release_flag)
+  if(release)
+    set(release_flag --release)
+  endif()
+  find_program(ZVCERT_NODE node)
+  execute_process(
+    COMMAND ${ZVCERT_NODE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../web/build.js
+            --out ${out} --download-url "${download_url}" ${release_flag}
+    RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error)
+  if(NOT status EQUAL 0)
+    string(STRIP "${error}" error)
+    message(FATAL_ERROR "ZVCERT_DOWNLOAD_URL: ${error}")
+  endif()
+endfunction()
+
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   if(NOT DEFINED VERSION)
     set(VERSION 1.0.0)

@@ -3,9 +3,11 @@
 // The sample page in today's browsers: headless Chromium (or, with
 // --browser firefox, Firefox) loads the extension (built for this run's page
 // origin), which runs npzvcert.dll
-// through npzvcert-host.exe under Wine. The page enrols at a throwaway OpenSSL
-// authority, signs (checked by OpenSSL) and, unless --keep, deletes; each
-// consent window is allowed as a user would, and kept as a picture.
+// through npzvcert-host.exe under Wine. The page asks what is installed,
+// enrols at a throwaway OpenSSL authority, lets the user choose the new
+// certificate, signs with CertSign and as CMS, attached and detached (all
+// checked by OpenSSL) and, unless --keep, deletes; each consent window is
+// allowed as a user would, and kept as a picture.
 //
 //   node demo/run-browser-demo.js --build build/win32 --root resources/root-certificate.pem \
 //        --out out [--subject TEXT] [--text TEXT] [--keep] [--browser chromium|firefox]
@@ -57,6 +59,14 @@ async function main() {
     if (!check.verified) throw new Error(`OpenSSL does not verify the signature: ${check.output}`);
     if (parts.serial !== ca.serialOf(certificate)) throw new Error(`the signature names serial ${parts.serial}`);
     log('verify', `OpenSSL dgst -${build.digest}: ${check.output} (serial ${parts.serial}, ${build.name})`);
+    for (const [name, cms, detachedData] of [['cms', run.cms], ['cms-detached', run.cmsDetached, data]]) {
+      if (!cms) throw new Error(`the page made no ${name} signature`);
+      fs.writeFileSync(path.join(out, `${name}.der`), cms);
+      const verified = ca.verifyCms(cms, detachedData);
+      if (!verified.verified) throw new Error(`openssl cms -verify does not accept the ${name} signature: ${verified.output}`);
+      if (!detachedData && !verified.content.equals(data)) throw new Error('the CMS signature carries other data');
+      log('verify', `openssl cms -verify (${name}, up to the authority's root): ${verified.output}`);
+    }
     if (options.keep) log('keep', `certificate ${run.serial} stays in the store with its key`);
   } catch (error) {
     failure = error;

@@ -9,12 +9,16 @@ const api = globalThis.browser ?? globalThis.chrome;
 
 const MEMBERS = new Set([...CONFIG.methods, ...CONFIG.properties]);
 // The members that change the store or use a key, with the string arguments
-// the plug-in needs before it does anything.
+// the plug-in needs before it does anything; data: the second is Base64 data
+// to be signed, shown as the plug-in decodes it.
 const GUARDED = {
   ImportCert: { strings: 1, action: 'store a certificate and link it to the key this page made' },
   DelCert: { strings: 1, action: 'delete a certificate and its private key' },
-  CertSign: { strings: 2, action: 'sign data with a certificate\'s private key' },
+  CertSign: { strings: 2, data: true, action: 'sign data with a certificate\'s private key' },
+  signCms: { strings: 2, data: true, action: 'sign data with a certificate\'s private key (a CMS signature)' },
 };
+// Which window asks what.
+const WINDOWS = { consent: { width: 520, height: 440 }, chooser: { width: 600, height: 460 } };
 
 function senderOrigin(sender) {
   if (sender.origin) return sender.origin;
@@ -29,9 +33,10 @@ function senderOrigin(sender) {
 
 const consents = new Map();  // token -> open question
 
-// Resolves with the user's answer; onOpen(finish) receives the means to
-// end the question early (the page went away).
-function askUser(details, onOpen) {
+// Resolves with the user's answer ({ allowed, reason, choice }) in the
+// window of that kind; onOpen(finish) receives the means to end the
+// question early (the page went away).
+function askUser(kind, details, onOpen) {
   return new Promise((resolve) => {
     const token = crypto.randomUUID();
     const question = {
@@ -39,21 +44,20 @@ function askUser(details, onOpen) {
       windowId: null,
       done: false,
     };
-    question.finish = (allowed, reason) => {
+    question.finish = (allowed, reason, choice) => {
       if (question.done) return;
       question.done = true;
       clearTimeout(question.timer);
       consents.delete(token);
       if (question.windowId !== null) api.windows.remove(question.windowId).catch(() => {});
-      resolve({ allowed, reason });
+      resolve({ allowed, reason, choice });
     };
     question.timer = setTimeout(() => question.finish(false, 'timeout'),
       CONFIG.consentTimeoutSeconds * 1000);
     consents.set(token, question);
     onOpen(question.finish);
     api.windows.create({
-      url: api.runtime.getURL(`consent.html#${token}`), type: 'popup', width: 520, height: 440,
-      focused: true,
+      url: api.runtime.getURL(`${kind}.html#${token}`), type: 'popup', ...WINDOWS[kind], focused: true,
     }).then((window) => {
       question.windowId = window.id;
       if (question.done) api.windows.remove(window.id).catch(() => {});
@@ -67,16 +71,18 @@ api.windows.onRemoved.addListener((windowId) => {
   }
 });
 
-// Only the extension's own consent page may read a question or answer it.
+// Only the extension's own windows may read a question or answer it.
 api.runtime.onMessage.addListener((message, sender, sendResponse) => {
-  if (sender.id !== api.runtime.id || !String(sender.url).startsWith(api.runtime.getURL('consent.html'))) {
+  if (sender.id !== api.runtime.id ||
+      !Object.keys(WINDOWS).some((kind) => String(sender.url).startsWith(api.runtime.getURL(`${kind}.html`)))) {
     return false;
   }
   const question = consents.get(message && message.token);
   if (message.type === 'details') {
     sendResponse(question ? question.details : null);
   } else if (message.type === 'answer' && question) {
-    question.finish(message.allow === true, message.allow === true ? 'allowed' : 'denied');
+    question.finish(message.allow === true, message.allow === true ? 'allowed' : 'denied',
+      Number.isSafeInteger(message.choice) ? message.choice : undefined);
     sendResponse(true);
   }
   return false;
@@ -92,6 +98,7 @@ const REFUSALS = {
   timeout: 'the user did not answer in time',
   closed: 'the consent window was closed',
 };
+const EXTENSION_MEMBERS = new Set(['status', 'chooseCertificate', 'signCms']);
 
 // ---- one page ---------------------------------------------------------------
 
@@ -196,29 +203,64 @@ class PageSession {
   async consent(member, args) {
     const guard = GUARDED[member];
     const described = await this.host({ describe: member === 'ImportCert' ? { pem: args[0] } : { serial: args[0] } });
-    const data = member === 'CertSign' ? await this.host({ describe: { data: args[1] } }) : null;
+    const data = guard.data ? await this.host({ describe: { data: args[1] } }) : null;
     if (!described.ok || typeof described.value?.canonical !== 'string' || (data && !data.ok)) {
       return { allowed: false, reason: 'failed', why: 'what it would act on cannot be told' };
     }
     // The plug-in refuses data it cannot decode before touching anything.
     if (data && !data.value.valid) return { allowed: false, reason: 'failed', why: 'its data is not Base64' };
+    const detached = member === 'signCms' && args[2]?.detached === true;
     const details = {
-      origin: this.origin, member, action: guard.action, certificate: described.value,
+      origin: this.origin, member, certificate: described.value,
+      action: member === 'signCms' ? `${guard.action}${detached ? ', the data left out' : ', the data carried in it'}` : guard.action,
       ...(data ? { dataSize: data.value.size, dataSha256: data.value.sha256,
         dataText: data.value.printable ? data.value.text : null, dataTextCut: data.value.textCut } : {}),
     };
+    const decision = await this.ask('consent', details);
+    return { ...decision, args: [described.value.canonical, ...args.slice(1)] };
+  }
+
+  async ask(kind, details) {
     if (this.closed) return { allowed: false, reason: 'closed' };
     let finish;
-    const decision = await askUser(details, (f) => {
+    const decision = await askUser(kind, details, (f) => {
       finish = f;
       this.asking.add(f);
     });
     this.asking.delete(finish);
-    return { ...decision, args: [described.value.canonical, ...args.slice(1)] };
+    return decision;
+  }
+
+  // The extension's own members; the page learns of the user's certificates
+  // only the serial the user picks.
+  async serveExtension(member, args) {
+    if (member === 'status') {
+      const answer = await this.host({ status: {} });
+      return { ok: true, value: { extension: api.runtime.getManifest().version,
+        host: answer.ok ? answer.value?.host ?? null : null, plugin: answer.ok ? answer.value?.plugin ?? null : null } };
+    }
+    if (member === 'chooseCertificate') {
+      const listed = await this.host({ list: {} });
+      if (!listed.ok || !Array.isArray(listed.value)) {
+        return { ok: false, reason: listed.reason || 'failed', error: `chooseCertificate failed: ${listed.error || 'the store could not be read'}` };
+      }
+      if (listed.value.length === 0) {
+        return { ok: false, reason: 'none', error: 'no certificate from this authority is in the user\'s store' };
+      }
+      const certificates = listed.value;
+      const decision = await this.ask('chooser', { origin: this.origin, certificates });
+      if (decision.allowed && certificates[decision.choice]) return { ok: true, value: certificates[decision.choice].serial };
+      const reason = decision.allowed || decision.reason === 'denied' ? 'cancelled' : decision.reason;
+      return { ok: false, reason, error: `no certificate was chosen: ${reason === 'cancelled' ? 'the user cancelled' : REFUSALS[reason] || reason}` };
+    }
+    // signCms, once allowed: the same serial and data the window showed.
+    const answer = await this.host({ signCms: { serial: args[0], data: args[1], detached: args[2]?.detached === true } });
+    return { ok: answer.ok === true && typeof answer.value === 'string', value: answer.ok ? answer.value : null,
+      reason: answer.reason || (answer.ok ? undefined : 'failed'), error: answer.ok ? undefined : `signCms failed: ${answer.error || 'no signature was made'}` };
   }
 
   async serve({ id, member, args }) {
-    if (!MEMBERS.has(member)) {
+    if (!MEMBERS.has(member) && !EXTENSION_MEMBERS.has(member)) {
       this.reply({ id, ok: false, reason: 'failed', error: `zvcert has no member ${member}` });
       return;
     }
@@ -244,6 +286,10 @@ class PageSession {
         return;
       }
       args = decision.args;
+    }
+    if (EXTENSION_MEMBERS.has(member)) {
+      this.reply({ id, ...(await this.serveExtension(member, args)) });
+      return;
     }
     const answer = await this.host({ member, args });
     this.reply({ id, ok: answer.ok === true, value: answer.value ?? null, reason: answer.reason,

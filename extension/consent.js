@@ -32,7 +32,7 @@
     show('subject', 'no certificate with this serial from the authority is in your store');
     show('serial', certificate.canonical);
   }
-  if (details.member === 'CertSign') {
+  if (details.dataSize !== undefined) {
     for (const element of document.querySelectorAll('.data')) element.hidden = false;
     show('data', `${details.dataSize} bytes`);
     show('sha256', details.dataSha256);

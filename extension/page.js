@@ -13,7 +13,8 @@
 
   // A rejection the page can tell apart: error.reason is 'failed' (the
   // plug-in call failed; error.result holds its result), 'denied',
-  // 'timeout' or 'closed' (the user did not allow it), or 'unavailable'.
+  // 'timeout' or 'closed' (the user did not allow it), 'cancelled' or
+  // 'none' (no certificate chosen), or 'unavailable'.
   function failure(member, reply) {
     const error = new Error(reply.error || `${member} failed`);
     error.member = member;
@@ -56,6 +57,12 @@
   for (const property of CONFIG.properties) {
     Object.defineProperty(api, property, { get: () => send(property, []), enumerable: true });
   }
+  // The extension's own members: its versions, the certificate chooser and
+  // CMS signatures.
+  api.status = () => send('status', []);
+  api.chooseCertificate = () => send('chooseCertificate', []);
+  api.signCms = (serial, data, options) => send('signCms',
+    [serial ?? null, data ?? null, { detached: Boolean(options && options.detached) }]);
   Object.defineProperty(api, 'viaExtension', { value: true, enumerable: true });
   Object.defineProperty(window, 'zvcert', { value: Object.freeze(api), enumerable: false });
   window.dispatchEvent(new Event('zvcert-ready'));

@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-i686                        # the 32-bit Windows cross compilers
   wine wine32:i386 xvfb xauth               # running and painting Windows programs
   openssl gnutls-bin libssl-dev             # independent checkers of what the plug-in makes
+  python3-asn1crypto python3-cryptography   # the server side of the page library's quick start
   golang-cfssl                              # a CA tool of today: random serials, Go's request parser
   locales                                   # a double-byte locale for Wine (code page 936)
   nodejs                                    # runs page script against the plug-in
@@ -25,18 +26,36 @@ done
 need_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
-if (( ${#missing[@]} == 0 && need_i386 == 0 )); then
-  exit 0
-fi
+# npm packs the page library and fetches TypeScript; some Node.js builds
+# carry it, Debian's comes as its own package.
+command -v npm >/dev/null || missing+=(npm)
 
-sudo=()
-if (( EUID != 0 )); then
-  command -v sudo >/dev/null || { echo "setup: need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
-  sudo=(sudo)
-fi
-echo "setup: installing ${missing[*]}"
-if (( need_i386 )); then "${sudo[@]}" dpkg --add-architecture i386; fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-echo "setup: done"
+install_packages() {
+  sudo=()
+  if (( EUID != 0 )); then
+    command -v sudo >/dev/null || { echo "setup: need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+  fi
+  echo "setup: installing ${missing[*]}"
+  if (( need_i386 )); then "${sudo[@]}" dpkg --add-architecture i386; fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  echo "setup: done"
+}
+if (( ${#missing[@]} > 0 || need_i386 )); then install_packages; fi
+
+# From the npm registry, kept in build/npm away from any project of the
+# user's: TypeScript for the page library's type check, PKI.js for its quick
+# start's verification in Node.js.
+npm_packages=(typescript@5.9.3 pkijs@3.4.3 asn1js@3.0.7)
+npm_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/npm"
+for p in "${npm_packages[@]}"; do
+  if ! grep -qs "\"version\": \"${p#*@}\"" "$npm_dir/node_modules/${p%@*}/package.json"; then
+    echo "setup: installing ${npm_packages[*]} from the npm registry"
+    mkdir -p "$npm_dir"
+    npm install --silent --prefix "$npm_dir" --no-audit --no-fund --no-save "${npm_packages[@]}" >/dev/null
+    break
+  fi
+done
+

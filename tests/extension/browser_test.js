@@ -101,8 +101,9 @@ async function world({ consentTimeout = 60, extraOrigins = [] } = {}) {
 
 // ---- scenarios --------------------------------------------------------------
 
-// The sample page's enrolment, signature and deletion, each store change
-// allowed in the consent window.
+// The sample page's status, enrolment, choice of the new certificate, both
+// signature formats and deletion, each store change allowed in the consent
+// window.
 async function enrolment() {
   const w = await world();
   try {
@@ -112,10 +113,15 @@ async function enrolment() {
       { subject: `C=CN, O=Example Org, CN=${cn}`, text });
     const { page, steps } = run;
     check('the page finds npzvcert through the extension', /through the browser extension/.test(run.log), run.log);
-    checkEqual('enrolment, signature and deletion finish',
-      steps.map((s) => s.state), ['enrolled', 'signed', 'deleted']);
+    const version = w.server.library.requires.host;
+    checkEqual('status names the path and every version', run.status,
+      `extension; library ${w.server.library.version}, extension ${version}, host ${version}, plug-in ${w.server.library.requires.plugin}`);
+    checkEqual('enrolment, choice, signatures and deletion finish',
+      steps.map((s) => s.state), ['enrolled', 'chosen', 'signed', 'cms', 'cms-detached', 'deleted']);
     const serial = String(w.serials[0]);
-    const [storing, signing] = steps.map((s) => s.consent);
+    const [storing, , signing, cmsConsent] = steps.map((s) => s.consent);
+    check('the chooser lists the new certificate, not expired', run.chooser.length === 1 &&
+      run.chooser[0].serial === serial && !run.chooser[0].expired && run.chooser[0].cells[0].includes(`CN=${cn}`), show(run.chooser));
     checkEqual('the store consent names the page', storing.origin, w.server.origin);
     check('the store consent names the certificate', storing.subject.includes(`CN=${cn}`) &&
       storing.serial.startsWith(`${serial} `), show(storing));
@@ -127,6 +133,14 @@ async function enrolment() {
     checkEqual('the signature starts with the serial', run.signature.readBigUInt64BE(0), BigInt(serial));
     const verified = w.ca.verify(w.server.issued[0].certificate, data, run.signature.subarray(8));
     check('OpenSSL verifies the signature with the issued certificate', verified.verified, verified.output);
+    check('the CMS consent says what is signed', /CMS signature\), the data carried in it/.test(cmsConsent.action) &&
+      cmsConsent.sha256 === env.sha256Hex(data), show(cmsConsent));
+    const attached = w.ca.verifyCms(run.cms ?? Buffer.alloc(0));
+    check('openssl cms -verify accepts the attached signature, up to the root', attached.verified, attached.output);
+    check('and it carries the text', attached.content?.equals(data), show(attached.content));
+    const detached = w.ca.verifyCms(run.cmsDetached ?? Buffer.alloc(0), data);
+    check('openssl cms -verify accepts the detached signature with the text', detached.verified, detached.output);
+    check('which does not verify other data', !w.ca.verifyCms(run.cmsDetached ?? Buffer.alloc(0), Buffer.from('other')).verified);
 
     fs.mkdirSync(artifacts, { recursive: true });
     await page.screenshot(path.join(artifacts, `extension-enrolment-${browserKind}.png`));
@@ -244,6 +258,14 @@ async function consent() {
     await env.answerConsent(w.browser, 'deny', seen);
     const sign = await outcome;
     check('a denied signature rejects without a signature', sign.reason === 'denied' && sign.value === undefined, show(sign));
+    outcome = page.evaluate(settled(`zvcert.signCms('${serial}', 'AQID', { detached: true })`), 60000);
+    const cmsShown = await env.answerConsent(w.browser, 'deny', seen);
+    const cms = await outcome;
+    check('a denied CMS signature rejects without a signature', cms.reason === 'denied' && cms.value === undefined &&
+      /the data left out/.test(cmsShown.action) && cmsShown.data === '3 bytes', show([cms, cmsShown]));
+    outcome = page.evaluate(settled('zvcert.chooseCertificate()'), 60000);
+    await env.answerChooser(w.browser, null, seen);
+    checkEqual('a cancelled choice rejects as cancelled', (await outcome).reason, 'cancelled');
 
     outcome = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
     await env.answerConsent(w.browser, 'deny', seen);
@@ -254,6 +276,8 @@ async function consent() {
     const deleting = await env.answerConsent(w.browser, 'allow', seen, picture('delete'));
     check('a deletion by a wrapped serial names the certificate', deleting.serial.startsWith(`${s} `), show(deleting));
     checkEqual('and, allowed, deletes it', (await outcome).value, 1);
+    checkEqual('with no certificate left there is none to choose',
+      (await page.evaluate(settled('zvcert.chooseCertificate()'))).reason, 'none');
     checkEqual('a call with no certificate argument fails without a question',
       (await page.evaluate(settled('zvcert.DelCert()'))).reason, 'failed');
     checkEqual('no consent window was opened for it', (await env.consentWindows(w.browser)).length, 0);

@@ -1,7 +1,7 @@
 'use strict';
 // The extension's build rules, its page-world script and the page library
-// zvcert.js, in Node.js without a browser (browser_test.js runs them in
-// Chromium). Exits 0 only when every check passed.
+// as built (web/build.js), in Node.js without a browser (browser_test.js runs
+// them in Chromium and Firefox). Exits 0 only when every check passed.
 
 const assert = require('node:assert');
 const crypto = require('node:crypto');
@@ -11,8 +11,13 @@ const path = require('node:path');
 const vm = require('node:vm');
 
 const { build, checkOrigin, BuildError } = require('../../extension/build');
-const zvcertPage = require('../../web/zvcert');
 const identity = require('../../extension/identity.json');
+const pageLibrary = require('../../web/build');
+
+const DOWNLOAD = 'https://ca.example.com/npzvcert/';
+const packageDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-page-'));
+const built = pageLibrary.build({ out: packageDir, downloadUrl: DOWNLOAD, requires: '1.0.2.2' });
+const zvcertPage = require(path.join(packageDir, 'dist', 'zvcert.js'));
 
 const tests = [];
 const test = (name, body) => tests.push({ name, body });
@@ -209,6 +214,9 @@ test('zvcert.js: the plug-in where the browser lists it', async () => {
   assert.strictEqual(await zv.Version, 1022);
   assert.strictEqual(await zv.GetCSR(), '-----BEGIN CERTIFICATE REQUEST-----');
   await assert.rejects(zv.ImportCert('x'), (e) => e.reason === 'failed' && e.member === 'ImportCert');
+  for (const member of ['chooseCertificate', 'signCms']) {
+    await assert.rejects(zv[member]('1', 'AQID'), (e) => e.reason === 'unsupported' && /browser extension/.test(e.message), member);
+  }
 });
 
 test('zvcert.js: the extension otherwise, also when it comes late', async () => {
@@ -229,6 +237,46 @@ test('zvcert.js: neither is a clear error', async () => {
   // Listed, but the element never becomes scriptable (blocked by the user).
   const listed = pageWindow({ mimeTypes: { 'application/zvcert': {} }, element: { style: {} } });
   await assert.rejects(zvcertPage.connect({ window: listed, waitMs: 100 }), zvcertPage.NotInstalledError);
+});
+
+test('package: the module and the classic script carry the same members and build values', async () => {
+  const esm = await import(path.join(packageDir, 'dist', 'zvcert.mjs'));
+  assert.deepStrictEqual(Object.keys(esm).sort(), Object.keys(zvcertPage).sort());
+  assert.strictEqual(zvcertPage.VERSION, JSON.parse(fs.readFileSync(path.join(packageDir, 'package.json'))).version);
+  assert.deepStrictEqual(built.requires, { extension: '1.0.2.2', host: '1.0.2.2', plugin: 1022 });
+  assert.throws(() => pageLibrary.classicScript('export default 1;\n'), /cannot be carried/);
+  const refused = { 'http://ca.example.com/': [true, /https only/], 'ftp://ca.example.com/': [false, /https only/],
+    'not a url': [false, /not a URL/], '': [true, /names the authority's download address/] };
+  for (const [url, [release, message]] of Object.entries(refused)) {
+    assert.throws(() => pageLibrary.build({ out: path.join(packageDir, 'x'), downloadUrl: url, release }), message, url);
+  }
+});
+
+test('status: the path, the versions and what to install or update', async () => {
+  const plugin = (version) => ({ mimeTypes: { 'application/zvcert': { enabledPlugin: { version } } } });
+  const extension = (answer) => ({ zvcert: { viaExtension: true, ...(answer && { status: async () => answer }) } });
+  const current = { extension: '1.0.2.2', host: '1.0.2.2', plugin: 1022 };
+  const cases = [
+    ['the current plug-in', plugin('1.0.2.2'), 'plugin', { plugin: 1022 }, []],
+    ['an older plug-in, by its FileVersion', plugin('1, 0, 1, 9'), 'plugin', { plugin: 1019 }, ['setup update']],
+    ['a plug-in that shows no version', plugin(undefined), 'plugin', {}, []],
+    ['the current extension and host', extension(current), 'extension', current, []],
+    ['an extension too old to say', extension(null), 'extension', {}, ['extension update']],
+    ['no host behind the extension', extension({ ...current, host: null, plugin: null }), 'extension',
+      { extension: '1.0.2.2' }, ['setup install']],
+    ['an older host', extension({ ...current, host: '1.0.1.0' }), 'extension', { ...current, host: '1.0.1.0' }, ['setup update']],
+    ['a newer extension', extension({ ...current, extension: '1.0.10' }), 'extension', { ...current, extension: '1.0.10' }, []],
+    ['neither', {}, 'none', {}, ['setup install', 'extension install']],
+  ];
+  for (const [label, parts, path_, versions, needs] of cases) {
+    const window = pageWindow({ mimeTypes: parts.mimeTypes, zvcert: parts.zvcert });
+    const found = await zvcertPage.status({ window, waitMs: 20 });
+    assert.strictEqual(found.path, path_, label);
+    assert.deepStrictEqual(found.versions, { library: '1.0.2', extension: null, host: null, plugin: null, ...versions }, label);
+    assert.deepStrictEqual(found.needs.map((n) => `${n.component} ${n.action}`), needs, label);
+    assert.ok(found.needs.every((n) => n.url === DOWNLOAD && n.message.includes(DOWNLOAD)), label);
+    assert.strictEqual(found.ready, needs.length === 0 && path_ !== 'none', label);
+  }
 });
 
 // The service worker with a page's port and native ports of the test's own,
@@ -300,6 +348,7 @@ test('service worker: a silent host times out, a reply without an id still answe
       console.log(`FAIL  ${name}\n${error.stack}`);
     }
   }
+  fs.rmSync(packageDir, { recursive: true, force: true });
   console.log(`${tests.length - failed} passed, ${failed} failed`);
   process.exitCode = failed === 0 ? 0 : 1;
 })();

@@ -9,23 +9,30 @@ const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 
+const os = require('node:os');
+
 const { Firefox } = require('./bidi');
 const { Chromium, delay } = require('./cdp');
 const { hostCommand } = require('./host_client');
 const extensionBuild = require('../../extension/build');
+const pageLibrary = require('../../web/build');
 const { hostManifests, writeManifest } = require('../../extension/host_manifest');
 
 const REPO = path.resolve(__dirname, '..', '..');
 const identity = require('../../extension/identity.json');
 
-// The sample page, the page library and a CA endpoint: POST /enrol with a
-// PEM request answers with a certificate issued by ca (serials from
+// The sample page, the page library as built for this server (its download
+// address is /download/ here) and a CA endpoint: POST /enrol with a PEM
+// request answers with a certificate issued by ca (serials from
 // nextSerial()). Every certificate issued is kept in issued, newest last.
 function startPageServer({ ca, nextSerial, host = '127.0.0.1' }) {
+  const packageDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-page-'));
   const files = {
     '/enroll.html': path.join(REPO, 'demo', 'enroll.html'),
     '/enroll.js': path.join(REPO, 'demo', 'enroll.js'),
-    '/zvcert.js': path.join(REPO, 'web', 'zvcert.js'),
+    '/portal.js': path.join(REPO, 'demo', 'portal.js'),
+    '/zvcert.js': path.join(packageDir, 'dist', 'zvcert.js'),
+    '/zvcert.mjs': path.join(packageDir, 'dist', 'zvcert.mjs'),
   };
   const issued = [];
   const server = http.createServer((request, response) => {
@@ -60,9 +67,15 @@ function startPageServer({ ca, nextSerial, host = '127.0.0.1' }) {
   return new Promise((resolve) => {
     server.listen(0, host, () => {
       const { port } = server.address();
+      const origin = `http://${host}:${port}`;
+      const library = pageLibrary.build({ out: packageDir, downloadUrl: `${origin}/download/` });
       resolve({
-        origin: `http://${host}:${port}`, port, issued,
-        close: () => new Promise((done) => { server.closeAllConnections(); server.close(done); }),
+        origin, port, issued, library,
+        close: () => new Promise((done) => {
+          server.closeAllConnections();
+          server.close(done);
+          fs.rmSync(packageDir, { recursive: true, force: true });
+        }),
       });
     });
   });
@@ -72,7 +85,7 @@ function startPageServer({ ca, nextSerial, host = '127.0.0.1' }) {
 // origins and the host registered in each browser's way: the manifest names
 // a launcher that runs the host under Wine through the build's wine-run.sh
 // (so in the build's prefix, or in $ZVCERT_WINEPREFIX).
-function prepareProfile({ workDir, buildDir, origins, consentTimeout = 60, version = '1.0.0' }) {
+function prepareProfile({ workDir, buildDir, origins, consentTimeout = 60, version = pageLibrary.projectVersion() }) {
   const extensionDir = path.join(workDir, 'extension');
   const userDataDir = path.join(workDir, 'profile');
   const homeDir = path.join(workDir, 'home');
@@ -99,6 +112,7 @@ function launchBrowser(kind, profile) {
 }
 
 const isConsentWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/consent\.html/.test(url);
+const isChooserWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/chooser\.html/.test(url);
 
 // Waits for a browser target (tab, window, frame) whose URL matches and that
 // is not in seen (target ids); returns it.
@@ -137,9 +151,35 @@ async function answerConsent(browser, answer, seen, { screenshot } = {}) {
   return shown;
 }
 
-// Is there still a consent window open?
+// Waits for the next certificate chooser, reads its rows and picks the one
+// with that serial (or cancels: serial null). Returns the rows shown.
+async function answerChooser(browser, serial, seen, { screenshot } = {}) {
+  const target = await waitForTarget(browser, isChooserWindow, { seen });
+  seen.add(target.targetId);
+  const page = await browser.attach(target.targetId);
+  let rows = null;
+  for (let i = 0; i < 100 && !rows; i += 1) {
+    rows = await page.evaluate(`(() => {
+      const list = [...document.querySelectorAll('#certificates tr')];
+      if (list.length === 0) return null;
+      return list.map((row) => ({ serial: row.dataset.serial, expired: row.className === 'expired',
+        cells: [...row.cells].slice(1).map((cell) => cell.textContent) }));
+    })()`, 2000).catch(() => null);
+    if (!rows) await delay(100);
+  }
+  if (!rows) throw new Error('the chooser never listed a certificate');
+  if (screenshot) await page.screenshot(screenshot);
+  const pick = serial === null ? 'document.getElementById(\'cancel\').click()'
+    : `document.querySelector('#certificates tr[data-serial="${serial}"] input').click();
+       new Promise((done) => { const t = setInterval(() => { const b = document.getElementById('choose');
+         if (!b.disabled) { clearInterval(t); b.click(); done(); } }, 100); })`;
+  await page.evaluate(`(async () => { await ${pick}; return true; })()`, 5000).catch(() => {});
+  return rows;
+}
+
+// Is there still a consent window (or chooser) open?
 async function consentWindows(browser) {
-  return (await browser.targets()).filter((t) => isConsentWindow(t.url));
+  return (await browser.targets()).filter((t) => isConsentWindow(t.url) || isChooserWindow(t.url));
 }
 
 const sha256Hex = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
@@ -155,10 +195,12 @@ async function waitForState(page, wanted, timeoutMs = 60000) {
 }
 
 // The sample page's enrolment as a user does it: fill in the form, Enrol,
-// Sign, and (unless keep) Delete, allowing each consent window. Stops at the
-// first step the page reports as failed. onStep(name, detail) hears of each;
-// with screenshots (a folder), each consent window is kept as a picture.
-//   -> { steps: [{ step, state, consent }], serial, signature (Buffer), log, page }
+// choose the new certificate, Sign, both CMS signatures, and (unless keep)
+// Delete, allowing each consent window. Stops at the first step the page
+// reports as failed. onStep(name, detail) hears of each; with screenshots (a
+// folder), each consent window is kept as a picture.
+//   -> { steps: [{ step, state, consent }], serial, signature, cms, cmsDetached (Buffers),
+//        chooser (rows shown), status (the page's status line), log, page }
 async function enrolInPage(browser, url, { subject, text, keep = false, onStep = () => {}, screenshots }) {
   const page = await browser.open(url);
   const log = () => page.evaluate('document.getElementById("log").textContent');
@@ -173,13 +215,21 @@ async function enrolInPage(browser, url, { subject, text, keep = false, onStep =
   await page.evaluate(`document.getElementById('subject').value = ${JSON.stringify(subject)};
     document.getElementById('text').value = ${JSON.stringify(text)}; true`);
   const seen = new Set();
-  const plan = [['enrol', 'enrolled'], ['sign', 'signed'], ...(keep ? [] : [['delete', 'deleted']])];
+  const plan = [['enrol', 'enrolled'], ['choose', 'chosen'], ['sign', 'signed'], ['cms', 'cms'],
+    ['cms-detached', 'cms-detached'], ...(keep ? [] : [['delete', 'deleted']])];
   for (const [button, done] of plan) {
     await page.evaluate(`document.getElementById('${button}').click(); true`);
-    const consent = await answerConsent(browser, 'allow', seen,
-      { screenshot: screenshots && path.join(screenshots, `consent-${button}.png`) });
-    onStep('consent', `${consent.action}: ${consent.subject}, serial ${consent.serial}` +
-      (consent.data ? `, ${consent.data}, SHA-256 ${consent.sha256}` : '') + ' -> Allow');
+    const screenshot = screenshots && path.join(screenshots, `${button === 'choose' ? 'chooser' : `consent-${button}`}.png`);
+    let consent = null;
+    if (button === 'choose') {
+      const serial = await page.evaluate('document.body.dataset.serial || ""');
+      result.chooser = await answerChooser(browser, serial, seen, { screenshot });
+      onStep('chooser', `${result.chooser.length} certificate(s) listed -> ${serial}`);
+    } else {
+      consent = await answerConsent(browser, 'allow', seen, { screenshot });
+      onStep('consent', `${consent.action}: ${consent.subject}, serial ${consent.serial}` +
+        (consent.data ? `, ${consent.data}, SHA-256 ${consent.sha256}` : '') + ' -> Allow');
+    }
     const reached = await waitForState(page, [done, 'error']);
     steps.push({ step: button, state: reached, consent });
     onStep(button, reached);
@@ -187,12 +237,18 @@ async function enrolInPage(browser, url, { subject, text, keep = false, onStep =
   }
   result.log = await log();
   result.serial = await page.evaluate('document.body.dataset.serial || ""');
-  const signature = /^signature: (\S+)$/m.exec(result.log);
-  if (signature) result.signature = Buffer.from(signature[1], 'base64');
+  const logged = (step) => {
+    const line = new RegExp(`^${step}: (\\S+)$`, 'm').exec(result.log);
+    return line ? Buffer.from(line[1], 'base64') : null;
+  };
+  result.signature = logged('signature');
+  result.cms = logged('cms');
+  result.cmsDetached = logged('cms-detached');
+  result.status = (/^status: (.*)$/m.exec(result.log) || [])[1] || '';
   return result;
 }
 
 module.exports = {
   delay, identity, startPageServer, prepareProfile, launchBrowser, isConsentWindow, waitForTarget,
-  answerConsent, consentWindows, sha256Hex, waitForState, enrolInPage,
+  answerConsent, answerChooser, consentWindows, sha256Hex, waitForState, enrolInPage,
 };

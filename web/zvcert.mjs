@@ -1,0 +1,209 @@
+// npzvcert-page: one Promise-based way for an authority's pages to use the
+// certificate plug-in, whatever the browser. Where the browser still runs
+// NPAPI plug-ins and has npzvcert, it embeds the plug-in; elsewhere it uses
+// the npzvcert extension (window.zvcert), which asks the user before a page
+// stores, deletes or signs with a certificate.
+//
+//   const { path, needs } = await status();  // what is there, what to install
+//   const zv = await connect();
+//   const pem = await zv.GetCSR();          // every member returns a Promise
+//   const serial = await zv.chooseCertificate();
+//   const cms = await zv.signCms(serial, data, { detached: true });
+//
+// A failed call rejects with an Error whose reason is 'failed' (the plug-in
+// call failed; error.result holds its result when the extension carries
+// it), 'denied', 'timeout' or 'closed' (the user did not allow it),
+// 'cancelled' (the user chose no certificate), 'none' (there is no
+// certificate to choose), 'unsupported' (the plug-in path has no such
+// member) or 'unavailable' (the extension's host stopped). connect() rejects
+// with a NotInstalledError when neither is there for this page.
+//
+// This file is the package's source: the build writes the ES module and the
+// classic script (window.zvcertPage) from it, with the values below.
+
+const BUILD = {
+  version: '0.0.0',
+  downloadUrl: '',
+  // The oldest parts this library works with: the extension and the host by
+  // version, the plug-in by its Version number.
+  requires: { extension: '0.0.0', host: '0.0.0', plugin: 0 },
+};
+
+export const VERSION = BUILD.version;
+export const MIME_TYPE = 'application/zvcert';
+export const METHODS = Object.freeze(['SetSubject', 'SetChallenge', 'GetCSR', 'ImportCert', 'FindCert',
+  'IsCertExist', 'DelCert', 'CertSign', 'Base64Encode', 'Base64Decode']);
+export const PROPERTIES = Object.freeze(['Version', 'HostName']);
+
+export class NotInstalledError extends Error {
+  constructor() {
+    super('Neither the npzvcert plug-in nor the npzvcert browser extension is available ' +
+      'to this page: install npzvcert-setup.exe and, in browsers without plug-ins, the ' +
+      'npzvcert extension; the extension serves only its authority\'s own sites.');
+    this.name = 'NotInstalledError';
+    this.reason = 'not-installed';
+  }
+}
+
+function failure(message, reason, member) {
+  const error = new Error(message);
+  error.reason = reason;
+  if (member) error.member = member;
+  return error;
+}
+
+// Does this browser list the plug-in among its NPAPI types?
+export function pluginInstalled(navigatorObject) {
+  return pluginEntry(navigatorObject) !== null;
+}
+
+function pluginEntry(navigatorObject) {
+  const types = navigatorObject && navigatorObject.mimeTypes;
+  if (!types) return null;
+  const entry = typeof types.namedItem === 'function' ? types.namedItem(MIME_TYPE) : types[MIME_TYPE];
+  return entry && (entry.enabledPlugin === undefined || entry.enabledPlugin) ? entry : null;
+}
+
+// The plug-in's Version number from the version text a browser shows for
+// it ("1.0.2.2", or its FileVersion "1, 0, 2, 2"): 1022, as the plug-in
+// reads its own.
+function versionNumber(text) {
+  const parts = String(text).match(/\d+/g);
+  return parts ? Number(parts.join('')) : null;
+}
+
+// -1, 0 or 1 as dotted version a is older than, equal to or newer than b.
+function compareVersions(a, b) {
+  const x = String(a).split('.').map(Number);
+  const y = String(b).split('.').map(Number);
+  for (let i = 0; i < Math.max(x.length, y.length); i += 1) {
+    const d = (x[i] || 0) - (y[i] || 0);
+    if (d !== 0) return Math.sign(d);
+  }
+  return 0;
+}
+
+// The plug-in's synchronous object behind the same Promise-based members;
+// what only the extension offers rejects as unsupported.
+function wrapPlugin(element) {
+  const api = { viaExtension: false, element };
+  for (const method of METHODS) {
+    api[method] = (...args) => new Promise((resolve, reject) => {
+      try {
+        resolve(element[method](...args));
+      } catch (cause) {
+        const error = failure(`${method} failed`, 'failed', method);
+        error.cause = cause;
+        reject(error);
+      }
+    });
+  }
+  for (const property of PROPERTIES) {
+    Object.defineProperty(api, property, { get: () => Promise.resolve(element[property]), enumerable: true });
+  }
+  for (const member of ['chooseCertificate', 'signCms']) {
+    api[member] = () => Promise.reject(failure(`${member} needs the npzvcert browser extension: ` +
+      'the plug-in offers no certificate chooser and no CMS signatures', 'unsupported', member));
+  }
+  return Object.freeze(api);
+}
+
+const delay = (ms) => new Promise((resolve) => { setTimeout(resolve, ms); });
+
+// Embeds the plug-in (or uses options.element) and waits until its
+// scriptable object answers.
+async function connectPlugin(document, options) {
+  let element = options.element;
+  if (!element) {
+    element = document.createElement('embed');
+    element.type = MIME_TYPE;
+    element.width = 1;
+    element.height = 1;
+    element.style.position = 'absolute';
+    element.style.left = '-10px';
+    document.body.appendChild(element);
+  }
+  for (let waited = 0; waited <= options.waitMs; waited += 50) {
+    if (typeof element.GetCSR === 'function' || element.Version !== undefined) return wrapPlugin(element);
+    await delay(50);
+  }
+  throw new NotInstalledError();
+}
+
+// The extension defines window.zvcert before the page's own scripts run;
+// waitMs allows for a slower start.
+function connectExtension(window, options) {
+  if (window.zvcert) return Promise.resolve(window.zvcert);
+  return new Promise((resolve, reject) => {
+    const ready = () => {
+      clearTimeout(timer);
+      if (window.zvcert) resolve(window.zvcert);
+      else reject(new NotInstalledError());
+    };
+    const timer = setTimeout(() => {
+      window.removeEventListener('zvcert-ready', ready);
+      ready();
+    }, options.waitMs);
+    window.addEventListener('zvcert-ready', ready, { once: true });
+  });
+}
+
+//   options.element  an <embed type="application/zvcert"> already on the page
+//   options.waitMs   how long to wait for either (default 1000)
+export async function connect(options = {}) {
+  const settings = { waitMs: 1000, ...options };
+  const win = settings.window || window;
+  if (pluginInstalled(win.navigator)) return connectPlugin(win.document, settings);
+  return connectExtension(win, settings);
+}
+
+const SETUP = 'npzvcert-setup.exe (the plug-in and its host)';
+const EXTENSION = 'the npzvcert browser extension';
+
+// What the browser would use and what the user has to install or update,
+// without embedding the plug-in: the extension asks its host, which loads
+// the plug-in for the versions.
+export async function status(options = {}) {
+  const settings = { waitMs: 1000, ...options };
+  const win = settings.window || window;
+  const versions = { library: BUILD.version, extension: null, host: null, plugin: null };
+  const needs = [];
+  const need = (component, action) => {
+    const what = component === 'setup' ? SETUP : EXTENSION;
+    needs.push({ component, action, url: BUILD.downloadUrl,
+      message: `${action === 'install' ? 'Install' : 'Update'} ${what}${BUILD.downloadUrl ? ` from ${BUILD.downloadUrl}` : ''}.` });
+  };
+  const older = (version, required) => version !== null && compareVersions(version, required) < 0;
+
+  let path = 'none';
+  const entry = pluginEntry(win.navigator);
+  if (entry) {
+    path = 'plugin';
+    const plugin = entry.enabledPlugin || {};
+    const text = typeof plugin.version === 'string' && plugin.version ? plugin.version : null;
+    versions.plugin = text && versionNumber(text);
+    if (versions.plugin !== null && versions.plugin < BUILD.requires.plugin) need('setup', 'update');
+  } else {
+    const extension = await connectExtension(win, settings).catch(() => null);
+    if (extension) {
+      path = 'extension';
+      // An extension too old to answer is one to update.
+      const found = typeof extension.status === 'function' ? await extension.status().catch(() => null) : null;
+      versions.extension = found && typeof found.extension === 'string' ? found.extension : null;
+      versions.host = found && typeof found.host === 'string' ? found.host : null;
+      versions.plugin = found && Number.isInteger(found.plugin) ? found.plugin : null;
+      if (versions.extension === null || older(versions.extension, BUILD.requires.extension)) {
+        need('extension', 'update');
+      }
+      // No host, or one that could not start the plug-in: the setup is missing or broken.
+      if (found && (versions.host === null || versions.plugin === null)) need('setup', 'install');
+      else if (found && (older(versions.host, BUILD.requires.host) || versions.plugin < BUILD.requires.plugin)) {
+        need('setup', 'update');
+      }
+    } else {
+      need('setup', 'install');
+      need('extension', 'install');
+    }
+  }
+  return { path, ready: path !== 'none' && needs.length === 0, versions, needs, downloadUrl: BUILD.downloadUrl };
+}
