@@ -12,6 +12,7 @@
 // after (the Wine tests take turns with the store). Exits 0 only when every
 // check passed.
 
+const { spawnSync } = require('node:child_process');
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -21,6 +22,11 @@ const util = require('node:util');
 const env = require('../../tools/node/extension_env');
 const { purgeIssuer } = require('../../tools/node/store');
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+
+const REPO = path.resolve(__dirname, '..', '..');
+// A block of the page library's quick start, marked <!-- quickstart: name -->.
+const quickstartBlock = (name) => new RegExp(`<!-- quickstart: ${name.replace('.', '\\.')} -->\\n\`\`\`\\w*\\n([\\s\\S]*?)\\n\`\`\``)
+  .exec(fs.readFileSync(path.join(REPO, 'web', 'README.md'), 'utf8'))[1];
 
 const [scenarioName, buildArg, rootArg, artifactsArg, browserKind = 'chromium'] = process.argv.slice(2);
 if (!artifactsArg) {
@@ -141,6 +147,18 @@ async function enrolment() {
     const detached = w.ca.verifyCms(run.cmsDetached ?? Buffer.alloc(0), data);
     check('openssl cms -verify accepts the detached signature with the text', detached.verified, detached.output);
     check('which does not verify other data', !w.ca.verifyCms(run.cmsDetached ?? Buffer.alloc(0), Buffer.from('other')).verified);
+    // The quick start's own server-side checks, as written, on these signatures.
+    for (const [file, command] of [['verify.mjs', 'node'], ['verify.py', '/usr/bin/python3']]) {
+      const dir = fs.mkdtempSync(path.join(w.workDir, 'quickstart-'));
+      fs.symlinkSync(path.join(REPO, 'build', 'npm', 'node_modules'), path.join(dir, 'node_modules'));
+      fs.writeFileSync(path.join(dir, file), quickstartBlock(file));
+      const files = { 'attached.der': run.cms, 'detached.der': run.cmsDetached, 'data.bin': data, 'root.pem': fs.readFileSync(w.ca.certFile) };
+      for (const [name, bytes] of Object.entries(files)) fs.writeFileSync(path.join(dir, name), bytes ?? '');
+      for (const args of [['attached.der', 'root.pem'], ['detached.der', 'root.pem', 'data.bin']]) {
+        const result = spawnSync(command, [file, ...args], { cwd: dir, encoding: 'utf8' });
+        check(`the quick start's ${file} verifies the ${args[0].split('.')[0]} signature`, result.status === 0, `${result.stdout}${result.stderr}`);
+      }
+    }
 
     fs.mkdirSync(artifacts, { recursive: true });
     await page.screenshot(path.join(artifacts, `extension-enrolment-${browserKind}.png`));
