@@ -1,7 +1,6 @@
 #include "store/cms_sign.h"
 
 #include "store/handles.h"
-#include "store/key_provider.h"
 #include "store/store_services.h"
 
 namespace zvcert {
@@ -10,29 +9,14 @@ CmsResult SignCmsWithStoredCert(const SerialValue& serial, std::string_view issu
                                 std::span<const uint8_t> data, bool detached,
                                 std::vector<uint8_t>& out) {
   out.clear();
-  // Released in reverse: message, provider (which the message uses),
-  // certificate, store.
-  ScopedStore store(platform.openPersonalStore());
-  if (!store) return CmsResult::StoreNotOpened;
-  const ScopedCertificate cert(LocateCertBySerial(store.get(), serial, issuerName));
-  if (!cert) return CmsResult::NotFound;
-
-  KeyLocation key;
-  switch (ReadKeyLocation(cert.get(), key)) {
-    case KeyLocationStatus::Unreadable:
-      return CmsResult::NoKeyInfo;
-    case KeyLocationStatus::Incomplete:
-      return CmsResult::NoContainerNamed;
-    case KeyLocationStatus::Ok:
-      break;
+  // Released in reverse: message, then the key's provider (which the
+  // message uses), certificate and store.
+  SigningKey key;
+  if (const SignResult opened = OpenSigningKey(serial, issuerName, key); opened != SignResult::Ok) {
+    return static_cast<CmsResult>(opened);
   }
-  ScopedProvider provider;
-  if (!platform.acquireContext(provider.receive(), key.container.data(), key.provider.data(),
-                               key.providerType, kKeysetOpen)) {
-    return CmsResult::ContainerNotOpened;
-  }
-  ScopedMessage message(
-      platform.openSignedMessage(cert.get(), provider.get(), detached ? kDetachedMessage : 0));
+  ScopedMessage message(platform.openSignedMessage(key.cert.get(), key.provider.get(),
+                                                   detached ? kDetachedMessage : 0));
   if (!message) return CmsResult::MessageNotOpened;
   static constexpr uint8_t kNothing = 0;
   const BYTE* bytes = data.empty() ? &kNothing : data.data();

@@ -9,16 +9,18 @@
 #include <vector>
 
 #include "store/serial.h"
+#include "store/store_services.h"
 
 namespace zvcert {
 
+// Opening the key fails as CertSign's does, with its codes.
 enum class CmsResult : int32_t {
   Ok = 0,
-  StoreNotOpened = -1,
-  NotFound = -2,
-  NoKeyInfo = -5,
-  NoContainerNamed = -6,
-  ContainerNotOpened = -7,
+  StoreNotOpened = static_cast<int32_t>(SignResult::StoreNotOpened),
+  NotFound = static_cast<int32_t>(SignResult::NotFound),
+  NoKeyInfo = static_cast<int32_t>(SignResult::NoKeyInfo),
+  NoContainerNamed = static_cast<int32_t>(SignResult::NoContainerNamed),
+  ContainerNotOpened = static_cast<int32_t>(SignResult::ContainerNotOpened),
   MessageNotOpened = -8,
   NotSigned = -9,
   NotEncoded = -10,

@@ -7,17 +7,14 @@
 
 namespace zvcert {
 
-SignResult SignWithStoredCert(const SerialValue& serial, std::string_view issuerName,
-                              std::span<const uint8_t> data,
-                              std::span<uint8_t, kSignatureAreaSize> out, int32_t& outLength) {
-  // Released in reverse: hash, provider, certificate, store.
-  ScopedStore store(platform.openPersonalStore());
-  if (!store) return SignResult::StoreNotOpened;
-  const ScopedCertificate cert(LocateCertBySerial(store.get(), serial, issuerName));
-  if (!cert) return SignResult::NotFound;
+SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key) {
+  key.store.reset(platform.openPersonalStore());
+  if (!key.store) return SignResult::StoreNotOpened;
+  key.cert.reset(LocateCertBySerial(key.store.get(), serial, issuerName));
+  if (!key.cert) return SignResult::NotFound;
 
-  KeyLocation key;
-  switch (ReadKeyLocation(cert.get(), key)) {
+  KeyLocation location;
+  switch (ReadKeyLocation(key.cert.get(), location)) {
     case KeyLocationStatus::Unreadable:
       return SignResult::NoKeyInfo;
     case KeyLocationStatus::Incomplete:
@@ -25,13 +22,23 @@ SignResult SignWithStoredCert(const SerialValue& serial, std::string_view issuer
     case KeyLocationStatus::Ok:
       break;
   }
-  ScopedProvider provider;
-  if (!platform.acquireContext(provider.receive(), key.container.data(), key.provider.data(),
-                               key.providerType, kKeysetOpen)) {
+  if (!platform.acquireContext(key.provider.receive(), location.container.data(),
+                               location.provider.data(), location.providerType, kKeysetOpen)) {
     return SignResult::ContainerNotOpened;
   }
+  return SignResult::Ok;
+}
+
+SignResult SignWithStoredCert(const SerialValue& serial, std::string_view issuerName,
+                              std::span<const uint8_t> data,
+                              std::span<uint8_t, kSignatureAreaSize> out, int32_t& outLength) {
+  // Released in reverse: hash, then the key's provider, certificate and store.
+  SigningKey key;
+  if (const SignResult opened = OpenSigningKey(serial, issuerName, key); opened != SignResult::Ok) {
+    return opened;
+  }
   ScopedHash hash;
-  if (!platform.createHash(provider.get(), hash.receive())) return SignResult::HashNotMade;
+  if (!platform.createHash(key.provider.get(), hash.receive())) return SignResult::HashNotMade;
   // A hash that missed the data would sign something else.
   static constexpr uint8_t kNothing = 0;
   const BYTE* bytes = data.empty() ? &kNothing : data.data();

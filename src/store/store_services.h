@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "store/handles.h"
 #include "store/platform.h"
 #include "store/serial.h"
 
@@ -60,6 +61,18 @@ enum class SignResult : int32_t {
   HashNotMade = -8,
   NotSigned = -9,
 };
+
+// The authority's certificate of a serial and the key linked to it, opened
+// for signing; released in reverse: provider, certificate, store.
+struct SigningKey {
+  ScopedStore store;
+  ScopedCertificate cert;
+  ScopedProvider provider;
+};
+
+// Ok, or the step that failed: StoreNotOpened, NotFound, NoKeyInfo,
+// NoContainerNamed or ContainerNotOpened.
+SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key);
 
 // The serial bytes, then the signature: 8 and 128 bytes in the original
 // profile.

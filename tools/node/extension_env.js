@@ -126,25 +126,32 @@ async function waitForTarget(browser, matches, { timeoutMs = 30000, seen = new S
   throw new Error(`no such window within ${timeoutMs} ms`);
 }
 
-// Waits for the next consent window, reads what it shows and answers it
-// ('allow', 'deny', or 'ignore' to leave it open). Returns what it showed.
-async function answerConsent(browser, answer, seen, { screenshot } = {}) {
-  const target = await waitForTarget(browser, isConsentWindow, { seen });
+// Waits for the next extension window of that kind whose probe (a script
+// expression) gives something, and keeps its picture: -> { page, shown }.
+async function readWindow(browser, matches, seen, probe, screenshot) {
+  const target = await waitForTarget(browser, matches, { seen });
   seen.add(target.targetId);
   const page = await browser.attach(target.targetId);
   let shown = null;
   for (let i = 0; i < 100 && !shown; i += 1) {
-    shown = await page.evaluate(`(() => {
-      const text = (id) => document.getElementById(id).textContent;
-      if (document.getElementById('allow').disabled) return null;
-      return { origin: text('origin'), action: text('action'), subject: text('subject'),
-               serial: text('serial'), data: text('data'), sha256: text('sha256'), text: text('text'),
-               issuer: text('issuer'), validity: text('validity') };
-    })()`, 2000).catch(() => null);
+    shown = await page.evaluate(probe, 2000).catch(() => null);
     if (!shown) await delay(100);
   }
-  if (!shown) throw new Error('the consent window never became ready');
+  if (!shown) throw new Error(`the window ${target.url} never became ready`);
   if (screenshot) await page.screenshot(screenshot);
+  return { page, shown };
+}
+
+// Waits for the next consent window, reads what it shows and answers it
+// ('allow', 'deny', or 'ignore' to leave it open). Returns what it showed.
+async function answerConsent(browser, answer, seen, { screenshot } = {}) {
+  const { page, shown } = await readWindow(browser, isConsentWindow, seen, `(() => {
+    const text = (id) => document.getElementById(id).textContent;
+    if (document.getElementById('allow').disabled) return null;
+    return { origin: text('origin'), action: text('action'), subject: text('subject'),
+             serial: text('serial'), data: text('data'), sha256: text('sha256'), text: text('text'),
+             issuer: text('issuer'), validity: text('validity') };
+  })()`, screenshot);
   if (answer !== 'ignore') {
     await page.evaluate(`document.getElementById('${answer}').click(); true`, 2000).catch(() => {});
   }
@@ -154,27 +161,17 @@ async function answerConsent(browser, answer, seen, { screenshot } = {}) {
 // Waits for the next certificate chooser, reads its rows and picks the one
 // with that serial (or cancels: serial null). Returns the rows shown.
 async function answerChooser(browser, serial, seen, { screenshot } = {}) {
-  const target = await waitForTarget(browser, isChooserWindow, { seen });
-  seen.add(target.targetId);
-  const page = await browser.attach(target.targetId);
-  let rows = null;
-  for (let i = 0; i < 100 && !rows; i += 1) {
-    rows = await page.evaluate(`(() => {
-      const list = [...document.querySelectorAll('#certificates tr')];
-      if (list.length === 0) return null;
-      return list.map((row) => ({ serial: row.dataset.serial, expired: row.className === 'expired',
-        cells: [...row.cells].slice(1).map((cell) => cell.textContent) }));
-    })()`, 2000).catch(() => null);
-    if (!rows) await delay(100);
-  }
-  if (!rows) throw new Error('the chooser never listed a certificate');
-  if (screenshot) await page.screenshot(screenshot);
+  const { page, shown } = await readWindow(browser, isChooserWindow, seen, `(() => {
+    const rows = [...document.querySelectorAll('#certificates tr')];
+    return rows.length === 0 ? null : rows.map((row) => ({ serial: row.dataset.serial,
+      expired: row.className === 'expired', cells: [...row.cells].slice(1).map((cell) => cell.textContent) }));
+  })()`, screenshot);
   const pick = serial === null ? 'document.getElementById(\'cancel\').click()'
     : `document.querySelector('#certificates tr[data-serial="${serial}"] input').click();
        new Promise((done) => { const t = setInterval(() => { const b = document.getElementById('choose');
          if (!b.disabled) { clearInterval(t); b.click(); done(); } }, 100); })`;
   await page.evaluate(`(async () => { await ${pick}; return true; })()`, 5000).catch(() => {});
-  return rows;
+  return shown;
 }
 
 // Is there still a consent window (or chooser) open?
