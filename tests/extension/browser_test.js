@@ -191,6 +191,9 @@ async function origins() {
       checkEqual(`${label}: no window.zvcert`, await page.evaluate('typeof window.zvcert'), 'undefined');
       checkEqual(`${label}: the page library says it is not installed`,
         await pageState(page, ['missing', 'ready']), 'missing');
+      const told = await page.evaluate('document.getElementById("missing").textContent');
+      check(`${label}: the page tells the user what to install, and where`, told.includes('Install npzvcert-setup.exe') &&
+        told.includes('Install the npzvcert browser extension') && / from http:\/\/127\.0\.0\.1:\d+\/download\/\./.test(told), told);
       // A page that forges the extension's own messages reaches nothing.
       const forged = await page.evaluate(`new Promise((resolve) => {
         window.addEventListener('message', (e) => { if (e.data && e.data.direction === 'reply') resolve('answered'); });
