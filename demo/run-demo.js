@@ -3,8 +3,8 @@
 // Runs the enrolment page's own script (demo/enroll.js) against the real
 // plug-in under Wine, through npzvcert-host.exe as the browser extension
 // reaches it, with a throwaway OpenSSL authority in place of the CA's web
-// service: request, certificate, import, lookup, a signature checked by
-// OpenSSL, and (unless --keep) deletion. Writes what it made and a report to
+// service: request, certificate, import, lookup, a signature and CMS
+// signatures checked by OpenSSL, and (unless --keep) deletion. Writes what it made and a report to
 // the output folder; on failure says which step failed and why. --checks uses
 // the tests' npzvcert-host-checks.exe, which also fails the run when the
 // plug-in misused the browser.
@@ -76,6 +76,19 @@ async function main() {
     }
     log('verify', `OpenSSL dgst -${profile.digest}: ${check.output} (serial ${parts.serial}, ` +
                   `${parts.signature.length}-byte signature)`);
+
+    // The same text as a CMS signature, attached and detached, as the host
+    // makes it for the extension's signCms.
+    for (const detached of [false, true]) {
+      const name = detached ? 'cms-detached' : 'cms';
+      const reply = await host.request({ id: name, signCms: { serial: found, data, detached } });
+      if (!reply?.ok) throw new enrollment.StepError('signCms', reply?.error ?? 'the host did not answer');
+      const cms = Buffer.from(reply.value, 'base64');
+      fs.writeFileSync(path.join(options.out, `${name}.der`), cms);
+      const verified = ca.verifyCms(cms, detached ? Buffer.from(data, 'base64') : undefined);
+      if (!verified.verified) throw new enrollment.StepError('verify', `openssl cms -verify (${name}): ${verified.output}`);
+      log('signCms', `${cms.length}-byte ${name} SignedData (${verified.digest}); openssl cms -verify: ${verified.output}`);
+    }
 
     if (options.keep) {
       log('keep', `certificate ${found} stays in the store with its key`);
