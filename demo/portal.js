@@ -46,7 +46,7 @@
     for (const id of buttons) $(id).disabled = false;
   }
 
-  /** @param {string} id @param {string} done @param {() => Promise<string>} step */
+  /** @param {string} id @param {string} done @param {() => Promise<void>} step */
   function button(id, done, step) {
     $(id).addEventListener('click', async (event) => {
       event.preventDefault();
@@ -85,7 +85,6 @@
       submitRequest, log,
     });
     useSerial(enrolled.serial);
-    return enrolled.serial;
   });
 
   button('choose', 'chosen', async () => {
@@ -93,14 +92,12 @@
     const chosen = await zv.chooseCertificate();
     log('chooseCertificate', `the user chose serial ${chosen}`);
     useSerial(chosen);
-    return chosen;
   });
 
   button('sign', 'signed', async () => {
     if (!zv) throw new Error('not connected');
     const { signature } = await zvcertEnroll.signText(zv, serial, $('text').value, log);
     log('signature', signature);
-    return signature;
   });
 
   for (const detached of [false, true]) {
@@ -109,8 +106,7 @@
       const data = await zv.Base64Encode($('text').value);
       const cms = await zv.signCms(serial, data, { detached });
       log(detached ? 'cms-detached' : 'cms', cms);
-      return cms;
-    });
+      });
   }
 
   button('delete', 'deleted', async () => {
@@ -118,7 +114,6 @@
     await zvcertEnroll.removeCertificate(zv, serial, log);
     for (const id of buttons) $(id).disabled = true;
     $('choose').disabled = !zv.viaExtension;
-    return serial;
   });
 
   start().catch((error) => {

@@ -100,6 +100,10 @@ std::string ErrorReply(const std::string& id, const std::string& reason) {
   return "{\"id\":" + id + ",\"ok\":false,\"error\":" + json::Quote(reason) + "}";
 }
 
+std::string ValueReply(const std::string& id, const std::string& value) {
+  return "{\"id\":" + id + ",\"ok\":true,\"value\":" + value + "}";
+}
+
 std::string ValueText(const Value& value) {
   if (const bool* b = std::get_if<bool>(&value)) return *b ? "true" : "false";
   if (const int32_t* i = std::get_if<int32_t>(&value)) return std::to_string(*i);
@@ -167,23 +171,15 @@ std::string Describe(const std::string& id, const json::Value& what) {
   const json::Value* pem = what.Find("pem");
   const json::Value* data = what.Find("data");
   if (serial != nullptr && serial->type == json::Type::String) {
-    return "{\"id\":" + id +
-           ",\"ok\":true,\"value\":" + InfoText(zvhost::DescribeStoredCertificate(serial->text)) +
-           "}";
+    return ValueReply(id, InfoText(zvhost::DescribeStoredCertificate(serial->text)));
   }
   if (pem != nullptr && pem->type == json::Type::String) {
-    return "{\"id\":" + id +
-           ",\"ok\":true,\"value\":" + InfoText(zvhost::DescribePemCertificate(pem->text)) + "}";
+    return ValueReply(id, InfoText(zvhost::DescribePemCertificate(pem->text)));
   }
   if (data != nullptr && data->type == json::Type::String) {
-    return "{\"id\":" + id +
-           ",\"ok\":true,\"value\":" + DataText(zvhost::DescribeSignData(data->text)) + "}";
+    return ValueReply(id, DataText(zvhost::DescribeSignData(data->text)));
   }
   return ErrorReply(id, "describe needs a serial, a pem or a data text");
-}
-
-std::string ValueReply(const std::string& id, const std::string& value) {
-  return "{\"id\":" + id + ",\"ok\":true,\"value\":" + value + "}";
 }
 
 // What the plug-in itself serves: IsCertExist answers 1 only for the
@@ -280,13 +276,13 @@ std::string SignCms(const ScriptObject* object, const std::string& id, const jso
       zvcert::SerialArgument(serial->text), rootName.data(),
       {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, leaveOut, der);
   if (result != zvcert::CmsResult::Ok) return ErrorReply(id, CmsError(result));
-  if (zvcert::Base64Length(der.size()) > kMaxReply) {
-    return ErrorReply(id, "the reply would exceed 1 MiB");
-  }
+  // Answer refuses a reply over 1 MiB.
   std::string text(zvcert::Base64Length(der.size()), '\0');
   int32_t length = 0;
-  zvcert::Base64EncodeBuffer(der.data(), static_cast<int32_t>(der.size()), text.data(),
-                             static_cast<int32_t>(text.size()), &length);
+  if (zvcert::Base64EncodeBuffer(der.data(), static_cast<int32_t>(der.size()), text.data(),
+                                 static_cast<int32_t>(text.size()), &length) != 0) {
+    return ErrorReply(id, "the signature could not be encoded");
+  }
   return ValueReply(id, json::Quote(text));
 }
 
@@ -302,7 +298,7 @@ std::string SetPage(const std::string& id, const json::Value& origin) {
   if (set) return ErrorReply(id, "the page is already set");
   set = true;
   Browser::SetPage(Browser::Page{true, Browser::Page::Location::Object, origin.text});
-  return "{\"id\":" + id + ",\"ok\":true,\"value\":null}";
+  return ValueReply(id, "null");
 }
 
 std::string Answer(const ScriptObject* object, std::string_view message) {
