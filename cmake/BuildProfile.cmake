@@ -1,11 +1,13 @@
-# The key size, the hash of requests and signatures and the serial length an
-# authority builds the plug-in for. The defaults are the original profile;
-# today's authorities want at least 2048-bit keys, SHA-2 and 20-byte serials.
+# The key size, the hash of requests and signatures, the serial length and
+# how lookups know the authority's certificates, as an authority builds the
+# plug-in. The defaults are the original profile; today's authorities want at
+# least 2048-bit keys, SHA-2, 20-byte serials and the root's signature checked.
 #
 # As a script, it only checks values:
 #   cmake -DZVCERT_KEY_BITS=2048 -DZVCERT_SIGNATURE_HASH=SHA256 -DZVCERT_SERIAL_BYTES=20 -P BuildProfile.cmake
 
 cmake_policy(SET CMP0057 NEW)  # IN_LIST, also when run as a script
+cmake_policy(SET CMP0054 NEW)  # a quoted value is never read as a variable name
 
 function(zvcert_check_choice name allowed)
   if(NOT "${${name}}" IN_LIST allowed)
@@ -18,11 +20,12 @@ macro(zvcert_check_profile)
   zvcert_check_choice(ZVCERT_KEY_BITS "1024;2048;3072;4096")
   zvcert_check_choice(ZVCERT_SIGNATURE_HASH "SHA1;SHA256;SHA384;SHA512")
   zvcert_check_choice(ZVCERT_SERIAL_BYTES "8;16;20")
+  zvcert_check_choice(ZVCERT_AUTHORITY_CHECK "name;signature")
 endmacro()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   # What is not given is the default.
-  foreach(pair KEY_BITS=1024 SIGNATURE_HASH=SHA1 SERIAL_BYTES=8)
+  foreach(pair KEY_BITS=1024 SIGNATURE_HASH=SHA1 SERIAL_BYTES=8 AUTHORITY_CHECK=name)
     string(REPLACE "=" ";" pair "${pair}")
     list(GET pair 0 name)
     list(GET pair 1 default)
@@ -38,15 +41,24 @@ set(ZVCERT_KEY_BITS 1024 CACHE STRING "RSA key size of new requests: 1024, 2048,
 set(ZVCERT_SIGNATURE_HASH SHA1 CACHE STRING
     "Hash of requests and CertSign signatures: SHA1, SHA256, SHA384 or SHA512")
 set(ZVCERT_SERIAL_BYTES 8 CACHE STRING "Longest certificate serial number in bytes: 8, 16 or 20")
+set(ZVCERT_AUTHORITY_CHECK name CACHE STRING
+    "How FindCert, IsCertExist, DelCert and CertSign know the authority's certificates: name (the issuer's common name) or signature (also the root's signature)")
 set_property(CACHE ZVCERT_KEY_BITS PROPERTY STRINGS 1024 2048 3072 4096)
 set_property(CACHE ZVCERT_SIGNATURE_HASH PROPERTY STRINGS SHA1 SHA256 SHA384 SHA512)
 set_property(CACHE ZVCERT_SERIAL_BYTES PROPERTY STRINGS 8 16 20)
+set_property(CACHE ZVCERT_AUTHORITY_CHECK PROPERTY STRINGS name signature)
 zvcert_check_profile()
 
 string(REPLACE "SHA" "" ZVCERT_SIGNATURE_HASH_BITS "${ZVCERT_SIGNATURE_HASH}")
+if(ZVCERT_AUTHORITY_CHECK STREQUAL "signature")
+  set(ZVCERT_AUTHORITY_SIGNATURE 1)
+else()
+  set(ZVCERT_AUTHORITY_SIGNATURE 0)
+endif()
 target_compile_definitions(zvcert_options INTERFACE
   ZVCERT_KEY_BITS=${ZVCERT_KEY_BITS}
   ZVCERT_SIGNATURE_HASH_BITS=${ZVCERT_SIGNATURE_HASH_BITS}
-  ZVCERT_SERIAL_BYTES=${ZVCERT_SERIAL_BYTES})
+  ZVCERT_SERIAL_BYTES=${ZVCERT_SERIAL_BYTES}
+  ZVCERT_AUTHORITY_SIGNATURE=${ZVCERT_AUTHORITY_SIGNATURE})
 message(STATUS "Profile: RSA-${ZVCERT_KEY_BITS}, ${ZVCERT_SIGNATURE_HASH}, "
-               "serials of up to ${ZVCERT_SERIAL_BYTES} bytes")
+               "serials of up to ${ZVCERT_SERIAL_BYTES} bytes, the authority known by its ${ZVCERT_AUTHORITY_CHECK}")

@@ -12,7 +12,8 @@ function demoOptions(subject, extra = {}) {
   return util.parseArgs({
     options: {
       build: { type: 'string', default: 'build/win32' },
-      root: { type: 'string', default: 'resources/root-certificate.pem' },
+      // The built-in root, its key beside it (root.key): the authority's.
+      root: { type: 'string', default: 'build/authority/root.pem' },
       out: { type: 'string', default: 'out' },
       subject: { type: 'string', default: subject },
       text: { type: 'string', default: 'I agree to the terms of this demonstration.' },

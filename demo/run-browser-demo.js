@@ -4,12 +4,12 @@
 // --browser firefox, Firefox) loads the extension (built for this run's page
 // origin), which runs npzvcert.dll
 // through npzvcert-host.exe under Wine. The page asks what is installed,
-// enrols at a throwaway OpenSSL authority, lets the user choose the new
+// enrols at the OpenSSL authority whose root the plug-in is built with, lets the user choose the new
 // certificate, signs with CertSign and as CMS, attached and detached (all
 // checked by OpenSSL) and, unless --keep, deletes; each consent window is
 // allowed as a user would, and kept as a picture.
 //
-//   node demo/run-browser-demo.js --build build/win32 --root resources/root-certificate.pem \
+//   node demo/run-browser-demo.js --build build/win32 --root build/authority/root.pem \
 //        --out out [--subject TEXT] [--text TEXT] [--keep] [--browser chromium|firefox]
 
 const fs = require('node:fs');
@@ -18,7 +18,7 @@ const path = require('node:path');
 
 const { demoOptions, Report } = require('./demo_run');
 const env = require('../tools/node/extension_env');
-const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
+const { OpenSslCa } = require('../tools/node/ca');
 const { buildProfile, demoSerial, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org',
@@ -29,7 +29,7 @@ const { log } = report;
 async function main() {
   const out = path.resolve(options.out, options.browser);
   fs.mkdirSync(out, { recursive: true });
-  const ca = new OpenSslCa(certificateCommonName(options.root));
+  const ca = new OpenSslCa(undefined, { root: options.root });
   const build = buildProfile(path.resolve(options.build));
   const serial = demoSerial(build);
   const server = await env.startPageServer({ ca, nextSerial: () => serial });

@@ -2,14 +2,14 @@
 'use strict';
 // Runs the enrolment page's own script (demo/enroll.js) against the real
 // plug-in under Wine, through npzvcert-host.exe as the browser extension
-// reaches it, with a throwaway OpenSSL authority in place of the CA's web
-// service: request, certificate, import, lookup, a signature and CMS
+// reaches it, with the OpenSSL authority whose root the plug-in is built with
+// (its key kept beside the root) in place of the CA's web service: request, certificate, import, lookup, a signature and CMS
 // signatures checked by OpenSSL, and (unless --keep) deletion. Writes what it made and a report to
 // the output folder; on failure says which step failed and why. --checks uses
 // the tests' npzvcert-host-checks.exe, which also fails the run when the
 // plug-in misused the browser.
 //
-//   node demo/run-demo.js --build build/win32 --root resources/root-certificate.pem \
+//   node demo/run-demo.js --build build/win32 --root build/authority/root.pem \
 //        --out out [--subject TEXT] [--challenge NAME:PASSWORD] [--text TEXT] [--keep] [--checks]
 
 const fs = require('node:fs');
@@ -18,7 +18,7 @@ const path = require('node:path');
 const { demoOptions, Report } = require('./demo_run');
 const enrollment = require('./enroll.js');
 const { HostClient } = require('../tools/node/host_client');
-const { OpenSslCa, certificateCommonName } = require('../tools/node/ca');
+const { OpenSslCa } = require('../tools/node/ca');
 const { buildProfile, demoSerial, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, ST=Beijing, O=Example Org, OU=Demo, CN=Demo User, E=demo@example.org',
@@ -45,9 +45,8 @@ function pageObject(host) {
 async function main() {
   fs.mkdirSync(options.out, { recursive: true });
   const [unstructuredName, challengePassword = ''] = options.challenge.split(':');
-  const rootName = certificateCommonName(options.root);
-  const ca = new OpenSslCa(rootName);
-  log('authority', `throwaway OpenSSL CA "${rootName}" (the plug-in's built-in root name)`);
+  const ca = new OpenSslCa(undefined, { root: options.root });
+  log('authority', `OpenSSL CA "${ca.commonName}" of ${options.root}, the plug-in's built-in root`);
   const host = new HostClient(options.build, { checks: options.checks });
   const zv = pageObject(host);
   const profile = buildProfile(options.build);

@@ -111,6 +111,9 @@ class PageSession {
     this.nextHostId = 1;
     this.closed = false;
     this.asking = new Set();
+    // The certificate the user chose for each serial text the chooser gave
+    // this page (its thumbprint): a later signature with that serial uses it.
+    this.chosen = new Map();
     // Calls run one after another, consent included, in the page's order.
     this.queue = Promise.resolve();
     port.onMessage.addListener((message) => {
@@ -196,19 +199,41 @@ class PageSession {
     if (!this.closed) this.port.postMessage(message);
   }
 
+  // The certificate the call would act on. By serial, the host names the one
+  // the plug-in's lookups take; signCms takes the one the user chose for
+  // that serial, if any.
+  async describeCertificate(member, arg) {
+    if (member === 'ImportCert') return this.host({ describe: { pem: arg } });
+    const described = await this.host({ describe: { serial: arg } });
+    const chosen = this.chosen.get(described.value?.canonical);
+    if (member !== 'signCms' || !chosen || chosen === described.value.thumbprint) return described;
+    return this.host({ describe: { serial: arg, thumbprint: chosen } });
+  }
+
   // Asks the user about the call as the plug-in will read it: the host
   // describes each argument by the plug-in's own rules and gives the
   // argument text that stands for exactly that reading, which the call then
-  // receives in place of the page's. What cannot be described is not asked.
+  // receives in place of the page's. What cannot be described is not asked;
+  // a signature is never made with a certificate the authority's root did
+  // not sign, nor with another than the one the user chose for its serial.
   async consent(member, args) {
     const guard = GUARDED[member];
-    const described = await this.host({ describe: member === 'ImportCert' ? { pem: args[0] } : { serial: args[0] } });
+    const described = await this.describeCertificate(member, args[0]);
     const data = guard.data ? await this.host({ describe: { data: args[1] } }) : null;
     if (!described.ok || typeof described.value?.canonical !== 'string' || (data && !data.ok)) {
       return { allowed: false, reason: 'failed', why: 'what it would act on cannot be told' };
     }
     // The plug-in refuses data it cannot decode before touching anything.
     if (data && !data.value.valid) return { allowed: false, reason: 'failed', why: 'its data is not Base64' };
+    const certificate = described.value;
+    if (guard.data && certificate.found && !certificate.fromAuthority) {
+      return { allowed: false, reason: 'failed',
+        why: 'the certificate of this serial is not the authority\'s: its signature does not verify with the authority\'s root' };
+    }
+    const chosen = this.chosen.get(certificate.canonical);
+    if (guard.data && certificate.found && chosen && chosen !== certificate.thumbprint) {
+      return { allowed: false, reason: 'failed', why: 'another certificate of this serial than the one chosen would sign' };
+    }
     const detached = member === 'signCms' && args[2]?.detached === true;
     const details = {
       origin: this.origin, member, certificate: described.value,
@@ -217,7 +242,9 @@ class PageSession {
         dataText: data.value.printable ? data.value.text : null, dataTextCut: data.value.textCut } : {}),
     };
     const decision = await this.ask('consent', details);
-    return { ...decision, args: [described.value.canonical, ...args.slice(1)] };
+    const rest = member === 'signCms' ? [args[1], { detached, thumbprint: certificate.thumbprint || undefined }]
+      : args.slice(1);
+    return { ...decision, args: [certificate.canonical, ...rest] };
   }
 
   async ask(kind, details) {
@@ -249,12 +276,17 @@ class PageSession {
       }
       const certificates = listed.value;
       const decision = await this.ask('chooser', { origin: this.origin, certificates });
-      if (decision.allowed && certificates[decision.choice]) return { ok: true, value: certificates[decision.choice].serial };
+      const choice = decision.allowed ? certificates[decision.choice] : undefined;
+      if (choice) {
+        this.chosen.set(choice.canonical, choice.thumbprint);
+        return { ok: true, value: choice.serial };
+      }
       const reason = decision.allowed || decision.reason === 'denied' ? 'cancelled' : decision.reason;
       return { ok: false, reason, error: `no certificate was chosen: ${reason === 'cancelled' ? 'the user cancelled' : REFUSALS[reason] || reason}` };
     }
-    // signCms, once allowed: the same serial and data the window showed.
-    const answer = await this.host({ signCms: { serial: args[0], data: args[1], detached: args[2]?.detached === true } });
+    // signCms, once allowed: the same certificate and data the window showed.
+    const answer = await this.host({ signCms: { serial: args[0], data: args[1], detached: args[2].detached,
+      thumbprint: args[2].thumbprint } });
     return { ok: answer.ok === true && typeof answer.value === 'string', value: answer.ok ? answer.value : null,
       reason: answer.reason || (answer.ok ? undefined : 'failed'), error: answer.ok ? undefined : `signCms failed: ${answer.error || 'no signature was made'}` };
   }

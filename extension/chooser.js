@@ -1,5 +1,6 @@
 // The certificate chooser: lists the authority's certificates in the user's
-// store as the host found them and sends back which one the user picked.
+// store as the host found them (those its root signed) and sends back which
+// one the user picked.
 'use strict';
 (async () => {
   const api = globalThis.browser ?? globalThis.chrome;
@@ -31,6 +32,7 @@
     radio.addEventListener('change', () => { choice = index; update(); });
     cell('').appendChild(radio);
     cell(certificate.subject || '(no subject names)');
+    cell(certificate.issuer);
     cell(`${certificate.serial} (hex ${certificate.serialHex})`);
     const validity = cell(`${certificate.notBefore} to ${certificate.notAfter}`);
     if (certificate.expired) {

@@ -18,13 +18,13 @@
     show('subject', certificate.subject || '(no subject names)');
     const serial = details.member === 'ImportCert' ? certificate.serial || '(too large)' : certificate.canonical;
     show('serial', `${serial} (hex ${certificate.serialHex})`);
-    if (details.member === 'ImportCert') {
-      for (const element of document.querySelectorAll('.issued')) element.hidden = false;
-      show('issuer', certificate.fromAuthority ? certificate.issuer
-        : `${certificate.issuer || '(no name)'}: not this authority. It would be stored, but no page ` +
-          'could find, use or delete it afterwards.');
-      show('validity', `${certificate.notBefore} to ${certificate.notAfter}`);
-    }
+    for (const element of document.querySelectorAll('.issued')) element.hidden = false;
+    // Known by the root's signature: a name alone is anyone's to give.
+    show('issuer', certificate.fromAuthority ? certificate.issuer
+      : `${certificate.issuer || '(no name)'}: NOT this authority. Its signature does not verify with the ` +
+        'authority\'s root certificate, whatever name its issuer bears.');
+    if (!certificate.fromAuthority) document.getElementById('issuer').classList.add('warning');
+    show('validity', `${certificate.notBefore} to ${certificate.notAfter}`);
   } else if (details.member === 'ImportCert') {
     show('subject', 'the text holds no readable certificate');
     show('serial', '-');

@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
 # The main job: build npzvcert.dll and its installer, then enrol for a
 # certificate end to end exactly as a page would: the sample page's script
-# drives the plug-in under Wine against a throwaway OpenSSL authority whose
-# root name equals the plug-in's built-in root, and OpenSSL checks the
-# signature. Everything it makes goes to the output folder. With --browser
+# drives the plug-in under Wine against a throwaway OpenSSL authority (made
+# once, kept in build/authority) whose root the plug-in is built with, as an
+# authority builds it, and OpenSSL checks the signature. Everything it makes goes to the output folder. With --browser
 # it then does the same in today's browsers: the sample page in headless
 # Chromium and Firefox, through the browser extension and npzvcert-host.exe,
 # each consent window allowed (pictures in <out>/chromium/ and <out>/firefox/).
 #
-# --key-bits, --hash and --serial-bytes build the plug-in for another profile,
-# in a build folder of its own beside the default one, and enrol with that;
-# --current is today's profile: 2048-bit keys, SHA-256, 20-byte serials (the
-# authority then picks random serials, as today's CA tools do).
+# --key-bits, --hash, --serial-bytes and --authority-check build the plug-in
+# for another profile, in a build folder of its own beside the default one,
+# and enrol with that; --current is today's profile: 2048-bit keys, SHA-256,
+# 20-byte serials (the authority then picks random serials, as today's CA
+# tools do) and the root's signature checked by every lookup.
 #
 #   bash scripts/main.sh [--out DIR] [--subject TEXT] [--challenge NAME:PASSWORD]
 #                        [--text TEXT] [--keep] [--browser]
 #                        [--current] [--key-bits 1024|2048|3072|4096]
 #                        [--hash SHA1|SHA256|SHA384|SHA512] [--serial-bytes 8|16|20]
+#                        [--authority-check name|signature]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
@@ -25,7 +27,10 @@ demo_args=()
 browser_args=()
 browser=0
 profile=()
-choose() { profile=("${1:-${profile[0]:-1024}}" "${2:-${profile[1]:-SHA1}}" "${3:-${profile[2]:-8}}"); }
+choose() {
+  profile=("${1:-${profile[0]:-1024}}" "${2:-${profile[1]:-SHA1}}" "${3:-${profile[2]:-8}}"
+           "${4:-${profile[3]:-name}}")
+}
 while (( $# )); do
   case $1 in
     --out) out=$(realpath -m "$2"); shift 2 ;;
@@ -33,10 +38,11 @@ while (( $# )); do
     --subject|--text) demo_args+=("$1" "$2"); browser_args+=("$1" "$2"); shift 2 ;;
     --challenge) demo_args+=("$1" "$2"); shift 2 ;;
     --browser) browser=1; shift ;;
-    --current) choose 2048 SHA256 20; shift ;;
+    --current) choose 2048 SHA256 20 signature; shift ;;
     --key-bits) choose "$2"; shift 2 ;;
     --hash) choose "" "$2"; shift 2 ;;
     --serial-bytes) choose "" "" "$2"; shift 2 ;;
+    --authority-check) choose "" "" "" "$2"; shift 2 ;;
     *) echo "main: unknown option $1 (see the comment at the top of $0)" >&2; exit 2 ;;
   esac
 done
@@ -46,7 +52,7 @@ step() { printf '\n== %s\n' "$*"; }
 "$ROOT/scripts/setup.sh"
 if (( ${#profile[@]} )); then
   WIN_BUILD=$(profile_build_dir "${profile[@]}")
-  step "building npzvcert.dll (32-bit Windows) for RSA-${profile[0]}, ${profile[1]}, ${profile[2]}-byte serials, in $WIN_BUILD"
+  step "building npzvcert.dll (32-bit Windows) for RSA-${profile[0]}, ${profile[1]}, ${profile[2]}-byte serials, the authority known by its ${profile[3]}, in $WIN_BUILD"
   configure_profile "${profile[@]}"
   # The plug-in, and its host and extension, through which the demonstration runs.
   cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null

@@ -5,19 +5,31 @@ WIN_BUILD=$BUILD/win32
 NATIVE_BUILD=$BUILD/native
 JOBS=$(nproc)
 
+# The authority the tests and the main job issue from: a throwaway OpenSSL CA
+# of this checkout, made once and kept in build/authority. The Windows builds
+# embed its root, as an authority builds the plug-in with its own, so that
+# what it issues passes the root's signature check.
+AUTHORITY_ROOT=$BUILD/authority/root.pem
 configure_win32() {
+  node "$ROOT/tools/node/ca.js" --authority "$(dirname "$AUTHORITY_ROOT")" >/dev/null
   cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" "$@" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+    -DZVCERT_ROOT_CERTIFICATE="$AUTHORITY_ROOT" "$@" >/dev/null
 }
 
 # A Windows build of another profile, in a folder of its own beside the
-# default one: profile_build_dir BITS HASH SERIAL_BYTES names it,
-# configure_profile BITS HASH SERIAL_BYTES configures it (with the test
+# default one: profile_build_dir BITS HASH SERIAL_BYTES CHECK names it,
+# configure_profile BITS HASH SERIAL_BYTES CHECK configures it (with the test
 # programs, but without a nested build of today's profile).
-profile_build_dir() { echo "$BUILD/win32-rsa$1-${2,,}-serial$3"; }
+profile_build_dir() {
+  local by=
+  [[ ${4:-name} == signature ]] && by=-by-signature
+  echo "$BUILD/win32-rsa$1-${2,,}-serial$3$by"
+}
 configure_profile() {
   WIN_BUILD=$(profile_build_dir "$@") configure_win32 -DZVCERT_KEY_BITS="$1" \
-    -DZVCERT_SIGNATURE_HASH="$2" -DZVCERT_SERIAL_BYTES="$3" -DZVCERT_TEST_CURRENT_PROFILE=OFF
+    -DZVCERT_SIGNATURE_HASH="$2" -DZVCERT_SERIAL_BYTES="$3" -DZVCERT_AUTHORITY_CHECK="${4:-name}" \
+    -DZVCERT_TEST_CURRENT_PROFILE=OFF
 }
 
 # clang, for libFuzzer beside AddressSanitizer and UndefinedBehaviorSanitizer.

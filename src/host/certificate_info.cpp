@@ -23,6 +23,7 @@ namespace {
 using namespace zvcert;
 
 constexpr DWORD kNameArea = 256;
+constexpr char kLowerDigits[] = "0123456789abcdef";
 
 std::string NameAttribute(PCCERT_CONTEXT cert, DWORD which, const char* oid) {
   std::array<wchar_t, kNameArea> name{};
@@ -60,10 +61,14 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   info.expired = CompareFileTime(&cert->pCertInfo->NotAfter, &now) < 0;
-  // The lookups' own issuer test, against the root's name.
   std::array<char, 128> rootName{};
   ReadRootIssuerName(rootName);
-  info.fromAuthority = rootName[0] != '\0' && IssuedByAuthority(cert, rootName.data());
+  info.fromAuthority =
+      rootName[0] != '\0' && IssuedByAuthority(cert, rootName.data(), AuthorityRule::Signature);
+  for (const uint8_t b : DerDigest(cert)) {
+    info.thumbprint += kLowerDigits[b >> 4];
+    info.thumbprint += kLowerDigits[b & 15];
+  }
 
   const CRYPT_INTEGER_BLOB& blob = cert->pCertInfo->SerialNumber;
   const std::span<const uint8_t> bytes(blob.pbData, blob.cbData);
@@ -83,7 +88,23 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
 
 }  // namespace
 
-CertificateInfo DescribeStoredCertificate(std::string_view serialText) {
+std::optional<Sha256Digest> ThumbprintBytes(std::string_view thumbprint) {
+  Sha256Digest bytes{};
+  if (thumbprint.size() != 2 * bytes.size()) return std::nullopt;
+  for (size_t i = 0; i < thumbprint.size(); ++i) {
+    const char c = thumbprint[i];
+    const int value = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (value < 0) return std::nullopt;
+    bytes[i / 2] = static_cast<uint8_t>(bytes[i / 2] << 4 | value);
+  }
+  return bytes;
+}
+
+CertificateInfo DescribeStoredCertificate(std::string_view serialText,
+                                          std::string_view thumbprint) {
   std::array<char, 128> rootName{};
   ReadRootIssuerName(rootName);
   CertificateInfo info;
@@ -91,9 +112,13 @@ CertificateInfo DescribeStoredCertificate(std::string_view serialText) {
   const SerialValue serial = SerialArgument(serialText);
   info.serial = Int64ToDecimal(serial).data();
   info.canonical = CanonicalSerialText(serial).data();
+  const std::optional<Sha256Digest> digest = ThumbprintBytes(thumbprint);
+  if (!thumbprint.empty() && !digest) return info;
   ScopedStore store(platform.openPersonalStore());
   if (!store || rootName[0] == '\0') return info;
-  const ScopedCertificate cert(LocateCertBySerial(store.get(), serial, rootName.data()));
+  const ScopedCertificate cert(digest ? LocateCertBySerial(store.get(), serial, rootName.data(),
+                                                           AuthorityRule::Signature, *digest)
+                                      : LocateCertBySerial(store.get(), serial, rootName.data()));
   if (!cert) return info;
   CertificateInfo found = Describe(cert.get());
   found.canonical = info.canonical;
@@ -121,7 +146,7 @@ std::vector<CertificateInfo> ListAuthorityCertificates() {
   if (!store || rootName[0] == '\0') return list;
   for (PCCERT_CONTEXT cert = platform.enumCertificates(store.get(), nullptr); cert != nullptr;
        cert = platform.enumCertificates(store.get(), cert)) {
-    if (!IssuedByAuthority(cert, rootName.data())) continue;
+    if (!IssuedByAuthority(cert, rootName.data(), AuthorityRule::Signature)) continue;
     CertificateInfo info = Describe(cert);
     if (info.serial.empty()) continue;
     info.canonical = CanonicalSerialText(SerialArgument(info.serial)).data();

@@ -2,9 +2,12 @@
 // with a certificate: its names and serial, read without changing anything.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "encoding/sha256.h"
 
 namespace zvhost {
 
@@ -15,9 +18,11 @@ struct CertificateInfo {
   std::string serial;               // decimal, as FindCert reports it; "" when it cannot
   std::string serialHex;            // the certificate's own serial bytes, big-endian
   std::string notBefore, notAfter;  // validity, "YYYY-MM-DD hh:mm:ss UTC"
-  // Whether its issuer is the authority's root: only such certificates are
-  // found, signed with and deleted afterwards.
+  // Whether the authority's root issued it: its issuer's name is the root's
+  // and the root's key signed it. A root of another key may bear the name.
   bool fromAuthority = false;
+  // SHA-256 of its DER (hex): which one of several certificates of a serial.
+  std::string thumbprint;
   // The argument exactly as the plug-in reads the page's: the serial text
   // of the value read, or the certificate text as cut. Sent in the page's
   // place, it makes the call act on what was described.
@@ -43,16 +48,22 @@ DataInfo DescribeSignData(std::string_view base64);
 bool DecodeSignData(std::string_view base64, std::string& bytes);
 
 // The certificate a page's CertSign or DelCert with this serial text would
-// act on: the authority's certificate in "MY" with that serial.
-CertificateInfo DescribeStoredCertificate(std::string_view serialText);
+// act on: the authority's certificate in "MY" with that serial, as the
+// plug-in's lookups know it. With a thumbprint, the one signCms would act on:
+// the certificate of that serial and thumbprint, if the root's key signed it.
+CertificateInfo DescribeStoredCertificate(std::string_view serialText,
+                                          std::string_view thumbprint = {});
+
+// The 32 bytes of a thumbprint's 64 hex digits; nothing for any other text.
+std::optional<zvcert::Sha256Digest> ThumbprintBytes(std::string_view thumbprint);
 
 // The certificate in a PEM text a page passes to ImportCert, cut as the
 // plug-in cuts it (at a zero byte, after 8191 characters).
 CertificateInfo DescribePemCertificate(std::string_view pem);
 
-// The authority's certificates in "MY", in store order, each as described
-// by serial (canonical its serial's text), except those whose serial the
-// plug-in cannot report (serial "").
+// The authority's certificates in "MY" that its root's key signed, in store
+// order, each as described by serial (canonical its serial's text), except
+// those whose serial the plug-in cannot report (serial "").
 std::vector<CertificateInfo> ListAuthorityCertificates();
 
 }  // namespace zvhost

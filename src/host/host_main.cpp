@@ -24,6 +24,8 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -147,6 +149,7 @@ std::string InfoText(const zvhost::CertificateInfo& info, bool withExpiry = fals
          ",\"notBefore\":" + json::Quote(info.notBefore) +
          ",\"notAfter\":" + json::Quote(info.notAfter) +
          ",\"fromAuthority\":" + (info.fromAuthority ? "true" : "false") +
+         ",\"thumbprint\":" + json::Quote(info.thumbprint) +
          ",\"canonical\":" + json::Quote(info.canonical) +
          (withExpiry ? std::string(",\"expired\":") + (info.expired ? "true" : "false") : "") + "}";
 }
@@ -160,18 +163,41 @@ std::string DataText(const zvhost::DataInfo& info) {
          ",\"textCut\":" + (info.textCut ? "true" : "false") + "}";
 }
 
+// What the plug-in itself serves: IsCertExist answers 1 only for the
+// authority's certificate with that serial, and a build locked to other
+// pages answers 0.
+bool Served(const ScriptObject* object, const std::string& serial) {
+  const CallResult result = object->Invoke("IsCertExist", {Value(serial)});
+  const int32_t* answer = std::get_if<int32_t>(&result.value);
+  return result.ok && answer != nullptr && *answer == 1;
+}
+
 // {"describe": {"serial": text}} or {"describe": {"pem": text}}: the
 // certificate a DelCert/CertSign or an ImportCert would concern, read from
 // the text as the plug-in reads it, so that the extension can name it when it
-// asks the user; {"describe": {"data": base64}}: CertSign's data as the
-// plug-in decodes it.
-std::string Describe(const std::string& id, const json::Value& what) {
+// asks the user; with "thumbprint" beside the serial, the one signCms would
+// sign with; {"describe": {"data": base64}}: CertSign's data as the plug-in
+// decodes it. A stored certificate the plug-in does not serve this page is
+// not found: no window names what the page cannot act on.
+std::string Describe(const ScriptObject* object, const std::string& id, const json::Value& what) {
   if (what.type != json::Type::Object) return ErrorReply(id, "describe is not an object");
   const json::Value* serial = what.Find("serial");
+  const json::Value* thumbprint = what.Find("thumbprint");
   const json::Value* pem = what.Find("pem");
   const json::Value* data = what.Find("data");
   if (serial != nullptr && serial->type == json::Type::String) {
-    return ValueReply(id, InfoText(zvhost::DescribeStoredCertificate(serial->text)));
+    if (thumbprint != nullptr && thumbprint->type != json::Type::String) {
+      return ErrorReply(id, "thumbprint is not a text");
+    }
+    zvhost::CertificateInfo info =
+        zvhost::DescribeStoredCertificate(serial->text, thumbprint ? thumbprint->text : "");
+    if (info.found && (object == nullptr || !Served(object, info.canonical))) {
+      zvhost::CertificateInfo none;
+      none.serial = std::move(info.serial);
+      none.canonical = std::move(info.canonical);
+      info = std::move(none);
+    }
+    return ValueReply(id, InfoText(info));
   }
   if (pem != nullptr && pem->type == json::Type::String) {
     return ValueReply(id, InfoText(zvhost::DescribePemCertificate(pem->text)));
@@ -180,15 +206,6 @@ std::string Describe(const std::string& id, const json::Value& what) {
     return ValueReply(id, DataText(zvhost::DescribeSignData(data->text)));
   }
   return ErrorReply(id, "describe needs a serial, a pem or a data text");
-}
-
-// What the plug-in itself serves: IsCertExist answers 1 only for the
-// authority's certificate with that serial, and a build locked to other
-// pages answers 0.
-bool Served(const ScriptObject* object, const std::string& serial) {
-  const CallResult result = object->Invoke("IsCertExist", {Value(serial)});
-  const int32_t* answer = std::get_if<int32_t>(&result.value);
-  return result.ok && answer != nullptr && *answer == 1;
 }
 
 // {"status": {}}: the host's version and the plug-in's, null when the DLL
@@ -239,21 +256,29 @@ const char* CmsError(zvcert::CmsResult result) {
   return "";
 }
 
-// {"signCms": {"serial": text, "data": base64, "detached": bool}}: a CMS
-// SignedData of the data with the key of that certificate. Serial and data
-// are read as describe reads them, so what the user was shown is what is
-// signed; the plug-in must serve the certificate to this page.
+// {"signCms": {"serial": text, "data": base64, "detached": bool,
+// "thumbprint": hex}}: a CMS SignedData of the data with the key of the
+// authority's certificate of that serial (and thumbprint, when given) that
+// the root's key signed. Serial and data are read as describe reads them, so
+// what the user was shown is what is signed; the plug-in must serve the
+// certificate to this page.
 std::string SignCms(const ScriptObject* object, const std::string& id, const json::Value& what) {
   if (what.type != json::Type::Object) return ErrorReply(id, "signCms is not an object");
   const json::Value* serial = what.Find("serial");
   const json::Value* data = what.Find("data");
   const json::Value* detached = what.Find("detached");
+  const json::Value* thumbprint = what.Find("thumbprint");
   if (serial == nullptr || serial->type != json::Type::String || data == nullptr ||
       data->type != json::Type::String) {
     return ErrorReply(id, "signCms needs a serial and a data text");
   }
   if (detached != nullptr && detached->type != json::Type::Bool) {
     return ErrorReply(id, "detached is not a boolean");
+  }
+  std::optional<zvcert::Sha256Digest> digest;
+  if (thumbprint != nullptr) {
+    if (thumbprint->type == json::Type::String) digest = zvhost::ThumbprintBytes(thumbprint->text);
+    if (!digest) return ErrorReply(id, "thumbprint is not 64 hex digits");
   }
   const bool leaveOut = detached != nullptr && detached->boolean;
   std::string bytes;
@@ -274,7 +299,8 @@ std::string SignCms(const ScriptObject* object, const std::string& id, const jso
   std::vector<uint8_t> der;
   const zvcert::CmsResult result = zvcert::SignCmsWithStoredCert(
       zvcert::SerialArgument(serial->text), rootName.data(),
-      {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, leaveOut, der);
+      {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, leaveOut, der,
+      digest ? std::span<const uint8_t>(*digest) : std::span<const uint8_t>());
   if (result != zvcert::CmsResult::Ok) return ErrorReply(id, CmsError(result));
   // Answer refuses a reply over 1 MiB.
   std::string text(zvcert::Base64Length(der.size()), '\0');
@@ -322,7 +348,7 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
 
   std::string reply;
   if (const json::Value* what = doc.value.Find("describe")) {
-    reply = Describe(id, *what);
+    reply = Describe(object, id, *what);
   } else if (doc.value.Find("status") != nullptr) {
     reply = Status(object, id);
   } else if (doc.value.Find("list") != nullptr) {

@@ -17,6 +17,9 @@
 #ifndef ZVCERT_SERIAL_BYTES
 #define ZVCERT_SERIAL_BYTES 8
 #endif
+#ifndef ZVCERT_AUTHORITY_SIGNATURE  // 1: lookups also require the root's signature
+#define ZVCERT_AUTHORITY_SIGNATURE 0
+#endif
 
 namespace zvcert {
 
@@ -26,6 +29,10 @@ inline constexpr uint32_t kKeyBits = ZVCERT_KEY_BITS;
 inline constexpr uint32_t kMaxKeyBits = 4096;
 inline constexpr size_t kSignatureBytes = kKeyBits / 8;  // PKCS #1: as long as the modulus
 inline constexpr size_t kSerialBytes = ZVCERT_SERIAL_BYTES;
+
+// Whether the plug-in's own lookups take a certificate for the authority's
+// only when the root's key signed it, beside the issuer name they compare.
+inline constexpr bool kAuthorityBySignature = ZVCERT_AUTHORITY_SIGNATURE != 0;
 
 inline constexpr SignatureHash kSignatureHash =
     ZVCERT_SIGNATURE_HASH_BITS == 256   ? SignatureHash::Sha256

@@ -7,12 +7,14 @@ namespace zvcert {
 
 CmsResult SignCmsWithStoredCert(const SerialValue& serial, std::string_view issuerName,
                                 std::span<const uint8_t> data, bool detached,
-                                std::vector<uint8_t>& out) {
+                                std::vector<uint8_t>& out, std::span<const uint8_t> sha256) {
   out.clear();
   // Released in reverse: message, then the key's provider (which the
   // message uses), certificate and store.
   SigningKey key;
-  if (const SignResult opened = OpenSigningKey(serial, issuerName, key); opened != SignResult::Ok) {
+  if (const SignResult opened =
+          OpenSigningKey(serial, issuerName, key, AuthorityRule::Signature, sha256);
+      opened != SignResult::Ok) {
     return static_cast<CmsResult>(opened);
   }
   ScopedMessage message(platform.openSignedMessage(key.cert.get(), key.provider.get(),

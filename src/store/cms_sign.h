@@ -27,12 +27,13 @@ enum class CmsResult : int32_t {
 };
 
 // Signs data with the key linked to the authority's certificate of that
-// serial (found as CertSign finds it), with the build's hash. On Ok, out
-// holds the DER ContentInfo: the signer certificate included, the signer
-// named by issuer and serial, the content carried unless detached. On
-// failure out is empty.
+// serial, with the build's hash: one the root's key signed, whatever rule the
+// plug-in's lookups follow, and when sha256 is given the one whose DER has
+// that SHA-256. On Ok, out holds the DER ContentInfo: the signer certificate
+// included, the signer named by issuer and serial, the content carried unless
+// detached. On failure out is empty.
 CmsResult SignCmsWithStoredCert(const SerialValue& serial, std::string_view issuerName,
                                 std::span<const uint8_t> data, bool detached,
-                                std::vector<uint8_t>& out);
+                                std::vector<uint8_t>& out, std::span<const uint8_t> sha256 = {});
 
 }  // namespace zvcert

@@ -1,8 +1,10 @@
 // Read-only searches of "MY" for the authority's certificates.
+#include <algorithm>
 #include <array>
 
 #include "encoding/utf16.h"
 #include "store/handles.h"
+#include "store/root_certificate.h"
 #include "store/store_services.h"
 
 namespace zvcert {
@@ -31,20 +33,28 @@ bool SubjectAttributeIs(PCCERT_CONTEXT cert, const char* oid, std::string_view v
 
 }  // namespace
 
-bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName) {
+Sha256Digest DerDigest(PCCERT_CONTEXT cert) {
+  return Sha256({cert->pbCertEncoded, cert->cbCertEncoded});
+}
+
+bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName, AuthorityRule rule) {
   std::array<char, kNameArea> name;
   if (platform.getNameAttribute(cert, kIssuerName, kCommonNameOid, name.data(), kNameArea) == 0) {
     return false;
   }
   name.back() = '\0';
-  return issuerName == name.data();
+  if (issuerName != name.data()) return false;
+  return rule == AuthorityRule::Name || SignedByRoot(cert);
 }
 
 PCCERT_CONTEXT LocateCertBySerial(HCERTSTORE store, const SerialValue& serial,
-                                  std::string_view issuerName) {
+                                  std::string_view issuerName, AuthorityRule rule,
+                                  std::span<const uint8_t> sha256) {
   for (PCCERT_CONTEXT cert = platform.enumCertificates(store, nullptr); cert != nullptr;
        cert = platform.enumCertificates(store, cert)) {
-    if (IssuedByAuthority(cert, issuerName) && SerialMatches(SerialOf(cert), serial)) return cert;
+    if (!SerialMatches(SerialOf(cert), serial)) continue;
+    if (!sha256.empty() && !std::ranges::equal(sha256, DerDigest(cert))) continue;
+    if (IssuedByAuthority(cert, issuerName, rule)) return cert;
   }
   return nullptr;
 }

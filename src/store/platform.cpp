@@ -64,6 +64,12 @@ BOOL CommitStore(HCERTSTORE store) {
 
 BOOL CloseStore(HCERTSTORE store) { return CertCloseStore(store, 0); }
 
+BOOL VerifyIssuedBy(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer) {
+  return CryptVerifyCertificateSignatureEx(
+      0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT, const_cast<CERT_CONTEXT*>(cert),
+      CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT, const_cast<CERT_CONTEXT*>(issuer), 0, nullptr);
+}
+
 BOOL GetProviderName(HCRYPTPROV prov, BYTE* name, DWORD* size) {
   *size = kProviderNameAreaSize;
   return CryptGetProvParam(prov, PP_NAME, name, size, 0);

@@ -70,6 +70,8 @@ inline constexpr DWORD kProviderType =
   /* Writes pending deletions through (Wine keeps them only after a commit). */              \
   X(commitStore, BOOL, (HCERTSTORE store), CommitStore)                                      \
   X(closeStore, BOOL, (HCERTSTORE store), CloseStore)                                        \
+  /* Whether cert's signature verifies with the public key of issuer. */                     \
+  X(verifyIssuedBy, BOOL, (PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer), VerifyIssuedBy)      \
                                                                                              \
   /* ---- key containers, keys, hashes (advapi32) ---- */                                    \
   /* provider null and kProviderType, or both as recorded; flags one of kKeysetOpen, */      \

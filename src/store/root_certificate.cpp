@@ -1,5 +1,6 @@
 #include "store/root_certificate.h"
 
+#include "store/handles.h"
 #include "store/pem_certificate.h"
 #include "store/platform.h"
 
@@ -14,6 +15,11 @@ void ReadRootIssuerName(std::array<char, 128>& name) {
   }
   name.back() = '\0';
   platform.deleteCertificate(root);  // frees the context
+}
+
+bool SignedByRoot(PCCERT_CONTEXT cert) {
+  const ScopedCertificate root(ParsePemCertificate(rootCertificatePem));
+  return root && platform.verifyIssuedBy(cert, root.get());
 }
 
 }  // namespace zvcert

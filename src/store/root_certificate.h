@@ -1,10 +1,13 @@
 // The issuing authority's root certificate, built in as PEM text (tab-indented
-// lines, LF separators, no LF after the end line). Only its subject common
-// name is used: lookups, deletions and signatures are restricted to
-// certificates whose issuer bears that name.
+// lines, LF separators, no LF after the end line). Its subject common name
+// restricts lookups, deletions and signatures to certificates whose issuer
+// bears that name; its public key tells the authority's certificates from
+// those of another root that merely bears the same name.
 #pragma once
 
 #include <array>
+
+#include "store/platform.h"
 
 namespace zvcert {
 
@@ -14,5 +17,8 @@ extern const char* rootCertificatePem;
 // The root's subject common name, or left empty when the root cannot be read
 // or has no common name (callers try again later).
 void ReadRootIssuerName(std::array<char, 128>& name);
+
+// Whether the root's key signed cert; false when the root cannot be read.
+bool SignedByRoot(PCCERT_CONTEXT cert);
 
 }  // namespace zvcert

@@ -7,10 +7,11 @@
 
 namespace zvcert {
 
-SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key) {
+SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key,
+                          AuthorityRule rule, std::span<const uint8_t> sha256) {
   key.store.reset(platform.openPersonalStore());
   if (!key.store) return SignResult::StoreNotOpened;
-  key.cert.reset(LocateCertBySerial(key.store.get(), serial, issuerName));
+  key.cert.reset(LocateCertBySerial(key.store.get(), serial, issuerName, rule, sha256));
   if (!key.cert) return SignResult::NotFound;
 
   KeyLocation location;

@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "encoding/sha256.h"
 #include "store/handles.h"
 #include "store/platform.h"
 #include "store/serial.h"
@@ -17,14 +18,28 @@ namespace zvcert {
 enum class FindResult : int32_t { Found = 0, StoreNotOpened = -1, NotFound = -2 };
 enum class PresenceResult : int32_t { Absent = 0, Present = 1, StoreNotOpened = -1 };
 
-// Whether the certificate's issuer common name equals issuerName, byte for
-// byte: the test every lookup applies.
-bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName);
+// Which certificates are the authority's: those whose issuer common name
+// equals the root's, byte for byte, and with Signature only those among them
+// that the root's key signed; a root of another key may bear the same name.
+enum class AuthorityRule { Name, Signature };
+// The rule of the plug-in's own lookups, chosen when it is built.
+inline constexpr AuthorityRule kLookupRule =
+    kAuthorityBySignature ? AuthorityRule::Signature : AuthorityRule::Name;
 
-// The first certificate in store from the issuer (issuer common name equal to
-// issuerName, byte for byte) whose serial matches; the caller owns it.
+// The SHA-256 of the certificate's DER, which tells apart certificates that
+// share a serial.
+Sha256Digest DerDigest(PCCERT_CONTEXT cert);
+
+// The test every lookup applies.
+bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName,
+                       AuthorityRule rule = kLookupRule);
+
+// The first of the authority's certificates in store whose serial matches
+// and, when sha256 is given, whose DER has that SHA-256 (one certificate
+// among several of a serial); the caller owns it.
 PCCERT_CONTEXT LocateCertBySerial(HCERTSTORE store, const SerialValue& serial,
-                                  std::string_view issuerName);
+                                  std::string_view issuerName, AuthorityRule rule = kLookupRule,
+                                  std::span<const uint8_t> sha256 = {});
 
 // The serial of the first certificate from the issuer whose subject
 // attribute oid equals value (UTF-8, exact); serial is written only when one
@@ -72,7 +87,8 @@ struct SigningKey {
 
 // Ok, or the step that failed: StoreNotOpened, NotFound, NoKeyInfo,
 // NoContainerNamed or ContainerNotOpened.
-SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key);
+SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key,
+                          AuthorityRule rule = kLookupRule, std::span<const uint8_t> sha256 = {});
 
 // The serial bytes, then the signature: 8 and 128 bytes in the original
 // profile.

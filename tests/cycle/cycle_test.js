@@ -1,6 +1,7 @@
 'use strict';
 // The whole enrolment cycle through the built plug-in, as a page drives it:
-// request, issue by a real (throwaway) OpenSSL authority, import, look up,
+// request, issue by a real OpenSSL authority (the one whose root the plug-in
+// is built with), import, look up,
 // sign, delete; checked with OpenSSL and the store as another process sees it.
 // Certificates also come from CFSSL and with the CA tools' own random serials.
 //
@@ -17,7 +18,7 @@ const path = require('node:path');
 const util = require('node:util');
 
 const { HostClient } = require('../../tools/node/host_client');
-const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+const { OpenSslCa } = require('../../tools/node/ca');
 const { buildProfile, serialView, splitSignature } = require('../../tools/node/profile');
 const { listStore, purgeIssuer } = require('../../tools/node/store');
 
@@ -26,7 +27,6 @@ if (process.argv.length < 4) {
   process.exit(2);
 }
 const buildDir = path.resolve(process.argv[2]);
-const repoRoot = path.resolve(process.argv[3]);
 const pluginDir = path.resolve(process.argv[4] ?? buildDir);
 const profile = buildProfile(pluginDir);
 // The test build of the host: it exits 0 only when the plug-in used the
@@ -434,10 +434,9 @@ async function cycle(host, ca, otherCa) {
 
 async function main() {
   const started = Date.now();
-  const rootName = certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem'));
-  console.log(`authority "${rootName}", plug-in of ${pluginDir} (${profile.name})`);
-  const ca = new OpenSslCa(rootName);
-  const otherCa = new OpenSslCa(`${rootName} 2`);
+  const ca = OpenSslCa.ofBuild(pluginDir);
+  console.log(`authority "${ca.commonName}", plug-in of ${pluginDir} (${profile.name})`);
+  const otherCa = new OpenSslCa(`${ca.commonName} 2`);
   let host;
   try {
     for (const name of [ca.commonName, otherCa.commonName]) {

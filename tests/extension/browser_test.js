@@ -35,7 +35,7 @@ if (!artifactsArg) {
 }
 const buildDir = path.resolve(buildArg);
 const artifacts = path.resolve(artifactsArg);
-const rootName = certificateCommonName(rootArg);
+const authorityName = certificateCommonName(rootArg);
 
 let passed = 0;
 let failed = 0;
@@ -88,7 +88,7 @@ function hostProcesses() {
 
 // The world of one scenario: authority, page server, profile, browser.
 async function world({ consentTimeout = 60, extraOrigins = [] } = {}) {
-  const ca = new OpenSslCa(rootName);
+  const ca = new OpenSslCa(undefined, { root: rootArg });
   const serials = [];
   const server = await env.startPageServer({ ca, nextSerial: () => { serials.push(freshSerial()); return serials.at(-1); } });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-'));
@@ -126,8 +126,9 @@ async function enrolment() {
       steps.map((s) => s.state), ['enrolled', 'chosen', 'signed', 'cms', 'cms-detached', 'deleted']);
     const serial = String(w.serials[0]);
     const [storing, , signing, cmsConsent] = steps.map((s) => s.consent);
-    check('the chooser lists the new certificate, not expired', run.chooser.length === 1 &&
-      run.chooser[0].serial === serial && !run.chooser[0].expired && run.chooser[0].cells[0].includes(`CN=${cn}`), show(run.chooser));
+    check('the chooser lists the new certificate, its issuer, not expired', run.chooser.length === 1 &&
+      run.chooser[0].serial === serial && !run.chooser[0].expired && run.chooser[0].cells[0].includes(`CN=${cn}`) &&
+      run.chooser[0].cells[1] === w.ca.commonName, show(run.chooser));
     checkEqual('the store consent names the page', storing.origin, w.server.origin);
     check('the store consent names the certificate', storing.subject.includes(`CN=${cn}`) &&
       storing.serial.startsWith(`${serial} `), show(storing));
@@ -292,11 +293,38 @@ async function consent() {
     await env.answerConsent(w.browser, 'deny', seen);
     checkEqual('a denied deletion rejects', (await outcome).reason, 'denied');
     checkEqual('and the certificate stays', await present(), 1);
+    // An impostor's root bears the authority's name; its certificate shares
+    // the serial (before or after the authority's in the store's order). The
+    // import window says whose it is; the chooser lists the authority's
+    // alone, and the chosen one signs.
+    const impostor = w.ca.impostor();
+    try {
+      const forged = impostor.issue((await page.evaluate(settled('zvcert.GetCSR()'))).value, serial);
+      outcome = page.evaluate(settled(`zvcert.ImportCert(${JSON.stringify(forged)})`), 60000);
+      const warned = await env.answerConsent(w.browser, 'allow', seen);
+      check('the import window says an impostor\'s certificate is not the authority\'s',
+        /NOT this authority/.test(warned.issuer), show(warned));
+      checkEqual('it is stored', (await outcome).value, 1);
+    } finally {
+      impostor.remove();
+    }
+    outcome = page.evaluate(settled('zvcert.chooseCertificate()'), 60000);
+    const listed = await env.answerChooser(w.browser, s, seen);
+    checkEqual('the chooser lists the authority\'s certificate of the serial alone', listed.map((c) => c.cells[1]), [w.ca.commonName]);
+    checkEqual('which is chosen', (await outcome).value, s);
+    outcome = page.evaluate(settled(`zvcert.signCms('${serial}', 'QUJD')`), 60000);
+    const chosenShown = await env.answerConsent(w.browser, 'allow', seen);
+    const signedByChosen = w.ca.verifyCms(Buffer.from((await outcome).value ?? '', 'base64'));
+    check('signCms names and signs with the chosen certificate, the authority\'s', signedByChosen.verified &&
+      !/NOT/.test(chosenShown.issuer), `${show(chosenShown)} ${signedByChosen.output}`);
 
     outcome = page.evaluate(settled(`zvcert.DelCert('${serial + (1n << 64n)}')`), 60000);
     const deleting = await env.answerConsent(w.browser, 'allow', seen, picture('delete'));
     check('a deletion by a wrapped serial names the certificate', deleting.serial.startsWith(`${s} `), show(deleting));
     checkEqual('and, allowed, deletes it', (await outcome).value, 1);
+    outcome = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
+    await env.answerConsent(w.browser, 'allow', seen);
+    checkEqual('and the other certificate of the serial, the impostor\'s or the authority\'s', (await outcome).value, 1);
     checkEqual('with no certificate left there is none to choose',
       (await page.evaluate(settled('zvcert.chooseCertificate()'))).reason, 'none');
     checkEqual('a call with no certificate argument fails without a question',
@@ -384,11 +412,11 @@ async function main() {
   const scenario = SCENARIOS[scenarioName];
   if (!scenario) throw new Error(`no scenario ${scenarioName}; there are ${Object.keys(SCENARIOS).join(', ')}`);
   try {
-    purgeIssuer(buildDir, rootName);
+    purgeIssuer(buildDir, authorityName);
     check('no host is left from before', hostProcesses().length === 0, show(hostProcesses()));
     await scenario();
   } finally {
-    const left = purgeIssuer(buildDir, rootName);
+    const left = purgeIssuer(buildDir, authorityName);
     if (left !== 0) check('the scenario left no certificate behind', false, `${left} purged`);
   }
   console.log(`${passed} passed, ${failed} failed`);

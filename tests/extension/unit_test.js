@@ -337,6 +337,22 @@ test('service worker: a silent host times out, a reply without an id still answe
   assert.match(unread.error, /malformed JSON/);
 });
 
+test('service worker: no signature with a certificate the authority\'s root did not sign', async () => {
+  const sent = [];
+  const { call } = runWorker('https://ca.example.com', (native, m) => {
+    sent.push(m);
+    const value = m.describe?.data ? { valid: true, size: 1, sha256: '00', printable: true, text: 'A' }
+      : m.describe ? { found: true, fromAuthority: false, canonical: '5', thumbprint: 'ab' } : null;
+    setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
+  });
+  for (const [id, member] of [[1, 'CertSign'], [2, 'signCms']]) {
+    const reply = await call({ id, member, args: ['5', 'QQ==', {}] });
+    assert.strictEqual(reply.reason, 'failed', member);
+    assert.match(reply.error, /not the authority's: its signature does not verify/, member);
+  }
+  assert.ok(!sent.some((m) => m.member || m.signCms), 'nothing was asked to sign');
+});
+
 (async () => {
   let failed = 0;
   for (const { name, body } of tests) {

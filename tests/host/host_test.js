@@ -14,7 +14,7 @@ const os = require('node:os');
 const path = require('node:path');
 const util = require('node:util');
 
-const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+const { OpenSslCa } = require('../../tools/node/ca');
 const { HostClient, frame } = require('../../tools/node/host_client');
 const { buildProfile } = require('../../tools/node/profile');
 const { purgeIssuer } = require('../../tools/node/store');
@@ -46,6 +46,12 @@ function checkReply(label, reply, expected) {
 }
 
 const newHost = () => new HostClient(buildDir, { timeoutMs: REPLY_TIMEOUT_MS });
+// What describe gives where no certificate is found; the SHA-256 of a PEM
+// certificate's DER, as describe's thumbprint.
+const nothing = { found: false, subject: '', issuer: '', serial: '', serialHex: '', notBefore: '', notAfter: '',
+  fromAuthority: false, thumbprint: '' };
+const thumbprint = (pem) => require('node:crypto').createHash('sha256')
+  .update(new (require('node:crypto').X509Certificate)(pem).raw).digest('hex');
 // A call under an id of the test's own, its reply as the host wrote it.
 const callAs = (host, id, member, args = []) => host.request({ id, member, args });
 
@@ -89,8 +95,8 @@ async function request(host) {
     /O\s*=\s*Café Test/.test(out), out.trim());
   // The key made by GetCSR is still pending for the next call: the issued
   // certificate goes in with it, and is deleted again.
-  const rootName = certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem'));
-  const ca = new OpenSslCa(rootName);
+  const ca = OpenSslCa.ofBuild(buildDir);
+  const rootName = ca.commonName;
   try {
     const serial = 0x7a11n;
     const certificate = ca.issue(csr.value, serial);
@@ -99,13 +105,15 @@ async function request(host) {
     const utc = (text) => new Date(text).toISOString().replace('T', ' ').replace(/\.\d+Z$/, ' UTC');
     const names = { found: true, subject: 'C=CN, ST=XX, L=XX, O=Café Test, OU=XX, SN=XX, CN=张三, E=XX, G=XX, T=XX',
       issuer: rootName, serial: '31249', serialHex: '7A11', notBefore: utc(x509.validFrom),
-      notAfter: utc(x509.validTo), fromAuthority: true };
-    const otherIssuer = new OpenSslCa(`${rootName} Elsewhere`);
-    const foreign = otherIssuer.issueForNewKey(5n);
-    otherIssuer.remove();
-    const elsewhere = await host.request({ id: 46, describe: { pem: foreign } });
-    checkReply('describe says when a certificate is not from the authority',
-      { found: elsewhere?.value?.found, fromAuthority: elsewhere?.value?.fromAuthority }, { found: true, fromAuthority: false });
+      notAfter: utc(x509.validTo), fromAuthority: true, thumbprint: thumbprint(certificate) };
+    // Another issuer's, and an impostor's whose root bears the authority's name.
+    for (const [i, issuer] of [new OpenSslCa(`${rootName} Elsewhere`), ca.impostor()].entries()) {
+      const foreign = issuer.issueForNewKey(5n);
+      issuer.remove();
+      const elsewhere = await host.request({ id: 46, describe: { pem: foreign } });
+      checkReply(`describe says when a certificate is not from the authority: ${i ? 'an impostor\'s' : 'another issuer\'s'}`,
+        { found: elsewhere?.value?.found, fromAuthority: elsewhere?.value?.fromAuthority }, { found: true, fromAuthority: false });
+    }
     const described = { ...names, canonical: '31249' };
     checkReply('describe names the certificate in a PEM text',
       await host.request({ id: 40, describe: { pem: certificate } }),
@@ -115,7 +123,7 @@ async function request(host) {
       { id: 45, ok: true, value: { ...names, canonical: certificate } });
     checkReply('describe by serial finds nothing before the import',
       await host.request({ id: 41, describe: { serial: '31249' } }),
-      { id: 41, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', notBefore: '', notAfter: '', fromAuthority: false, canonical: '31249' } });
+      { id: 41, ok: true, value: { ...nothing, serial: '31249', canonical: '31249' } });
     checkReply('ImportCert links the certificate to the pending key',
       await callAs(host, 12, 'ImportCert', [certificate]), { id: 12, ok: true, value: 1 });
     checkReply('describe by serial finds the stored certificate, as DelCert would',
@@ -130,7 +138,8 @@ async function request(host) {
       { id: 13, ok: true, value: 1 });
     checkReply('describe by serial finds nothing after the deletion',
       await host.request({ id: 43, describe: { serial: '31249' } }),
-      { id: 43, ok: true, value: { found: false, subject: '', issuer: '', serial: '31249', serialHex: '', notBefore: '', notAfter: '', fromAuthority: false, canonical: '31249' } });
+      { id: 43, ok: true, value: { ...nothing, serial: '31249', canonical: '31249' } });
+    await sharedSerial(host, ca);
   } finally {
     ca.remove();
   }
@@ -181,6 +190,52 @@ async function listAndSign(host, ca, described) {
   }
 }
 
+// An impostor's root bears the authority's name and its certificates the
+// serial of the user's own, one of them before it in store order: describe
+// by serial names what this build's lookups (by name) take, while list, the
+// thumbprint and signCms know the authority's by its root's signature.
+async function sharedSerial(host, ca) {
+  const impostor = ca.impostor();
+  const importFrom = async (issuer, id) => {
+    const certificate = issuer.issue((await callAs(host, id, 'GetCSR'))?.value ?? '', 0x7a15n);
+    const r = await callAs(host, id, 'ImportCert', [certificate]);
+    return r?.value === 1 ? thumbprint(certificate) : `not imported: ${show(r)}`;
+  };
+  try {
+    const real = await importFrom(ca, 90);
+    const forged = [];
+    let described;
+    // The store's order is its own: more of them until one comes first.
+    for (let i = 0; i < 8 && !forged.includes(described?.thumbprint); i += 1) {
+      forged.push(await importFrom(impostor, 91));
+      described = (await host.request({ id: 92, describe: { serial: '31253' } }))?.value;
+    }
+    check('describe by serial names the impostor\'s that this build\'s lookups take first, as not the authority\'s',
+      forged.includes(described?.thumbprint) && described.fromAuthority === false, show([described, real, forged]));
+    const cases = [
+      ['by the authority\'s thumbprint', { serial: '31253', thumbprint: real.toUpperCase() }, { found: true, thumbprint: real, fromAuthority: true }],
+      ['never by the impostor\'s', { serial: '31253', thumbprint: forged[0] }, { found: false, thumbprint: '', fromAuthority: false }],
+      ['nor by a thumbprint that is no SHA-256', { serial: '31253', thumbprint: real.slice(2) }, { found: false, thumbprint: '', fromAuthority: false }],
+    ];
+    for (const [what, describe, expected] of cases) {
+      const r = await host.request({ id: 93, describe });
+      checkReply(`describe ${what}`, { found: r?.value?.found, thumbprint: r?.value?.thumbprint, fromAuthority: r?.value?.fromAuthority }, expected);
+    }
+    const listed = ((await host.request({ id: 94, list: {} }))?.value ?? []).filter((c) => c.serial === '31253');
+    checkReply('list shows the authority\'s alone', listed.map((c) => c.thumbprint), [real]);
+    for (const [what, thumb, signed] of [['no thumbprint', undefined, true], ['the authority\'s thumbprint', real, true],
+      ['the impostor\'s thumbprint', forged[0], false], ['a thumbprint that is no SHA-256', 'zz', false]]) {
+      const r = await host.request({ id: 95, signCms: { serial: '31253', data: 'QUJD', thumbprint: thumb } });
+      const v = ca.verifyCms(Buffer.from(r?.value ?? '', 'base64'));
+      check(`signCms with ${what} ${signed ? 'signs with the authority\'s' : 'is refused'}`,
+        signed ? r?.ok === true && v.verified : r?.ok === false && /no such certificate|64 hex/.test(r.error), `${show(r)} ${v.output}`);
+    }
+  } finally {
+    purgeIssuer(buildDir, ca.commonName);
+    impostor.remove();
+  }
+}
+
 async function errors(host) {
   const refused = (label, reply, id, reason) => check(label, reply !== null && reply.ok === false &&
     util.isDeepStrictEqual(reply.id, id) && !('value' in reply) && reason.test(reply.error ?? ''), show(reply));
@@ -200,6 +255,7 @@ async function errors(host) {
     ['arguments to a property', { id: 27, member: 'Version', args: [1] }, 27, /property/],
     ['describe that is not an object', { id: 31, describe: 'x' }, 31, /describe/],
     ['describe with neither serial nor pem', { id: 32, describe: { serial: 5 } }, 32, /a serial, a pem or a data/],
+    ['a thumbprint that is not text', { id: 38, describe: { serial: '5', thumbprint: 5 } }, 38, /thumbprint/],
     ['an id of 65 characters', { id: 'i'.repeat(65), member: 'Version' }, null, /id longer/],
   ];
   for (const [label, message, id, reason] of cases) {
@@ -209,8 +265,7 @@ async function errors(host) {
   }
   checkReply('describe of a text that is no certificate finds nothing',
     await host.request({ id: 33, describe: { pem: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } }),
-    { id: 33, ok: true, value: { found: false, subject: '', issuer: '', serial: '', serialHex: '', notBefore: '', notAfter: '',
-      fromAuthority: false, canonical: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } });
+    { id: 33, ok: true, value: { ...nothing, canonical: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } });
   // CertSign's data as the plug-in decodes it, padding judged group by group
   // (which the browser's atob refuses), and serials as it reads them.
   const sha = (bytes) => require('node:crypto').createHash('sha256').update(bytes).digest('hex');
@@ -292,7 +347,7 @@ async function manyHosts() {
   const moduli = good.map((r) => execFileSync('openssl', ['req', '-noout', '-modulus'], { input: r.value, encoding: 'utf8' }));
   check('... each with a key of its own', new Set(moduli).size === good.length, `${new Set(moduli).size} distinct`);
 
-  const ca = new OpenSslCa(certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem')));
+  const ca = OpenSslCa.ofBuild(buildDir);
   try {
     const last = requests[0].at(-1);
     const certificate = ca.issue(last?.value ?? '', 0x7a12n);
@@ -329,7 +384,7 @@ async function pluginOption() {
 // the extension names, once, and no other.
 async function pageLock() {
   const locked = `Z:${path.join(buildDir, 'locked', 'npzvcert.dll').replaceAll('/', '\\')}`;
-  const ca = new OpenSslCa(certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem')));
+  const ca = OpenSslCa.ofBuild(buildDir);
   try {
     for (const [i, page, served] of [[0, null, false], [1, 'https://ca.example.com:8443', false],
       [2, 'https://ca.example.com', true]]) {
@@ -348,6 +403,8 @@ async function pageLock() {
         const foreign = new HostClient(buildDir, { checks: true, plugin: locked, timeoutMs: REPLY_TIMEOUT_MS });
         await foreign.request({ id: 60, page: 'https://ca.example.com:8443' });
         checkReply('another page lists nothing', await foreign.request({ id: 65, list: {} }), { ok: true, value: [] });
+        checkReply('... describes nothing', await foreign.request({ id: 67, describe: { serial: '31266' } }),
+          { ok: true, value: { ...nothing, serial: '31266', canonical: '31266' } });
         const r = await foreign.request({ id: 66, signCms: { serial: '31266', data: 'QQ==' } });
         check('... and signs nothing', r?.ok === false && /served to this page/.test(r.error), show(r));
         await foreign.close();
@@ -366,8 +423,21 @@ async function currentProfile() {
   const { digest } = buildProfile(currentProfileDir);
   const host = new HostClient(currentProfileDir, { timeoutMs: REPLY_TIMEOUT_MS,
     env: { ...process.env, ZVCERT_WINEPREFIX: path.join(buildDir, 'wineprefix') } });
-  const ca = new OpenSslCa(certificateCommonName(path.join(repoRoot, 'resources', 'root-certificate.pem')));
+  const ca = OpenSslCa.ofBuild(currentProfileDir);
+  const impostor = ca.impostor();
   try {
+    // Its lookups also check the root's signature: an impostor's certificate
+    // is stored, but never found, signed with or deleted.
+    const forged = impostor.issue((await callAs(host, 85, 'GetCSR'))?.value ?? '', 0x7a30n);
+    checkReply(`${digest}: ImportCert of an impostor's certificate`, await callAs(host, 85, 'ImportCert', [forged]), { value: 1 });
+    const found = [];
+    for (const [member, args] of [['IsCertExist', ['31280']], ['FindCert', ['CN', 'XX']], ['CertSign', ['31280', 'QQ==']],
+      ['DelCert', ['31280']]]) {
+      found.push((await callAs(host, 86, member, args))?.value);
+    }
+    checkReply('... which IsCertExist, FindCert, CertSign and DelCert do not take for the authority\'s', { found },
+      { found: [0, '', '', 0] });
+    checkReply('... nor describe', await host.request({ id: 87, describe: { serial: '31280' } }), { value: { ...nothing, serial: '31280', canonical: '31280' } });
     const certificate = ca.issue((await callAs(host, 80, 'GetCSR'))?.value ?? '');
     checkReply(`${digest}: ImportCert`, await callAs(host, 81, 'ImportCert', [certificate]), { id: 81, ok: true, value: 1 });
     const serial = ca.serialOf(certificate).toString();
@@ -378,6 +448,8 @@ async function currentProfile() {
     check(`... signCms verifies, signed with ${digest}`, v.verified && v.digest === digest, v.output);
     checkReply('... DelCert', await callAs(host, 84, 'DelCert', [serial]), { id: 84, value: 1 });
   } finally {
+    purgeIssuer(buildDir, ca.commonName);
+    impostor.remove();
     ca.remove();
     await host.close();
   }

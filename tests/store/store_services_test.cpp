@@ -13,6 +13,7 @@
 #include "store/handles.h"
 #include "store/pem_certificate.h"
 #include "store/platform_ledger.h"
+#include "store/root_certificate.h"
 #include "support/test_ca.h"
 
 namespace zvcert {
@@ -61,8 +62,11 @@ class StoreServices : public ::testing::Test {
     testing::PurgeIssuer(kOtherIssuer);
     key = testing::NewKeyBlob();
     ASSERT_EQ(key.size(), 596u);
+    // The built-in root is this authority's: its signature checks pass.
+    rootCertificatePem = root.c_str();
   }
   void TearDown() override {
+    rootCertificatePem = builtInRoot;
     EXPECT_EQ(ledger.openHandles(), "");
     testing::PurgeIssuer(kIssuer);
     testing::PurgeIssuer(kOtherIssuer);
@@ -83,6 +87,8 @@ class StoreServices : public ::testing::Test {
   }
 
   TestCa ca{kIssuer};
+  const std::string root = ca.RootPem();
+  const char* const builtInRoot = rootCertificatePem;
   std::vector<uint8_t> key;
   PlatformLedger ledger;
 };
@@ -173,6 +179,55 @@ TEST_F(StoreServices, LookupsFollowIssuerSerialAndAttributeRules) {
   EXPECT_EQ(IsCertInStore(Serial(6), ""), PresenceResult::Absent) << "an empty issuer name";
   EXPECT_EQ(DeleteCertAndKey(Serial(6), kIssuer), DeleteResult::NotFound);
   EXPECT_EQ(Look(Serial(6), kOtherIssuer).count, 1) << "left alone";
+}
+
+// A root of another key that bears the authority's name issues certificates
+// of the same serial, one of them first in the store: the name rule takes it,
+// the signature rule the authority's, and a thumbprint picks one.
+TEST_F(StoreServices, TheSignatureRuleKnowsTheAuthorityByItsRootsKey) {
+  const auto digestOf = [](const std::string& pem) {
+    ScopedCertificate cert(ParsePemCertificate(pem.c_str()));
+    return DerDigest(cert.get());
+  };
+  const auto located = [&](AuthorityRule rule, std::span<const uint8_t> chosen = {}) {
+    ScopedStore store(platform.openPersonalStore());
+    ScopedCertificate found(LocateCertBySerial(store.get(), Serial(0x71), kIssuer, rule, chosen));
+    return found ? DerDigest(found.get()) : Sha256Digest{};
+  };
+  const Sha256Digest real = digestOf(Enrol(0x71));
+  TestCa impostor{kIssuer};
+  Sha256Digest forged{};
+  // The store's order is its own: more of them until one comes first.
+  for (int i = 0; i < 8 && located(AuthorityRule::Name) != forged; ++i) {
+    const std::string pem = ToPem(impostor.Issue(kAlice, {0x71}, key));
+    ASSERT_EQ(ImportCertWithKey(pem.c_str(), key), ImportResult::Ok);
+    forged = digestOf(pem);
+  }
+  struct Case {
+    const char* what;
+    AuthorityRule rule;
+    const Sha256Digest* chosen;
+    const Sha256Digest& found;
+  };
+  const Sha256Digest none{};
+  const Case cases[] = {
+      {"the name rule takes the first, an impostor's", AuthorityRule::Name, nullptr, forged},
+      {"the signature rule skips it", AuthorityRule::Signature, nullptr, real},
+      {"a thumbprint picks the authority's", AuthorityRule::Name, &real, real},
+      {"a thumbprint picks the impostor's by name", AuthorityRule::Name, &forged, forged},
+      {"but never by signature", AuthorityRule::Signature, &forged, none},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(located(c.rule,
+                      c.chosen ? std::span<const uint8_t>(*c.chosen) : std::span<const uint8_t>()),
+              c.found)
+        << c.what;
+  }
+  ledger.FailEveryCall(Op::verifyIssuedBy);
+  EXPECT_EQ(located(AuthorityRule::Signature), none) << "a check that fails rejects";
+  ledger.FailCall(Op::verifyIssuedBy, 0);
+  rootCertificatePem = "no root";
+  EXPECT_EQ(located(AuthorityRule::Signature), none) << "so does an unreadable root";
 }
 
 TEST_F(StoreServices, SerialsLongerThanEightBytesAreNeverMatched) {
@@ -290,6 +345,7 @@ TEST_F(StoreServices, EveryFailedStepGivesItsCodeAndReleasesEverything) {
       {"sign", sign, Op::createHash, -8},
       {"sign", sign, Op::hashData, -9},
       {"sign", sign, Op::signHash, -9},
+      {"cms", cms, Op::verifyIssuedBy, -2},
       {"cms", cms, Op::openSignedMessage, -8},
       {"cms", cms, Op::updateMessage, -9},
       {"cms", cms, Op::getMessageContent, -10},

@@ -121,6 +121,16 @@ std::vector<uint8_t> TestCa::IssueForRequest(const std::string& requestPem,
   return certificate;
 }
 
+std::string TestCa::RootPem() const {
+  DWORD size = 0;
+  CryptExportPublicKeyInfo(provider_, AT_SIGNATURE, X509_ASN_ENCODING, nullptr, &size);
+  std::vector<uint8_t> key(size);
+  auto* info = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(key.data());
+  if (!CryptExportPublicKeyInfo(provider_, AT_SIGNATURE, X509_ASN_ENCODING, info, &size)) return {};
+  std::vector<uint8_t> name = EncodeName({{szOID_COMMON_NAME, commonName_}});
+  return ToPem(Sign({static_cast<DWORD>(name.size()), name.data()}, *info, {0x01}));
+}
+
 std::vector<uint8_t> TestCa::Sign(const CERT_NAME_BLOB& subject, const CERT_PUBLIC_KEY_INFO& key,
                                   const std::vector<uint8_t>& serial) const {
   std::vector<uint8_t> issuerName = EncodeName({{szOID_COMMON_NAME, commonName_}});

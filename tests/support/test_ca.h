@@ -36,6 +36,10 @@ class TestCa {
   std::vector<uint8_t> IssueForRequest(const std::string& requestPem,
                                        const std::vector<uint8_t>& serial) const;
 
+  // PEM of the authority's own root: self-signed, named commonName, with the
+  // key that signs what it issues.
+  std::string RootPem() const;
+
   const std::string& commonName() const { return commonName_; }
 
  private:

@@ -32,17 +32,50 @@ const subjValue = (value) => value.replace(/[\\/+=]/g, (c) => `\\${c}`);
 // A serial as openssl's -set_serial reads it: hexadecimal with 0x.
 const serialArgument = (serial) => `0x${BigInt(serial).toString(16)}`;
 
+// A new root: a self-signed certificate and its key, in two PEM files.
+function makeRoot(commonName, certFile, keyFile, { days = 30, organization = 'ZV Cycle Test' } = {}) {
+  openssl(['req', '-x509', '-new', '-newkey', 'rsa:2048', '-nodes', '-sha256', '-days', String(days),
+           '-utf8', '-subj', `/O=${subjValue(organization)}/CN=${subjValue(commonName)}`,
+           '-keyout', keyFile, '-out', certFile]);
+}
+
+// The key kept beside a root certificate: root.key for root.pem.
+const keyFileOf = (rootFile) => rootFile.replace(/(\.pem)?$/, '.key');
+
 class OpenSslCa {
-  // A new authority whose root has the subject common name commonName.
-  constructor(commonName) {
-    this.commonName = commonName;
+  // A new authority whose root has the subject common name commonName; or,
+  // with root (a PEM file with its key beside it), that authority.
+  constructor(commonName, { root } = {}) {
     this.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-ca-'));
+    this.files = 0;
+    if (root !== undefined) {
+      this.certFile = path.resolve(root);
+      this.keyFile = keyFileOf(this.certFile);
+      if (!fs.existsSync(this.keyFile)) {
+        fs.rmSync(this.dir, { recursive: true, force: true });
+        throw new Error(`${this.certFile} has no key beside it (${this.keyFile}): only the authority that ` +
+                        'holds the key of the built-in root issues certificates the plug-in takes for its own');
+      }
+      this.commonName = certificateCommonName(this.certFile);
+      return;
+    }
+    this.commonName = commonName;
     this.keyFile = path.join(this.dir, 'ca.key');
     this.certFile = path.join(this.dir, 'ca.pem');
-    this.files = 0;
-    openssl(['req', '-x509', '-new', '-newkey', 'rsa:2048', '-nodes', '-sha256', '-days', '30',
-             '-utf8', '-subj', `/O=ZV Cycle Test/CN=${subjValue(commonName)}`,
-             '-keyout', this.keyFile, '-out', this.certFile]);
+    makeRoot(commonName, this.certFile, this.keyFile);
+  }
+
+  // The authority whose root a Windows build folder embeds
+  // (ZVCERT_ROOT_CERTIFICATE in its CMake cache).
+  static ofBuild(buildDir) {
+    const cache = fs.readFileSync(path.join(buildDir, 'CMakeCache.txt'), 'utf8');
+    return new OpenSslCa(undefined, { root: /^ZVCERT_ROOT_CERTIFICATE:FILEPATH=(.*)$/m.exec(cache)[1] });
+  }
+
+  // Another root of the same name and a key of its own: what an impostor
+  // makes to pass for this authority.
+  impostor() {
+    return new OpenSslCa(this.commonName);
   }
 
   #file(name) {
@@ -142,3 +175,21 @@ class OpenSslCa {
 }
 
 module.exports = { OpenSslCa, certificateCommonName };
+
+// node tools/node/ca.js --authority DIR: the authority the tests and the main
+// job issue from, made once in DIR (root.pem, root.key) and kept there; the
+// Windows builds embed its root, as an authority builds the plug-in with its
+// own. Prints the root's path.
+if (require.main === module) {
+  const dir = process.argv[2] === '--authority' && process.argv[3];
+  if (!dir) {
+    console.error('usage: node tools/node/ca.js --authority DIR');
+    process.exit(2);
+  }
+  const root = path.join(path.resolve(dir), 'root.pem');
+  if (!fs.existsSync(root) || !fs.existsSync(keyFileOf(root))) {
+    fs.mkdirSync(path.dirname(root), { recursive: true });
+    makeRoot('ZVCERT Root CA', root, keyFileOf(root), { days: 3650, organization: 'ZV Test Authority' });
+  }
+  console.log(root);
+}

@@ -13,8 +13,10 @@ function buildProfile(buildDir) {
   const keyBits = Number(value('ZVCERT_KEY_BITS', '1024'));
   const hash = value('ZVCERT_SIGNATURE_HASH', 'SHA1');
   const serialBytes = Number(value('ZVCERT_SERIAL_BYTES', '8'));
+  // name, or signature: the plug-in's lookups also check the root's signature.
+  const authorityCheck = value('ZVCERT_AUTHORITY_CHECK', 'name');
   return {
-    keyBits, hash, serialBytes,
+    keyBits, hash, serialBytes, authorityCheck,
     name: `RSA-${keyBits}, ${hash}, ${serialBytes}-byte serials`,
     digest: hash.toLowerCase(),        // as openssl dgst names it
     signatureBytes: keyBits / 8,
