@@ -27,10 +27,14 @@ const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 class BuildError extends Error {}
 
 // Names of this machine, as URL writes them: localhost and its subdomains,
-// 127.0.0.0/8, the unspecified addresses, ::1 and IPv4-mapped loopback.
-const isLoopback = (host) => host === 'localhost' || host.endsWith('.localhost') ||
-  /^127\.\d+\.\d+\.\d+$/.test(host) || host === '0.0.0.0' || host === '[::1]' || host === '[::]' ||
-  /^\[::ffff:7f[0-9a-f]{2}:[0-9a-f]{1,4}\]$/.test(host);
+// 127.0.0.0/8, the unspecified addresses, ::1 and IPv4-mapped loopback. URL
+// keeps a name's trailing dots, which still resolve to the same machine.
+const isLoopback = (name) => {
+  const host = name.replace(/\.+$/, '');
+  return host === 'localhost' || host.endsWith('.localhost') ||
+    /^127\.\d+\.\d+\.\d+$/.test(host) || host === '0.0.0.0' || host === '[::1]' || host === '[::]' ||
+    /^\[::ffff:7f[0-9a-f]{2}:[0-9a-f]{1,4}\]$/.test(host);
+};
 
 // The origin as browsers write it, or a BuildError saying why it is refused.
 function checkOrigin(text, release = false) {

@@ -40,6 +40,7 @@ test('origins: what the build accepts and refuses', () => {
     'file:///tmp/page.html': /not an origin|only https/,
     'https://ca.example.com/enrol': /give scheme:\/\/host\[:port\] only, as https:\/\/ca.example.com$/,
     'https://ca.example.com:443': /as https:\/\/ca.example.com$/,
+    'https://127.0.0.1.': /as https:\/\/127.0.0.1$/,
     'https://CA.example.com': /as https:\/\/ca.example.com$/,
     'https://user@ca.example.com': /not an origin/,
     'https://ca.example.com?x': /not an origin/,
@@ -52,7 +53,8 @@ test('origins: what the build accepts and refuses', () => {
   // A release build: the authority's https pages only, never this machine.
   assert.strictEqual(checkOrigin('https://ca.example.com:8443', true), 'https://ca.example.com:8443');
   for (const input of ['http://127.0.0.1:8765', 'http://localhost', 'https://localhost', 'https://a.localhost',
-    'https://127.1.2.3', 'https://0.0.0.0', 'https://[::1]', 'https://[::ffff:7f00:1]', 'http://ca.example.com']) {
+    'https://127.1.2.3', 'https://0.0.0.0', 'https://[::1]', 'https://[::ffff:7f00:1]', 'http://ca.example.com',
+    'https://localhost.', 'https://foo.localhost.', 'https://localhost..:8443']) {
     assert.throws(() => checkOrigin(input, true), /a release build serves only the authority's https pages/, input);
   }
 });
