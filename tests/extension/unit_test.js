@@ -12,6 +12,7 @@ const vm = require('node:vm');
 
 const { build, checkOrigin, BuildError } = require('../../extension/build');
 const identity = require('../../extension/identity.json');
+const { checkIdentity, writeIdentity } = require('../../extension/identity');
 const pageLibrary = require('../../web/build');
 
 const DOWNLOAD = 'https://ca.example.com/npzvcert/';
@@ -95,6 +96,33 @@ test('build: the committed public key gives the fixed extension id', () => {
   assert.doesNotThrow(() => crypto.createPublicKey({ key: Buffer.from(identity.publicKey, 'base64'), format: 'der', type: 'spki' }));
 });
 
+// An authority's own identity, made as docs/extension.md says.
+const ownDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-identity-'));
+const own = writeIdentity(ownDir, { hostName: 'com.example.ca.zvcert', firefoxId: 'zvcert@example-ca.com' });
+
+test('identity: a release takes only the authority\'s own', () => {
+  const key = fs.readFileSync(own.files.key, 'utf8');
+  assert.strictEqual(crypto.createPublicKey(key).export({ type: 'spki', format: 'der' }).toString('base64'),
+    own.identity.publicKey, 'the private key is the public key\'s');
+  assert.strictEqual(fs.statSync(own.files.key).mode & 0o077, 0, 'the private key is its owner\'s alone');
+  assert.throws(() => writeIdentity(ownDir, { hostName: 'x', firefoxId: 'x@x' }), /exists/);
+  const cases = [ // identity, refused in development, refused in a release
+    [identity, null, / publicKey, chromiumId, firefoxId, hostName are the development identity's/],
+    [own.identity, null, null],
+    [{ ...own.identity, hostName: identity.hostName }, null, / hostName is the development/],
+    [{ ...own.identity, chromiumId: identity.chromiumId }, /is not publicKey's id/, /is not publicKey's id/],
+    [{ ...identity, publicKey: own.identity.publicKey, chromiumId: own.identity.chromiumId }, null, / firefoxId, hostName are/],
+    [{ ...own.identity, firefoxId: 'zvcert' }, /neither name@domain nor a \{GUID\}/, /neither/],
+  ];
+  for (const [value, development, release] of cases) {
+    for (const [expected, inRelease] of [[development, false], [release, true]]) {
+      const what = `${JSON.stringify(value)} in a ${inRelease ? 'release' : 'development build'}`;
+      if (expected) assert.throws(() => checkIdentity(value, inRelease), expected, what);
+      else assert.doesNotThrow(() => checkIdentity(value, inRelease), what);
+    }
+  }
+});
+
 test('build: bad settings stop it', () => {
   for (const options of [{ origins: '' }, { origins: 'https://a.example', consentTimeout: '0' },
     { origins: 'https://a.example', consentTimeout: '2.5' }, { origins: 'https://a.example', version: '1.x' }]) {
@@ -106,8 +134,8 @@ test('build: the CMake option goes through the same rules', () => {
   const { spawnSync } = require('node:child_process');
   const out = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-ext-'));
   const script = path.join(__dirname, '../../cmake/BuildExtension.cmake');
-  const run = (origins, release = 'OFF') =>
-    spawnSync('cmake', [`-DORIGINS=${origins}`, `-DOUT=${out}`, `-DRELEASE=${release}`, '-P', script], { encoding: 'utf8' });
+  const run = (origins, release = 'OFF') => spawnSync('cmake', [`-DORIGINS=${origins}`, `-DOUT=${out}`,
+    `-DRELEASE=${release}`, `-DIDENTITY=${own.files.identity}`, '-P', script], { encoding: 'utf8' });
   for (const origins of ['', 'http://127.0.0.1:8765;http://localhost:8765']) {
     const unnamed = run(origins, 'ON');
     assert.notStrictEqual(unnamed.status, 0);
@@ -351,6 +379,7 @@ test('service worker: a silent host times out, a reply without an id still answe
     }
   }
   fs.rmSync(packageDir, { recursive: true, force: true });
+  fs.rmSync(ownDir, { recursive: true, force: true });
   console.log(`${tests.length - failed} passed, ${failed} failed`);
   process.exitCode = failed === 0 ? 0 : 1;
 })();
