@@ -81,6 +81,24 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
                          "${RELEASE}")
 endif()
 
+# The origins the plug-in's lock serves. A release build is never open to
+# every page: without ZVCERT_PAGE_ORIGINS it serves the extension's origins.
+function(zvcert_locked_page_origins page_origins extension_origins release out_var)
+  set(origins "${page_origins}")
+  if(release AND origins STREQUAL "")
+    if(extension_origins STREQUAL "" OR extension_origins STREQUAL ZVCERT_DEVELOPMENT_ORIGINS)
+      message(FATAL_ERROR "ZVCERT_RELEASE is ON but neither ZVCERT_PAGE_ORIGINS nor "
+                          "ZVCERT_EXTENSION_ORIGINS is set: the plug-in would serve every page. "
+                          "Name the authority's https origins, e.g. "
+                          "-DZVCERT_EXTENSION_ORIGINS=https://ca.example.com")
+    endif()
+    set(origins "${extension_origins}")
+    message(STATUS "ZVCERT_PAGE_ORIGINS is not set: the plug-in serves the pages of "
+                   "ZVCERT_EXTENSION_ORIGINS only (${extension_origins})")
+  endif()
+  set(${out_var} "${origins}" PARENT_SCOPE)
+endfunction()
+
 # The plug-in's own lock of its certificate methods to the authority's pages
 # (ZVCERT_PAGE_ORIGINS): the origins, checked by the extension's rules, are
 # written into a source file; none, the default, lets every page.
