@@ -9,10 +9,6 @@ work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 node "$root/extension/identity.js" --out "$work/own" --host-name com.example.ca.zvcert \
   --firefox-id zvcert@example-ca.com >/dev/null || { echo "FAIL: no own identity made"; exit 1; }
 cp "$root/extension/identity.json" "$work/copy.json"
-# The own key with one of the development ids edited in.
-node -e 'const [own, dev] = process.argv.slice(1).map((f) => require(f));
-  console.log(JSON.stringify({ ...own, firefoxId: dev.firefoxId }));' \
-  "$work/own/identity.json" "$root/extension/identity.json" >"$work/edited.json"
 while IFS='|' read -r identity page extension message locked; do
   file=$work/$identity
   [[ $identity == committed ]] && file=$root/extension/identity.json
@@ -38,7 +34,6 @@ while IFS='|' read -r identity page extension message locked; do
 done <<'CASES'
 committed|https://ca.example.com|https://ca.example.com|ZVCERT_EXTENSION_IDENTITY: |
 copy.json||https://ca.example.com|publicKey, chromiumId, firefoxId, hostName are the development identity's|
-edited.json|https://ca.example.com|https://ca.example.com|firefoxId is the development identity's|
 own/identity.json|https://ra.example.com:8443|https://ca.example.com|-- Configuring done|https://ra.example.com:8443
 own/identity.json||https://ca.example.com;https://ra.example.com|ZVCERT_PAGE_ORIGINS is not set: the plug-in serves the pages of ZVCERT_EXTENSION_ORIGINS only|https://ca.example.com https://ra.example.com
 own/identity.json|||neither ZVCERT_PAGE_ORIGINS nor ZVCERT_EXTENSION_ORIGINS is set: the plug-in would serve every page|
