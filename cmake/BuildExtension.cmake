@@ -1,15 +1,20 @@
 # The browser extension for the authority's pages: which origins may use it
 # is fixed when the CA builds it, like the root certificate. Stops with the
 # reason when an origin is refused (https only; http just for 127.0.0.1 and
-# localhost; in a release build https only, and never this machine). Also
-# runs on its own:
+# localhost; in a release build https only, and never this machine), and
+# when its identity (host name, key, ids) is unusable or, in a release build,
+# the development one committed with the sources. Also runs on its own:
 #   cmake -DORIGINS="https://ca.example.com" -DOUT=<dir> [-DVERSION=1.0] [-DCONSENT_TIMEOUT=60]
-#         [-DRELEASE=ON] -P cmake/BuildExtension.cmake
+#         [-DIDENTITY=identity.json] [-DRELEASE=ON] -P cmake/BuildExtension.cmake
 
 # The default: the sample page on this machine.
 set(ZVCERT_DEVELOPMENT_ORIGINS "http://127.0.0.1:8765;http://localhost:8765")
 
-function(zvcert_build_extension origins out version consent_timeout release)
+# The committed identity, for development.
+get_filename_component(ZVCERT_DEVELOPMENT_IDENTITY ${CMAKE_CURRENT_LIST_DIR}/../extension/identity.json
+                       ABSOLUTE)
+
+function(zvcert_build_extension origins out version consent_timeout identity release)
   set(release_flag)
   if(release)
     if(origins STREQUAL "" OR origins STREQUAL ZVCERT_DEVELOPMENT_ORIGINS)
@@ -23,11 +28,19 @@ function(zvcert_build_extension origins out version consent_timeout release)
   if(NOT ZVCERT_NODE)
     message(FATAL_ERROR "node is needed to build the browser extension (scripts/setup.sh installs nodejs)")
   endif()
+  execute_process(
+    COMMAND ${ZVCERT_NODE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../extension/identity.js
+            --check ${identity} ${release_flag}
+    RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error)
+  if(NOT status EQUAL 0)
+    string(STRIP "${error}" error)
+    message(FATAL_ERROR "ZVCERT_EXTENSION_IDENTITY: ${identity}: ${error}")
+  endif()
   string(REPLACE ";" "," origin_list "${origins}")
   execute_process(
     COMMAND ${ZVCERT_NODE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../extension/build.js
             --out ${out} --origins "${origin_list}" --version ${version}
-            --consent-timeout ${consent_timeout} ${release_flag}
+            --consent-timeout ${consent_timeout} --identity ${identity} ${release_flag}
     RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error)
   if(NOT status EQUAL 0)
     string(STRIP "${error}" error)
@@ -61,8 +74,30 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   if(NOT DEFINED CONSENT_TIMEOUT)
     set(CONSENT_TIMEOUT 60)
   endif()
-  zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}" "${RELEASE}")
+  if(NOT DEFINED IDENTITY)
+    set(IDENTITY ${ZVCERT_DEVELOPMENT_IDENTITY})
+  endif()
+  zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}" "${IDENTITY}"
+                         "${RELEASE}")
 endif()
+
+# The origins the plug-in's lock serves. A release build is never open to
+# every page: without ZVCERT_PAGE_ORIGINS it serves the extension's origins.
+function(zvcert_locked_page_origins page_origins extension_origins release out_var)
+  set(origins "${page_origins}")
+  if(release AND origins STREQUAL "")
+    if(extension_origins STREQUAL "" OR extension_origins STREQUAL ZVCERT_DEVELOPMENT_ORIGINS)
+      message(FATAL_ERROR "ZVCERT_RELEASE is ON but neither ZVCERT_PAGE_ORIGINS nor "
+                          "ZVCERT_EXTENSION_ORIGINS is set: the plug-in would serve every page. "
+                          "Name the authority's https origins, e.g. "
+                          "-DZVCERT_EXTENSION_ORIGINS=https://ca.example.com")
+    endif()
+    set(origins "${extension_origins}")
+    message(STATUS "ZVCERT_PAGE_ORIGINS is not set: the plug-in serves the pages of "
+                   "ZVCERT_EXTENSION_ORIGINS only (${extension_origins})")
+  endif()
+  set(${out_var} "${origins}" PARENT_SCOPE)
+endfunction()
 
 # The plug-in's own lock of its certificate methods to the authority's pages
 # (ZVCERT_PAGE_ORIGINS): the origins, checked by the extension's rules, are

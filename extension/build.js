@@ -11,11 +11,13 @@
 // An origin is https://host[:port]; plain http is allowed only for
 // 127.0.0.1 and localhost, for development. With --release, neither plain
 // http nor this machine is allowed: any local program could serve such a
-// page. Exits 2 with a reason otherwise.
+// page; nor the development identity (extension/identity.js). Exits 2 with a
+// reason otherwise.
 
 const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
+const { IdentityError, readIdentity } = require('./identity');
 
 const SOURCES = ['page.js', 'relay.js', 'background.js', 'consent.html', 'consent.js', 'chooser.html', 'chooser.js',
   'window.css'];
@@ -27,10 +29,14 @@ const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 class BuildError extends Error {}
 
 // Names of this machine, as URL writes them: localhost and its subdomains,
-// 127.0.0.0/8, the unspecified addresses, ::1 and IPv4-mapped loopback.
-const isLoopback = (host) => host === 'localhost' || host.endsWith('.localhost') ||
-  /^127\.\d+\.\d+\.\d+$/.test(host) || host === '0.0.0.0' || host === '[::1]' || host === '[::]' ||
-  /^\[::ffff:7f[0-9a-f]{2}:[0-9a-f]{1,4}\]$/.test(host);
+// 127.0.0.0/8, the unspecified addresses, ::1 and IPv4-mapped loopback. URL
+// keeps a name's trailing dots, which still resolve to the same machine.
+const isLoopback = (name) => {
+  const host = name.replace(/\.+$/, '');
+  return host === 'localhost' || host.endsWith('.localhost') ||
+    /^127\.\d+\.\d+\.\d+$/.test(host) || host === '0.0.0.0' || host === '[::1]' || host === '[::]' ||
+    /^\[::ffff:7f[0-9a-f]{2}:[0-9a-f]{1,4}\]$/.test(host);
+};
 
 // The origin as browsers write it, or a BuildError saying why it is refused.
 function checkOrigin(text, release = false) {
@@ -70,7 +76,13 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
   if (!Number.isInteger(timeout) || timeout < 1 || timeout > 3600) {
     throw new BuildError(`consent timeout "${consentTimeout}" is not a whole number of seconds from 1 to 3600`);
   }
-  const identity = JSON.parse(fs.readFileSync(identityFile, 'utf8'));
+  let identity;
+  try {
+    identity = readIdentity(identityFile, release);
+  } catch (error) {
+    if (!(error instanceof IdentityError)) throw error;
+    throw new BuildError(`identity ${identityFile}: ${error.message}`);
+  }
 
   const config = {
     origins, hostName: identity.hostName, channel: 'zvcert-extension',
@@ -132,7 +144,7 @@ if (require.main === module) {
     process.exit(0);
   }
   if (!values.out) {
-    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S] [--release]');
+    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S] [--identity FILE] [--release]');
     process.exit(2);
   }
   try {

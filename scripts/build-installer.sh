@@ -14,11 +14,15 @@
 # otherwise, a DLL from anywhere else included, it calls itself a
 # development build.
 # The host's manifests name the host and the extensions allowed to reach it;
-# by default they come from extension/identity.json (hostName, chromiumId,
-# firefoxId), each overridden when set:
+# by default they come from the extension's identity file (hostName,
+# chromiumId, firefoxId): $ZVCERT_EXTENSION_IDENTITY, else the one the DLL's
+# build was configured with, else the development extension/identity.json.
+# Each is overridden when set:
 #   ZVCERT_NATIVE_HOST            the native-messaging host name
 #   ZVCERT_EXTENSION_ID           the Chromium-family extension id
 #   ZVCERT_FIREFOX_EXTENSION_ID   the Firefox extension id
+# A release refuses any of them that is the development identity's, which is
+# public: any extension could take its ids.
 #
 # Authenticode signing, when both are set:
 #   ZVCERT_SIGN_CERT  PEM certificate, or the chain, leaf first
@@ -50,9 +54,18 @@ host_exe=$(realpath "$host_exe")
 command -v makensis >/dev/null || die "makensis not found (scripts/setup.sh installs nsis)"
 command -v node >/dev/null || die "node not found (scripts/setup.sh installs nodejs)"
 
+release=0
+cache=$(dirname "$dll")/../CMakeCache.txt
+[[ -f $cache ]] && grep -qx 'ZVCERT_RELEASE:BOOL=ON' "$cache" && release=1
+
 # A value set in the environment wins, even an empty one, which then fails
 # the checks below rather than quietly falling back to the file.
-identity=$ROOT/extension/identity.json
+if [[ -n ${ZVCERT_EXTENSION_IDENTITY+set} ]]; then
+  identity=$ZVCERT_EXTENSION_IDENTITY
+else
+  [[ -f $cache ]] && identity=$(sed -n 's/^ZVCERT_EXTENSION_IDENTITY:FILEPATH=//p' "$cache")
+  identity=${identity:-$ROOT/extension/identity.json}
+fi
 identity_value() {  # <environment variable> <key in identity.json>
   if [[ -n ${!1+set} ]]; then printf '%s' "${!1}"; return; fi
   [[ -f $identity ]] || die "no $identity: set $1"
@@ -72,6 +85,15 @@ firefox_id=$(identity_value ZVCERT_FIREFOX_EXTENSION_ID firefoxId)
 [[ $chromium_id =~ ^[a-p]{32}$ ]] || die "Chromium extension id '$chromium_id' is not 32 letters a-p"
 [[ -n $firefox_id && $firefox_id != *[\"\\]* && $firefox_id != *[[:cntrl:]]* ]] \
   || die "Firefox extension id '$firefox_id' is empty or holds quotes, backslashes or control characters"
+if (( release )); then
+  development_fields=$(node -e '
+    const [identityJs, hostName, chromiumId, firefoxId] = process.argv.slice(1);
+    console.log(require(identityJs).developmentFields({ hostName, chromiumId, firefoxId }).join(", "));' \
+    "$ROOT/extension/identity.js" "$native_host" "$chromium_id" "$firefox_id") || die "cannot check the identity"
+  [[ -z $development_fields ]] || die "a release needs the authority's own extension identity, not the" \
+    "development one's $development_fields (from $identity or the environment), which anyone may use:" \
+    "node extension/identity.js makes one (see docs/extension.md)"
+fi
 
 # The installer carries the version the DLL itself reports: FileVersion of
 # its VS_FIXEDFILEINFO, which starts after the signature 0xFEEF04BD and the
@@ -85,8 +107,7 @@ dll_version() {
 }
 version=$(dll_version "$dll") || die "$dll has no version resource"
 development=(-DDEVELOPMENT_BUILD)
-cache=$(dirname "$dll")/../CMakeCache.txt
-[[ -f $cache ]] && grep -qx 'ZVCERT_RELEASE:BOOL=ON' "$cache" && development=()
+(( release )) && development=()
 (( ${#development[@]} )) && echo "development build: the installer says so"
 
 signing=0

@@ -7,6 +7,7 @@
 
 #include "encoding/utf16.h"
 #include "npapi/module.h"
+#include "script/page_origin.h"
 #include "script/results.h"
 #include "script/scriptable_object.h"
 #include "script/version_number.h"
@@ -43,9 +44,11 @@ bool GetVersionProperty(NPVariant* result) {
 }
 
 // The name is read as UTF-16 and handed to script as UTF-8, so non-ASCII
-// computer names arrive intact.
-bool GetHostNameProperty(NPVariant* result) {
-  const DWORD needed = GetEnvironmentVariableW(L"COMPUTERNAME", nullptr, 0);
+// computer names arrive intact. A locked build tells it to its own pages
+// only; any other reads it as unset.
+bool GetHostNameProperty(NPP npp, NPVariant* result) {
+  const bool served = pageOriginCheck == nullptr || pageOriginCheck(npp);
+  const DWORD needed = served ? GetEnvironmentVariableW(L"COMPUTERNAME", nullptr, 0) : 0;
   std::u16string_view name;
   std::unique_ptr<wchar_t[]> buffer;
   if (needed > 0) {

@@ -125,7 +125,7 @@ bool ScriptablePluginObject::GetProperty(NPIdentifier name, NPVariant* result) {
   SetVoidResult(result);
   const std::optional<Member> property = FindProperty(name);
   if (property == Member::Version) return GetVersionProperty(result);
-  if (property == Member::HostName) return GetHostNameProperty(result);
+  if (property == Member::HostName) return GetHostNameProperty(npp, result);
   return false;
 }
 

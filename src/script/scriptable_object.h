@@ -77,6 +77,6 @@ extern NPClass ScriptablePluginObjectClass;
 
 // Property values (properties.cpp).
 bool GetVersionProperty(NPVariant* result);
-bool GetHostNameProperty(NPVariant* result);
+bool GetHostNameProperty(NPP npp, NPVariant* result);
 
 }  // namespace zvcert

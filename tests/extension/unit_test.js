@@ -12,6 +12,7 @@ const vm = require('node:vm');
 
 const { build, checkOrigin, BuildError } = require('../../extension/build');
 const identity = require('../../extension/identity.json');
+const { checkIdentity, writeIdentity } = require('../../extension/identity');
 const pageLibrary = require('../../web/build');
 
 const DOWNLOAD = 'https://ca.example.com/npzvcert/';
@@ -40,6 +41,7 @@ test('origins: what the build accepts and refuses', () => {
     'file:///tmp/page.html': /not an origin|only https/,
     'https://ca.example.com/enrol': /give scheme:\/\/host\[:port\] only, as https:\/\/ca.example.com$/,
     'https://ca.example.com:443': /as https:\/\/ca.example.com$/,
+    'https://127.0.0.1.': /as https:\/\/127.0.0.1$/,
     'https://CA.example.com': /as https:\/\/ca.example.com$/,
     'https://user@ca.example.com': /not an origin/,
     'https://ca.example.com?x': /not an origin/,
@@ -52,7 +54,8 @@ test('origins: what the build accepts and refuses', () => {
   // A release build: the authority's https pages only, never this machine.
   assert.strictEqual(checkOrigin('https://ca.example.com:8443', true), 'https://ca.example.com:8443');
   for (const input of ['http://127.0.0.1:8765', 'http://localhost', 'https://localhost', 'https://a.localhost',
-    'https://127.1.2.3', 'https://0.0.0.0', 'https://[::1]', 'https://[::ffff:7f00:1]', 'http://ca.example.com']) {
+    'https://127.1.2.3', 'https://0.0.0.0', 'https://[::1]', 'https://[::ffff:7f00:1]', 'http://ca.example.com',
+    'https://localhost.', 'https://foo.localhost.', 'https://localhost..:8443']) {
     assert.throws(() => checkOrigin(input, true), /a release build serves only the authority's https pages/, input);
   }
 });
@@ -93,6 +96,32 @@ test('build: the committed public key gives the fixed extension id', () => {
   assert.doesNotThrow(() => crypto.createPublicKey({ key: Buffer.from(identity.publicKey, 'base64'), format: 'der', type: 'spki' }));
 });
 
+// An authority's own identity, made as docs/extension.md says.
+const ownDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-identity-'));
+const own = writeIdentity(ownDir, { hostName: 'com.example.ca.zvcert', firefoxId: 'zvcert@example-ca.com' });
+
+test('identity: a release takes only the authority\'s own', () => {
+  const key = fs.readFileSync(own.files.key, 'utf8');
+  assert.strictEqual(crypto.createPublicKey(key).export({ type: 'spki', format: 'der' }).toString('base64'),
+    own.identity.publicKey, 'the private key is the public key\'s');
+  assert.strictEqual(fs.statSync(own.files.key).mode & 0o077, 0, 'the private key is its owner\'s alone');
+  assert.throws(() => writeIdentity(ownDir, { hostName: 'x', firefoxId: 'x@x' }), /exists/);
+  const cases = [ // identity, refused in development, refused in a release
+    [identity, null, / publicKey, chromiumId, firefoxId, hostName are the development identity's/],
+    [own.identity, null, null],
+    [{ ...own.identity, hostName: identity.hostName }, null, / hostName is the development/],
+    [{ ...own.identity, chromiumId: identity.chromiumId }, /is not publicKey's id/, /is not publicKey's id/],
+    [{ ...own.identity, firefoxId: 'zvcert' }, /neither name@domain nor a \{GUID\}/, /neither/],
+  ];
+  for (const [value, ...expected] of cases) {
+    for (const inRelease of [false, true]) {
+      const refusal = expected[Number(inRelease)], what = `${JSON.stringify(value)}, release ${inRelease}`;
+      if (refusal) assert.throws(() => checkIdentity(value, inRelease), refusal, what);
+      else assert.doesNotThrow(() => checkIdentity(value, inRelease), what);
+    }
+  }
+});
+
 test('build: bad settings stop it', () => {
   for (const options of [{ origins: '' }, { origins: 'https://a.example', consentTimeout: '0' },
     { origins: 'https://a.example', consentTimeout: '2.5' }, { origins: 'https://a.example', version: '1.x' }]) {
@@ -104,8 +133,8 @@ test('build: the CMake option goes through the same rules', () => {
   const { spawnSync } = require('node:child_process');
   const out = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-ext-'));
   const script = path.join(__dirname, '../../cmake/BuildExtension.cmake');
-  const run = (origins, release = 'OFF') =>
-    spawnSync('cmake', [`-DORIGINS=${origins}`, `-DOUT=${out}`, `-DRELEASE=${release}`, '-P', script], { encoding: 'utf8' });
+  const run = (origins, release = 'OFF') => spawnSync('cmake', [`-DORIGINS=${origins}`, `-DOUT=${out}`,
+    `-DRELEASE=${release}`, `-DIDENTITY=${own.files.identity}`, '-P', script], { encoding: 'utf8' });
   for (const origins of ['', 'http://127.0.0.1:8765;http://localhost:8765']) {
     const unnamed = run(origins, 'ON');
     assert.notStrictEqual(unnamed.status, 0);
@@ -365,6 +394,7 @@ test('service worker: no signature with a certificate the authority\'s root did 
     }
   }
   fs.rmSync(packageDir, { recursive: true, force: true });
+  fs.rmSync(ownDir, { recursive: true, force: true });
   console.log(`${tests.length - failed} passed, ${failed} failed`);
   process.exitCode = failed === 0 ? 0 : 1;
 })();

@@ -393,6 +393,9 @@ async function pageLock() {
         checkReply(`the host takes the page ${page}`, await host.request({ id: 60, page }), { id: 60, ok: true });
         checkReply('... once', await host.request({ id: 61, page: 'https://ca.example.com' }), { id: 61, ok: false });
       }
+      const name = await callAs(host, 59, 'HostName');
+      check(`a page ${page ?? 'unnamed'} ${served ? 'reads' : 'does not read'} the computer's name`,
+        name?.ok === true && typeof name.value === 'string' && (name.value !== '') === served, show(name));
       const certificate = ca.issue((await callAs(host, 62, 'GetCSR'))?.value ?? '', 0x7a20n + BigInt(i));
       checkReply(`a page ${page ?? 'unnamed'} ${served ? 'imports' : 'imports nothing'}`,
         await callAs(host, 63, 'ImportCert', [certificate]), { id: 63, ok: served, value: served ? 1 : -1 });

@@ -590,9 +590,20 @@ build_inputs() {
   [[ -s $work/named/npzvcert-setup.exe ]] || bad "no installer from the build with ZVCERT_HOST_EXE"
 
   # Only a DLL built with ZVCERT_RELEASE=ON makes a setup that does not call
-  # itself a development build.
+  # itself a development build, and only with the identity of its build, the
+  # authority's own: the development one, or any of its ids, is refused.
   mkdir -p "$work/release/bin" && cp "$dll" "$host" "$work/release/bin/"
   echo 'ZVCERT_RELEASE:BOOL=ON' >"$work/release/CMakeCache.txt"
+  log=$("$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
+    && bad "a release with the development identity was accepted: $log"
+  grep -q "not the development one's chromiumId, firefoxId, hostName (from $root/extension/identity.json" <<<"$log" \
+    || bad "the refusal of the development identity does not say so: $log"
+  node "$root/extension/identity.js" --out "$work/own" --host-name com.example.ca.zvcert \
+    --firefox-id zvcert@example-ca.com >/dev/null || fatal "no own identity made"
+  echo "ZVCERT_EXTENSION_IDENTITY:FILEPATH=$work/own/identity.json" >>"$work/release/CMakeCache.txt"
+  log=$(ZVCERT_FIREFOX_EXTENSION_ID=npzvcert@zvcert.test "$build_installer" "$work/release/bin/npzvcert.dll" \
+    "$work/release-out" 2>&1) && bad "a release with the development Firefox id was accepted: $log"
+  [[ -e $work/release-out/npzvcert-setup.exe ]] && bad "an installer was written with the development identity"
   log=$("$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
     || bad "the release build failed: $log"
   strings -el "$work/release-out/npzvcert-setup.exe" | grep -q 'development build' \

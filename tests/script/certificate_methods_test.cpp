@@ -146,6 +146,8 @@ TEST_F(CertificateMethods, ThePageLockServesOnlyTheListedOriginsAndReleasesWhatI
   // Unlocked, the module never asks for the page, even when there is one.
   Browser::SetPage(Page{true, Page::Location::Object, std::string("https://other.example")});
   EXPECT_EQ(Int(Call("IsCertExist", {serial})), 1);
+  ASSERT_TRUE(SetEnvironmentVariableA("COMPUTERNAME", "WORKSTATION-7"));
+  EXPECT_EQ(object->GetProperty("HostName").value, Value(std::string("WORKSTATION-7")));
   EXPECT_EQ(Browser::CallsFromModule(Slot::getvalue), 0);
 
   static constexpr std::string_view kListed[] = {"https://ca.example.com"};
@@ -184,7 +186,10 @@ TEST_F(CertificateMethods, ThePageLockServesOnlyTheListedOriginsAndReleasesWhatI
     EXPECT_EQ(Int(imported), c.served ? 1 : -1) << c.what;
     EXPECT_EQ(state->pendingKeyLength > 0, !c.served) << c.what << ": the key stays pending";
     EXPECT_EQ(Int(Call("DelCert", {serial})), c.served ? 1 : 0) << c.what;
-    EXPECT_EQ(Browser::CallsFromModule(Slot::getvalue) - asked, 5) << c.what;
+    EXPECT_EQ(object->GetProperty("HostName").value,
+              Value(std::string(c.served ? "WORKSTATION-7" : "")))
+        << c.what << ": the computer's name";
+    EXPECT_EQ(Browser::CallsFromModule(Slot::getvalue) - asked, 6) << c.what;
     EXPECT_EQ(Browser::LiveObjects(), objects) << c.what << ": every object released";
     EXPECT_EQ(Browser::OutstandingAllocations(), memory) << c.what << ": every value released";
   }
