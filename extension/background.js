@@ -258,8 +258,8 @@ class PageSession {
     return decision;
   }
 
-  // The extension's own members; the page learns of the user's certificates
-  // only the serial the user picks.
+  // The extension's own members: the chooser lists the user's certificates in
+  // its window alone, and the page gets the serial the user picks.
   async serveExtension(member, args) {
     if (member === 'status') {
       const answer = await this.host({ status: {} });
