@@ -337,6 +337,26 @@ test('service worker: a silent host times out, a reply without an id still answe
   assert.match(unread.error, /malformed JSON/);
 });
 
+test('service worker: what a page may pass is capped before the host hears of it', async () => {
+  const { call, natives } = runWorker('https://ca.example.com', (native, m) => {
+    setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value: 'x' }), 1);
+  });
+  const MiB = 1 << 20;
+  const cases = [
+    ['four arguments', ['a', 'b', 'c', 'd'], /no member takes more than 3 arguments/],
+    ['a string over 48 MiB', ['a'.repeat(48 * MiB - 1)], /argument 1 is longer than 48 MiB/],
+    ['escapes over 48 MiB', ['\u0001'.repeat(9 * MiB)], /argument 1 is longer than 48 MiB/],
+    ['strings over 60 MiB together', ['a', 'b'.repeat(31 * MiB), 'c'.repeat(31 * MiB)], /longer than 60 MiB together/],
+    ['an array', [[1, 2]], /argument 1 is not a string, number, boolean or null/],
+  ];
+  for (const [i, [label, args, error]] of cases.entries()) {
+    const reply = await call({ id: i + 1, member: 'Base64Encode', args });
+    assert.ok(reply?.ok === false && reply.reason === 'failed' && error.test(reply.error), `${label}: ${reply?.error}`);
+  }
+  assert.strictEqual(natives.length, 0, 'nothing reached the host');
+  assert.strictEqual((await call({ id: 9, member: 'Base64Encode', args: ['a'.repeat(48 * MiB - 2)] }))?.ok, true, 'a string at the limit does');
+});
+
 (async () => {
   let failed = 0;
   for (const { name, body } of tests) {
