@@ -41,7 +41,7 @@ struct Member {
 struct Limits {
   int maxDepth = 64;
   // A message needs a handful (an id, a member, three arguments); a thousand
-  // leave room for any sender's extra members, and hold at most about 100 KiB.
+  // leave room for any sender's extra members and take a few hundred KiB.
   size_t maxValues = 1024;
   // Bytes of every string, member name and number text together, counted as
   // written (escapes included) before they are decoded. However large, the
