@@ -100,6 +100,46 @@ const REFUSALS = {
 };
 const EXTENSION_MEMBERS = new Set(['status', 'chooseCertificate', 'signCms']);
 
+// What a page may pass, checked before anything reaches the host: no member
+// takes more than three arguments, and every message stays under the host's
+// 64 MiB with room for its other members. Numbers, booleans and null take a
+// few bytes; signCms reads only `detached` of its options.
+const MiB = 1024 * 1024;
+const ARGUMENT_LIMITS = { count: 3, stringMiB: 48, totalMiB: 60 };
+
+// The most bytes a browser may write for the text in a message (UTF-8 JSON),
+// counted no further than limit: an escape (\u003c, a lone surrogate) takes six.
+function messageBytes(text, limit) {
+  if (text.length + 2 > limit) return text.length + 2;
+  let bytes = 2;
+  for (let i = 0; i < text.length && bytes <= limit; i += 1) {
+    const c = text.charCodeAt(i);
+    if (c >= 0x20 && c < 0x7f) bytes += c === 0x22 || c === 0x5c ? 2 : c === 0x3c || c === 0x3e || c === 0x26 ? 6 : 1;
+    else if (c >= 0x08 && c <= 0x0d && c !== 0x0b) bytes += 2;
+    else if (c >= 0x80 && c < 0x800) bytes += 2;
+    else if (c >= 0x800 && (c < 0xd800 || c > 0xdfff) && c !== 0x2028 && c !== 0x2029) bytes += 3;
+    else bytes += 6;
+  }
+  return bytes;
+}
+
+// Why a call's arguments are refused, or null.
+function argumentsRefusal(member, args) {
+  const { count, stringMiB, totalMiB } = ARGUMENT_LIMITS;
+  if (args.length > count) return `no member takes more than ${count} arguments`;
+  let total = 0;
+  for (const [i, arg] of args.entries()) {
+    if (typeof arg === 'string') {
+      const bytes = messageBytes(arg, stringMiB * MiB);
+      if (bytes > stringMiB * MiB) return `argument ${i + 1} is longer than ${stringMiB} MiB`;
+      total += bytes;
+    } else if (arg !== null && typeof arg === 'object' && !(member === 'signCms' && i === 2)) {
+      return `argument ${i + 1} is not a string, number, boolean or null`;
+    }
+  }
+  return total > totalMiB * MiB ? `the arguments are longer than ${totalMiB} MiB together` : null;
+}
+
 // ---- one page ---------------------------------------------------------------
 
 class PageSession {
@@ -297,6 +337,11 @@ class PageSession {
       return;
     }
     args = Array.isArray(args) ? args : [];
+    const refusal = argumentsRefusal(member, args);
+    if (refusal) {
+      this.reply({ id, ok: false, reason: 'failed', error: `${member} failed: ${refusal}` });
+      return;
+    }
     const guard = GUARDED[member];
     if (guard) {
       // The plug-in refuses such calls before touching anything: no question.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark and prints its figures: Base64 beside
-# OpenSSL (native), GetCSR's own share for every key size, and the
-# certificate methods as the store grows (under Wine). Not part of the tests.
+# OpenSSL (native), GetCSR's own share for every key size, the host's peak
+# memory for the largest messages, and the certificate methods as the store
+# grows (under Wine). Not part of the tests.
 #   scripts/bench.sh [GetCSR calls = 100] [largest store = 1000] [calls per larger key = 20]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
@@ -9,13 +10,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 configure_native
 cmake --build "$NATIVE_BUILD" --target base64_benchmark -j "$JOBS" >/dev/null
 configure_win32
-cmake --build "$WIN_BUILD" --target request_benchmark store_benchmark -j "$JOBS" >/dev/null
+cmake --build "$WIN_BUILD" --target request_benchmark store_benchmark npzvcert-host -j "$JOBS" >/dev/null
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(wine --version)"
 echo "== Base64 (native)"
 "$NATIVE_BUILD/bin/base64_benchmark"
 echo "== GetCSR (under Wine)"
 with_wine "$WIN_BUILD/wine-run.sh" "$WIN_BUILD/bin/request_benchmark.exe" "${1:-100}"
+echo "== the host's peak memory, the largest message of each shape (under Wine)"
+with_wine node "$ROOT/bench/host_memory.js" "$WIN_BUILD"
 # Larger keys take a second or more each to generate: fewer calls.
 for bits in 2048 3072 4096; do
   configure_profile "$bits" SHA256 8

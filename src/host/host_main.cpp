@@ -116,8 +116,8 @@ std::string ValueText(const Value& value) {
 }
 
 // Arguments become the NPVariants a page's script would pass: whole numbers
-// in int32 range as int32, other numbers as double.
-bool ToArgument(const json::Value& in, Value& out) {
+// in int32 range as int32, other numbers as double. Text is moved, not copied.
+bool ToArgument(json::Value& in, Value& out) {
   switch (in.type) {
     case json::Type::Null:
       out = nullptr;
@@ -126,7 +126,7 @@ bool ToArgument(const json::Value& in, Value& out) {
       out = in.boolean;
       return true;
     case json::Type::String:
-      out = in.text;
+      out = std::move(in.text);
       return true;
     case json::Type::Number:
       if (const std::optional<int32_t> whole = json::AsInt32(in.number)) {
@@ -327,22 +327,30 @@ std::string SetPage(const std::string& id, const json::Value& origin) {
   return ValueReply(id, "null");
 }
 
-std::string Answer(const ScriptObject* object, std::string_view message) {
-  const json::ParseResult doc = json::Parse(message);
-  if (!doc.ok) return ErrorReply("null", "malformed JSON: " + doc.error);
-  if (doc.value.type != json::Type::Object) return ErrorReply("null", "not a JSON object");
+// The message is let go of once read: what it holds is in the document then,
+// and the call may need the room.
+std::string Answer(const ScriptObject* object, std::unique_ptr<char[]> message, size_t size) {
+  json::ParseResult doc = json::Parse({message.get(), size});
+  message.reset();
+  // A document refused for a limit is answered under its id when that came
+  // before what was refused.
+  if (!doc.ok && !doc.overLimit) return ErrorReply("null", "malformed JSON: " + doc.error);
+  if (doc.value.type != json::Type::Object) {
+    return ErrorReply("null", doc.ok ? "not a JSON object" : doc.error);
+  }
 
   const json::Value* idValue = doc.value.Find("id");
-  std::string id;
-  if (idValue != nullptr && idValue->type == json::Type::Number) {
-    id = idValue->text;
-  } else if (idValue != nullptr && idValue->type == json::Type::String) {
-    id = json::Quote(idValue->text);
-  } else {
-    return ErrorReply("null", "id missing or not a number or string");
+  const bool idUsable = idValue != nullptr && (idValue->type == json::Type::Number ||
+                                               idValue->type == json::Type::String);
+  if (!idUsable) {
+    return ErrorReply("null", doc.ok ? "id missing or not a number or string" : doc.error);
   }
-  if (idValue->text.size() > kMaxIdLength)
-    return ErrorReply("null", "id longer than 64 characters");
+  if (idValue->text.size() > kMaxIdLength) {
+    return ErrorReply("null", doc.ok ? "id longer than 64 characters" : doc.error);
+  }
+  const std::string id =
+      idValue->type == json::Type::Number ? idValue->text : json::Quote(idValue->text);
+  if (!doc.ok) return ErrorReply(id, doc.error);
 
   if (const json::Value* page = doc.value.Find("page")) return SetPage(id, *page);
 
@@ -371,7 +379,7 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
   }
 
   std::vector<Value> args;
-  if (const json::Value* list = doc.value.Find("args")) {
+  if (json::Value* list = doc.value.Find("args")) {
     if (list->type != json::Type::Array) return ErrorReply(id, "args is not an array");
     for (size_t i = 0; i < list->items.size(); ++i) {
       Value arg;
@@ -385,8 +393,11 @@ std::string Answer(const ScriptObject* object, std::string_view message) {
   if (!isMethod && !args.empty()) return ErrorReply(id, "a property takes no arguments");
   if (object == nullptr) return ErrorReply(id, "npzvcert.dll could not be started");
 
-  const CallResult result =
-      isMethod ? object->Invoke(member->text, args) : object->GetProperty(member->text);
+  // A text result longer than a reply may be is not even copied.
+  const CallResult result = isMethod ? object->Invoke(member->text, std::move(args), kMaxReply)
+                                     : object->GetProperty(member->text);
+  if (result.noMemory) return ErrorReply(id, "out of memory");
+  if (result.textTooLong) return ErrorReply(id, "the reply would exceed 1 MiB");
   reply = "{\"id\":" + id + ",\"ok\":" + (result.ok ? "true" : "false") +
           ",\"value\":" + ValueText(result.value) + "}";
   if (reply.size() > kMaxReply) return ErrorReply(id, "the reply would exceed 1 MiB");
@@ -456,21 +467,19 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     if (!ReadExactly(reinterpret_cast<char*>(header), sizeof header)) break;
     const uint32_t size =
         header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
-    std::string reply;
-    if (size > kMaxRequest) {
+    const char* refusal = size > kMaxRequest ? "message longer than 64 MiB" : nullptr;
+    std::unique_ptr<char[]> message;
+    if (refusal == nullptr) {
+      message.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
+      if (message == nullptr) refusal = "out of memory";
+    }
+    if (refusal != nullptr) {
       // Refused before reading; skipping it keeps the next message in step.
-      if (!WriteMessage(ErrorReply("null", "message longer than 64 MiB"))) break;
-      if (!Skip(size)) break;
+      if (!WriteMessage(ErrorReply("null", refusal)) || !Skip(size)) break;
       continue;
     }
-    try {
-      std::string message(size, '\0');
-      if (!ReadExactly(message.data(), size)) break;
-      reply = Answer(object.get(), message);
-    } catch (const std::bad_alloc&) {
-      reply = ErrorReply("null", "out of memory");
-    }
-    if (!WriteMessage(reply)) break;
+    if (!ReadExactly(message.get(), size)) break;
+    if (!WriteMessage(Answer(object.get(), std::move(message), size))) break;
   }
   object.reset();
   instance.reset();

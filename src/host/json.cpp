@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "encoding/utf8.h"
 
@@ -16,16 +17,32 @@ void AppendUtf8(std::string& out, char32_t c) {
   out.append(bytes.data(), zvcert::EncodeUtf8(c, bytes));
 }
 
+// Room for a text of that many bytes. A build without exceptions cannot hear
+// of a failed allocation from std::string, which ends the program instead:
+// room for a long text is asked of the heap first, and handed back for the
+// string to take at once.
+bool Reserve(std::string& out, size_t size) {
+  constexpr size_t kAlwaysThere = 64 * 1024;
+  if (size >= kAlwaysThere) {
+    void* room = ::operator new(size + 1, std::nothrow);
+    if (room == nullptr) return false;
+    ::operator delete(room);
+  }
+  out.reserve(size);
+  return true;
+}
+
 class Reader {
  public:
-  Reader(std::string_view text, int maxDepth) : text_(text), maxDepth_(maxDepth) {}
+  Reader(std::string_view text, const Limits& limits) : text_(text), limits_(limits) {}
 
   ParseResult Run() {
     ParseResult result;
     SkipSpace();
     if (!ReadValue(result.value, 0)) {
       result.error = error_ + " at byte " + std::to_string(pos_);
-      result.value = Value{};
+      result.overLimit = overLimit_;
+      if (!overLimit_) result.value = Value{};
       return result;
     }
     SkipSpace();
@@ -42,6 +59,24 @@ class Reader {
   bool Fail(const char* why) {
     if (error_.empty()) error_ = why;
     return false;
+  }
+
+  bool FailLimit(const std::string& why) {
+    overLimit_ = true;
+    error_ = why;
+    return false;
+  }
+
+  // Text is counted as written, before it is read: its decoded bytes are
+  // never more, and the room they take is reserved once.
+  bool TakeText(std::string& out, size_t written) {
+    if (written > limits_.maxTextBytes - textBytes_) {
+      return FailLimit("more than " + std::to_string(limits_.maxTextBytes) +
+                       " bytes of text in all");
+    }
+    textBytes_ += written;
+    if (!Reserve(out, written)) return FailLimit("out of memory");
+    return true;
   }
 
   bool AtEnd() const { return pos_ >= text_.size(); }
@@ -61,6 +96,9 @@ class Reader {
 
   bool ReadValue(Value& out, int depth) {
     if (AtEnd()) return Fail("unexpected end");
+    if (++values_ > limits_.maxValues) {
+      return FailLimit("more than " + std::to_string(limits_.maxValues) + " values");
+    }
     switch (Peek()) {
       case '{':
         return ReadObject(out, depth + 1);
@@ -84,8 +122,12 @@ class Reader {
     }
   }
 
+  bool TooDeep() {
+    return FailLimit("nested more than " + std::to_string(limits_.maxDepth) + " levels deep");
+  }
+
   bool ReadObject(Value& out, int depth) {
-    if (depth > maxDepth_) return Fail("nested too deeply");
+    if (depth > limits_.maxDepth) return TooDeep();
     out.type = Type::Object;
     ++pos_;
     SkipSpace();
@@ -118,7 +160,7 @@ class Reader {
   }
 
   bool ReadArray(Value& out, int depth) {
-    if (depth > maxDepth_) return Fail("nested too deeply");
+    if (depth > limits_.maxDepth) return TooDeep();
     out.type = Type::Array;
     ++pos_;
     SkipSpace();
@@ -220,7 +262,21 @@ class Reader {
     return true;
   }
 
+  static bool IsPlain(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+  }
+
+  // The bytes between the quotes as written, escapes included; the end of
+  // the text when the string is never closed.
+  size_t WrittenLength() const {
+    size_t end = pos_ + 1;
+    while (end < text_.size() && text_[end] != '"') end += text_[end] == '\\' ? 2 : 1;
+    return (end < text_.size() ? end : text_.size()) - pos_ - 1;
+  }
+
   bool ReadString(std::string& out) {
+    if (!TakeText(out, WrittenLength())) return false;
     ++pos_;  // the opening quote
     for (;;) {
       if (AtEnd()) return Fail("unterminated string");
@@ -235,8 +291,11 @@ class Reader {
       } else if (c < 0x20) {
         return Fail("control character in string");
       } else if (c < 0x80) {
-        out += static_cast<char>(c);
-        ++pos_;
+        // A run of plain characters at once: long texts are mostly that.
+        size_t end = pos_ + 1;
+        while (end < text_.size() && IsPlain(text_[end])) ++end;
+        out.append(text_.substr(pos_, end - pos_));
+        pos_ = end;
       } else {
         const size_t start = pos_;
         const char32_t cp = zvcert::NextCodePoint(text_, pos_);
@@ -273,7 +332,8 @@ class Reader {
       while (IsDigit(Peek())) ++pos_;
     }
     out.type = Type::Number;
-    out.text = std::string(text_.substr(start, pos_ - start));
+    if (!TakeText(out.text, pos_ - start)) return false;
+    out.text.assign(text_.substr(start, pos_ - start));
     // strtod reads the C locale's '.', which the program never changes.
     out.number = std::strtod(out.text.c_str(), nullptr);
     if (!std::isfinite(out.number)) return Fail("number out of range");
@@ -281,8 +341,11 @@ class Reader {
   }
 
   std::string_view text_;
-  int maxDepth_;
+  const Limits& limits_;
   size_t pos_ = 0;
+  size_t values_ = 0;
+  size_t textBytes_ = 0;
+  bool overLimit_ = false;
   std::string error_;
 };
 
@@ -295,7 +358,13 @@ const Value* Value::Find(std::string_view name) const {
   return nullptr;
 }
 
-ParseResult Parse(std::string_view text, int maxDepth) { return Reader(text, maxDepth).Run(); }
+Value* Value::Find(std::string_view name) {
+  return const_cast<Value*>(static_cast<const Value&>(*this).Find(name));
+}
+
+ParseResult Parse(std::string_view text, const Limits& limits) {
+  return Reader(text, limits).Run();
+}
 
 std::string Quote(std::string_view utf8) {
   std::string out;

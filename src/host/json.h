@@ -1,6 +1,6 @@
 // A small, strict JSON reader and writer for native messaging. Messages come
 // from another process, so the reader accepts only well-formed UTF-8 JSON and
-// bounds nesting; it never throws.
+// bounds nesting, values and text; it never throws.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +27,7 @@ struct Value {
 
   // The first member of that name, or nullptr.
   const Value* Find(std::string_view name) const;
+  Value* Find(std::string_view name);
 };
 
 struct Member {
@@ -34,16 +35,32 @@ struct Member {
   Value value;
 };
 
-inline constexpr int kDefaultMaxDepth = 64;
+// What one document may hold, checked before anything is allocated for it,
+// so that what the reader holds stays within a small constant beyond the
+// document's own length.
+struct Limits {
+  int maxDepth = 64;
+  // A message needs a handful (an id, a member, three arguments); a thousand
+  // leave room for any sender's extra members and take a few hundred KiB.
+  size_t maxValues = 1024;
+  // Bytes of every string, member name and number text together, counted as
+  // written (escapes included) before they are decoded. However large, the
+  // document's own length bounds them too.
+  size_t maxTextBytes = SIZE_MAX;
+};
 
 struct ParseResult {
   bool ok = false;
+  // Refused for a limit (or for want of memory), not for its grammar: value
+  // then holds what came before, an object's complete members, so that the
+  // refusal can carry the message's id.
+  bool overLimit = false;
   Value value;
   std::string error;  // why it was refused, with the byte offset
 };
 
 // One whole document; whitespace around it is allowed, nothing else.
-ParseResult Parse(std::string_view text, int maxDepth = kDefaultMaxDepth);
+ParseResult Parse(std::string_view text, const Limits& limits = {});
 
 // A string literal with its quotes. Control characters, quotes and
 // backslashes are escaped; bytes that are not well-formed UTF-8 become U+FFFD.

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <new>
 #include <utility>
 #if ZVCERT_BROWSER_CHECKS
 #include <set>
@@ -384,32 +385,48 @@ NPVariant ToVariant(const Value& value) {
 }
 
 // Arguments as a browser passes them: strings in their own exact-size
-// buffers, with no terminator behind them.
+// buffers, with no terminator behind them. Each string given is let go of
+// once copied, so that a long one is held twice at most while the copies are
+// made; complete() is false when there was no memory for one.
 class Arguments {
  public:
-  explicit Arguments(const std::vector<Value>& values) {
-    for (const Value& value : values) {
+  explicit Arguments(std::vector<Value> values) {
+    for (Value& value : values) {
       NPVariant v = ToVariant(value);
       if (v.type == NPVariantType_String) {
         const NPString s = v.value.stringValue;
-        auto copy = std::make_unique<char[]>(s.UTF8Length == 0 ? 1 : s.UTF8Length);
+        std::unique_ptr<char[]> copy(new (std::nothrow) char[s.UTF8Length == 0 ? 1 : s.UTF8Length]);
+        if (copy == nullptr) {
+          complete_ = false;
+          return;
+        }
         if (s.UTF8Length != 0) std::memcpy(copy.get(), s.UTF8Characters, s.UTF8Length);
         v.value.stringValue.UTF8Characters = copy.get();
         strings_.push_back(std::move(copy));
+        value = std::monostate{};
       }
       variants_.push_back(v);
     }
   }
+  bool complete() const { return complete_; }
   const NPVariant* data() const { return variants_.empty() ? nullptr : variants_.data(); }
   uint32_t count() const { return static_cast<uint32_t>(variants_.size()); }
 
  private:
+  bool complete_ = true;
   std::vector<NPVariant> variants_;
   std::vector<std::unique_ptr<char[]>> strings_;
 };
 
+// A call that could not be made for want of memory.
+CallResult NotMade() {
+  CallResult out;
+  out.noMemory = true;
+  return out;
+}
+
 // Reads a result the way a browser does, then frees it.
-CallResult Take(bool ok, NPVariant& result) {
+CallResult Take(bool ok, NPVariant& result, size_t maxText = SIZE_MAX) {
   CallResult out;
   out.ok = ok;
   switch (result.type) {
@@ -429,8 +446,12 @@ CallResult Take(bool ok, NPVariant& result) {
       out.value = result.value.doubleValue;
       break;
     case NPVariantType_String:
-      out.value =
-          std::string(result.value.stringValue.UTF8Characters, result.value.stringValue.UTF8Length);
+      if (result.value.stringValue.UTF8Length > maxText) {
+        out.textTooLong = true;
+      } else {
+        out.value = std::string(result.value.stringValue.UTF8Characters,
+                                result.value.stringValue.UTF8Length);
+      }
       break;
     case NPVariantType_Object:
       // The page would hold this reference; the tests only look at it.
@@ -584,12 +605,14 @@ void Browser::FailCreateObject(int count) { state().failCreateObject = count; }
 
 ScriptObject::~ScriptObject() { ReleaseObject(obj_); }
 
-CallResult ScriptObject::Invoke(const std::string& method, const std::vector<Value>& args) const {
-  Arguments arguments(args);
+CallResult ScriptObject::Invoke(const std::string& method, std::vector<Value> args,
+                                size_t maxText) const {
+  Arguments arguments(std::move(args));
+  if (!arguments.complete()) return NotMade();
   NPVariant result = FreshResult();
   const bool ok = obj_->_class->invoke(obj_, Browser::Identifier(method), arguments.data(),
                                        arguments.count(), &result);
-  return Take(ok, result);
+  return Take(ok, result, maxText);
 }
 
 CallResult ScriptObject::GetProperty(const std::string& name) const {
@@ -609,6 +632,7 @@ bool ScriptObject::HasProperty(const std::string& name) const {
 
 CallResult ScriptObject::InvokeDefault(const std::vector<Value>& args) const {
   Arguments arguments(args);
+  if (!arguments.complete()) return NotMade();
   NPVariant result = FreshResult();
   const bool ok = obj_->_class->invokeDefault(obj_, arguments.data(), arguments.count(), &result);
   return Take(ok, result);
@@ -616,6 +640,7 @@ CallResult ScriptObject::InvokeDefault(const std::vector<Value>& args) const {
 
 bool ScriptObject::SetProperty(const std::string& name, const Value& value) const {
   Arguments arguments({value});
+  if (!arguments.complete()) return false;
   return obj_->_class->setProperty(obj_, Browser::Identifier(name), arguments.data());
 }
 
@@ -631,6 +656,7 @@ bool ScriptObject::Enumerate() const {
 
 CallResult ScriptObject::Construct(const std::vector<Value>& args) const {
   Arguments arguments(args);
+  if (!arguments.complete()) return NotMade();
   NPVariant result = FreshResult();
   const bool ok = obj_->_class->construct(obj_, arguments.data(), arguments.count(), &result);
   return Take(ok, result);

@@ -30,6 +30,11 @@ using Value =
 struct CallResult {
   bool ok = false;
   Value value;
+  // The call was not made: there was no memory for its arguments' copies.
+  bool noMemory = false;
+  // Its text result was longer than the caller takes and was not copied;
+  // value is void.
+  bool textTooLong = false;
 #if ZVCERT_BROWSER_CHECKS
   bool resultWritten = true;  // false: the call left the browser's result as it was
 #endif
@@ -187,7 +192,10 @@ class ScriptObject {
 
   NPObject* get() const { return obj_; }
 
-  CallResult Invoke(const std::string& method, const std::vector<Value>& args = {}) const;
+  // The arguments' strings are let go of as they are copied for the call;
+  // a text result longer than maxText is not copied.
+  CallResult Invoke(const std::string& method, std::vector<Value> args = {},
+                    size_t maxText = SIZE_MAX) const;
   CallResult GetProperty(const std::string& name) const;
 #if ZVCERT_BROWSER_CHECKS
   bool HasMethod(const std::string& name) const;

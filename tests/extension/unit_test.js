@@ -374,12 +374,32 @@ test('service worker: no signature with a certificate the authority\'s root did 
       : m.describe ? { found: true, fromAuthority: false, canonical: '5', thumbprint: 'ab' } : null;
     setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
   });
-  for (const [id, member] of [[1, 'CertSign'], [2, 'signCms']]) {
-    const reply = await call({ id, member, args: ['5', 'QQ==', {}] });
+  for (const [id, member, args] of [[1, 'CertSign', ['5', 'QQ==']], [2, 'signCms', ['5', 'QQ==', {}]]]) {
+    const reply = await call({ id, member, args });
     assert.strictEqual(reply.reason, 'failed', member);
     assert.match(reply.error, /not the authority's: its signature does not verify/, member);
   }
   assert.ok(!sent.some((m) => m.member || m.signCms), 'nothing was asked to sign');
+});
+
+test('service worker: what a page may pass is capped before the host hears of it', async () => {
+  const { call, natives } = runWorker('https://ca.example.com', (native, m) => {
+    setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value: 'x' }), 1);
+  });
+  const MiB = 1 << 20;
+  const cases = [
+    ['four arguments', ['a', 'b', 'c', 'd'], /no member takes more than 3 arguments/],
+    ['a string over 48 MiB', ['a'.repeat(48 * MiB - 1)], /argument 1 is longer than 48 MiB/],
+    ['escapes over 48 MiB', ['\u0001'.repeat(9 * MiB)], /argument 1 is longer than 48 MiB/],
+    ['strings over 60 MiB together', ['a', 'b'.repeat(31 * MiB), 'c'.repeat(31 * MiB)], /longer than 60 MiB together/],
+    ['an array', [[1, 2]], /argument 1 is not a string, number, boolean or null/],
+  ];
+  for (const [i, [label, args, error]] of cases.entries()) {
+    const reply = await call({ id: i + 1, member: 'Base64Encode', args });
+    assert.ok(reply?.ok === false && reply.reason === 'failed' && error.test(reply.error), `${label}: ${reply?.error}`);
+  }
+  assert.strictEqual(natives.length, 0, 'nothing reached the host');
+  assert.strictEqual((await call({ id: 9, member: 'Base64Encode', args: ['a'.repeat(48 * MiB - 2)] }))?.ok, true, 'a string at the limit does');
 });
 
 (async () => {

@@ -236,6 +236,12 @@ async function sharedSerial(host, ca) {
   }
 }
 
+// A message of `size` bytes: head, unit repeated, tail.
+function near(head, unit, tail, size) {
+  const room = size - head.length - tail.length;
+  return Buffer.concat([Buffer.from(head), Buffer.alloc(room - (room % unit.length), unit), Buffer.from(tail)]);
+}
+
 async function errors(host) {
   const refused = (label, reply, id, reason) => check(label, reply !== null && reply.ok === false &&
     util.isDeepStrictEqual(reply.id, id) && !('value' in reply) && reason.test(reply.error ?? ''), show(reply));
@@ -255,8 +261,12 @@ async function errors(host) {
     ['arguments to a property', { id: 27, member: 'Version', args: [1] }, 27, /property/],
     ['describe that is not an object', { id: 31, describe: 'x' }, 31, /describe/],
     ['describe with neither serial nor pem', { id: 32, describe: { serial: 5 } }, 32, /a serial, a pem or a data/],
-    ['a thumbprint that is not text', { id: 38, describe: { serial: '5', thumbprint: 5 } }, 38, /thumbprint/],
+    ['a thumbprint that is not text', { id: 48, describe: { serial: '5', thumbprint: 5 } }, 48, /thumbprint/],
     ['an id of 65 characters', { id: 'i'.repeat(65), member: 'Version' }, null, /id longer/],
+    // Near the 64 MiB limit, answered under their ids, the host still there for what follows.
+    ['a 12 MiB array', near('{"id":38,"member":"Base64Encode","args":[', '0,', '0]}', 12 << 20), 38, /more than 1024 values/],
+    ['64 MiB of short strings', near('{"id":39,"member":"Base64Encode","args":[', '"a",', '"a"]}', (64 << 20) - 1), 39, /values/],
+    ['a 60 MiB string to Base64Encode', near('{"id":40,"member":"Base64Encode","args":["', 'a', '"]}', 60 << 20), 40, /1 MiB/],
   ];
   for (const [label, message, id, reason] of cases) {
     const body = Buffer.isBuffer(message) || typeof message === 'string' ? message : JSON.stringify(message);

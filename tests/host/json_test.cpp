@@ -162,14 +162,59 @@ TEST(JsonParse, NestingIsBoundedByTheDepthLimit) {
     bool ok;
   } cases[] = {{1, 1, true}, {2, 1, false}, {64, 64, true}, {65, 64, false}, {100000, 64, false}};
   for (const auto& c : cases) {
-    EXPECT_EQ(Parse(nested(c.depth, '[', ']'), c.limit).ok, c.ok) << c.depth << "/" << c.limit;
+    const ParseResult arrays = Parse(nested(c.depth, '[', ']'), {.maxDepth = c.limit});
+    EXPECT_EQ(arrays.ok, c.ok) << c.depth << "/" << c.limit;
+    EXPECT_EQ(arrays.overLimit, !c.ok) << c.depth << "/" << c.limit;
     std::string objects;
     for (int i = 0; i < c.depth; ++i) objects += "{\"a\":";
     objects += "1" + std::string(c.depth, '}');
-    EXPECT_EQ(Parse(objects, c.limit).ok, c.ok) << "objects " << c.depth << "/" << c.limit;
+    EXPECT_EQ(Parse(objects, {.maxDepth = c.limit}).ok, c.ok) << "objects " << c.depth;
   }
-  EXPECT_TRUE(Parse("[1, [2], {\"a\": [3]}]", 3).ok);
-  EXPECT_FALSE(Parse("[1, [2], {\"a\": [[3]]}]", 3).ok);
+  EXPECT_TRUE(Parse("[1, [2], {\"a\": [3]}]", {.maxDepth = 3}).ok);
+  EXPECT_FALSE(Parse("[1, [2], {\"a\": [[3]]}]", {.maxDepth = 3}).ok);
+}
+
+// Text is counted as written, escapes, member names and numbers included.
+TEST(JsonParse, ValuesAndTextAreBoundedBeforeTheyAreHeld) {
+  const auto zeros = [](int n) {
+    std::string out = "[0";
+    for (int i = 1; i < n; ++i) out += ",0";
+    return out + "]";
+  };
+  const struct {
+    const char* name;
+    std::string input;
+    Limits limits;
+    bool ok;
+  } cases[] = {
+      {"1 023 values", zeros(1022), {}, true},
+      {"1 024 values", zeros(1023), {}, true},
+      {"1 025 values", zeros(1024), {}, false},
+      {"values in members and arrays", "{\"a\":1,\"b\":[2]}", {.maxValues = 4}, true},
+      {"... one more", "{\"a\":1,\"b\":[2,3]}", {.maxValues = 4}, false},
+      {"text at the bound", R"(["abcde","fghij"])", {.maxTextBytes = 10}, true},
+      {"text over it", R"(["abcde","fghijk"])", {.maxTextBytes = 10}, false},
+      {"a member name", R"({"abcde":"fghijk"})", {.maxTextBytes = 10}, false},
+      {"escapes as written", R"(["\n\n\n\n\n"])", {.maxTextBytes = 10}, true},
+      {"... an escape over", R"(["\u00e9"])", {.maxTextBytes = 5}, false},
+      {"numbers", "[12345,123456]", {.maxTextBytes = 10}, false},
+  };
+  for (const auto& c : cases) {
+    const ParseResult r = Parse(c.input, c.limits);
+    EXPECT_EQ(r.ok, c.ok) << c.name << ": " << r.error;
+    EXPECT_EQ(r.overLimit, !c.ok) << c.name;
+  }
+}
+
+// The members read before a limit was met are kept, for the refusal's id.
+TEST(JsonParse, ARefusalForALimitKeepsWhatCameBefore) {
+  const ParseResult r = Parse("{\"id\":5,\"member\":\"x\",\"args\":[0,0,0]}", {.maxValues = 4});
+  ASSERT_TRUE(r.overLimit);
+  EXPECT_NE(r.error.find("more than 4 values"), std::string::npos) << r.error;
+  ASSERT_EQ(r.value.members.size(), 2u);
+  EXPECT_EQ(r.value.Find("id")->number, 5);
+  EXPECT_FALSE(Parse("{\"id\":5,\"member\":}").overLimit);
+  EXPECT_EQ(Parse("{\"id\":5,\"member\":}").value.members.size(), 0u);
 }
 
 TEST(JsonQuote, EscapesAndRepairsText) {
