@@ -18,7 +18,7 @@ const path = require('node:path');
 const util = require('node:util');
 
 const SOURCES = ['page.js', 'relay.js', 'background.js', 'consent.html', 'consent.js', 'chooser.html', 'chooser.js',
-  'window.css'];
+  'window.css', 'arming.js'];
 const METHODS = ['SetSubject', 'SetChallenge', 'GetCSR', 'ImportCert', 'FindCert', 'IsCertExist',
   'DelCert', 'CertSign', 'Base64Encode', 'Base64Decode'];
 const PROPERTIES = ['Version', 'HostName'];

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/consent_text.h"
+
 namespace zvhost {
 
 struct CertificateInfo {
@@ -26,15 +28,13 @@ struct CertificateInfo {
 };
 
 // CertSign's data as the plug-in decodes it: whether it does, how many bytes,
-// their SHA-256 (hex), and their first 4 KiB as text when they are printable
-// UTF-8 (textCut when there is more).
+// their SHA-256 (hex), and, rendered by ShowSignedText from those bytes,
+// the whole text the consent window shows (unshown says why there is none).
 struct DataInfo {
   bool valid = false;
   size_t size = 0;
   std::string sha256;
-  std::string text;
-  bool printable = false;
-  bool textCut = false;
+  ShownText shown;
 };
 DataInfo DescribeSignData(std::string_view base64);
 

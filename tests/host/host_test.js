@@ -214,11 +214,20 @@ async function errors(host) {
   // CertSign's data as the plug-in decodes it, padding judged group by group
   // (which the browser's atob refuses), and serials as it reads them.
   const sha = (bytes) => require('node:crypto').createHash('sha256').update(bytes).digest('hex');
+  // The whole text as the consent window shows it, rendered from the bytes.
+  const shown = (text, rendered = text, escaped = 0, folded = 0) => ({ valid: true, size: Buffer.byteLength(text),
+    sha256: sha(text), printable: true, text: rendered, escaped, folded, unshown: '' });
+  const base64 = (text) => Buffer.from(text).toString('base64');
+  const [rlo, cr, blank] = ['account \u202E12345\u202C.', 'Pay 10 EUR\rPay 99999 EUR', `I agree.\n${'\n'.repeat(60)}Pay`];
   const dataCases = [
-    ['padding inside the text', 'QQ==QUJD', { valid: true, size: 4, sha256: sha('AABC'), printable: true, text: 'AABC', textCut: false }],
-    ['bytes that are no text', 'AAEC', { valid: true, size: 3, sha256: sha(Buffer.from([0, 1, 2])), printable: false, text: '', textCut: false }],
-    ['text beyond 4 KiB', Buffer.from('é'.repeat(2049)).toString('base64'),
-     { valid: true, size: 4098, sha256: sha('é'.repeat(2049)), printable: true, text: 'é'.repeat(2048), textCut: true }],
+    ['padding inside the text', 'QQ==QUJD', shown('AABC')],
+    ['bytes that are no text', 'AAEC', { valid: true, size: 3, sha256: sha(Buffer.from([0, 1, 2])), printable: false,
+      text: '', escaped: 0, folded: 0, unshown: 'not text' }],
+    ['text beyond 4 KiB, whole', base64('é'.repeat(2049)), shown('é'.repeat(2049))],
+    ['a right-to-left override', base64(rlo), shown(rlo, 'account ⟨U+202E⟩12345⟨U+202C⟩.', 2)],
+    ['a lone CR', base64(cr), shown(cr, 'Pay 10 EUR⟨U+000D⟩Pay 99999 EUR', 1)],
+    ['60 blank lines', base64(blank), shown(blank, 'I agree.\n⟨60 blank lines⟩\nPay', 0, 1)],
+    ['text too long to show', base64('a'.repeat(70000)), { ...shown('a'.repeat(70000), ''), unshown: 'too long' }],
     ['no Base64', 'not base64!', { valid: false }],
   ];
   for (const [what, data, expected] of dataCases) {
