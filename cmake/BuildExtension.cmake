@@ -4,12 +4,12 @@
 # localhost; in a release build https only, and never this machine). Also
 # runs on its own:
 #   cmake -DORIGINS="https://ca.example.com" -DOUT=<dir> [-DVERSION=1.0] [-DCONSENT_TIMEOUT=60]
-#         [-DRELEASE=ON] -P cmake/BuildExtension.cmake
+#         [-DRELEASE=ON] [-DSIGN_TEXT_ONLY=ON] -P cmake/BuildExtension.cmake
 
 # The default: the sample page on this machine.
 set(ZVCERT_DEVELOPMENT_ORIGINS "http://127.0.0.1:8765;http://localhost:8765")
 
-function(zvcert_build_extension origins out version consent_timeout release)
+function(zvcert_build_extension origins out version consent_timeout release text_only)
   set(release_flag)
   if(release)
     if(origins STREQUAL "" OR origins STREQUAL ZVCERT_DEVELOPMENT_ORIGINS)
@@ -19,6 +19,10 @@ function(zvcert_build_extension origins out version consent_timeout release)
     endif()
     set(release_flag --release)
   endif()
+  set(text_only_flag)
+  if(text_only)
+    set(text_only_flag --sign-text-only)
+  endif()
   find_program(ZVCERT_NODE node)
   if(NOT ZVCERT_NODE)
     message(FATAL_ERROR "node is needed to build the browser extension (scripts/setup.sh installs nodejs)")
@@ -27,7 +31,7 @@ function(zvcert_build_extension origins out version consent_timeout release)
   execute_process(
     COMMAND ${ZVCERT_NODE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../extension/build.js
             --out ${out} --origins "${origin_list}" --version ${version}
-            --consent-timeout ${consent_timeout} ${release_flag}
+            --consent-timeout ${consent_timeout} ${release_flag} ${text_only_flag}
     RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error)
   if(NOT status EQUAL 0)
     string(STRIP "${error}" error)
@@ -61,7 +65,8 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   if(NOT DEFINED CONSENT_TIMEOUT)
     set(CONSENT_TIMEOUT 60)
   endif()
-  zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}" "${RELEASE}")
+  zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}" "${RELEASE}"
+                         "${SIGN_TEXT_ONLY}")
 endif()
 
 # The plug-in's own lock of its certificate methods to the authority's pages

@@ -212,6 +212,10 @@ class PageSession {
     // The host's rendering is what the window shows; a reply without one
     // counts as data that cannot be shown.
     const shown = data && data.value.unshown === '' && typeof data.value.text === 'string' ? data.value.text : null;
+    if (data && shown === null && CONFIG.signTextOnly) {
+      return { allowed: false, reason: 'failed',
+        why: `its data cannot be shown as text (${data.value.unshown || 'not described'}), and only text the user can read is signed` };
+    }
     const detached = member === 'signCms' && args[2]?.detached === true;
     const details = {
       origin: this.origin, member, certificate: described.value,

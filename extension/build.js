@@ -5,13 +5,15 @@
 //
 //   node extension/build.js --out DIR --origins "https://ca.example.com,http://127.0.0.1:8765"
 //        [--version 1.0.2.2] [--consent-timeout SECONDS] [--identity FILE] [--release]
+//        [--sign-text-only]
 //   node extension/build.js --check-origins LIST [--release]
 //        prints the origins as browsers write them, one a line
 //
 // An origin is https://host[:port]; plain http is allowed only for
 // 127.0.0.1 and localhost, for development. With --release, neither plain
 // http nor this machine is allowed: any local program could serve such a
-// page. Exits 2 with a reason otherwise.
+// page. Exits 2 with a reason otherwise. With --sign-text-only, CertSign and
+// signCms refuse data the consent window cannot show as text.
 
 const fs = require('node:fs');
 const path = require('node:path');
@@ -62,7 +64,8 @@ const matchPattern = (origin) => {
   return `${url.protocol}//${url.hostname}/*`;
 };
 
-function build({ out, origins: originList, version, consentTimeout, identity: identityFile, release = false }) {
+function build({ out, origins: originList, version, consentTimeout, identity: identityFile, release = false,
+  signTextOnly = false }) {
   const origins = [...new Set(originList.split(/[,;\s]+/).filter(Boolean).map((o) => checkOrigin(o, release)))];
   if (origins.length === 0) throw new BuildError('no origins given');
   if (!/^\d+(\.\d+){0,3}$/.test(version)) throw new BuildError(`version "${version}" is not 1 to 4 numbers`);
@@ -74,7 +77,7 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
 
   const config = {
     origins, hostName: identity.hostName, channel: 'zvcert-extension',
-    consentTimeoutSeconds: timeout, methods: METHODS, properties: PROPERTIES,
+    consentTimeoutSeconds: timeout, methods: METHODS, properties: PROPERTIES, signTextOnly: signTextOnly === true,
   };
   const matches = [...new Set(origins.map(matchPattern))];
   const manifest = {
@@ -116,6 +119,7 @@ if (require.main === module) {
       'consent-timeout': { type: 'string', default: '60' },
       identity: { type: 'string', default: path.join(__dirname, 'identity.json') },
       release: { type: 'boolean', default: false },
+      'sign-text-only': { type: 'boolean', default: false },
       'check-origins': { type: 'string' },
     },
   });
@@ -132,11 +136,11 @@ if (require.main === module) {
     process.exit(0);
   }
   if (!values.out) {
-    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S] [--release]');
+    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S] [--release] [--sign-text-only]');
     process.exit(2);
   }
   try {
-    const built = build({ ...values, consentTimeout: values['consent-timeout'] });
+    const built = build({ ...values, consentTimeout: values['consent-timeout'], signTextOnly: values['sign-text-only'] });
     console.log(`extension ${built.id} for ${built.origins.join(', ')} in ${values.out}`);
   } catch (error) {
     if (!(error instanceof BuildError)) throw error;

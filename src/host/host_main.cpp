@@ -264,6 +264,14 @@ std::string SignCms(const ScriptObject* object, const std::string& id, const jso
   if (!zvhost::DecodeSignData(data->text, bytes)) {
     return ErrorReply(id, "data is not Base64 the plug-in accepts");
   }
+#if ZVCERT_SIGN_TEXT_ONLY
+  // Such a build signs only what the consent window could show the user.
+  const std::string_view unshown = zvhost::ShowSignedText(bytes).unshown;
+  if (!unshown.empty()) {
+    return ErrorReply(id, "the data cannot be shown as text (" + std::string(unshown) +
+                              "), and this build signs only text the user can read");
+  }
+#endif
   // The content alone would not fit in the reply.
   if (!leaveOut && zvcert::Base64Length(bytes.size()) > kMaxReply) {
     return ErrorReply(id, "the reply would exceed 1 MiB");

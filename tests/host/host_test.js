@@ -174,6 +174,15 @@ async function listAndSign(host, ca, described) {
       const r = await host.request({ id: 74, signCms: request });
       check(`signCms refuses ${what}`, r?.ok === false && !('value' in r) && reason.test(r.error), show(r));
     }
+    // A build with ZVCERT_SIGN_TEXT_ONLY signs only what the consent window can show.
+    const textOnly = new HostClient(buildDir, { program: 'npzvcert-host-text-only.exe', timeoutMs: REPLY_TIMEOUT_MS });
+    for (const [what, bytes, signs] of [['text', Buffer.from('I agree.\r\n'), true], ['binary data', data, false],
+      ['text too long to show', Buffer.alloc(70000, 'a'), false]]) {
+      const r = await textOnly.request({ id: 76, signCms: { serial: '31249', data: bytes.toString('base64') } });
+      check(`a text-only host ${signs ? 'signs' : 'refuses'} ${what}`, signs ? ca.verifyCms(Buffer.from(r?.value ?? '', 'base64')).verified
+        : r?.ok === false && /cannot be shown as text/.test(r.error), show(r));
+    }
+    await textOnly.close();
     checkReply('DelCert removes the expired one', await callAs(host, 75, 'DelCert', ['31251']), { id: 75, value: 1 });
   } finally {
     purgeIssuer(buildDir, other.commonName);
