@@ -209,6 +209,7 @@ class PageSession {
     }
     // The plug-in refuses data it cannot decode before touching anything.
     if (data && !data.value.valid) return { allowed: false, reason: 'failed', why: 'its data is not Base64' };
+    const detached = member === 'signCms' && args[2]?.detached === true;
     // The host's rendering is what the window shows; a reply without one
     // counts as data that cannot be shown.
     const shown = data && data.value.unshown === '' && typeof data.value.text === 'string' ? data.value.text : null;
@@ -216,7 +217,6 @@ class PageSession {
       return { allowed: false, reason: 'failed',
         why: `its data cannot be shown as text (${data.value.unshown || 'not described'}), and only text the user can read is signed` };
     }
-    const detached = member === 'signCms' && args[2]?.detached === true;
     const details = {
       origin: this.origin, member, certificate: described.value,
       action: member === 'signCms' ? `${guard.action}${detached ? ', the data left out' : ', the data carried in it'}` : guard.action,

@@ -8,6 +8,7 @@
 #include "encoding/sha256.h"
 #include "encoding/text_copy.h"
 #include "encoding/utf16.h"
+#include "host/consent_text.h"
 #include "store/attribute_table.h"
 #include "store/handles.h"
 #include "store/pem_certificate.h"
@@ -156,7 +157,12 @@ DataInfo DescribeSignData(std::string_view base64) {
     info.sha256 += kDigits[b >> 4];
     info.sha256 += kDigits[b & 15];
   }
-  info.shown = ShowSignedText(bytes);
+  ShownText shown = ShowSignedText(bytes);
+  info.printable = shown.isText;
+  info.text = std::move(shown.text);
+  info.escaped = shown.escaped;
+  info.folded = shown.folded;
+  info.unshown = shown.unshown;
   return info;
 }
 

@@ -155,13 +155,12 @@ std::string InfoText(const zvhost::CertificateInfo& info, bool withExpiry = fals
 // whether the bytes are text at all, unshown why text is not shown.
 std::string DataText(const zvhost::DataInfo& info) {
   if (!info.valid) return "{\"valid\":false}";
-  const zvhost::ShownText& shown = info.shown;
   return "{\"valid\":true,\"size\":" + std::to_string(info.size) +
          ",\"sha256\":" + json::Quote(info.sha256) +
-         ",\"printable\":" + (shown.isText ? "true" : "false") +
-         ",\"text\":" + json::Quote(shown.text) + ",\"escaped\":" + std::to_string(shown.escaped) +
-         ",\"folded\":" + std::to_string(shown.folded) +
-         ",\"unshown\":" + json::Quote(std::string(shown.unshown)) + "}";
+         ",\"printable\":" + (info.printable ? "true" : "false") +
+         ",\"text\":" + json::Quote(info.text) + ",\"escaped\":" + std::to_string(info.escaped) +
+         ",\"folded\":" + std::to_string(info.folded) +
+         ",\"unshown\":" + json::Quote(info.unshown) + "}";
 }
 
 // {"describe": {"serial": text}} or {"describe": {"pem": text}}: the

@@ -319,6 +319,22 @@ function runWorker(origin, nativeReplies, options = {}) {
   return { call, natives, windows: chrome.windows.opened };
 }
 
+test('service worker: a text-only build refuses data the window cannot show, before any window', async () => {
+  const { call, windows } = runWorker('https://ca.example.com', (native, m) => {
+    const value = !m.describe ? null : m.describe.serial ? { found: true, canonical: '42' }
+      : { valid: true, text: m.describe.data === 'QUJD' ? 'ABC' : '', unshown: m.describe.data === 'QUJD' ? '' : 'not text' };
+    if (value) setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
+  }, { signTextOnly: true });
+  for (const member of ['CertSign', 'signCms']) {
+    const refused = await call({ id: member, member, args: ['42', 'AAEC'] });
+    assert.match(`${refused.reason} ${refused.error}`, new RegExp(`^failed ${member} failed: its data cannot be shown as text \\(not text\\)`));
+  }
+  assert.strictEqual(windows.length, 0);
+  call({ id: 3, member: 'CertSign', args: ['42', 'QUJD'] });
+  for (let i = 0; i < 200 && windows.length === 0; i += 1) await new Promise((r) => setTimeout(r, 5));
+  assert.match(windows[0]?.url ?? '', /^consent\.html#/, 'text is asked about');
+});
+
 test('service worker: a silent host times out, a reply without an id still answers', async () => {
   let mode = 'silent';
   const { call, natives } = runWorker('https://ca.example.com', (native, m) => {
@@ -338,22 +354,6 @@ test('service worker: a silent host times out, a reply without an id still answe
   const unread = await call({ id: 3, member: 'Version' });
   assert.strictEqual(unread.ok, false);
   assert.match(unread.error, /malformed JSON/);
-});
-
-test('service worker: a text-only build refuses data the window cannot show, before any window', async () => {
-  const { call, windows } = runWorker('https://ca.example.com', (native, m) => {
-    const value = !m.describe ? null : m.describe.serial ? { found: true, canonical: '42' }
-      : { valid: true, text: m.describe.data === 'QUJD' ? 'ABC' : '', unshown: m.describe.data === 'QUJD' ? '' : 'not text' };
-    if (value) setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
-  }, { signTextOnly: true });
-  for (const member of ['CertSign', 'signCms']) {
-    const refused = await call({ id: member, member, args: ['42', 'AAEC'] });
-    assert.match(`${refused.reason} ${refused.error}`, new RegExp(`^failed ${member} failed: its data cannot be shown as text \\(not text\\)`));
-  }
-  assert.strictEqual(windows.length, 0);
-  call({ id: 3, member: 'CertSign', args: ['42', 'QUJD'] });
-  for (let i = 0; i < 200 && windows.length === 0; i += 1) await new Promise((r) => setTimeout(r, 5));
-  assert.match(windows[0]?.url ?? '', /^consent\.html#/, 'text is asked about');
 });
 
 (async () => {
