@@ -30,6 +30,7 @@
 
 #include "encoding/base64.h"
 #include "host/certificate_info.h"
+#include "host/consent_text.h"
 #include "host/json.h"
 #include "host/plugin_host.h"
 #include "store/cms_sign.h"

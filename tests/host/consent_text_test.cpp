@@ -19,7 +19,8 @@ TEST(ConsentText, ShowsWhatIsSignedWithNothingHiddenOrReordered) {
     size_t escaped = 0, folded = 0;
   };
   const std::string plain =
-      "Pay 10 EUR\tto DE12, Café, 张三, Привет, שלום, مرحبا, 😀 ❤️ 👍🏽, "
+      "Pay 10 EUR\tto DE12, Café, 张三, Привет, שלום, مرحبا, 😀 ❤️ "
+      "👍🏽, "
       "e\u0301\u0302\u0303\u0304\n";
   const std::string blank60 =
       "I agree to the terms of service.\n" + Repeat("\n", 60) + "Pay 99999 EUR";
