@@ -5,7 +5,7 @@
 # when its identity (host name, key, ids) is unusable or, in a release build,
 # the development one committed with the sources. Also runs on its own:
 #   cmake -DORIGINS="https://ca.example.com" -DOUT=<dir> [-DVERSION=1.0] [-DCONSENT_TIMEOUT=60]
-#         [-DIDENTITY=identity.json] [-DRELEASE=ON] -P cmake/BuildExtension.cmake
+#         [-DIDENTITY=identity.json] [-DRELEASE=ON] [-DSIGN_TEXT_ONLY=ON] -P cmake/BuildExtension.cmake
 
 # The default: the sample page on this machine.
 set(ZVCERT_DEVELOPMENT_ORIGINS "http://127.0.0.1:8765;http://localhost:8765")
@@ -14,7 +14,7 @@ set(ZVCERT_DEVELOPMENT_ORIGINS "http://127.0.0.1:8765;http://localhost:8765")
 get_filename_component(ZVCERT_DEVELOPMENT_IDENTITY ${CMAKE_CURRENT_LIST_DIR}/../extension/identity.json
                        ABSOLUTE)
 
-function(zvcert_build_extension origins out version consent_timeout identity release)
+function(zvcert_build_extension origins out version consent_timeout identity release text_only)
   set(release_flag)
   if(release)
     if(origins STREQUAL "" OR origins STREQUAL ZVCERT_DEVELOPMENT_ORIGINS)
@@ -23,6 +23,10 @@ function(zvcert_build_extension origins out version consent_timeout identity rel
                           "-DZVCERT_EXTENSION_ORIGINS=https://ca.example.com")
     endif()
     set(release_flag --release)
+  endif()
+  set(text_only_flag)
+  if(text_only)
+    set(text_only_flag --sign-text-only)
   endif()
   find_program(ZVCERT_NODE node)
   if(NOT ZVCERT_NODE)
@@ -40,7 +44,7 @@ function(zvcert_build_extension origins out version consent_timeout identity rel
   execute_process(
     COMMAND ${ZVCERT_NODE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../extension/build.js
             --out ${out} --origins "${origin_list}" --version ${version}
-            --consent-timeout ${consent_timeout} --identity ${identity} ${release_flag}
+            --consent-timeout ${consent_timeout} --identity ${identity} ${release_flag} ${text_only_flag}
     RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error)
   if(NOT status EQUAL 0)
     string(STRIP "${error}" error)
@@ -78,7 +82,8 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
     set(IDENTITY ${ZVCERT_DEVELOPMENT_IDENTITY})
   endif()
   zvcert_build_extension("${ORIGINS}" "${OUT}" "${VERSION}" "${CONSENT_TIMEOUT}" "${IDENTITY}"
-                         "${RELEASE}")
+                         "${RELEASE}"
+                         "${SIGN_TEXT_ONLY}")
 endif()
 
 # The origins the plug-in's lock serves. A release build is never open to

@@ -18,7 +18,7 @@ const GUARDED = {
   signCms: { strings: 2, data: true, action: 'sign data with a certificate\'s private key (a CMS signature)' },
 };
 // Which window asks what.
-const WINDOWS = { consent: { width: 520, height: 440 }, chooser: { width: 600, height: 460 } };
+const WINDOWS = { consent: { width: 560, height: 600 }, chooser: { width: 600, height: 460 } };
 
 function senderOrigin(sender) {
   if (sender.origin) return sender.origin;
@@ -275,11 +275,18 @@ class PageSession {
       return { allowed: false, reason: 'failed', why: 'another certificate of this serial than the one chosen would sign' };
     }
     const detached = member === 'signCms' && args[2]?.detached === true;
+    // The host's rendering is what the window shows; a reply without one
+    // counts as data that cannot be shown.
+    const shown = data && data.value.unshown === '' && typeof data.value.text === 'string' ? data.value.text : null;
+    if (data && shown === null && CONFIG.signTextOnly) {
+      return { allowed: false, reason: 'failed',
+        why: `its data cannot be shown as text (${data.value.unshown || 'not described'}), and only text the user can read is signed` };
+    }
     const details = {
       origin: this.origin, member, certificate: described.value,
       action: member === 'signCms' ? `${guard.action}${detached ? ', the data left out' : ', the data carried in it'}` : guard.action,
-      ...(data ? { dataSize: data.value.size, dataSha256: data.value.sha256,
-        dataText: data.value.printable ? data.value.text : null, dataTextCut: data.value.textCut } : {}),
+      ...(data ? { dataSize: data.value.size, dataSha256: data.value.sha256, dataText: shown,
+        dataEscaped: data.value.escaped, dataFolded: data.value.folded, dataUnshown: data.value.unshown } : {}),
     };
     const decision = await this.ask('consent', details);
     const rest = member === 'signCms' ? [args[1], { detached, thumbprint: certificate.thumbprint || undefined }]

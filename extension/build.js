@@ -5,6 +5,7 @@
 //
 //   node extension/build.js --out DIR --origins "https://ca.example.com,http://127.0.0.1:8765"
 //        [--version 1.0.2.2] [--consent-timeout SECONDS] [--identity FILE] [--release]
+//        [--sign-text-only]
 //   node extension/build.js --check-origins LIST [--release]
 //        prints the origins as browsers write them, one a line
 //
@@ -12,7 +13,8 @@
 // 127.0.0.1 and localhost, for development. With --release, neither plain
 // http nor this machine is allowed: any local program could serve such a
 // page; nor the development identity (extension/identity.js). Exits 2 with a
-// reason otherwise.
+// reason otherwise. With --sign-text-only, CertSign and signCms refuse data
+// the consent window cannot show as text.
 
 const fs = require('node:fs');
 const path = require('node:path');
@@ -20,7 +22,7 @@ const util = require('node:util');
 const { IdentityError, readIdentity } = require('./identity');
 
 const SOURCES = ['page.js', 'relay.js', 'background.js', 'consent.html', 'consent.js', 'chooser.html', 'chooser.js',
-  'window.css'];
+  'window.css', 'arming.js'];
 const METHODS = ['SetSubject', 'SetChallenge', 'GetCSR', 'ImportCert', 'FindCert', 'IsCertExist',
   'DelCert', 'CertSign', 'Base64Encode', 'Base64Decode'];
 const PROPERTIES = ['Version', 'HostName'];
@@ -68,7 +70,8 @@ const matchPattern = (origin) => {
   return `${url.protocol}//${url.hostname}/*`;
 };
 
-function build({ out, origins: originList, version, consentTimeout, identity: identityFile, release = false }) {
+function build({ out, origins: originList, version, consentTimeout, identity: identityFile, release = false,
+  signTextOnly = false }) {
   const origins = [...new Set(originList.split(/[,;\s]+/).filter(Boolean).map((o) => checkOrigin(o, release)))];
   if (origins.length === 0) throw new BuildError('no origins given');
   if (!/^\d+(\.\d+){0,3}$/.test(version)) throw new BuildError(`version "${version}" is not 1 to 4 numbers`);
@@ -86,7 +89,7 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
 
   const config = {
     origins, hostName: identity.hostName, channel: 'zvcert-extension',
-    consentTimeoutSeconds: timeout, methods: METHODS, properties: PROPERTIES,
+    consentTimeoutSeconds: timeout, methods: METHODS, properties: PROPERTIES, signTextOnly: signTextOnly === true,
   };
   const matches = [...new Set(origins.map(matchPattern))];
   const manifest = {
@@ -128,6 +131,7 @@ if (require.main === module) {
       'consent-timeout': { type: 'string', default: '60' },
       identity: { type: 'string', default: path.join(__dirname, 'identity.json') },
       release: { type: 'boolean', default: false },
+      'sign-text-only': { type: 'boolean', default: false },
       'check-origins': { type: 'string' },
     },
   });
@@ -144,11 +148,11 @@ if (require.main === module) {
     process.exit(0);
   }
   if (!values.out) {
-    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S] [--identity FILE] [--release]');
+    console.error('usage: node extension/build.js --out DIR [--origins LIST] [--version V] [--consent-timeout S] [--identity FILE] [--release] [--sign-text-only]');
     process.exit(2);
   }
   try {
-    const built = build({ ...values, consentTimeout: values['consent-timeout'] });
+    const built = build({ ...values, consentTimeout: values['consent-timeout'], signTextOnly: values['sign-text-only'] });
     console.log(`extension ${built.id} for ${built.origins.join(', ')} in ${values.out}`);
   } catch (error) {
     if (!(error instanceof BuildError)) throw error;

@@ -13,8 +13,8 @@
   }
   $('origin').textContent = details.origin;
   let choice = null;
-  let seen = false;
-  const update = () => { $('choose').disabled = choice === null || !seen; };
+  let seen = () => false;
+  const update = () => { $('choose').disabled = choice === null || !seen(); };
   for (const [index, certificate] of details.certificates.entries()) {
     const row = document.createElement('tr');
     row.dataset.serial = certificate.serial;
@@ -47,11 +47,8 @@
   const answer = (allow) => api.runtime.sendMessage({ type: 'answer', token, allow, choice: allow ? choice : null });
   $('choose').addEventListener('click', () => answer(true));
   $('cancel').addEventListener('click', () => answer(false));
-  // Choose only once the window has been seen for a moment: a click meant
-  // for the page cannot land on it.
-  const enable = () => setTimeout(() => { seen = true; update(); }, 1000);
-  if (document.visibilityState === 'visible') enable();
-  else document.addEventListener('visibilitychange', enable, { once: true });
+  // Choose only while the window is seen (arming.js).
+  seen = armWhenSeen(update);
 
   const tick = () => {
     const left = Math.max(0, Math.ceil((details.deadline - Date.now()) / 1000));

@@ -36,23 +36,42 @@
     for (const element of document.querySelectorAll('.data')) element.hidden = false;
     show('data', `${details.dataSize} bytes`);
     show('sha256', details.dataSha256);
+    // The host's rendering, shown as it is: the window renders nothing itself.
     if (details.dataText !== null) {
       for (const element of document.querySelectorAll('.text')) element.hidden = false;
-      show('text', details.dataText + (details.dataTextCut ? '\n[… more text follows]' : ''));
+      show('text', details.dataText);
+      document.getElementById('marks').hidden = !details.dataEscaped && !details.dataFolded;
+    } else {
+      document.getElementById('unshown').hidden = false;
+      show('unshown', `${details.dataUnshown === 'too long' ? 'This text is too long to be shown'
+        : 'This data is not text'}: its content cannot be shown, so you cannot know what you would sign. ` +
+        'Allow only if you know these bytes by their size and SHA-256.');
     }
   }
 
   const answer = (allow) => api.runtime.sendMessage({ type: 'answer', token, allow });
-  document.getElementById('allow').addEventListener('click', () => answer(true));
+  const allow = document.getElementById('allow');
+  allow.addEventListener('click', () => answer(true));
   document.getElementById('deny').addEventListener('click', () => answer(false));
-  // Allow only once the window has been seen for a moment: a click meant for
-  // the page cannot land on it.
-  const enableAllow = () => setTimeout(() => { document.getElementById('allow').disabled = false; }, 1000);
-  if (document.visibilityState === 'visible') {
-    enableAllow();
-  } else {
-    document.addEventListener('visibilitychange', enableAllow, { once: true });
-  }
+  // Allow only once the user has scrolled the text to its end (a text that
+  // fits is there already), and while the window is seen (arming.js).
+  const box = document.getElementById('text');
+  let readToEnd = box.hidden;
+  let seen = () => false;
+  const update = () => {
+    allow.disabled = !readToEnd || !seen();
+    document.getElementById('scroll-note').hidden = readToEnd;
+  };
+  const reachedEnd = () => {
+    if (readToEnd || box.scrollTop + box.clientHeight < box.scrollHeight - 2) return;
+    readToEnd = true;
+    update();
+  };
+  box.addEventListener('scroll', reachedEnd);
+  window.addEventListener('resize', reachedEnd);
+  reachedEnd();
+  seen = armWhenSeen(update);
+  update();
 
   const tick = () => {
     const left = Math.max(0, Math.ceil((details.deadline - Date.now()) / 1000));

@@ -8,7 +8,7 @@
 #include "encoding/sha256.h"
 #include "encoding/text_copy.h"
 #include "encoding/utf16.h"
-#include "encoding/utf8.h"
+#include "host/consent_text.h"
 #include "store/attribute_table.h"
 #include "store/handles.h"
 #include "store/pem_certificate.h"
@@ -53,9 +53,10 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
     const std::string value = NameAttribute(cert, kSubjectName, entry.oid);
     if (value.empty()) continue;
     if (!info.subject.empty()) info.subject += ", ";
-    info.subject.append(entry.key).append("=").append(value);
+    // Names are shown by the same rule as the data: none reorders the window.
+    info.subject.append(entry.key).append("=").append(ShowName(value).text);
   }
-  info.issuer = NameAttribute(cert, kIssuerName, kCommonNameOid);
+  info.issuer = ShowName(NameAttribute(cert, kIssuerName, kCommonNameOid)).text;
   info.notBefore = TimeText(cert->pCertInfo->NotBefore);
   info.notAfter = TimeText(cert->pCertInfo->NotAfter);
   FILETIME now;
@@ -182,22 +183,12 @@ DataInfo DescribeSignData(std::string_view base64) {
     info.sha256 += kDigits[b >> 4];
     info.sha256 += kDigits[b & 15];
   }
-  // Printable: well-formed UTF-8 without control characters but line ends
-  // and tabs, so that what the user reads is what is signed.
-  constexpr size_t kShownBytes = 4096;
-  info.printable = true;
-  for (size_t pos = 0; pos < bytes.size() && info.printable;) {
-    const size_t at = pos;
-    const char32_t cp = NextCodePoint(bytes, pos);
-    const bool replaced = cp == kReplacementCharacter && bytes.compare(at, 3, "\xEF\xBF\xBD") != 0;
-    info.printable = !replaced && (cp >= 0x20 || cp == '\n' || cp == '\r' || cp == '\t') &&
-                     !(cp >= 0x7F && cp < 0xA0);
-  }
-  if (info.printable) {
-    const std::string_view shown = std::string_view(bytes).substr(0, kShownBytes);
-    info.text = shown.substr(0, WithoutIncompleteTail(shown));
-    info.textCut = info.text.size() < bytes.size();
-  }
+  ShownText shown = ShowSignedText(bytes);
+  info.printable = shown.isText;
+  info.text = std::move(shown.text);
+  info.escaped = shown.escaped;
+  info.folded = shown.folded;
+  info.unshown = shown.unshown;
   return info;
 }
 

@@ -31,15 +31,17 @@ struct CertificateInfo {
 };
 
 // CertSign's data as the plug-in decodes it: whether it does, how many bytes,
-// their SHA-256 (hex), and their first 4 KiB as text when they are printable
-// UTF-8 (textCut when there is more).
+// their SHA-256 (hex), and, rendered from them by ShowSignedText
+// (consent_text.h), the whole text the consent window shows.
 struct DataInfo {
   bool valid = false;
   size_t size = 0;
   std::string sha256;
-  std::string text;
-  bool printable = false;
-  bool textCut = false;
+  std::string text;          // "" when unshown
+  bool printable = false;    // text by that rule, however long
+  size_t escaped = 0;        // ⟨U+XXXX⟩ escapes in text
+  size_t folded = 0;         // ⟨N blank lines⟩, ⟨N spaces⟩ markers in text
+  std::string_view unshown;  // "", or why text is not shown
 };
 DataInfo DescribeSignData(std::string_view base64);
 

@@ -32,6 +32,7 @@
 
 #include "encoding/base64.h"
 #include "host/certificate_info.h"
+#include "host/consent_text.h"
 #include "host/json.h"
 #include "host/plugin_host.h"
 #include "store/cms_sign.h"
@@ -154,13 +155,16 @@ std::string InfoText(const zvhost::CertificateInfo& info, bool withExpiry = fals
          (withExpiry ? std::string(",\"expired\":") + (info.expired ? "true" : "false") : "") + "}";
 }
 
+// text is the data as the consent window shows it, whole; printable says
+// whether the bytes are text at all, unshown why text is not shown.
 std::string DataText(const zvhost::DataInfo& info) {
   if (!info.valid) return "{\"valid\":false}";
   return "{\"valid\":true,\"size\":" + std::to_string(info.size) +
          ",\"sha256\":" + json::Quote(info.sha256) +
          ",\"printable\":" + (info.printable ? "true" : "false") +
-         ",\"text\":" + json::Quote(info.text) +
-         ",\"textCut\":" + (info.textCut ? "true" : "false") + "}";
+         ",\"text\":" + json::Quote(info.text) + ",\"escaped\":" + std::to_string(info.escaped) +
+         ",\"folded\":" + std::to_string(info.folded) +
+         ",\"unshown\":" + json::Quote(info.unshown) + "}";
 }
 
 // What the plug-in itself serves: IsCertExist answers 1 only for the
@@ -285,6 +289,14 @@ std::string SignCms(const ScriptObject* object, const std::string& id, const jso
   if (!zvhost::DecodeSignData(data->text, bytes)) {
     return ErrorReply(id, "data is not Base64 the plug-in accepts");
   }
+#if ZVCERT_SIGN_TEXT_ONLY
+  // Such a build signs only what the consent window could show the user.
+  const std::string_view unshown = zvhost::ShowSignedText(bytes).unshown;
+  if (!unshown.empty()) {
+    return ErrorReply(id, "the data cannot be shown as text (" + std::string(unshown) +
+                              "), and this build signs only text the user can read");
+  }
+#endif
   // The content alone would not fit in the reply.
   if (!leaveOut && zvcert::Base64Length(bytes.size()) > kMaxReply) {
     return ErrorReply(id, "the reply would exceed 1 MiB");

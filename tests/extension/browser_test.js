@@ -276,8 +276,44 @@ async function consent() {
       check(`${what}: over those bytes`, w.ca.verify(certificate, Buffer.from('AABC'), bytes.subarray(8)).verified);
     }
 
+    // Data as the host rendered it: what would hide or reorder text written
+    // out. A text longer than its box arms Allow only once scrolled to its
+    // end, and losing focus disarms it.
+    const signText = (text) => page.evaluate(settled(`zvcert.CertSign('${serial}', '${Buffer.from(text).toString('base64')}')`), 60000);
+    for (const [text, rendered] of [['account \u202E12345\u202C.', 'account ⟨U+202E⟩12345⟨U+202C⟩.'],
+      ['Pay 10 EUR\rPay 99999 EUR', 'Pay 10 EUR⟨U+000D⟩Pay 99999 EUR']]) {
+      outcome = signText(text);
+      const shown = await env.answerConsent(w.browser, 'deny', seen);
+      checkEqual(`${rendered}: the window shows it written out, with a note`, [shown.text, shown.marks], [rendered, true]);
+      await outcome;
+    }
+    const terms = Array.from({ length: 80 }, (_, i) => `Term ${i + 1}.`).join('\n');
+    outcome = signText(`I agree.\n${'\n'.repeat(60)}${terms}`);
+    const { page: box } = await env.readWindow(w.browser, env.isConsentWindow, seen, 'document.getElementById(\'text\').textContent || null');
+    await env.delay(1500);
+    const state = () => box.evaluate(`[document.getElementById('text').textContent, document.getElementById('allow').disabled,
+      !document.getElementById('scroll-note').hidden]`);
+    checkEqual('60 blank lines shown as one; Allow waits for the end of the text and says so', await state(),
+      [`I agree.\n⟨60 blank lines⟩\n${terms}`, true, true]);
+    const armed = async () => !(await state())[1];
+    const event = (script) => box.evaluate(`${script}; true`);
+    await event('const b = document.getElementById(\'text\'); b.scrollTop = b.scrollHeight');
+    check('scrolled to its end, Allow arms', await waitFor('Allow', armed, 5000).then(() => true, () => false));
+    await event('window.dispatchEvent(new Event(\'blur\'))');
+    check('the window losing focus disarms it at once', !(await armed()));
+    const refocused = Date.now();
+    await event('window.dispatchEvent(new Event(\'focus\'))');
+    await waitFor('Allow', armed, 5000).catch(() => {});
+    check('focused again, it re-arms a second later', Date.now() - refocused >= 900 && await armed(), `${Date.now() - refocused} ms`);
+    await event('document.getElementById(\'allow\').click()').catch(() => {});
+    const signed = Buffer.from((await outcome).value ?? '', 'base64');
+    check('allowed, CertSign signs the bytes themselves', signed.length > 8 &&
+      w.ca.verify(certificate, Buffer.from(`I agree.\n${'\n'.repeat(60)}${terms}`), signed.subarray(8)).verified);
+
     outcome = page.evaluate(settled(`zvcert.CertSign('${serial}', 'AQID')`), 60000);
-    await env.answerConsent(w.browser, 'deny', seen);
+    const binary = await env.answerConsent(w.browser, 'deny', seen);
+    check('data that is no text: the window says it cannot be shown', binary.text === '' &&
+      /not text: its content cannot be shown, so you cannot know what you would sign/.test(binary.unshown), show(binary));
     const sign = await outcome;
     check('a denied signature rejects without a signature', sign.reason === 'denied' && sign.value === undefined, show(sign));
     outcome = page.evaluate(settled(`zvcert.signCms('${serial}', 'AQID', { detached: true })`), 60000);

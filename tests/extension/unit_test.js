@@ -152,6 +152,9 @@ test('build: the CMake option goes through the same rules', () => {
   const refused = run('https://ca.example.com;http://ca.example.com');
   assert.notStrictEqual(refused.status, 0);
   assert.match(refused.stderr.replace(/\s+/g, ' '), /ZVCERT_EXTENSION_ORIGINS: .*"http:\/\/ca.example.com": plain http is allowed only/);
+  const textOnly = spawnSync('cmake', ['-DORIGINS=https://ca.example.com', `-DOUT=${out}`, '-DSIGN_TEXT_ONLY=ON', '-P', script]);
+  assert.strictEqual(textOnly.status, 0);
+  assert.match(fs.readFileSync(path.join(out, 'background.js'), 'utf8'), /"signTextOnly":true/);
   const accepted = run('https://ca.example.com;https://ra.example.com:8443');
   assert.strictEqual(accepted.status, 0, accepted.stderr);
   const manifest = JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8'));
@@ -310,8 +313,8 @@ test('status: the path, the versions and what to install or update', async () =>
 
 // The service worker with a page's port and native ports of the test's own,
 // its timers run a thousand times faster.
-function runWorker(origin, nativeReplies) {
-  const out = buildInto({ origins: origin });
+function runWorker(origin, nativeReplies, options = {}) {
+  const out = buildInto({ origins: origin, ...options });
   const listen = () => { const fs_ = []; return { addListener: (f) => fs_.push(f), fire: (...a) => fs_.forEach((f) => f(...a)) }; };
   const natives = [];
   const onConnect = listen();
@@ -326,7 +329,7 @@ function runWorker(origin, nativeReplies) {
         return native;
       },
     },
-    windows: { onRemoved: listen() },
+    windows: { onRemoved: listen(), opened: [], async create(w) { this.opened.push(w); return { id: 1 }; }, async remove() {} },
   };
   const fast = (f, ms) => setTimeout(f, ms / 1000);
   vm.runInNewContext(fs.readFileSync(path.join(out, 'background.js'), 'utf8'),
@@ -342,8 +345,24 @@ function runWorker(origin, nativeReplies) {
     }
     return page.replies.find((r) => r.id === message.id);
   };
-  return { call, natives };
+  return { call, natives, windows: chrome.windows.opened };
 }
+
+test('service worker: a text-only build refuses data the window cannot show, before any window', async () => {
+  const { call, windows } = runWorker('https://ca.example.com', (native, m) => {
+    const value = !m.describe ? null : m.describe.serial ? { found: true, canonical: '42' }
+      : { valid: true, text: m.describe.data === 'QUJD' ? 'ABC' : '', unshown: m.describe.data === 'QUJD' ? '' : 'not text' };
+    if (value) setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
+  }, { signTextOnly: true });
+  for (const member of ['CertSign', 'signCms']) {
+    const refused = await call({ id: member, member, args: ['42', 'AAEC'] });
+    assert.match(`${refused.reason} ${refused.error}`, new RegExp(`^failed ${member} failed: its data cannot be shown as text \\(not text\\)`));
+  }
+  assert.strictEqual(windows.length, 0);
+  call({ id: 3, member: 'CertSign', args: ['42', 'QUJD'] });
+  for (let i = 0; i < 200 && windows.length === 0; i += 1) await new Promise((r) => setTimeout(r, 5));
+  assert.match(windows[0]?.url ?? '', /^consent\.html#/, 'text is asked about');
+});
 
 test('service worker: a silent host times out, a reply without an id still answers', async () => {
   let mode = 'silent';

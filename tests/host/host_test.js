@@ -106,6 +106,9 @@ async function request(host) {
     const names = { found: true, subject: 'C=CN, ST=XX, L=XX, O=Café Test, OU=XX, SN=XX, CN=张三, E=XX, G=XX, T=XX',
       issuer: rootName, serial: '31249', serialHex: '7A11', notBefore: utc(x509.validFrom),
       notAfter: utc(x509.validTo), fromAuthority: true, thumbprint: thumbprint(certificate) };
+    const bidi = await host.request({ id: 47, describe: { pem: ca.issueForNewKey(6n, { commonName: 'Alice \u202Eevil\u202C' }) } });
+    checkReply('a name\'s bidi controls are shown as escapes', { subject: bidi?.value?.subject },
+      { subject: 'CN=Alice ⟨U+202E⟩evil⟨U+202C⟩' });
     // Another issuer's, and an impostor's whose root bears the authority's name.
     for (const [i, issuer] of [new OpenSslCa(`${rootName} Elsewhere`), ca.impostor()].entries()) {
       const foreign = issuer.issueForNewKey(5n);
@@ -183,6 +186,15 @@ async function listAndSign(host, ca, described) {
       const r = await host.request({ id: 74, signCms: request });
       check(`signCms refuses ${what}`, r?.ok === false && !('value' in r) && reason.test(r.error), show(r));
     }
+    // A build with ZVCERT_SIGN_TEXT_ONLY signs only what the consent window can show.
+    const textOnly = new HostClient(buildDir, { program: 'npzvcert-host-text-only.exe', timeoutMs: REPLY_TIMEOUT_MS });
+    for (const [what, bytes, signs] of [['text', Buffer.from('I agree.\r\n'), true], ['binary data', data, false],
+      ['text too long to show', Buffer.alloc(70000, 'a'), false]]) {
+      const r = await textOnly.request({ id: 76, signCms: { serial: '31249', data: bytes.toString('base64') } });
+      check(`a text-only host ${signs ? 'signs' : 'refuses'} ${what}`, signs ? ca.verifyCms(Buffer.from(r?.value ?? '', 'base64')).verified
+        : r?.ok === false && /cannot be shown as text/.test(r.error), show(r));
+    }
+    await textOnly.close();
     checkReply('DelCert removes the expired one', await callAs(host, 75, 'DelCert', ['31251']), { id: 75, value: 1 });
   } finally {
     purgeIssuer(buildDir, other.commonName);
@@ -279,11 +291,20 @@ async function errors(host) {
   // CertSign's data as the plug-in decodes it, padding judged group by group
   // (which the browser's atob refuses), and serials as it reads them.
   const sha = (bytes) => require('node:crypto').createHash('sha256').update(bytes).digest('hex');
+  // The whole text as the consent window shows it, rendered from the bytes.
+  const shown = (text, rendered = text, escaped = 0, folded = 0) => ({ valid: true, size: Buffer.byteLength(text),
+    sha256: sha(text), printable: true, text: rendered, escaped, folded, unshown: '' });
+  const base64 = (text) => Buffer.from(text).toString('base64');
+  const [rlo, cr, blank] = ['account \u202E12345\u202C.', 'Pay 10 EUR\rPay 99999 EUR', `I agree.\n${'\n'.repeat(60)}Pay`];
   const dataCases = [
-    ['padding inside the text', 'QQ==QUJD', { valid: true, size: 4, sha256: sha('AABC'), printable: true, text: 'AABC', textCut: false }],
-    ['bytes that are no text', 'AAEC', { valid: true, size: 3, sha256: sha(Buffer.from([0, 1, 2])), printable: false, text: '', textCut: false }],
-    ['text beyond 4 KiB', Buffer.from('é'.repeat(2049)).toString('base64'),
-     { valid: true, size: 4098, sha256: sha('é'.repeat(2049)), printable: true, text: 'é'.repeat(2048), textCut: true }],
+    ['padding inside the text', 'QQ==QUJD', shown('AABC')],
+    ['bytes that are no text', 'AAEC', { valid: true, size: 3, sha256: sha(Buffer.from([0, 1, 2])), printable: false,
+      text: '', escaped: 0, folded: 0, unshown: 'not text' }],
+    ['text beyond 4 KiB, whole', base64('é'.repeat(2049)), shown('é'.repeat(2049))],
+    ['a right-to-left override', base64(rlo), shown(rlo, 'account ⟨U+202E⟩12345⟨U+202C⟩.', 2)],
+    ['a lone CR', base64(cr), shown(cr, 'Pay 10 EUR⟨U+000D⟩Pay 99999 EUR', 1)],
+    ['60 blank lines', base64(blank), shown(blank, 'I agree.\n⟨60 blank lines⟩\nPay', 0, 1)],
+    ['text too long to show', base64('a'.repeat(70000)), { ...shown('a'.repeat(70000), ''), unshown: 'too long' }],
     ['no Base64', 'not base64!', { valid: false }],
   ];
   for (const [what, data, expected] of dataCases) {

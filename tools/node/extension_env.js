@@ -142,14 +142,18 @@ async function readWindow(browser, matches, seen, probe, screenshot) {
   return { page, shown };
 }
 
-// Waits for the next consent window, reads what it shows and answers it
-// ('allow', 'deny', or 'ignore' to leave it open). Returns what it showed.
+// Waits for the next consent window, reads what it shows, scrolls its text
+// to the end as a user does, and answers it ('allow', 'deny', or 'ignore' to
+// leave it open). Returns what it showed.
 async function answerConsent(browser, answer, seen, { screenshot } = {}) {
   const { page, shown } = await readWindow(browser, isConsentWindow, seen, `(() => {
     const text = (id) => document.getElementById(id).textContent;
+    const box = document.getElementById('text');
+    if (!box.hidden) box.scrollTop = box.scrollHeight;
     if (document.getElementById('allow').disabled) return null;
     return { origin: text('origin'), action: text('action'), subject: text('subject'),
              serial: text('serial'), data: text('data'), sha256: text('sha256'), text: text('text'),
+             marks: !document.getElementById('marks').hidden, unshown: text('unshown'),
              issuer: text('issuer'), validity: text('validity') };
   })()`, screenshot);
   if (answer !== 'ignore') {
@@ -246,6 +250,6 @@ async function enrolInPage(browser, url, { subject, text, keep = false, onStep =
 }
 
 module.exports = {
-  delay, identity, startPageServer, prepareProfile, launchBrowser, isConsentWindow, waitForTarget,
+  delay, identity, startPageServer, prepareProfile, launchBrowser, isConsentWindow, waitForTarget, readWindow,
   answerConsent, answerChooser, consentWindows, sha256Hex, waitForState, enrolInPage,
 };

@@ -10,7 +10,8 @@
 //
 // options.checks runs npzvcert-host-checks.exe instead, which exits 2 when the
 // plug-in misused the browser; options.plugin (a Windows path, checks only)
-// names another build's DLL. send(), next() and request() speak raw messages.
+// names another build's DLL; options.program another program of the build's
+// bin folder. send(), next() and request() speak raw messages.
 
 const { spawn } = require('node:child_process');
 const path = require('node:path');
@@ -25,8 +26,8 @@ const frame = (body) => {
 };
 
 // The program and arguments that start a build's host under its Wine prefix.
-function hostCommand(buildDir, { checks = false, plugin } = {}) {
-  const exe = path.join(buildDir, 'bin', checks ? 'npzvcert-host-checks.exe' : 'npzvcert-host.exe');
+function hostCommand(buildDir, { checks = false, plugin, program } = {}) {
+  const exe = path.join(buildDir, 'bin', program ?? (checks ? 'npzvcert-host-checks.exe' : 'npzvcert-host.exe'));
   return [path.join(buildDir, 'wine-run.sh'), [exe, ...(plugin ? [`--plugin=${plugin}`] : [])]];
 }
 
