@@ -350,7 +350,7 @@ function runWorker(origin, nativeReplies, options = {}) {
 
 test('service worker: a text-only build refuses data the window cannot show, before any window', async () => {
   const { call, windows } = runWorker('https://ca.example.com', (native, m) => {
-    const value = !m.describe ? null : m.describe.serial ? { found: true, canonical: '42' }
+    const value = !m.describe ? null : m.describe.serial ? { found: true, fromAuthority: true, canonical: '42' }
       : { valid: true, text: m.describe.data === 'QUJD' ? 'ABC' : '', unshown: m.describe.data === 'QUJD' ? '' : 'not text' };
     if (value) setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
   }, { signTextOnly: true });
