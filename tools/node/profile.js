@@ -17,7 +17,7 @@ function buildProfile(buildDir) {
   const authorityCheck = value('ZVCERT_AUTHORITY_CHECK', 'name');
   return {
     keyBits, hash, serialBytes, authorityCheck,
-    name: `RSA-${keyBits}, ${hash}, ${serialBytes}-byte serials`,
+    name: `RSA-${keyBits}, ${hash}, ${serialBytes}-byte serials${authorityCheck === 'signature' ? ', the root\'s signature checked' : ''}`,
     digest: hash.toLowerCase(),        // as openssl dgst names it
     signatureBytes: keyBits / 8,
     providerType: hash === 'SHA1' ? 1 : 24,  // PROV_RSA_FULL, else PROV_RSA_AES
