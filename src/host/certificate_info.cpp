@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <span>
 #include <string>
 
 #include "encoding/base64.h"
@@ -23,7 +24,17 @@ namespace {
 using namespace zvcert;
 
 constexpr DWORD kNameArea = 256;
-constexpr char kLowerDigits[] = "0123456789abcdef";
+
+// Lower-case hex of bytes, for digests.
+std::string Hex(std::span<const uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const uint8_t b : bytes) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  return hex;
+}
 
 std::string NameAttribute(PCCERT_CONTEXT cert, DWORD which, const char* oid) {
   std::array<wchar_t, kNameArea> name{};
@@ -66,10 +77,7 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
   ReadRootIssuerName(rootName);
   info.fromAuthority =
       rootName[0] != '\0' && IssuedByAuthority(cert, rootName.data(), AuthorityRule::Signature);
-  for (const uint8_t b : DerDigest(cert)) {
-    info.thumbprint += kLowerDigits[b >> 4];
-    info.thumbprint += kLowerDigits[b & 15];
-  }
+  info.thumbprint = Hex(DerDigest(cert));
 
   const CRYPT_INTEGER_BLOB& blob = cert->pCertInfo->SerialNumber;
   const std::span<const uint8_t> bytes(blob.pbData, blob.cbData);
@@ -105,7 +113,7 @@ std::optional<Sha256Digest> ThumbprintBytes(std::string_view thumbprint) {
 }
 
 CertificateInfo DescribeStoredCertificate(std::string_view serialText,
-                                          std::string_view thumbprint) {
+                                          const Sha256Digest* thumbprint) {
   std::array<char, 128> rootName{};
   ReadRootIssuerName(rootName);
   CertificateInfo info;
@@ -113,13 +121,12 @@ CertificateInfo DescribeStoredCertificate(std::string_view serialText,
   const SerialValue serial = SerialArgument(serialText);
   info.serial = Int64ToDecimal(serial).data();
   info.canonical = CanonicalSerialText(serial).data();
-  const std::optional<Sha256Digest> digest = ThumbprintBytes(thumbprint);
-  if (!thumbprint.empty() && !digest) return info;
   ScopedStore store(platform.openPersonalStore());
   if (!store || rootName[0] == '\0') return info;
-  const ScopedCertificate cert(digest ? LocateCertBySerial(store.get(), serial, rootName.data(),
-                                                           AuthorityRule::Signature, *digest)
-                                      : LocateCertBySerial(store.get(), serial, rootName.data()));
+  const ScopedCertificate cert(thumbprint
+                                   ? LocateCertBySerial(store.get(), serial, rootName.data(),
+                                                        AuthorityRule::Signature, *thumbprint)
+                                   : LocateCertBySerial(store.get(), serial, rootName.data()));
   if (!cert) return info;
   CertificateInfo found = Describe(cert.get());
   found.canonical = info.canonical;
@@ -178,11 +185,7 @@ DataInfo DescribeSignData(std::string_view base64) {
   if (!DecodeSignData(base64, bytes)) return info;
   info.valid = true;
   info.size = bytes.size();
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (const uint8_t b : Sha256({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()})) {
-    info.sha256 += kDigits[b >> 4];
-    info.sha256 += kDigits[b & 15];
-  }
+  info.sha256 = Hex(Sha256({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}));
   ShownText shown = ShowSignedText(bytes);
   info.printable = shown.isText;
   info.text = std::move(shown.text);

@@ -54,7 +54,7 @@ bool DecodeSignData(std::string_view base64, std::string& bytes);
 // plug-in's lookups know it. With a thumbprint, the one signCms would act on:
 // the certificate of that serial and thumbprint, if the root's key signed it.
 CertificateInfo DescribeStoredCertificate(std::string_view serialText,
-                                          std::string_view thumbprint = {});
+                                          const zvcert::Sha256Digest* thumbprint = nullptr);
 
 // The 32 bytes of a thumbprint's 64 hex digits; nothing for any other text.
 std::optional<zvcert::Sha256Digest> ThumbprintBytes(std::string_view thumbprint);

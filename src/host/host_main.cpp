@@ -176,6 +176,14 @@ bool Served(const ScriptObject* object, const std::string& serial) {
   return result.ok && answer != nullptr && *answer == 1;
 }
 
+// A "thumbprint" member, when there is one: 64 hex digits, the SHA-256 of
+// one certificate's DER. False for anything else.
+bool ReadThumbprint(const json::Value* thumbprint, std::optional<zvcert::Sha256Digest>& digest) {
+  if (thumbprint == nullptr) return true;
+  if (thumbprint->type == json::Type::String) digest = zvhost::ThumbprintBytes(thumbprint->text);
+  return digest.has_value();
+}
+
 // {"describe": {"serial": text}} or {"describe": {"pem": text}}: the
 // certificate a DelCert/CertSign or an ImportCert would concern, read from
 // the text as the plug-in reads it, so that the extension can name it when it
@@ -186,15 +194,15 @@ bool Served(const ScriptObject* object, const std::string& serial) {
 std::string Describe(const ScriptObject* object, const std::string& id, const json::Value& what) {
   if (what.type != json::Type::Object) return ErrorReply(id, "describe is not an object");
   const json::Value* serial = what.Find("serial");
-  const json::Value* thumbprint = what.Find("thumbprint");
   const json::Value* pem = what.Find("pem");
   const json::Value* data = what.Find("data");
   if (serial != nullptr && serial->type == json::Type::String) {
-    if (thumbprint != nullptr && thumbprint->type != json::Type::String) {
-      return ErrorReply(id, "thumbprint is not a text");
+    std::optional<zvcert::Sha256Digest> digest;
+    if (!ReadThumbprint(what.Find("thumbprint"), digest)) {
+      return ErrorReply(id, "thumbprint is not 64 hex digits");
     }
     zvhost::CertificateInfo info =
-        zvhost::DescribeStoredCertificate(serial->text, thumbprint ? thumbprint->text : "");
+        zvhost::DescribeStoredCertificate(serial->text, digest ? &*digest : nullptr);
     if (info.found && (object == nullptr || !Served(object, info.canonical))) {
       zvhost::CertificateInfo none;
       none.serial = std::move(info.serial);
@@ -271,7 +279,6 @@ std::string SignCms(const ScriptObject* object, const std::string& id, const jso
   const json::Value* serial = what.Find("serial");
   const json::Value* data = what.Find("data");
   const json::Value* detached = what.Find("detached");
-  const json::Value* thumbprint = what.Find("thumbprint");
   if (serial == nullptr || serial->type != json::Type::String || data == nullptr ||
       data->type != json::Type::String) {
     return ErrorReply(id, "signCms needs a serial and a data text");
@@ -280,9 +287,8 @@ std::string SignCms(const ScriptObject* object, const std::string& id, const jso
     return ErrorReply(id, "detached is not a boolean");
   }
   std::optional<zvcert::Sha256Digest> digest;
-  if (thumbprint != nullptr) {
-    if (thumbprint->type == json::Type::String) digest = zvhost::ThumbprintBytes(thumbprint->text);
-    if (!digest) return ErrorReply(id, "thumbprint is not 64 hex digits");
+  if (!ReadThumbprint(what.Find("thumbprint"), digest)) {
+    return ErrorReply(id, "thumbprint is not 64 hex digits");
   }
   const bool leaveOut = detached != nullptr && detached->boolean;
   std::string bytes;

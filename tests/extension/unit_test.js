@@ -345,7 +345,12 @@ function runWorker(origin, nativeReplies, options = {}) {
     }
     return page.replies.find((r) => r.id === message.id);
   };
-  return { call, natives, windows: chrome.windows.opened };
+  // The user's answer in the nth window opened.
+  const answer = (n, allow) => {
+    const url = chrome.windows.opened[n].url;
+    chrome.runtime.onMessage.fire({ type: 'answer', token: url.split('#')[1], allow }, { id: 'x', url }, () => {});
+  };
+  return { call, natives, windows: chrome.windows.opened, answer };
 }
 
 test('service worker: a text-only build refuses data the window cannot show, before any window', async () => {
@@ -385,12 +390,13 @@ test('service worker: a silent host times out, a reply without an id still answe
   assert.match(unread.error, /malformed JSON/);
 });
 
-test('service worker: no signature with a certificate the authority\'s root did not sign', async () => {
+test('service worker: signatures only with the authority\'s certificate the window named', async () => {
   const sent = [];
-  const { call } = runWorker('https://ca.example.com', (native, m) => {
+  let fromAuthority = false;
+  const { call, windows, answer } = runWorker('https://ca.example.com', (native, m) => {
     sent.push(m);
-    const value = m.describe?.data ? { valid: true, size: 1, sha256: '00', printable: true, text: 'A' }
-      : m.describe ? { found: true, fromAuthority: false, canonical: '5', thumbprint: 'ab' } : null;
+    const value = m.describe?.data ? { valid: true, size: 1, sha256: '00', printable: true, text: 'A', unshown: '' }
+      : m.describe ? { found: true, fromAuthority, canonical: '5', thumbprint: 'ab' } : 'signed';
     setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
   });
   for (const [id, member, args] of [[1, 'CertSign', ['5', 'QQ==']], [2, 'signCms', ['5', 'QQ==', {}]]]) {
@@ -399,6 +405,13 @@ test('service worker: no signature with a certificate the authority\'s root did 
     assert.match(reply.error, /not the authority's: its signature does not verify/, member);
   }
   assert.ok(!sent.some((m) => m.member || m.signCms), 'nothing was asked to sign');
+  // A page's own thumbprint is not passed on: the host signs what the window named.
+  fromAuthority = true;
+  const signed = call({ id: 3, member: 'signCms', args: ['5', 'QQ==', { thumbprint: 'cd' }] });
+  for (let i = 0; i < 200 && windows.length === 0; i += 1) await new Promise((r) => setTimeout(r, 5));
+  answer(0, true);
+  assert.strictEqual((await signed)?.value, 'signed');
+  assert.strictEqual(sent.at(-1).signCms?.thumbprint, 'ab');
 });
 
 test('service worker: what a page may pass is capped before the host hears of it', async () => {
