@@ -5,6 +5,7 @@
 #include "encoding/reverse_bytes.h"
 #include "request/request_body.h"
 #include "store/handles.h"
+#include "store/pending.h"
 
 namespace zvcert {
 namespace {
@@ -47,6 +48,41 @@ class ContainerLock {
   bool held_ = false;
 };
 
+// Writes the request for the public key into the area and signs it with the
+// hash's key; the length is set only on Ok.
+RequestResult SignRequest(std::span<uint8_t, kRequestAreaSize> area, int32_t& requestLength,
+                          std::span<const uint8_t> publicKey, HCRYPTHASH hash,
+                          const SubjectValues& subject, std::string_view unstructuredName,
+                          std::string_view challengePassword) {
+  DerWriter writer(area);
+  DerElement request = writer.Open(kSequence);  // SEQUENCE { info, algorithm, signature }
+  const size_t infoAt = writer.size();
+  WriteRequestInfo(writer, publicKey, subject, unstructuredName, challengePassword);
+  if (!writer.ok()) return RequestResult::RequestBodyNotBuilt;
+  const std::span<const uint8_t> info = writer.written().subspan(infoAt);
+  // A hash that missed the body would sign something else.
+  if (!platform.hashData(hash, info.data(), static_cast<DWORD>(info.size()))) {
+    return RequestResult::HashNotMade;
+  }
+
+  // The BIT STRING announces a signature as long as the build's key; any
+  // other length is refused below.
+  const std::span<uint8_t> signature = WriteSignatureFrame(writer, kSignatureHash, kSignatureBytes);
+  if (signature.empty()) return RequestResult::RequestTooLong;
+  DWORD signatureLength = static_cast<DWORD>(signature.size());
+  if (!platform.signHash(hash, signature.data(), &signatureLength) ||
+      signatureLength != kSignatureBytes) {
+    return RequestResult::NotSigned;
+  }
+  // The platform gives the signature least significant byte first.
+  ReverseBytes(signature);
+
+  request.Close();
+  if (!writer.ok()) return RequestResult::RequestTooLong;
+  requestLength = writer.resultLength();
+  return RequestResult::Ok;
+}
+
 }  // namespace
 
 RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectValues& subject,
@@ -82,33 +118,52 @@ RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectVa
   output.privateKeyLength = static_cast<int32_t>(privateKeyLength);
   if (!platform.createHash(context.get(), hash.receive())) return RequestResult::HashNotMade;
 
-  DerWriter writer(output.request);
-  DerElement request = writer.Open(kSequence);  // SEQUENCE { info, algorithm, signature }
-  const size_t infoAt = writer.size();
-  WriteRequestInfo(writer, std::span(publicKey).first(publicKeyLength), subject, unstructuredName,
-                   challengePassword);
-  if (!writer.ok()) return RequestResult::RequestBodyNotBuilt;
-  const std::span<const uint8_t> info = writer.written().subspan(infoAt);
-  // A hash that missed the body would sign something else.
-  if (!platform.hashData(hash.get(), info.data(), static_cast<DWORD>(info.size()))) {
+  return SignRequest(output.request, output.requestLength,
+                     std::span(publicKey).first(publicKeyLength), hash.get(), subject,
+                     unstructuredName, challengePassword);
+}
+
+RequestResult GeneratePendingRequest(std::span<uint8_t, kRequestAreaSize> request,
+                                     int32_t& requestLength, const SubjectValues& subject,
+                                     std::string_view unstructuredName,
+                                     std::string_view challengePassword) {
+  // Abandoned requests go before a new one is made, so there is room for it.
+  PrunePendingRequests(CurrentTime());
+  PendingKey pending;
+  switch (CreatePendingKey(pending)) {
+    case PendingKeyResult::ContainerNotCreated:
+      return RequestResult::ContainerNotCreated;
+    case PendingKeyResult::KeyNotGenerated:
+      return RequestResult::PublicKeyNotExported;
+    case PendingKeyResult::Ok:
+      break;
+  }
+  // Only a recorded request keeps its key: nothing else would find it.
+  struct Discard {
+    PendingKey& pending;
+    bool keep = false;
+    ~Discard() {
+      if (!keep) DiscardPendingKey(pending);
+    }
+  } discard{pending};
+
+  std::array<uint8_t, 2048> publicKey;
+  DWORD publicKeyLength = publicKey.size();
+  if (!platform.exportKey(pending.key.get(), PUBLICKEYBLOB, publicKey.data(), &publicKeyLength)) {
+    return RequestResult::PublicKeyNotExported;
+  }
+  ScopedHash hash;
+  if (!platform.createHash(pending.provider.get(), hash.receive()))
     return RequestResult::HashNotMade;
-  }
-
-  // The BIT STRING announces a signature as long as the build's key; any
-  // other length is refused below.
-  const std::span<uint8_t> signature = WriteSignatureFrame(writer, kSignatureHash, kSignatureBytes);
-  if (signature.empty()) return RequestResult::RequestTooLong;
-  DWORD signatureLength = static_cast<DWORD>(signature.size());
-  if (!platform.signHash(hash.get(), signature.data(), &signatureLength) ||
-      signatureLength != kSignatureBytes) {
-    return RequestResult::NotSigned;
-  }
-  // The platform gives the signature least significant byte first.
-  ReverseBytes(signature);
-
-  request.Close();
-  if (!writer.ok()) return RequestResult::RequestTooLong;
-  output.requestLength = writer.resultLength();
+  int32_t length = 0;
+  const RequestResult made =
+      SignRequest(request, length, std::span(publicKey).first(publicKeyLength), hash.get(), subject,
+                  unstructuredName, challengePassword);
+  if (made != RequestResult::Ok) return made;
+  hash.reset();
+  if (!RecordPendingRequest(pending)) return RequestResult::NotRecorded;
+  discard.keep = true;
+  requestLength = length;
   return RequestResult::Ok;
 }
 

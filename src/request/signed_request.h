@@ -29,6 +29,7 @@ enum class RequestResult : int32_t {
   HashNotMade = -5,
   NotSigned = -6,
   RequestTooLong = -7,
+  NotRecorded = -8,  // the pending request could not be kept
 };
 
 struct RequestOutput {
@@ -45,5 +46,14 @@ struct RequestOutput {
 RequestResult GenerateSignedRequest(const RequestOutput& output, const SubjectValues& subject,
                                     std::string_view unstructuredName,
                                     std::string_view challengePassword);
+
+// The same request for a key that stays in the user's key store: a new
+// container "{GUID}" whose key is not exportable, the request recorded as
+// pending (abandoned ones pruned first). Only the public key is exported. On
+// failure no container of the call is left.
+RequestResult GeneratePendingRequest(std::span<uint8_t, kRequestAreaSize> request,
+                                     int32_t& requestLength, const SubjectValues& subject,
+                                     std::string_view unstructuredName,
+                                     std::string_view challengePassword);
 
 }  // namespace zvcert

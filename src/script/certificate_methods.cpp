@@ -12,6 +12,7 @@
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
 #include "store/attribute_table.h"
+#include "store/pending.h"
 #include "store/serial_text.h"
 #include "store/store_services.h"
 
@@ -64,6 +65,14 @@ bool ImportCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& r
     return false;
   }
   CopyFixed(*pem, args[0]);
+  if constexpr (kPendingKeysInStore) {
+    // Whichever page made the request: its key waits in the store.
+    const ImportResult imported = ImportCertForPendingRequest(pem->data());
+    const bool unmatched =
+        imported == ImportResult::NoCertificate || imported == ImportResult::NoPendingRequest;
+    result.Int(imported == ImportResult::Ok ? 1 : unmatched ? -1 : -2);
+    return imported == ImportResult::Ok;
+  }
   const std::span<const uint8_t> key(object.pendingKeyBlob.data(),
                                      object.pendingKeyLength > 0 ? object.pendingKeyLength : 0);
   // A mismatch keeps the key, so the right certificate can still come.

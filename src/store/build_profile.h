@@ -2,7 +2,7 @@
 // it generates, the hash of its requests and signatures, and how long a
 // serial number may be. The defaults are the plug-in's original profile; the
 // build sets the others (ZVCERT_KEY_BITS, ZVCERT_SIGNATURE_HASH,
-// ZVCERT_SERIAL_BYTES). Pure: the portable core reads it too.
+// ZVCERT_SERIAL_BYTES, ZVCERT_PENDING_KEYS). Pure: the portable core reads it too.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +21,16 @@
 #define ZVCERT_AUTHORITY_SIGNATURE 0
 #endif
 
+#ifndef ZVCERT_PENDING_IN_STORE  // 1: a request's key waits in a key container
+#define ZVCERT_PENDING_IN_STORE 0
+#endif
+#ifndef ZVCERT_PENDING_DAYS
+#define ZVCERT_PENDING_DAYS 30
+#endif
+#ifndef ZVCERT_PENDING_LIMIT
+#define ZVCERT_PENDING_LIMIT 8
+#endif
+
 namespace zvcert {
 
 enum class SignatureHash { Sha1, Sha256, Sha384, Sha512 };
@@ -33,6 +43,14 @@ inline constexpr size_t kSerialBytes = ZVCERT_SERIAL_BYTES;
 // Whether the plug-in's own lookups take a certificate for the authority's
 // only when the root's key signed it, beside the issuer name they compare.
 inline constexpr bool kAuthorityBySignature = ZVCERT_AUTHORITY_SIGNATURE != 0;
+
+// Whether GetCSR keeps the new key in a key container of the user's, the
+// request recorded in the "REQUEST" store so that any later page can import
+// its certificate, rather than in the page's object. Abandoned requests are
+// deleted after kPendingDays, and at most kPendingLimit are kept.
+inline constexpr bool kPendingKeysInStore = ZVCERT_PENDING_IN_STORE != 0;
+inline constexpr uint32_t kPendingDays = ZVCERT_PENDING_DAYS;
+inline constexpr uint32_t kPendingLimit = ZVCERT_PENDING_LIMIT;
 
 inline constexpr SignatureHash kSignatureHash =
     ZVCERT_SIGNATURE_HASH_BITS == 256   ? SignatureHash::Sha256

@@ -4,31 +4,11 @@
 #include "encoding/ansi.h"
 #include "store/handles.h"
 #include "store/key_match.h"
+#include "store/key_provider.h"
 #include "store/pem_certificate.h"
 #include "store/store_services.h"
 
 namespace zvcert {
-namespace {
-
-// A parsed certificate lives in no store of ours; deletion disposes of it.
-struct ParsedCertificateTraits {
-  using Handle = PCCERT_CONTEXT;
-  static void Release(Handle h) { platform.deleteCertificate(h); }
-};
-using ParsedCertificate = ScopedHandle<ParsedCertificateTraits>;
-
-// The UTF-16 strings of the key-provider record follow it in the same area.
-constexpr size_t kStringSpaceAt = 28;  // sizeof(CRYPT_KEY_PROV_INFO) on 32-bit Windows
-constexpr size_t kStringSpaceUnits = (kKeyProvInfoRecordSize - kStringSpaceAt) / 2;
-
-// A container that holds no linked key (or no key at all) is deleted, so
-// that a failed import leaves no private key out of DelCert's reach.
-void DeleteContainer(const char* name) {
-  HCRYPTPROV none = 0;
-  platform.acquireContext(&none, name, nullptr, kProviderType, kKeysetDelete);
-}
-
-}  // namespace
 
 MatchResult MatchesPendingKey(std::span<const uint8_t> privateKeyBlob, const char* pem) {
   const ParsedCertificate cert(ParsePemCertificate(pem));
@@ -44,21 +24,9 @@ MatchResult MatchesPendingKey(std::span<const uint8_t> privateKeyBlob, const cha
 
 KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateKeyBlob,
                                                std::span<uint8_t, kKeyProvInfoRecordSize> record) {
-  static_assert(sizeof(CRYPT_KEY_PROV_INFO) == kStringSpaceAt);
-  UUID uuid;
-  platform.createUuid(&uuid);
-  RPC_CSTR guidText = nullptr;
-  if (platform.uuidToString(&uuid, &guidText) != RPC_S_OK) {
-    return KeyImportResult::ContainerNotCreated;
-  }
-  const ContainerName name = ContainerNameFromGuid(reinterpret_cast<const char*>(guidText));
-  platform.freeRpcString(&guidText);
-
+  ContainerName name;
   ScopedProvider provider;
-  if (!platform.acquireContext(provider.receive(), name.data(), nullptr, kProviderType,
-                               kKeysetCreate)) {
-    return KeyImportResult::ContainerNotCreated;
-  }
+  if (!CreateGuidContainer(name, provider)) return KeyImportResult::ContainerNotCreated;
   ScopedKey key;
   if (!platform.importPrivateKey(provider.get(), privateKeyBlob.data(),
                                  static_cast<DWORD>(privateKeyBlob.size()), key.receive())) {
@@ -66,31 +34,7 @@ KeyImportResult ImportPrivateKeyToNewContainer(std::span<const uint8_t> privateK
     DeleteContainer(name.data());
     return KeyImportResult::KeyNotImported;
   }
-
-  // The provider that holds the key; when it cannot say, the one a
-  // context of that type without a name opens, so the key can be found again.
-  std::array<BYTE, kProviderNameAreaSize + 1> providerName{};
-  DWORD providerLength = kProviderNameAreaSize;
-  if (!platform.getProviderName(provider.get(), providerName.data(), &providerLength) &&
-      !platform.getDefaultProviderName(providerName.data(), &providerLength)) {
-    providerLength = 0;
-  }
-  providerName[std::min<DWORD>(providerLength, kProviderNameAreaSize)] = 0;
-
-  auto* strings = reinterpret_cast<wchar_t*>(record.data() + kStringSpaceAt);
-  const std::span<wchar_t> space(strings, kStringSpaceUnits);
-  const size_t containerUnits = AnsiToWide(name.data(), space) + 1;
-  AnsiToWide(reinterpret_cast<const char*>(providerName.data()), space.subspan(containerUnits));
-
-  CRYPT_KEY_PROV_INFO info{};
-  info.pwszContainerName = strings;
-  info.pwszProvName = strings + containerUnits;
-  info.dwProvType = kProviderType;
-  info.dwFlags = 0;
-  info.cProvParam = 0;
-  info.rgProvParam = nullptr;
-  info.dwKeySpec = AT_SIGNATURE;
-  std::memcpy(record.data(), &info, sizeof info);
+  FillKeyProvRecord(provider.get(), name.data(), record);
   return KeyImportResult::Ok;
 }
 

@@ -29,6 +29,15 @@ HCERTSTORE OpenPersonalStore() {
   return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
 }
 
+HCERTSTORE OpenRequestStore() {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"REQUEST");
+}
+
+PCCERT_CONTEXT FindByPublicKey(HCERTSTORE store, const CERT_PUBLIC_KEY_INFO* key,
+                               PCCERT_CONTEXT previous) {
+  return CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_PUBLIC_KEY, key, previous);
+}
+
 DWORD GetNameAttribute(PCCERT_CONTEXT cert, DWORD flags, const char* oid, char* name,
                        DWORD capacity) {
   return CertGetNameStringA(cert, CERT_NAME_ATTR_TYPE, flags, const_cast<char*>(oid), name,
@@ -56,6 +65,13 @@ BOOL AddCertificate(HCERTSTORE store, PCCERT_CONTEXT cert, PCCERT_CONTEXT* store
 PCCERT_CONTEXT CreateCertificate(const BYTE* der, DWORD size) {
   return static_cast<PCCERT_CONTEXT>(
       CertCreateContext(CERT_STORE_CERTIFICATE_CONTEXT, kEncoding, der, size, 0, nullptr));
+}
+
+PCCERT_CONTEXT CreateSelfSigned(HCRYPTPROV prov, const CERT_NAME_BLOB* subject,
+                                const CRYPT_KEY_PROV_INFO* info) {
+  return CertCreateSelfSignCertificate(prov, const_cast<CERT_NAME_BLOB*>(subject), 0,
+                                       const_cast<CRYPT_KEY_PROV_INFO*>(info), nullptr, nullptr,
+                                       nullptr, nullptr);
 }
 
 BOOL CommitStore(HCERTSTORE store) {
@@ -88,6 +104,10 @@ BOOL GetDefaultProviderName(BYTE* name, DWORD* size) {
 
 BOOL GenerateSignatureKey(HCRYPTPROV prov, HCRYPTKEY* key) {
   return CryptGenKey(prov, CALG_RSA_SIGN, kKeyExportable, key);
+}
+
+BOOL GenerateKeptSignatureKey(HCRYPTPROV prov, HCRYPTKEY* key) {
+  return CryptGenKey(prov, CALG_RSA_SIGN, kKeyBits << 16, key);
 }
 
 BOOL ExportKey(HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size) {

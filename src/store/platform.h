@@ -42,9 +42,19 @@ inline constexpr DWORD kProviderType =
   /* ---- certificates (crypt32) ---- */                                                     \
   /* The current user's system store "MY"; null on failure. */                               \
   X(openPersonalStore, HCERTSTORE, (), OpenPersonalStore)                                    \
+  /* The current user's system store "REQUEST", where pending requests are kept. */         \
+  X(openRequestStore, HCERTSTORE, (), OpenRequestStore)                                      \
   /* The next certificate after previous (null first); previous is released. */              \
   X(enumCertificates, PCCERT_CONTEXT, (HCERTSTORE store, PCCERT_CONTEXT previous),           \
     Forward<CertEnumCertificatesInStore>)                                                    \
+  /* The next certificate after previous (null first) whose public key is key; previous */  \
+  /* is released. */                                                                         \
+  X(findByPublicKey, PCCERT_CONTEXT,                                                         \
+    (HCERTSTORE store, const CERT_PUBLIC_KEY_INFO* key, PCCERT_CONTEXT previous),            \
+    FindByPublicKey)                                                                         \
+  /* Another reference to the same context, released on its own. */                         \
+  X(duplicateCertificate, PCCERT_CONTEXT, (PCCERT_CONTEXT cert),                             \
+    Forward<CertDuplicateCertificateContext>)                                                \
   /* One name attribute (CERT_NAME_ATTR_TYPE) of the subject or, with kIssuerName, the */    \
   /* issuer; NUL-terminated, cut to capacity characters. */                                  \
   X(getNameAttribute, DWORD,                                                                 \
@@ -64,6 +74,11 @@ inline constexpr DWORD kProviderType =
     AddCertificate)                                                                          \
   /* A context from DER bytes, in no store of the caller's; null on failure. */              \
   X(createCertificate, PCCERT_CONTEXT, (const BYTE* der, DWORD size), CreateCertificate)     \
+  /* A certificate of the AT_SIGNATURE key of prov, signed by it, valid from now, naming */  \
+  /* subject and carrying info as its key-provider information; in no store. */              \
+  X(createSelfSigned, PCCERT_CONTEXT,                                                        \
+    (HCRYPTPROV prov, const CERT_NAME_BLOB* subject, const CRYPT_KEY_PROV_INFO* info),       \
+    CreateSelfSigned)                                                                        \
   /* Removes the certificate from its store; releases the context even on failure. */        \
   X(deleteCertificate, BOOL, (PCCERT_CONTEXT cert), Forward<CertDeleteCertificateFromStore>) \
   X(freeCertificate, BOOL, (PCCERT_CONTEXT cert), Forward<CertFreeCertificateContext>)       \
@@ -87,6 +102,9 @@ inline constexpr DWORD kProviderType =
   X(getDefaultProviderName, BOOL, (BYTE* name, DWORD* size), GetDefaultProviderName)         \
   /* An exportable RSA signature key (CALG_RSA_SIGN) of the build's size. */                 \
   X(generateSignatureKey, BOOL, (HCRYPTPROV prov, HCRYPTKEY* key), GenerateSignatureKey)     \
+  /* The same, but the private key never leaves the container (not exportable). */          \
+  X(generateKeptSignatureKey, BOOL, (HCRYPTPROV prov, HCRYPTKEY* key),                       \
+    GenerateKeptSignatureKey)                                                                \
   /* PUBLICKEYBLOB or PRIVATEKEYBLOB, no export key, flags 0. */                             \
   X(exportKey, BOOL, (HCRYPTKEY key, DWORD blobType, BYTE* blob, DWORD* size), ExportKey)    \
   /* A PRIVATEKEYBLOB kept in the container, not exportable. */                              \

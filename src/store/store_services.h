@@ -112,6 +112,7 @@ enum class ImportResult : int32_t {
   NotAdded = -3,
   KeyNotPlaced = -4,
   LinkNotSet = -5,
+  NoPendingRequest = -6,  // no request of the module's has the certificate's key
 };
 
 inline constexpr size_t kKeyProvInfoRecordSize = 2048;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "request/signed_request.h"
+#include "store/pending.h"
 #include "store/platform_ledger.h"
 #include "store/store_services.h"
 #include "support/test_ca.h"
@@ -213,6 +214,57 @@ TEST_F(FailureSweep, ImportCertWithKey) {
             ADD_FAILURE() << "not a code of the import";
         }
       });
+}
+
+// A request whose key waits in the store, and its import: whatever fails, no
+// container is left that neither a pending request nor a certificate names.
+TEST_F(FailureSweep, PendingRequests) {
+  const SubjectValues subject = {"CN", "", "", "O", "", "Sweep", "", "", "", ""};
+  std::array<uint8_t, kRequestAreaSize> request;
+  int32_t length = 0;
+  int containers = 0;
+  const auto pending = [] { return testing::RequestsNamed(kPendingRequestSubject).size(); };
+  const auto clear = [&] {
+    testing::RequestsNamed(kPendingRequestSubject, true);
+    testing::PurgeIssuer(kIssuer);
+    containers = testing::CountContainers();
+  };
+  Sweep(
+      "GeneratePendingRequest", clear,
+      [&] { return static_cast<int>(GeneratePendingRequest(request, length, subject, "", "")); },
+      [&](int result, bool) {
+        EXPECT_TRUE((std::set<int>{0, -1, -3, -5, -6, -8}.count(result)));
+        EXPECT_EQ(pending(), result == 0 ? 1u : 0u);
+        EXPECT_EQ(testing::CountContainers(), containers + (result == 0 ? 1 : 0));
+      });
+
+  std::string issued;
+  Sweep(
+      "ImportCertForPendingRequest",
+      [&] {
+        clear();
+        ASSERT_EQ(GeneratePendingRequest(request, length, subject, "", ""), RequestResult::Ok);
+        issued = testing::ToPem(ca.IssueForRequest(
+            testing::Armored("CERTIFICATE REQUEST",
+                             testing::PlatformBase64(std::string(
+                                 reinterpret_cast<const char*>(request.data()), length))),
+            {0x62}));
+        containers = testing::CountContainers();
+      },
+      [&] { return static_cast<int>(ImportCertForPendingRequest(issued.c_str())); },
+      [&](int result, bool) {
+        EXPECT_TRUE((std::set<int>{0, -1, -2, -3, -4, -5, -6}.count(result)));
+        const Stored after = Look();
+        EXPECT_EQ(after.count, result == 0 ? 1 : 0);
+        EXPECT_EQ(after.linkedToAContainer, result == 0);
+        // Only a stored certificate may have ended its request (its removal
+        // may fail after the certificate is in).
+        if (result != 0) {
+          EXPECT_EQ(pending(), 1u);
+        }
+        EXPECT_EQ(testing::CountContainers(), containers) << "the key never moves";
+      });
+  clear();
 }
 
 }  // namespace

@@ -91,6 +91,10 @@ template <Op>
 struct Rule : NoHandles {};
 // clang-format off
 template <> struct Rule<Op::openPersonalStore>    : Acquires<HandleKind::Store> {};
+template <> struct Rule<Op::openRequestStore>     : Acquires<HandleKind::Store> {};
+template <> struct Rule<Op::duplicateCertificate> : Acquires<HandleKind::Certificate> {};
+template <> struct Rule<Op::createSelfSigned>     : Acquires<HandleKind::Certificate> {};
+template <> struct Rule<Op::generateKeptSignatureKey> : Acquires<HandleKind::Key> {};
 template <> struct Rule<Op::createCertificate>    : Acquires<HandleKind::Certificate> {};
 template <> struct Rule<Op::generateSignatureKey> : Acquires<HandleKind::Key> {};
 template <> struct Rule<Op::importPrivateKey>     : Acquires<HandleKind::Key> {};
@@ -116,6 +120,19 @@ struct Rule<Op::enumCertificates> : NoHandles {
     if (previous != nullptr) real().freeCertificate(previous);
   }
   static void After(PCCERT_CONTEXT next, HCERTSTORE, PCCERT_CONTEXT) {
+    Acquired(HandleKind::Certificate, next != nullptr);
+  }
+};
+
+template <>
+struct Rule<Op::findByPublicKey> : NoHandles {
+  static void Before(HCERTSTORE, const CERT_PUBLIC_KEY_INFO*, PCCERT_CONTEXT previous) {
+    Released(HandleKind::Certificate, previous != nullptr);
+  }
+  static void Failed(HCERTSTORE, const CERT_PUBLIC_KEY_INFO*, PCCERT_CONTEXT previous) {
+    if (previous != nullptr) real().freeCertificate(previous);
+  }
+  static void After(PCCERT_CONTEXT next, HCERTSTORE, const CERT_PUBLIC_KEY_INFO*, PCCERT_CONTEXT) {
     Acquired(HandleKind::Certificate, next != nullptr);
   }
 };

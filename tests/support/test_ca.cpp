@@ -323,4 +323,30 @@ std::vector<std::string> ContainerNames() {
   return names;
 }
 
+std::vector<KeyLink> RequestsNamed(std::span<const uint8_t> subject, bool clear) {
+  std::vector<KeyLink> found;
+  std::vector<PCCERT_CONTEXT> held;
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"REQUEST");
+  PCCERT_CONTEXT cert = nullptr;
+  while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr) {
+    const CERT_NAME_BLOB& s = cert->pCertInfo->Subject;
+    if (!std::equal(s.pbData, s.pbData + s.cbData, subject.begin(), subject.end())) continue;
+    found.push_back(KeyLinkOf(cert).value_or(KeyLink{}));
+    held.push_back(CertDuplicateCertificateContext(cert));
+  }
+  // Deleted only once enumerated: a deletion ends the enumeration's place.
+  for (size_t i = 0; i < held.size(); ++i) {
+    if (!clear) {
+      CertFreeCertificateContext(held[i]);
+      continue;
+    }
+    if (!found[i].container.empty()) DeleteContainer(found[i]);
+    CertDeleteCertificateFromStore(held[i]);
+  }
+  CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+  CertCloseStore(store, 0);
+  return found;
+}
+
 }  // namespace zvcert::testing

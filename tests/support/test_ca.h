@@ -93,6 +93,11 @@ bool ContainerExists(const std::string& name);
 bool ContainerExists(const KeyLink& key);
 bool DeleteContainer(const KeyLink& key);
 
+// The certificates in the user's "REQUEST" store whose subject DER is
+// subject, read through a handle of the test's own; with clear, each goes
+// with the container it names.
+std::vector<KeyLink> RequestsNamed(std::span<const uint8_t> subject, bool clear = false);
+
 // The user's key containers of the default provider (none when they cannot
 // be listed).
 std::vector<std::string> ContainerNames();
