@@ -18,18 +18,19 @@ configure_win32() {
 }
 
 # A Windows build of another profile, in a folder of its own beside the
-# default one: profile_build_dir BITS HASH SERIAL_BYTES CHECK names it,
-# configure_profile BITS HASH SERIAL_BYTES CHECK configures it (with the test
-# programs, but without a nested build of today's profile).
+# default one: profile_build_dir BITS HASH SERIAL_BYTES CHECK PENDING names it,
+# configure_profile BITS HASH SERIAL_BYTES CHECK PENDING configures it (with the
+# test programs, but without a nested build of today's profile).
 profile_build_dir() {
-  local by=
+  local by= pending=
   [[ ${4:-name} == signature ]] && by=-by-signature
-  echo "$BUILD/win32-rsa$1-${2,,}-serial$3$by"
+  [[ ${5:-memory} == store ]] && pending=-pending-in-store
+  echo "$BUILD/win32-rsa$1-${2,,}-serial$3$by$pending"
 }
 configure_profile() {
   WIN_BUILD=$(profile_build_dir "$@") configure_win32 -DZVCERT_KEY_BITS="$1" \
     -DZVCERT_SIGNATURE_HASH="$2" -DZVCERT_SERIAL_BYTES="$3" -DZVCERT_AUTHORITY_CHECK="${4:-name}" \
-    -DZVCERT_TEST_CURRENT_PROFILE=OFF
+    -DZVCERT_PENDING_KEYS="${5:-memory}" -DZVCERT_TEST_CURRENT_PROFILE=OFF
 }
 
 # clang, for libFuzzer beside AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -15,9 +15,12 @@ function buildProfile(buildDir) {
   const serialBytes = Number(value('ZVCERT_SERIAL_BYTES', '8'));
   // name, or signature: the plug-in's lookups also check the root's signature.
   const authorityCheck = value('ZVCERT_AUTHORITY_CHECK', 'name');
+  // memory, or store: a request's key waits in the user's key store.
+  const pendingKeys = value('ZVCERT_PENDING_KEYS', 'memory');
   return {
-    keyBits, hash, serialBytes, authorityCheck,
-    name: `RSA-${keyBits}, ${hash}, ${serialBytes}-byte serials${authorityCheck === 'signature' ? ', the root\'s signature checked' : ''}`,
+    keyBits, hash, serialBytes, authorityCheck, pendingKeys,
+    name: `RSA-${keyBits}, ${hash}, ${serialBytes}-byte serials${authorityCheck === 'signature' ? ', the root\'s signature checked' : ''}` +
+      (pendingKeys === 'store' ? ', keys pending in the store' : ''),
     digest: hash.toLowerCase(),        // as openssl dgst names it
     signatureBytes: keyBits / 8,
     providerType: hash === 'SHA1' ? 1 : 24,  // PROV_RSA_FULL, else PROV_RSA_AES
