@@ -12,7 +12,7 @@ const MEMBERS = new Set([...CONFIG.methods, ...CONFIG.properties]);
 // the plug-in needs before it does anything; data: the second is Base64 data
 // to be signed, shown as the plug-in decodes it.
 const GUARDED = {
-  ImportCert: { strings: 1, action: 'store a certificate and link it to the key this page made' },
+  ImportCert: { strings: 1, action: 'store a certificate and link it to the key made for its request' },
   DelCert: { strings: 1, action: 'delete a certificate and its private key' },
   CertSign: { strings: 2, data: true, action: 'sign data with a certificate\'s private key' },
   signCms: { strings: 2, data: true, action: 'sign data with a certificate\'s private key (a CMS signature)' },

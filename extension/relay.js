@@ -1,7 +1,8 @@
 // The extension's side of the allowed pages (isolated world): carries
 // window.zvcert's calls to the service worker over one port per page, and
 // the replies back. The port lives as long as the page, and with it the
-// host and the plug-in instance that keep this page's pending key.
+// host and the plug-in instance; a plug-in that keeps pending keys in memory
+// keeps this page's there.
 (() => {
   'use strict';
   const CONFIG = __ZVCERT_CONFIG__;
@@ -25,7 +26,7 @@
       port = null;
       for (const id of inFlight) {
         toPage({ id, ok: false, reason: 'unavailable',
-          error: 'the connection to the certificate host ended; a pending request is lost' });
+          error: 'the connection to the certificate host ended' });
       }
       inFlight.clear();
     });

@@ -4,9 +4,11 @@
 // sample page served from 127.0.0.1:
 //
 //   node browser_test.js <scenario> <build/win32 folder> <root certificate PEM> <artifacts folder>
-//        [chromium|firefox]
+//        [chromium|firefox] [<plug-in build folder>]
 //
-// Scenarios: enrolment, origins, consent, two-pages, vanished-browser. Each
+// Scenarios: enrolment, origins, consent, two-pages, vanished-browser, and
+// reload, for a plug-in (of another build folder) that keeps pending keys in
+// the store. Each
 // builds the extension for its own server's origin, uses its own profile,
 // and removes every certificate of the authority from the store before and
 // after (the Wine tests take turns with the store). Exits 0 only when every
@@ -22,13 +24,14 @@ const util = require('node:util');
 const env = require('../../tools/node/extension_env');
 const { purgeIssuer } = require('../../tools/node/store');
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
+const { buildProfile, splitSignature } = require('../../tools/node/profile');
 
 const REPO = path.resolve(__dirname, '..', '..');
 // A block of the page library's quick start, marked <!-- quickstart: name -->.
 const quickstartBlock = (name) => new RegExp(`<!-- quickstart: ${name.replace('.', '\\.')} -->\\n\`\`\`\\w*\\n([\\s\\S]*?)\\n\`\`\``)
   .exec(fs.readFileSync(path.join(REPO, 'web', 'README.md'), 'utf8'))[1];
 
-const [scenarioName, buildArg, rootArg, artifactsArg, browserKind = 'chromium'] = process.argv.slice(2);
+const [scenarioName, buildArg, rootArg, artifactsArg, browserKind = 'chromium', pluginArg] = process.argv.slice(2);
 if (!artifactsArg) {
   console.error('usage: node browser_test.js <scenario> <build/win32> <root.pem> <artifacts>');
   process.exit(2);
@@ -87,12 +90,12 @@ function hostProcesses() {
 }
 
 // The world of one scenario: authority, page server, profile, browser.
-async function world({ consentTimeout = 60, extraOrigins = [] } = {}) {
+async function world({ consentTimeout = 60, extraOrigins = [], hostDir } = {}) {
   const ca = new OpenSslCa(undefined, { root: rootArg });
   const serials = [];
   const server = await env.startPageServer({ ca, nextSerial: () => { serials.push(freshSerial()); return serials.at(-1); } });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-'));
-  const profile = env.prepareProfile({ workDir, buildDir, origins: [server.origin, ...extraOrigins], consentTimeout });
+  const profile = env.prepareProfile({ workDir, buildDir, hostDir, origins: [server.origin, ...extraOrigins], consentTimeout });
   const browser = await env.launchBrowser(browserKind, profile);
   return {
     ca, server, serials, browser, workDir,
@@ -442,7 +445,55 @@ async function vanishedBrowser() {
   }
 }
 
-const SCENARIOS = { enrolment, origins, consent, 'two-pages': twoPages, 'vanished-browser': vanishedBrowser };
+// With keys pending in the store, an enrolment outlives its page: the sample
+// page requests and reloads, its host ends, and the reloaded page installs
+// the certificate, chooses it, signs with it and deletes it.
+async function reload() {
+  const pluginDir = path.resolve(pluginArg ?? buildDir);
+  const profile = buildProfile(pluginDir);
+  if (profile.pendingKeys !== 'store') throw new Error(`${pluginDir} keeps pending keys in ${profile.pendingKeys}`);
+  const w = await world({ hostDir: pluginDir });
+  try {
+    const page = await w.browser.open(`${w.server.origin}/enroll.html`);
+    await pageState(page, ['ready']);
+    await page.evaluate(settled('zvcert.SetSubject(\'C=CN, O=Example Org, CN=Reloaded\')'));
+    const request = (await page.evaluate(settled('zvcert.GetCSR()'))).value ?? '';
+    check('the page made a request', /^-----BEGIN CERTIFICATE REQUEST-----\n/.test(request), show(request));
+    const requester = hostProcesses();
+    await page.evaluate('window.beforeReload = true; setTimeout(() => location.reload(), 50); true');
+    await waitFor('the page reloaded', () => page.evaluate(
+      'window.beforeReload === undefined && document.body.dataset.state === \'ready\'').catch(() => false));
+    // The reloaded page may have a host of its own already.
+    const ended = () => !hostProcesses().some((p) => requester.includes(p));
+    await waitFor('the requesting host ended', async () => ended(), 20000).catch(() => {});
+    check('the requesting page\'s host has ended', requester.length === 1 && ended(), show([requester, hostProcesses()]));
+
+    const serial = freshSerial();
+    const certificate = w.ca.issue(request, serial);
+    const seen = new Set();
+    const allowed = async (expression) => {
+      const outcome = page.evaluate(settled(expression), 60000);
+      await env.answerConsent(w.browser, 'allow', seen);
+      return outcome;
+    };
+    checkEqual('the reloaded page installs the certificate',
+      await allowed(`zvcert.ImportCert(${JSON.stringify(certificate)})`), { value: 1 });
+    const chosen = page.evaluate(settled('zvcert.chooseCertificate()'), 60000);
+    await env.answerChooser(w.browser, String(serial), seen);
+    checkEqual('and chooses it', (await chosen).value, String(serial));
+    const data = Buffer.from(`signed after a reload in ${browserKind}`);
+    const signed = await allowed(`zvcert.CertSign('${serial}', '${data.toString('base64')}')`);
+    const { serial: signer, signature } = splitSignature(Buffer.from(signed.value ?? '', 'base64'), profile);
+    checkEqual('the signature names the serial', signer, serial);
+    const verified = w.ca.verify(certificate, data, signature, profile.digest);
+    check('OpenSSL verifies the signature with the issued certificate', verified.verified, verified.output);
+    checkEqual('the certificate is deleted', await allowed(`zvcert.DelCert('${serial}')`), { value: 1 });
+  } finally {
+    await w.close();
+  }
+}
+
+const SCENARIOS = { enrolment, origins, consent, 'two-pages': twoPages, 'vanished-browser': vanishedBrowser, reload };
 
 async function main() {
   const scenario = SCENARIOS[scenarioName];

@@ -85,7 +85,9 @@ function startPageServer({ ca, nextSerial, host = '127.0.0.1' }) {
 // origins and the host registered in each browser's way: the manifest names
 // a launcher that runs the host under Wine through the build's wine-run.sh
 // (so in the build's prefix, or in $ZVCERT_WINEPREFIX).
-function prepareProfile({ workDir, buildDir, origins, consentTimeout = 60, version = pageLibrary.projectVersion() }) {
+// hostDir: the build whose host and plug-in serve (another profile's), run in
+// buildDir's Wine prefix.
+function prepareProfile({ workDir, buildDir, hostDir, origins, consentTimeout = 60, version = pageLibrary.projectVersion() }) {
   const extensionDir = path.join(workDir, 'extension');
   const userDataDir = path.join(workDir, 'profile');
   const homeDir = path.join(workDir, 'home');
@@ -93,7 +95,7 @@ function prepareProfile({ workDir, buildDir, origins, consentTimeout = 60, versi
     identity: path.join(REPO, 'extension', 'identity.json') });
 
   const launcher = path.join(workDir, 'npzvcert-host.sh');
-  const [program, args] = hostCommand(buildDir);
+  const [program, args] = hostCommand(buildDir, { hostDir });
   fs.writeFileSync(launcher, `#!/bin/sh\nexec ${[program, ...args].map((a) => `'${a}'`).join(' ')} "$@"\n`,
     { mode: 0o755 });
   const manifests = hostManifests(identity, launcher, 'npzvcert (test)');

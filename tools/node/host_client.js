@@ -26,8 +26,8 @@ const frame = (body) => {
 };
 
 // The program and arguments that start a build's host under its Wine prefix.
-function hostCommand(buildDir, { checks = false, plugin, program } = {}) {
-  const exe = path.join(buildDir, 'bin', program ?? (checks ? 'npzvcert-host-checks.exe' : 'npzvcert-host.exe'));
+function hostCommand(buildDir, { checks = false, plugin, program, hostDir = buildDir } = {}) {
+  const exe = path.join(hostDir, 'bin', program ?? (checks ? 'npzvcert-host-checks.exe' : 'npzvcert-host.exe'));
   return [path.join(buildDir, 'wine-run.sh'), [exe, ...(plugin ? [`--plugin=${plugin}`] : [])]];
 }
 
