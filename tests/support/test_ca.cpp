@@ -323,6 +323,12 @@ std::vector<std::string> ContainerNames() {
   return names;
 }
 
+std::string TestCa::IssueForRequest(std::span<const uint8_t> requestDer,
+                                    const std::vector<uint8_t>& serial) const {
+  const std::string base64 = PlatformBase64(std::string(requestDer.begin(), requestDer.end()));
+  return ToPem(IssueForRequest(Armored("CERTIFICATE REQUEST", base64), serial));
+}
+
 std::vector<KeyLink> RequestsNamed(std::span<const uint8_t> subject, bool clear) {
   std::vector<KeyLink> found;
   std::vector<PCCERT_CONTEXT> held;

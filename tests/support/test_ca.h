@@ -35,6 +35,9 @@ class TestCa {
   // DER of a certificate for a PKCS #10 request (PEM): its subject and key.
   std::vector<uint8_t> IssueForRequest(const std::string& requestPem,
                                        const std::vector<uint8_t>& serial) const;
+  // The same for a request's DER, as PEM.
+  std::string IssueForRequest(std::span<const uint8_t> requestDer,
+                              const std::vector<uint8_t>& serial) const;
 
   // PEM of the authority's own root: self-signed, named commonName, with the
   // key that signs what it issues.
