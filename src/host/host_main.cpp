@@ -1,7 +1,8 @@
 // npzvcert-host.exe: lets a browser extension use the plug-in through native
 // messaging. It loads npzvcert.dll from its own folder as a browser does,
 // keeps one instance and its scriptable object for the whole connection (a
-// key made by GetCSR stays pending until ImportCert), and answers one message
+// plug-in that keeps pending keys in memory keeps them there until
+// ImportCert), and answers one message
 // at a time: a 4-byte little-endian length, then that many bytes of JSON.
 //
 //   {"id": 1, "member": "GetCSR", "args": []}
