@@ -12,6 +12,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
+const { listDifference, readMembers } = require('../tools/node/members');
 
 class BuildError extends Error {}
 
@@ -59,6 +60,20 @@ function classicScript(moduleText) {
     'typeof module !== \'undefined\' && module.exports ? module.exports : (window.zvcertPage = {}));\n';
 }
 
+// The library's and its types' lists of members are the plug-in's: a
+// member added or renamed there stops this build until they follow.
+function checkMemberLists(moduleSource, typesSource, members = readMembers()) {
+  const quoted = (text) => [...(text ?? '').matchAll(/'(\w+)'/g)].map((m) => m[1]);
+  const lists = [
+    ['web/zvcert.mjs METHODS', /^export const METHODS = Object\.freeze\((\[[^\]]*\])\)/m.exec(moduleSource)?.[1], 'Method'],
+    ['web/zvcert.mjs PROPERTIES', /^export const PROPERTIES = Object\.freeze\((\[[^\]]*\])\)/m.exec(moduleSource)?.[1], 'Property'],
+    ['web/zvcert.d.ts MethodName', /^export type MethodName =([^;]*);/m.exec(typesSource)?.[1], 'Method'],
+    ['web/zvcert.d.ts PROPERTIES', /^export const PROPERTIES: readonly \(([^)]*)\)\[\];/m.exec(typesSource)?.[1], 'Property'],
+  ];
+  const differences = lists.map(([what, text, kind]) => listDifference(what, quoted(text), members, kind)).filter(Boolean);
+  if (differences.length) throw new BuildError(differences.join('\n'));
+}
+
 function build({ out, downloadUrl = '', requires = projectVersion(), release = false }) {
   const manifest = JSON.parse(fs.readFileSync(path.join(__dirname, 'package.json'), 'utf8'));
   const version = projectVersion();
@@ -72,6 +87,7 @@ function build({ out, downloadUrl = '', requires = projectVersion(), release = f
     requires: { extension: requires, host: requires, plugin: Number(requires.split('.').join('')) },
   };
   const source = fs.readFileSync(path.join(__dirname, 'zvcert.mjs'), 'utf8');
+  checkMemberLists(source, fs.readFileSync(path.join(__dirname, 'zvcert.d.ts'), 'utf8'));
   const block = /^const BUILD = \{[\s\S]*?^\};$/m;
   if (!block.test(source)) throw new BuildError('web/zvcert.mjs has no BUILD block');
   const moduleText = source.replace(block, `const BUILD = ${JSON.stringify(values, null, 2)};`);
@@ -86,7 +102,7 @@ function build({ out, downloadUrl = '', requires = projectVersion(), release = f
   return values;
 }
 
-module.exports = { build, projectVersion, classicScript, BuildError };
+module.exports = { build, projectVersion, classicScript, checkMemberLists, BuildError };
 
 if (require.main === module) {
   const { values } = util.parseArgs({

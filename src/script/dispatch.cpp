@@ -18,25 +18,38 @@ enum class Locked { Serves, NothingFound, NoneThere, NothingPending, NothingToSi
 
 struct MethodEntry {
   Member member;
-  uint32_t requiredStrings;
   MethodHandler handler;
   Locked locked = Locked::Serves;
+  uint32_t requiredStrings() const { return InfoOf(member).strings; }
 };
 
 // In the order identifiers are compared.
 constexpr std::array<MethodEntry, 10> kMethods = {{
-    {Member::FindCert, 2, FindCert, Locked::NothingFound},
-    {Member::IsCertExist, 1, IsCertExist, Locked::NoneThere},
-    {Member::DelCert, 1, DelCert, Locked::NoneThere},
-    {Member::ImportCert, 1, ImportCert, Locked::NothingPending},
-    {Member::CertSign, 2, CertSign, Locked::NothingToSign},
-    {Member::SetChallenge, 2, SetChallenge},
-    {Member::SetSubject, 1, SetSubject},
-    {Member::GetCSR, 0, GetCSR},
-    {Member::Base64Encode, 1, Base64Encode},
-    {Member::Base64Decode, 1, Base64Decode},
+    {Member::FindCert, FindCert, Locked::NothingFound},
+    {Member::IsCertExist, IsCertExist, Locked::NoneThere},
+    {Member::DelCert, DelCert, Locked::NoneThere},
+    {Member::ImportCert, ImportCert, Locked::NothingPending},
+    {Member::CertSign, CertSign, Locked::NothingToSign},
+    {Member::SetChallenge, SetChallenge},
+    {Member::SetSubject, SetSubject},
+    {Member::GetCSR, GetCSR},
+    {Member::Base64Encode, Base64Encode},
+    {Member::Base64Decode, Base64Decode},
 }};
 constexpr uint32_t kMostRequired = 2;
+// Every method of the list has its handler here, and a locked answer exactly
+// where the list locks it.
+static_assert([] {
+  if (kMethods.size() != kMemberCount - kFirstMethod) return false;
+  for (const MethodEntry& entry : kMethods) {
+    const MemberInfo& info = InfoOf(entry.member);
+    if (info.kind != MemberKind::Method || info.strings > kMostRequired ||
+        (info.lock == PageLock::Locked) != (entry.locked != Locked::Serves)) {
+      return false;
+    }
+  }
+  return true;
+}());
 
 const MethodEntry* FindEntry(NPIdentifier name) {
   const std::optional<Member> member = FindMethod(name);
@@ -63,9 +76,9 @@ bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVar
   if (object.rootIssuerName[0] == '\0') ReadRootIssuerName(object.rootIssuerName);
 
   const MethodEntry* entry = FindEntry(name);
-  if (entry == nullptr || argCount < entry->requiredStrings) return false;
+  if (entry == nullptr || argCount < entry->requiredStrings()) return false;
   std::array<std::string_view, kMostRequired> texts;
-  for (uint32_t i = 0; i < entry->requiredStrings; ++i) {
+  for (uint32_t i = 0; i < entry->requiredStrings(); ++i) {
     if (args[i].type != NPVariantType_String) return false;
     const NPString& s = args[i].value.stringValue;
     texts[i] = std::string_view(s.UTF8Characters, s.UTF8Length);
@@ -89,7 +102,7 @@ bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVar
     }
   }
   const bool ok =
-      entry->handler(object, MethodArgs(texts.data(), entry->requiredStrings), methodResult);
+      entry->handler(object, MethodArgs(texts.data(), entry->requiredStrings()), methodResult);
   return ok && !methodResult.allocationFailed();
 }
 

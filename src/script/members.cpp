@@ -8,7 +8,8 @@ std::array<NPIdentifier, kMemberCount> memberIdentifiers{};
 
 void LoadMemberIdentifiers() {
   for (size_t i = 0; i < kMemberCount; ++i) {
-    memberIdentifiers[i] = NPN_GetStringIdentifier(kMemberNames[i]);
+    // Each name is a literal of the list, so NUL-terminated.
+    memberIdentifiers[i] = NPN_GetStringIdentifier(kMembers[i].name.data());
   }
 }
 

@@ -1,4 +1,4 @@
-// The twelve script member names and the browser's identifiers for them.
+// The browser's identifiers for the script members (npapi/members.def).
 // Members are recognised by identifier value, never by comparing text.
 #pragma once
 
@@ -7,33 +7,10 @@
 #include <cstdint>
 #include <optional>
 
+#include "npapi/members.h"
 #include "npapi/npapi.h"
 
 namespace zvcert {
-
-// In the order in which they are looked up: two properties, then ten methods.
-enum class Member : uint8_t {
-  Version,
-  HostName,
-  FindCert,
-  IsCertExist,
-  DelCert,
-  ImportCert,
-  CertSign,
-  SetChallenge,
-  SetSubject,
-  GetCSR,
-  Base64Encode,
-  Base64Decode,
-};
-
-inline constexpr size_t kMemberCount = 12;
-inline constexpr size_t kFirstMethod = static_cast<size_t>(Member::FindCert);
-
-inline constexpr std::array<const char*, kMemberCount> kMemberNames = {
-    "Version",  "HostName",     "FindCert",   "IsCertExist", "DelCert",      "ImportCert",
-    "CertSign", "SetChallenge", "SetSubject", "GetCSR",      "Base64Encode", "Base64Decode",
-};
 
 // Module-wide: every new instance asks the browser for them again and
 // overwrites what an earlier instance stored.
