@@ -34,9 +34,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::string methods;
   for (size_t i = zvcert::kFirstMethod; i < zvcert::kMemberCount; ++i) {
-    if (object->HasMethod(zvcert::kMemberNames[i])) {
-      methods += std::string(methods.empty() ? "" : " ") + zvcert::kMemberNames[i];
-    }
+    const std::string member(zvcert::kMembers[i].name);
+    if (object->HasMethod(member)) methods += (methods.empty() ? "" : " ") + member;
   }
   std::printf("methods       %s\n", methods.c_str());
   object.reset();
