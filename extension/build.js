@@ -20,12 +20,10 @@ const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
 const { IdentityError, readIdentity } = require('./identity');
+const { memberTable } = require('./members');
 
 const SOURCES = ['page.js', 'relay.js', 'background.js', 'consent.html', 'consent.js', 'chooser.html', 'chooser.js',
   'window.css', 'arming.js'];
-const METHODS = ['SetSubject', 'SetChallenge', 'GetCSR', 'ImportCert', 'FindCert', 'IsCertExist',
-  'DelCert', 'CertSign', 'Base64Encode', 'Base64Decode'];
-const PROPERTIES = ['Version', 'HostName'];
 const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 
 class BuildError extends Error {}
@@ -87,9 +85,12 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
     throw new BuildError(`identity ${identityFile}: ${error.message}`);
   }
 
+  const members = memberTable();
+  const named = (kind) => Object.keys(members).filter((name) => members[name].kind === kind);
   const config = {
     origins, hostName: identity.hostName, channel: 'zvcert-extension',
-    consentTimeoutSeconds: timeout, methods: METHODS, properties: PROPERTIES, signTextOnly: signTextOnly === true,
+    consentTimeoutSeconds: timeout, methods: named('method'), properties: named('property'), members,
+    signTextOnly: signTextOnly === true,
   };
   const matches = [...new Set(origins.map(matchPattern))];
   const manifest = {
