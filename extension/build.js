@@ -22,8 +22,11 @@ const util = require('node:util');
 const { IdentityError, readIdentity } = require('./identity');
 const { memberTable } = require('./members');
 
-const SOURCES = ['page.js', 'relay.js', 'background.js', 'consent.html', 'consent.js', 'chooser.html', 'chooser.js',
-  'window.css', 'arming.js'];
+// The service worker's scripts before background.js, in the order they load.
+const WORKER_SCRIPTS = ['worker/config.js', 'worker/replies.js', 'worker/members.js', 'worker/host.js',
+  'worker/windows.js', 'worker/consent.js', 'worker/actions.js', 'worker/session.js'];
+const SOURCES = ['page.js', 'relay.js', 'background.js', ...WORKER_SCRIPTS, 'consent.html', 'consent.js',
+  'chooser.html', 'chooser.js', 'window.css', 'arming.js'];
 const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 
 class BuildError extends Error {}
@@ -101,8 +104,9 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
     version,
     key: identity.publicKey,
     permissions: ['nativeMessaging'],
-    // Chromium runs the service worker; Firefox, which has none, the script.
-    background: { service_worker: 'background.js', scripts: ['background.js'] },
+    // Chromium runs the service worker, which loads the others itself;
+    // Firefox, which has none, the scripts.
+    background: { service_worker: 'background.js', scripts: [...WORKER_SCRIPTS, 'background.js'] },
     content_scripts: [
       { matches, js: ['page.js'], run_at: 'document_start', world: 'MAIN' },
       { matches, js: ['relay.js'], run_at: 'document_start' },
@@ -115,7 +119,9 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
   const configText = JSON.stringify(config);
   for (const name of SOURCES) {
     const text = fs.readFileSync(path.join(__dirname, name), 'utf8');
-    fs.writeFileSync(path.join(out, name), text.replaceAll('__ZVCERT_CONFIG__', configText));
+    fs.mkdirSync(path.dirname(path.join(out, name)), { recursive: true });
+    fs.writeFileSync(path.join(out, name), text.replaceAll('__ZVCERT_CONFIG__', configText)
+      .replaceAll('__ZVCERT_WORKER_SCRIPTS__', JSON.stringify(WORKER_SCRIPTS)));
   }
   fs.writeFileSync(path.join(out, 'manifest.json'), `${JSON.stringify(manifest, null, 2)}\n`);
   return { origins, matches, id: identity.chromiumId };

@@ -81,9 +81,12 @@ test('build: manifest, permissions and substituted scripts', () => {
   assert.deepStrictEqual([page.world, relay.world], ['MAIN', undefined]);
   assert.deepStrictEqual([page.js, relay.js], [['page.js'], ['relay.js']]);
   assert.strictEqual(manifest.browser_specific_settings.gecko.id, identity.firefoxId);
-  for (const name of fs.readdirSync(out)) {
-    assert.ok(!fs.readFileSync(path.join(out, name), 'utf8').includes('__ZVCERT_CONFIG__'), name);
+  for (const name of fs.readdirSync(out, { recursive: true })) {
+    if (fs.statSync(path.join(out, name)).isFile()) assert.doesNotMatch(fs.readFileSync(path.join(out, name), 'utf8'), /__ZVCERT_\w+__/, name);
   }
+  // Firefox loads the worker's scripts as background scripts, background.js last.
+  assert.strictEqual(manifest.background.scripts.at(-1), 'background.js');
+  for (const name of manifest.background.scripts) assert.ok(fs.existsSync(path.join(out, name)), name);
   const pageText = fs.readFileSync(path.join(out, 'page.js'), 'utf8');
   assert.ok(pageText.includes('"origins":["https://ca.example.com","https://ca.example.com:8443","http://127.0.0.1:8765"]'));
   fs.rmSync(out, { recursive: true });
@@ -154,7 +157,7 @@ test('build: the CMake option goes through the same rules', () => {
   assert.match(refused.stderr.replace(/\s+/g, ' '), /ZVCERT_EXTENSION_ORIGINS: .*"http:\/\/ca.example.com": plain http is allowed only/);
   const textOnly = spawnSync('cmake', ['-DORIGINS=https://ca.example.com', `-DOUT=${out}`, '-DSIGN_TEXT_ONLY=ON', '-P', script]);
   assert.strictEqual(textOnly.status, 0);
-  assert.match(fs.readFileSync(path.join(out, 'background.js'), 'utf8'), /"signTextOnly":true/);
+  assert.match(fs.readFileSync(path.join(out, 'worker/config.js'), 'utf8'), /"signTextOnly":true/);
   const accepted = run('https://ca.example.com;https://ra.example.com:8443');
   assert.strictEqual(accepted.status, 0, accepted.stderr);
   const manifest = JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8'));
@@ -332,8 +335,11 @@ function runWorker(origin, nativeReplies, options = {}) {
     windows: { onRemoved: listen(), opened: [], async create(w) { this.opened.push(w); return { id: 1 }; }, async remove() {} },
   };
   const fast = (f, ms) => setTimeout(f, ms / 1000);
-  vm.runInNewContext(fs.readFileSync(path.join(out, 'background.js'), 'utf8'),
-    { chrome, crypto, setTimeout: fast, clearTimeout, URL });
+  // As Chromium loads it: background.js imports the rest.
+  const load = (name) => vm.runInContext(fs.readFileSync(path.join(out, name), 'utf8'), context);
+  const context = vm.createContext({ chrome, crypto, setTimeout: fast, clearTimeout, URL,
+    importScripts: (...names) => names.forEach(load) });
+  load('background.js');
   fs.rmSync(out, { recursive: true });
   const page = { name: 'zvcert-extension', sender: { origin }, disconnect() {}, onMessage: listen(), onDisconnect: listen(), replies: [],
     postMessage(m) { this.replies.push(m); } };

@@ -1,0 +1,61 @@
+// The extension's own windows, which ask the user: the consent window and
+// the certificate chooser. Only they may read a question or answer it.
+'use strict';
+
+// Which window asks what.
+const WINDOWS = { consent: { width: 560, height: 600 }, chooser: { width: 600, height: 460 } };
+const questions = new Map();  // token -> open question
+
+// Resolves with the user's answer ({ allowed, reason, choice }) in the
+// window of that kind; onOpen(finish) receives the means to end the
+// question early (the page went away).
+function askUser(kind, details, onOpen) {
+  return new Promise((resolve) => {
+    const token = crypto.randomUUID();
+    const question = {
+      details: { ...details, deadline: Date.now() + CONFIG.consentTimeoutSeconds * 1000 },
+      windowId: null,
+      done: false,
+    };
+    question.finish = (allowed, reason, choice) => {
+      if (question.done) return;
+      question.done = true;
+      clearTimeout(question.timer);
+      questions.delete(token);
+      if (question.windowId !== null) api.windows.remove(question.windowId).catch(() => {});
+      resolve({ allowed, reason, choice });
+    };
+    question.timer = setTimeout(() => question.finish(false, 'timeout'),
+      CONFIG.consentTimeoutSeconds * 1000);
+    questions.set(token, question);
+    onOpen(question.finish);
+    api.windows.create({
+      url: api.runtime.getURL(`${kind}.html#${token}`), type: 'popup', ...WINDOWS[kind], focused: true,
+    }).then((window) => {
+      question.windowId = window.id;
+      if (question.done) api.windows.remove(window.id).catch(() => {});
+    }, () => question.finish(false, 'closed'));
+  });
+}
+
+function windowRemoved(windowId) {
+  for (const question of questions.values()) {
+    if (question.windowId === windowId) question.finish(false, 'closed');
+  }
+}
+
+function windowMessage(message, sender, sendResponse) {
+  if (sender.id !== api.runtime.id ||
+      !Object.keys(WINDOWS).some((kind) => String(sender.url).startsWith(api.runtime.getURL(`${kind}.html`)))) {
+    return false;
+  }
+  const question = questions.get(message && message.token);
+  if (message.type === 'details') {
+    sendResponse(question ? question.details : null);
+  } else if (message.type === 'answer' && question) {
+    question.finish(message.allow === true, message.allow === true ? 'allowed' : 'denied',
+      Number.isSafeInteger(message.choice) ? message.choice : undefined);
+    sendResponse(true);
+  }
+  return false;
+}
