@@ -380,7 +380,8 @@ test('service worker: a silent host times out, a reply without an id still answe
   const { call, natives } = runWorker('https://ca.example.com', (native, m) => {
     const reply = mode === 'silent' ? null : mode === 'no id' ? { id: null, ok: false, error: 'malformed JSON' }
       : { id: m.id, ok: true, value: 1022 };
-    if (reply) setTimeout(() => native.onMessage.fire(reply), 1);
+    if (mode === 'exits' && m.member) setTimeout(() => native.onDisconnect.fire({ error: { message: 'gone' } }), 1);
+    else if (reply) setTimeout(() => native.onMessage.fire(reply), 1);
   });
   const silent = await call({ id: 1, member: 'Version' });
   assert.strictEqual(silent.reason, 'unavailable');
@@ -394,6 +395,13 @@ test('service worker: a silent host times out, a reply without an id still answe
   const unread = await call({ id: 3, member: 'Version' });
   assert.strictEqual(unread.ok, false);
   assert.match(unread.error, /malformed JSON/);
+  // A host that ends fails the call it had; the next call starts another.
+  mode = 'exits';
+  const ended = await call({ id: 4, member: 'Version' });
+  assert.match(`${ended.reason} ${ended.error}`, /^unavailable the certificate host stopped or is not installed \(gone\)$/);
+  mode = 'answers';
+  assert.strictEqual((await call({ id: 5, member: 'Version' })).value, 1022);
+  assert.strictEqual(natives.length, 3);
 });
 
 test('service worker: signatures only with the authority\'s certificate the window named', async () => {
@@ -405,9 +413,10 @@ test('service worker: signatures only with the authority\'s certificate the wind
       : m.describe ? { found: true, fromAuthority, canonical: '5', thumbprint: 'ab' } : 'signed';
     setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
   });
-  for (const [id, member, args] of [[1, 'CertSign', ['5', 'QQ==']], [2, 'signCms', ['5', 'QQ==', {}]]]) {
+  // What the plug-in returns on a refusal: CertSign's empty signature.
+  for (const [id, member, args, value] of [[1, 'CertSign', ['5', 'QQ=='], ''], [2, 'signCms', ['5', 'QQ==', {}], null]]) {
     const reply = await call({ id, member, args });
-    assert.strictEqual(reply.reason, 'failed', member);
+    assert.deepStrictEqual([reply.reason, reply.value], ['failed', value], member);
     assert.match(reply.error, /not the authority's: its signature does not verify/, member);
   }
   assert.ok(!sent.some((m) => m.member || m.signCms), 'nothing was asked to sign');
@@ -431,13 +440,19 @@ test('service worker: what a page may pass is capped before the host hears of it
     ['escapes over 48 MiB', ['\u0001'.repeat(9 * MiB)], /argument 1 is longer than 48 MiB/],
     ['strings over 60 MiB together', ['a', 'b'.repeat(31 * MiB), 'c'.repeat(31 * MiB)], /longer than 60 MiB together/],
     ['an array', [[1, 2]], /argument 1 is not a string, number, boolean or null/],
+    // Options only where a member reads them; too few strings for a consent: no question.
+    ['options to CertSign', ['1', 'QQ==', {}], /^CertSign failed: argument 3 is not a string/, 'CertSign'],
+    ['a number for DelCert\'s serial', [5], /^DelCert failed$/, 'DelCert', null],
+    ['a name every object has', [], /^zvcert has no member constructor$/, 'constructor'],
+    ['a name that is not a string', [], /^zvcert has no member Version$/, ['Version']],
   ];
-  for (const [i, [label, args, error]] of cases.entries()) {
-    const reply = await call({ id: i + 1, member: 'Base64Encode', args });
+  for (const [i, [label, args, error, member = 'Base64Encode', ...value]] of cases.entries()) {
+    const reply = await call({ id: i + 1, member, args });
     assert.ok(reply?.ok === false && reply.reason === 'failed' && error.test(reply.error), `${label}: ${reply?.error}`);
+    assert.deepStrictEqual(Object.hasOwn(reply, 'value') ? [reply.value] : [], value, label);
   }
   assert.strictEqual(natives.length, 0, 'nothing reached the host');
-  assert.strictEqual((await call({ id: 9, member: 'Base64Encode', args: ['a'.repeat(48 * MiB - 2)] }))?.ok, true, 'a string at the limit does');
+  assert.strictEqual((await call({ id: 'last', member: 'Base64Encode', args: ['a'.repeat(48 * MiB - 2)] }))?.ok, true, 'a string at the limit does');
 });
 
 (async () => {
