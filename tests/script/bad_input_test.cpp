@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "browser/plugin_test.h"
+#include "npapi/members.h"
 #include "support/request_checks.h"
 #include "support/test_ca.h"
 
@@ -21,15 +22,18 @@ namespace {
 
 using namespace std::string_literals;
 
+// Every method of the members' list, with the strings it requires.
 struct Method {
   std::string name;
   uint32_t requiredStrings;
 };
-const Method kMethods[] = {
-    {"FindCert", 2},     {"IsCertExist", 1},  {"DelCert", 1},    {"ImportCert", 1},
-    {"CertSign", 2},     {"SetChallenge", 2}, {"SetSubject", 1}, {"GetCSR", 0},
-    {"Base64Encode", 1}, {"Base64Decode", 1},
-};
+const std::vector<Method> kMethods = [] {
+  std::vector<Method> methods;
+  for (const zvcert::MemberInfo& m : zvcert::kMembers) {
+    if (m.kind == zvcert::MemberKind::Method) methods.push_back({std::string(m.name), m.strings});
+  }
+  return methods;
+}();
 
 // Serial text of no certificate anywhere: it reads as serial 0.
 const std::string kNoSerial = "";
