@@ -285,6 +285,12 @@ test('package: the module and the classic script carry the same members and buil
   for (const [url, [release, message]] of Object.entries(refused)) {
     assert.throws(() => pageLibrary.build({ out: path.join(packageDir, 'x'), downloadUrl: url, release }), message, url);
   }
+  // The library's and its types' member lists follow the plug-in's.
+  const [source, types] = ['zvcert.mjs', 'zvcert.d.ts'].map((f) => fs.readFileSync(path.join(__dirname, '..', '..', 'web', f), 'utf8'));
+  const drifted = [[source.replace("'GetCSR', ", ''), types, /METHODS lacks GetCSR/],
+    [source, types.replace("'HostName'", "'HostName' | 'Owner'"), /PROPERTIES has Owner/],
+    [source, types.replace("| 'Base64Decode'", "| 'Base64Decode' | 'GetCSR'"), /MethodName names a member twice/]];
+  for (const [s, t, message] of drifted) assert.throws(() => pageLibrary.checkMemberLists(s, t), message);
 });
 
 test('status: the path, the versions and what to install or update', async () => {
