@@ -1,34 +1,19 @@
 // What an authority chooses when it builds the plug-in: the size of the keys
-// it generates, the hash of its requests and signatures, and how long a
-// serial number may be. The defaults are the plug-in's original profile; the
-// build sets the others (ZVCERT_KEY_BITS, ZVCERT_SIGNATURE_HASH,
-// ZVCERT_SERIAL_BYTES, ZVCERT_PENDING_KEYS). Pure: the portable core reads it too.
+// it generates, the hash of its requests and signatures, how long a serial
+// number may be, how lookups know the authority and where a request's key
+// waits. cmake/BuildProfile.cmake alone holds the profiles and defines every
+// value below (a translation unit without them would disagree with the rest
+// of the module). Pure: the portable core reads it too.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#ifndef ZVCERT_KEY_BITS
-#define ZVCERT_KEY_BITS 1024
-#endif
-#ifndef ZVCERT_SIGNATURE_HASH_BITS  // 1 for SHA-1, else the SHA-2 digest size
-#define ZVCERT_SIGNATURE_HASH_BITS 1
-#endif
-#ifndef ZVCERT_SERIAL_BYTES
-#define ZVCERT_SERIAL_BYTES 8
-#endif
-#ifndef ZVCERT_AUTHORITY_SIGNATURE  // 1: lookups also require the root's signature
-#define ZVCERT_AUTHORITY_SIGNATURE 0
-#endif
-
-#ifndef ZVCERT_PENDING_IN_STORE  // 1: a request's key waits in a key container
-#define ZVCERT_PENDING_IN_STORE 0
-#endif
-#ifndef ZVCERT_PENDING_DAYS
-#define ZVCERT_PENDING_DAYS 30
-#endif
-#ifndef ZVCERT_PENDING_LIMIT
-#define ZVCERT_PENDING_LIMIT 8
+#if !defined(ZVCERT_KEY_BITS) || !defined(ZVCERT_SIGNATURE_HASH_BITS) ||     \
+    !defined(ZVCERT_SERIAL_BYTES) || !defined(ZVCERT_AUTHORITY_SIGNATURE) || \
+    !defined(ZVCERT_PENDING_IN_STORE) || !defined(ZVCERT_PENDING_DAYS) ||    \
+    !defined(ZVCERT_PENDING_LIMIT)
+#error "the build defines the profile: link the target with zvcert_options"
 #endif
 
 namespace zvcert {
