@@ -23,8 +23,9 @@ with_wine node "$ROOT/bench/host_memory.js" "$WIN_BUILD"
 # bits also with the keys pending in the store.
 for run in "2048 memory" "2048 store" "3072 memory" "4096 memory"; do
   read -r bits pending <<<"$run"
-  configure_profile "$bits" SHA256 8 name "$pending"
-  dir=$(profile_build_dir "$bits" SHA256 8 name "$pending")
+  given=(KEY_BITS="$bits" SIGNATURE_HASH=SHA256 PENDING_KEYS="$pending")
+  configure_profile original "${given[@]}"
+  dir=$(profile_build_dir original "${given[@]}")
   cmake --build "$dir" --target request_benchmark -j "$JOBS" >/dev/null
   echo "== GetCSR, RSA-$bits with SHA-256, keys pending in $pending (under Wine)"
   WIN_BUILD=$dir with_wine "$dir/wine-run.sh" "$dir/bin/request_benchmark.exe" "${3:-20}"

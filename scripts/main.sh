@@ -8,16 +8,18 @@
 # Chromium and Firefox, through the browser extension and npzvcert-host.exe,
 # each consent window allowed (pictures in <out>/chromium/ and <out>/firefox/).
 #
-# --key-bits, --hash, --serial-bytes, --authority-check and --pending-keys
-# build the plug-in for another profile, in a build folder of its own beside
-# the default one, and enrol with that; --current is today's profile: 2048-bit
-# keys, SHA-256, 20-byte serials (the authority then picks random serials, as
-# today's CA tools do), the root's signature checked by every lookup and the
-# request's key kept in the user's key store until its certificate comes.
+# --profile builds the plug-in for a named profile (cmake/BuildProfile.cmake),
+# in a build folder of its own beside the default one, and enrols with that;
+# --current is --profile current: 2048-bit keys, SHA-256, 20-byte serials (the
+# authority then picks random serials, as today's CA tools do), the root's
+# signature checked by every lookup and the request's key kept in the user's
+# key store until its certificate comes. --key-bits, --hash, --serial-bytes,
+# --authority-check and --pending-keys override one option of the profile
+# (of the original one when none is named).
 #
 #   bash scripts/main.sh [--out DIR] [--subject TEXT] [--challenge NAME:PASSWORD]
 #                        [--text TEXT] [--keep] [--browser]
-#                        [--current] [--key-bits 1024|2048|3072|4096]
+#                        [--profile original|current] [--current] [--key-bits 1024|2048|3072|4096]
 #                        [--hash SHA1|SHA256|SHA384|SHA512] [--serial-bytes 8|16|20]
 #                        [--authority-check name|signature] [--pending-keys memory|store]
 set -euo pipefail
@@ -27,11 +29,8 @@ out=$ROOT/out
 demo_args=()
 browser_args=()
 browser=0
-profile=()
-choose() {
-  profile=("${1:-${profile[0]:-1024}}" "${2:-${profile[1]:-SHA1}}" "${3:-${profile[2]:-8}}"
-           "${4:-${profile[3]:-name}}" "${5:-${profile[4]:-memory}}")
-}
+profile=original
+given=()
 while (( $# )); do
   case $1 in
     --out) out=$(realpath -m "$2"); shift 2 ;;
@@ -39,12 +38,13 @@ while (( $# )); do
     --subject|--text) demo_args+=("$1" "$2"); browser_args+=("$1" "$2"); shift 2 ;;
     --challenge) demo_args+=("$1" "$2"); shift 2 ;;
     --browser) browser=1; shift ;;
-    --current) choose 2048 SHA256 20 signature store; shift ;;
-    --key-bits) choose "$2"; shift 2 ;;
-    --hash) choose "" "$2"; shift 2 ;;
-    --serial-bytes) choose "" "" "$2"; shift 2 ;;
-    --authority-check) choose "" "" "" "$2"; shift 2 ;;
-    --pending-keys) choose "" "" "" "" "$2"; shift 2 ;;
+    --profile) profile=$2; shift 2 ;;
+    --current) profile=current; shift ;;
+    --key-bits) given+=(KEY_BITS="$2"); shift 2 ;;
+    --hash) given+=(SIGNATURE_HASH="$2"); shift 2 ;;
+    --serial-bytes) given+=(SERIAL_BYTES="$2"); shift 2 ;;
+    --authority-check) given+=(AUTHORITY_CHECK="$2"); shift 2 ;;
+    --pending-keys) given+=(PENDING_KEYS="$2"); shift 2 ;;
     *) echo "main: unknown option $1 (see the comment at the top of $0)" >&2; exit 2 ;;
   esac
 done
@@ -52,10 +52,15 @@ done
 step() { printf '\n== %s\n' "$*"; }
 
 "$ROOT/scripts/setup.sh"
-if (( ${#profile[@]} )); then
-  WIN_BUILD=$(profile_build_dir "${profile[@]}")
-  step "building npzvcert.dll (32-bit Windows) for RSA-${profile[0]}, ${profile[1]}, ${profile[2]}-byte serials, the authority known by its ${profile[3]}, pending keys in ${profile[4]}, in $WIN_BUILD"
-  configure_profile "${profile[@]}"
+if [[ $profile != original ]] || (( ${#given[@]} )); then
+  WIN_BUILD=$(profile_build_dir "$profile" "${given[@]}")
+  # The build's own check refuses a name or value it does not know before
+  # anything is configured, and says what the profile comes to.
+  mapfile -t options < <(profile_options "$profile" "${given[@]}")
+  summary=$(cmake "${options[@]}" -P "$ROOT/cmake/BuildProfile.cmake")
+  summary=${summary#-- }
+  step "building npzvcert.dll (32-bit Windows) in $WIN_BUILD; ${summary,}"
+  configure_profile "$profile" "${given[@]}"
   # The plug-in, and its host and extension, through which the demonstration runs.
   cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null
 else

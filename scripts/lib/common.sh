@@ -18,19 +18,33 @@ configure_win32() {
 }
 
 # A Windows build of another profile, in a folder of its own beside the
-# default one: profile_build_dir BITS HASH SERIAL_BYTES CHECK PENDING names it,
-# configure_profile BITS HASH SERIAL_BYTES CHECK PENDING configures it (with the
-# test programs, but without a nested build of today's profile).
+# default one: a profile name and the options given beside it, as
+# `current KEY_BITS=4096`. profile_options turns them into -D options,
+# profile_build_dir names the folder after them (win32-current-rsa4096),
+# configure_profile configures it (with the test programs, but without a
+# nested build of the current profile).
+profile_options() {
+  printf -- '-DZVCERT_PROFILE=%s\n' "$1"
+  (( $# < 2 )) || printf -- '-DZVCERT_%s\n' "${@:2}"
+}
 profile_build_dir() {
-  local by= pending=
-  [[ ${4:-name} == signature ]] && by=-by-signature
-  [[ ${5:-memory} == store ]] && pending=-pending-in-store
-  echo "$BUILD/win32-rsa$1-${2,,}-serial$3$by$pending"
+  local name=win32-$1 option
+  for option in "${@:2}"; do
+    case $option in
+      KEY_BITS=*) name+=-rsa${option#*=} ;;
+      SIGNATURE_HASH=*) name+=-${option#*=} ;;
+      SERIAL_BYTES=*) name+=-serial${option#*=} ;;
+      AUTHORITY_CHECK=*) name+=-by-${option#*=} ;;
+      PENDING_KEYS=*) name+=-pending-in-${option#*=} ;;
+      *) name+=-${option//=/} ;;
+    esac
+  done
+  echo "$BUILD/${name,,}"
 }
 configure_profile() {
-  WIN_BUILD=$(profile_build_dir "$@") configure_win32 -DZVCERT_KEY_BITS="$1" \
-    -DZVCERT_SIGNATURE_HASH="$2" -DZVCERT_SERIAL_BYTES="$3" -DZVCERT_AUTHORITY_CHECK="${4:-name}" \
-    -DZVCERT_PENDING_KEYS="${5:-memory}" -DZVCERT_TEST_CURRENT_PROFILE=OFF
+  local options
+  mapfile -t options < <(profile_options "$@")
+  WIN_BUILD=$(profile_build_dir "$@") configure_win32 "${options[@]}" -DZVCERT_TEST_CURRENT_PROFILE=OFF
 }
 
 # clang, for libFuzzer beside AddressSanitizer and UndefinedBehaviorSanitizer.
