@@ -80,7 +80,7 @@ step "installer (the DLL and the host it ships are copied to the output folder t
 "$ROOT/scripts/build-installer.sh" "$dll" "$out"
 
 step "the page library's package (npm pack of $WIN_BUILD/package)"
-(cd "$out" && npm pack --silent "$WIN_BUILD/package" | sed "s|^|$out/|")
+(cd "$out" && npm pack --loglevel=error "$WIN_BUILD/package" | sed "s|^|$out/|")
 
 step "enrolment, as the sample page does it (demo/enroll.js), under Wine"
 with_wine node "$ROOT/demo/run-demo.js" --build "$WIN_BUILD" --root "$root" --out "$out" \

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and only what is
-# missing: a machine that has everything returns at once.
+# missing: a machine that has everything returns at once. Quiet unless a step
+# fails: then that step's own output is shown and the step named.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 packages=(
   cmake ninja-build g++ googletest          # native build and unit tests
@@ -37,10 +39,13 @@ install_packages() {
     sudo=(sudo)
   fi
   echo "setup: installing ${missing[*]}"
-  if (( need_i386 )); then "${sudo[@]}" dpkg --add-architecture i386; fi
+  if (( need_i386 )); then
+    quietly "setup: adding the i386 architecture" "${sudo[@]}" dpkg --add-architecture i386
+  fi
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  quietly "setup: updating the package lists" "${sudo[@]}" apt-get update
+  quietly "setup: installing ${missing[*]}" \
+    "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
   echo "setup: done"
 }
 if (( ${#missing[@]} > 0 || need_i386 )); then install_packages; fi
@@ -49,12 +54,13 @@ if (( ${#missing[@]} > 0 || need_i386 )); then install_packages; fi
 # user's: TypeScript for the page library's type check, PKI.js for its quick
 # start's verification in Node.js.
 npm_packages=(typescript@5.9.3 pkijs@3.4.3 asn1js@3.0.7)
-npm_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/npm"
+npm_dir=$ROOT/build/npm
 for p in "${npm_packages[@]}"; do
   if ! grep -qs "\"version\": \"${p#*@}\"" "$npm_dir/node_modules/${p%@*}/package.json"; then
     echo "setup: installing ${npm_packages[*]} from the npm registry"
     mkdir -p "$npm_dir"
-    npm install --silent --prefix "$npm_dir" --no-audit --no-fund --no-save "${npm_packages[@]}" >/dev/null
+    quietly "setup: installing the npm packages for the tests" \
+      npm install --prefix "$npm_dir" --no-audit --no-fund --no-save "${npm_packages[@]}"
     break
   fi
 done

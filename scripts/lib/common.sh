@@ -5,6 +5,24 @@ WIN_BUILD=$BUILD/win32
 NATIVE_BUILD=$BUILD/native
 JOBS=$(nproc)
 
+# Runs one step that installs or prepares something, quietly: when it fails,
+# what it printed is shown and the step named, so that no script stops
+# without a word. Nothing it runs may ask a question.
+#   quietly "setup: installing the npm packages" npm install ...
+quietly() {
+  local what=$1 log status=0
+  log=$(mktemp)
+  "${@:2}" </dev/null >"$log" 2>&1 || status=$?
+  if (( status )); then
+    local program=$2
+    [[ $program == sudo ]] && program=$3
+    cat "$log" >&2
+    echo "$what failed (${program##*/} exited $status); its output is above" >&2
+  fi
+  rm -f "$log"
+  return $status
+}
+
 # The authority the tests and the main job issue from: a throwaway OpenSSL CA
 # of this checkout, made once and kept in build/authority. The Windows builds
 # embed its root, as an authority builds the plug-in with its own, so that
@@ -55,8 +73,8 @@ configure_native() {
 # Runs a command with the Windows build's Wine prefix ready and a persistent
 # wineserver under the current display (a server started without a display
 # keeps windows from being created). wineboot starts Wine's own background
-# programs first, with harmless standard streams: started later by a test
-# program, they would inherit its output pipe and keep ctest waiting.
+# programs first, with harmless standard streams (a file): started later by a
+# test program, they would inherit its output pipe and keep ctest waiting.
 with_wine() {
   export WINEPREFIX=${ZVCERT_WINEPREFIX:-$WIN_BUILD/wineprefix} WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -65,7 +83,7 @@ with_wine() {
   wineserver -p
   local init=()
   [[ -f $WINEPREFIX/system.reg ]] || init=(-i)
-  wineboot "${init[@]}" </dev/null >/dev/null 2>&1
+  quietly "wine: preparing the prefix $WINEPREFIX" wineboot "${init[@]}"
   local status=0
   "$@" || status=$?
   wineserver -k 2>/dev/null || true
