@@ -2,16 +2,12 @@
 // full 184-byte routine table, creates instances and makes script calls with
 // NPVariant arguments, as npzvcert-host.exe needs.
 //
-// Built with ZVCERT_BROWSER_CHECKS=1 it is the tests' browser (tests/browser,
-// npzvcert-host-checks.exe): it also records every routine the module calls
-// through the table, the memory it hands out and the objects alive, fails
-// memory and objects on demand, and drives windows and the rarer script
-// calls. The shipped host carries none of that.
+// The tests' browser (tests/browser) derives from these classes and attaches
+// through browserHooks, which the shipped host leaves empty.
 #pragma once
 
 #include <windows.h>
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -35,79 +31,38 @@ struct CallResult {
   // Its text result was longer than the caller takes and was not copied;
   // value is void.
   bool textTooLong = false;
-#if ZVCERT_BROWSER_CHECKS
-  bool resultWritten = true;  // false: the call left the browser's result as it was
-#endif
+  // False: the call left the browser's result as it was handed over.
+  bool resultWritten = true;
 };
+
+// What may stand between this browser and its callers. Null in the shipped
+// host; the tests' browser sets it to count, track and fail what the module
+// and the host itself call.
+struct BrowserHooks {
+  // The routines the host calls itself, wrapping OwnRoutines().
+  NPNetscapeFuncs routines;
+  // The table NP_Initialize hands the module.
+  NPNetscapeFuncs table;
+  // Every call's result, as it is taken.
+  void (*taken)(const CallResult& result);
+};
+extern const BrowserHooks* browserHooks;
+
+// The browser's own routines: every slot filled, those it does not offer
+// with one that does nothing.
+const NPNetscapeFuncs& OwnRoutines();
 
 // The full path of npzvcert.dll beside the running program.
 std::wstring DefaultPluginPath();
 
-class Instance;
-
-#if ZVCERT_BROWSER_CHECKS
-// The call's result is void: written as void, not merely left alone.
-inline bool IsVoid(const CallResult& r) {
-  return r.resultWritten && std::holds_alternative<std::monostate>(r.value);
-}
-
-// The slots of NPNetscapeFuncs by position (0 = geturl ... 44 = construct).
-enum class Slot : int {
-  geturl,
-  posturl,
-  requestread,
-  newstream,
-  write,
-  destroystream,
-  status,
-  uagent,
-  memalloc,
-  memfree,
-  memflush,
-  reloadplugins,
-  getJavaEnv,
-  getJavaPeer,
-  geturlnotify,
-  posturlnotify,
-  getvalue,
-  setvalue,
-  invalidaterect,
-  invalidateregion,
-  forceredraw,
-  getstringidentifier,
-  getstringidentifiers,
-  getintidentifier,
-  identifierisstring,
-  utf8fromidentifier,
-  intfromidentifier,
-  createobject,
-  retainobject,
-  releaseobject,
-  invoke,
-  invokeDefault,
-  evaluate,
-  getproperty,
-  setproperty,
-  removeproperty,
-  hasproperty,
-  hasmethod,
-  releasevariantvalue,
-  setexception,
-  pushpopupsenabledstate,
-  poppopupsenabledstate,
-  enumerate,
-  pluginthreadasynccall,
-  construct,
-};
-inline constexpr int kSlotCount = 45;
-
-// The three exports, for a plug-in linked into the test program itself.
+// The three exports a browser finds in a module.
 struct EntryPoints {
   NP_GetEntryPointsFunc getEntryPoints;
   NP_InitializeFunc initialize;
   NP_ShutdownFunc shutdown;
 };
-#endif
+
+class Instance;
 
 // One loaded plug-in module and the browser state around it. There is one
 // browser per process at a time, as the table's routines carry no context.
@@ -147,33 +102,14 @@ class Browser {
   };
   // None, the default: a browser that offers no page at all.
   static void SetPage(std::optional<Page> page);
+  static bool HasPage();
 
-#if ZVCERT_BROWSER_CHECKS
-  // Drives plug-in code linked into this program, so that a test can also
-  // look at its internals or replace its platform services.
-  explicit Browser(const EntryPoints& linkedIn);
+ protected:
+  // A module already in this process, not loaded (nor freed) by the browser.
+  Browser(HMODULE module, const EntryPoints& entryPoints);
 
   HMODULE module() const { return module_; }
   const NPPluginFuncs& pluginFuncs() const { return pluginFuncs_; }
-
-  // What the module did through the routine table.
-  static int CallsFromModule(Slot slot);
-  // Names of the routines the module called beyond the five it may use
-  // (eight while a page is set: also getvalue, getproperty and
-  // releasevariantvalue, which reading the page's origin takes).
-  static std::vector<std::string> UnexpectedCalls();
-  // Misuses the browser noticed (freeing foreign memory, releasing a dead
-  // object, strings without their NUL).
-  static std::vector<std::string> Errors();
-
-  static size_t OutstandingAllocations();
-  static size_t LiveObjects();
-  static int ObjectReferences(NPObject* obj);
-
-  // The next count requests fail as if the browser were out of memory.
-  static void FailMemAlloc(int count);
-  static void FailCreateObject(int count);
-#endif
 
  private:
   HMODULE module_ = nullptr;
@@ -197,24 +133,25 @@ class ScriptObject {
   CallResult Invoke(const std::string& method, std::vector<Value> args = {},
                     size_t maxText = SIZE_MAX) const;
   CallResult GetProperty(const std::string& name) const;
-#if ZVCERT_BROWSER_CHECKS
-  bool HasMethod(const std::string& name) const;
-  bool HasProperty(const std::string& name) const;
-  CallResult InvokeDefault(const std::vector<Value>& args = {}) const;
-  bool SetProperty(const std::string& name, const Value& value) const;
-  bool RemoveProperty(const std::string& name) const;
-  bool Enumerate() const;
-  CallResult Construct(const std::vector<Value>& args = {}) const;
-#endif
+
+ protected:
+  // One of the class's routines, given the object, the member's identifier,
+  // the arguments and the result.
+  using Routine = bool (*)(NPObject* obj, NPIdentifier name, const NPVariant* args, uint32_t count,
+                           NPVariant* result);
+  // The arguments passed as a browser passes them, the result read and
+  // let go of as a browser does.
+  CallResult Call(Routine routine, NPIdentifier name, std::vector<Value> args,
+                  size_t maxText = SIZE_MAX) const;
 
  private:
   NPObject* obj_;
 };
 
-// One embedded element: its NPP record and, on request, a window.
+// One embedded element: its NPP record.
 class Instance {
  public:
-  Instance(const NPPluginFuncs& funcs);
+  explicit Instance(const NPPluginFuncs& funcs);
   ~Instance();
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;
@@ -226,32 +163,19 @@ class Instance {
 
   NPError Destroy();
 
-#if ZVCERT_BROWSER_CHECKS
-  NPP npp() { return &npp_; }
-  bool destroyed() const { return destroyed_; }
+ protected:
+  // The same object, with a reference for the caller; null on failure.
+  NPObject* ScriptableObject(NPError* error);
 
-  // A visible top-level window with a child for the plug-in, as a page has.
-  HWND CreatePluginWindow(int width = 200, int height = 100);
-  NPError SetWindow(HWND hwnd, uint32_t width = 200, uint32_t height = 100);
-#endif
+  NPP npp() { return &npp_; }
+  const NPPluginFuncs& funcs() const { return funcs_; }
+  bool destroyed() const { return destroyed_; }
 
  private:
   const NPPluginFuncs& funcs_;
   NPP_t npp_{};
   NPError newError_ = NPERR_GENERIC_ERROR;
   bool destroyed_ = false;
-#if ZVCERT_BROWSER_CHECKS
-  std::vector<HWND> topWindows_;
-  std::vector<std::unique_ptr<NPWindow>> windows_;
-#endif
 };
-
-#if ZVCERT_BROWSER_CHECKS
-// Dispatches pending window messages, painting included.
-void PumpMessages();
-
-// Plain text in NPVariant form for calls made by hand.
-std::string ToString(const Value& value);
-#endif
 
 }  // namespace zvhost

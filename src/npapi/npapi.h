@@ -217,57 +217,66 @@ using NPN_GetPropertyProcPtr = bool(NP_LOADDS*)(NPP npp, NPObject* obj, NPIdenti
 // Slots this module never calls; their signatures do not matter to it.
 using NPN_OpaqueProcPtr = void(NP_LOADDS*)();
 
+// Every slot of the table in order, once: X(slot, routine type). The table
+// below, the host's filling of it and the tests' counting follow from it.
+#define NPN_ROUTINE_SLOTS(X)                             \
+  X(geturl, NPN_OpaqueProcPtr)                           \
+  X(posturl, NPN_OpaqueProcPtr)                          \
+  X(requestread, NPN_OpaqueProcPtr)                      \
+  X(newstream, NPN_OpaqueProcPtr)                        \
+  X(write, NPN_OpaqueProcPtr)                            \
+  X(destroystream, NPN_OpaqueProcPtr)                    \
+  X(status, NPN_OpaqueProcPtr)                           \
+  X(uagent, NPN_OpaqueProcPtr)                           \
+  X(memalloc, NPN_MemAllocProcPtr)                       \
+  X(memfree, NPN_MemFreeProcPtr)                         \
+  X(memflush, NPN_OpaqueProcPtr)                         \
+  X(reloadplugins, NPN_OpaqueProcPtr)                    \
+  X(getJavaEnv, NPN_OpaqueProcPtr)                       \
+  X(getJavaPeer, NPN_OpaqueProcPtr)                      \
+  X(geturlnotify, NPN_OpaqueProcPtr)                     \
+  X(posturlnotify, NPN_OpaqueProcPtr)                    \
+  X(getvalue, NPN_GetValueProcPtr)                       \
+  X(setvalue, NPN_OpaqueProcPtr)                         \
+  X(invalidaterect, NPN_OpaqueProcPtr)                   \
+  X(invalidateregion, NPN_OpaqueProcPtr)                 \
+  X(forceredraw, NPN_OpaqueProcPtr)                      \
+  X(getstringidentifier, NPN_GetStringIdentifierProcPtr) \
+  X(getstringidentifiers, NPN_OpaqueProcPtr)             \
+  X(getintidentifier, NPN_OpaqueProcPtr)                 \
+  X(identifierisstring, NPN_OpaqueProcPtr)               \
+  X(utf8fromidentifier, NPN_OpaqueProcPtr)               \
+  X(intfromidentifier, NPN_OpaqueProcPtr)                \
+  X(createobject, NPN_CreateObjectProcPtr)               \
+  X(retainobject, NPN_RetainObjectProcPtr)               \
+  X(releaseobject, NPN_ReleaseObjectProcPtr)             \
+  X(invoke, NPN_OpaqueProcPtr)                           \
+  X(invokeDefault, NPN_OpaqueProcPtr)                    \
+  X(evaluate, NPN_OpaqueProcPtr)                         \
+  X(getproperty, NPN_GetPropertyProcPtr)                 \
+  X(setproperty, NPN_OpaqueProcPtr)                      \
+  X(removeproperty, NPN_OpaqueProcPtr)                   \
+  X(hasproperty, NPN_OpaqueProcPtr)                      \
+  X(hasmethod, NPN_OpaqueProcPtr)                        \
+  X(releasevariantvalue, NPN_ReleaseVariantValueProcPtr) \
+  X(setexception, NPN_OpaqueProcPtr)                     \
+  X(pushpopupsenabledstate, NPN_OpaqueProcPtr)           \
+  X(poppopupsenabledstate, NPN_OpaqueProcPtr)            \
+  X(enumerate, NPN_OpaqueProcPtr)                        \
+  X(pluginthreadasynccall, NPN_OpaqueProcPtr)            \
+  X(construct, NPN_OpaqueProcPtr)
+
 struct NPNetscapeFuncs {
   uint16_t size;
   uint16_t version;  // major in the high byte, minor in the low byte
-  NPN_OpaqueProcPtr geturl;
-  NPN_OpaqueProcPtr posturl;
-  NPN_OpaqueProcPtr requestread;
-  NPN_OpaqueProcPtr newstream;
-  NPN_OpaqueProcPtr write;
-  NPN_OpaqueProcPtr destroystream;
-  NPN_OpaqueProcPtr status;
-  NPN_OpaqueProcPtr uagent;
-  NPN_MemAllocProcPtr memalloc;
-  NPN_MemFreeProcPtr memfree;
-  NPN_OpaqueProcPtr memflush;
-  NPN_OpaqueProcPtr reloadplugins;
-  NPN_OpaqueProcPtr getJavaEnv;
-  NPN_OpaqueProcPtr getJavaPeer;
-  NPN_OpaqueProcPtr geturlnotify;
-  NPN_OpaqueProcPtr posturlnotify;
-  NPN_GetValueProcPtr getvalue;
-  NPN_OpaqueProcPtr setvalue;
-  NPN_OpaqueProcPtr invalidaterect;
-  NPN_OpaqueProcPtr invalidateregion;
-  NPN_OpaqueProcPtr forceredraw;
-  NPN_GetStringIdentifierProcPtr getstringidentifier;
-  NPN_OpaqueProcPtr getstringidentifiers;
-  NPN_OpaqueProcPtr getintidentifier;
-  NPN_OpaqueProcPtr identifierisstring;
-  NPN_OpaqueProcPtr utf8fromidentifier;
-  NPN_OpaqueProcPtr intfromidentifier;
-  NPN_CreateObjectProcPtr createobject;
-  NPN_RetainObjectProcPtr retainobject;
-  NPN_ReleaseObjectProcPtr releaseobject;
-  NPN_OpaqueProcPtr invoke;
-  NPN_OpaqueProcPtr invokeDefault;
-  NPN_OpaqueProcPtr evaluate;
-  NPN_GetPropertyProcPtr getproperty;
-  NPN_OpaqueProcPtr setproperty;
-  NPN_OpaqueProcPtr removeproperty;
-  NPN_OpaqueProcPtr hasproperty;
-  NPN_OpaqueProcPtr hasmethod;
-  NPN_ReleaseVariantValueProcPtr releasevariantvalue;
-  NPN_OpaqueProcPtr setexception;
-  NPN_OpaqueProcPtr pushpopupsenabledstate;
-  NPN_OpaqueProcPtr poppopupsenabledstate;
-  NPN_OpaqueProcPtr enumerate;
-  NPN_OpaqueProcPtr pluginthreadasynccall;
-  NPN_OpaqueProcPtr construct;
+#define NPN_SLOT(slot, type) type slot;
+  NPN_ROUTINE_SLOTS(NPN_SLOT)
+#undef NPN_SLOT
 };
 
-inline constexpr int kNetscapeFuncsSlotCount = 45;
+#define NPN_COUNT(slot, type) +1
+inline constexpr int kNetscapeFuncsSlotCount = 0 NPN_ROUTINE_SLOTS(NPN_COUNT);
+#undef NPN_COUNT
 
 // The entry points browsers find by name with GetProcAddress.
 extern "C" {

@@ -337,6 +337,11 @@ async function errors(host) {
     !('error' in huge), show(huge));
   refused('a reply over 1 MiB is refused', await callAs(host, 29, 'Base64Encode', ['a'.repeat(800000)]), 29,
     /1 MiB/);
+  // The whole reply counts: with a four-digit id this one is exactly 1 MiB, with five a byte over.
+  const atLimit = await callAs(host, 1000, 'Base64Encode', ['a'.repeat(786408)]);
+  check('a reply of exactly 1 MiB is sent', atLimit?.ok === true && atLimit.size === 1 << 20, atLimit?.size);
+  refused('... one a byte longer is refused', await callAs(host, 10000, 'Base64Encode', ['a'.repeat(786408)]), 10000,
+    /1 MiB/);
 
   // A 70 MiB header is answered at once; the body is skipped, not kept.
   const started = Date.now();

@@ -15,6 +15,7 @@ using testbrowser::Browser;
 using testbrowser::CallResult;
 using testbrowser::EntryPoints;
 using testbrowser::Instance;
+using testbrowser::IsVoid;
 using testbrowser::ScriptObject;
 using testbrowser::Slot;
 using testbrowser::Value;

@@ -16,6 +16,7 @@ using testbrowser::Browser;
 using testbrowser::CallResult;
 using testbrowser::EntryPoints;
 using testbrowser::Instance;
+using testbrowser::IsVoid;
 using testbrowser::ScriptObject;
 using testing::Op;
 using testing::PlatformLedger;

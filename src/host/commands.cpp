@@ -1,0 +1,167 @@
+#include "host/commands.h"
+
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zvhost {
+namespace {
+
+// An id is echoed in every reply: a longer one is refused, not copied.
+constexpr size_t kMaxIdLength = 64;
+
+constexpr std::string_view kMethods[] = {
+    "SetSubject",  "SetChallenge", "GetCSR",   "ImportCert",   "FindCert",
+    "IsCertExist", "DelCert",      "CertSign", "Base64Encode", "Base64Decode",
+};
+constexpr std::string_view kProperties[] = {"Version", "HostName"};
+
+template <size_t N>
+bool OneOf(const std::string_view (&names)[N], std::string_view name) {
+  for (std::string_view n : names) {
+    if (n == name) return true;
+  }
+  return false;
+}
+
+std::string ValueText(const Value& value) {
+  if (const bool* b = std::get_if<bool>(&value)) return *b ? "true" : "false";
+  if (const int32_t* i = std::get_if<int32_t>(&value)) return std::to_string(*i);
+  if (const double* d = std::get_if<double>(&value)) return json::FormatNumber(*d);
+  if (const std::string* s = std::get_if<std::string>(&value)) return json::Quote(*s);
+  // void, null, and objects, which the plug-in never returns.
+  return "null";
+}
+
+// Arguments become the NPVariants a page's script would pass: whole numbers
+// in int32 range as int32, other numbers as double. Text is moved, not copied.
+bool ToArgument(json::Value& in, Value& out) {
+  switch (in.type) {
+    case json::Type::Null:
+      out = nullptr;
+      return true;
+    case json::Type::Bool:
+      out = in.boolean;
+      return true;
+    case json::Type::String:
+      out = std::move(in.text);
+      return true;
+    case json::Type::Number:
+      if (const std::optional<int32_t> whole = json::AsInt32(in.number)) {
+        out = *whole;
+      } else {
+        out = in.number;
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+// {"page": origin}: the origin of the page the connection serves, as the
+// extension was told it by the browser. The plug-in reads it as
+// window.location.origin, which a build locked to the authority's pages
+// checks.
+Outcome SetPage(Connection& connection, json::Value& origin, json::Value& /*message*/) {
+  if (origin.type != json::Type::String || origin.text.empty() || origin.text.size() > 2048) {
+    return ErrorOutcome("page is not an origin text of 1 to 2048 characters");
+  }
+  if (connection.pageSet) return ErrorOutcome("the page is already set");
+  connection.pageSet = true;
+  Browser::SetPage(Browser::Page{true, Browser::Page::Location::Object, origin.text});
+  return ValueOutcome("null");
+}
+
+// {"status": {}}: the host's version and the plug-in's, null when the DLL
+// could not be started.
+Outcome Status(Connection& connection, json::Value& /*field*/, json::Value& /*message*/) {
+  std::string plugin = "null";
+  if (connection.object != nullptr) {
+    const CallResult version = connection.object->GetProperty("Version");
+    if (version.ok) plugin = ValueText(version.value);
+  }
+  return ValueOutcome("{\"host\":" + json::Quote(ZVCERT_PROJECT_VERSION) + ",\"plugin\":" + plugin +
+                      "}");
+}
+
+// {"member": name, "args": [...]}: a method called or a property read on the
+// plug-in's object, as page script would; the reply's ok is the call's.
+Outcome CallMember(Connection& connection, json::Value& member, json::Value& message) {
+  if (member.type != json::Type::String) return ErrorOutcome("member missing or not a string");
+  const bool isMethod = OneOf(kMethods, member.text);
+  if (!isMethod && !OneOf(kProperties, member.text)) return ErrorOutcome("unknown member");
+
+  std::vector<Value> args;
+  if (json::Value* list = message.Find("args")) {
+    if (list->type != json::Type::Array) return ErrorOutcome("args is not an array");
+    for (size_t i = 0; i < list->items.size(); ++i) {
+      Value arg;
+      if (!ToArgument(list->items[i], arg)) {
+        return ErrorOutcome("argument " + std::to_string(i + 1) +
+                            " is not a string, number, boolean or null");
+      }
+      args.push_back(std::move(arg));
+    }
+  }
+  if (!isMethod && !args.empty()) return ErrorOutcome("a property takes no arguments");
+  if (connection.object == nullptr) return ErrorOutcome("npzvcert.dll could not be started");
+
+  // A text result longer than a reply may be is not even copied.
+  const CallResult result = isMethod
+                                ? connection.object->Invoke(member.text, std::move(args), kMaxReply)
+                                : connection.object->GetProperty(member.text);
+  if (result.noMemory) return ErrorOutcome("out of memory");
+  if (result.textTooLong) return TooLong();
+  return ValueOutcome(ValueText(result.value), result.ok);
+}
+
+struct Command {
+  std::string_view key;
+  Handler handle;
+};
+
+// The first of these members that a message holds names its command.
+constexpr Command kCommands[] = {
+    {"page", SetPage}, {"describe", Describe}, {"status", Status},
+    {"list", List},    {"signCms", SignCms},   {"member", CallMember},
+};
+
+Outcome Dispatch(Connection& connection, json::Value& message) {
+  for (const Command& command : kCommands) {
+    if (json::Value* field = message.Find(command.key)) {
+      return command.handle(connection, *field, message);
+    }
+  }
+  // Naming none, it is a call without its member.
+  json::Value none;
+  return CallMember(connection, none, message);
+}
+
+}  // namespace
+
+Answer AnswerMessage(Connection& connection, std::unique_ptr<char[]> message, size_t size) {
+  json::ParseResult doc = json::Parse({message.get(), size});
+  message.reset();
+  // A document refused for a limit is answered under its id when that came
+  // before what was refused.
+  if (!doc.ok && !doc.overLimit) return {"null", ErrorOutcome("malformed JSON: " + doc.error)};
+  if (doc.value.type != json::Type::Object) {
+    return {"null", ErrorOutcome(doc.ok ? "not a JSON object" : doc.error)};
+  }
+
+  const json::Value* idValue = doc.value.Find("id");
+  const bool idUsable = idValue != nullptr && (idValue->type == json::Type::Number ||
+                                               idValue->type == json::Type::String);
+  if (!idUsable) {
+    return {"null", ErrorOutcome(doc.ok ? "id missing or not a number or string" : doc.error)};
+  }
+  if (idValue->text.size() > kMaxIdLength) {
+    return {"null", ErrorOutcome(doc.ok ? "id longer than 64 characters" : doc.error)};
+  }
+  std::string id = idValue->type == json::Type::Number ? idValue->text : json::Quote(idValue->text);
+  if (!doc.ok) return {std::move(id), ErrorOutcome(doc.error)};
+  return {std::move(id), Dispatch(connection, doc.value)};
+}
+
+}  // namespace zvhost
