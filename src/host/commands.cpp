@@ -1,5 +1,7 @@
 #include "host/commands.h"
 
+#include "npapi/members.h"
+
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -10,20 +12,6 @@ namespace {
 
 // An id is echoed in every reply: a longer one is refused, not copied.
 constexpr size_t kMaxIdLength = 64;
-
-constexpr std::string_view kMethods[] = {
-    "SetSubject",  "SetChallenge", "GetCSR",   "ImportCert",   "FindCert",
-    "IsCertExist", "DelCert",      "CertSign", "Base64Encode", "Base64Decode",
-};
-constexpr std::string_view kProperties[] = {"Version", "HostName"};
-
-template <size_t N>
-bool OneOf(const std::string_view (&names)[N], std::string_view name) {
-  for (std::string_view n : names) {
-    if (n == name) return true;
-  }
-  return false;
-}
 
 std::string ValueText(const Value& value) {
   if (const bool* b = std::get_if<bool>(&value)) return *b ? "true" : "false";
@@ -89,8 +77,9 @@ Outcome Status(Connection& connection, json::Value& /*field*/, json::Value& /*me
 // plug-in's object, as page script would; the reply's ok is the call's.
 Outcome CallMember(Connection& connection, json::Value& member, json::Value& message) {
   if (member.type != json::Type::String) return ErrorOutcome("member missing or not a string");
-  const bool isMethod = OneOf(kMethods, member.text);
-  if (!isMethod && !OneOf(kProperties, member.text)) return ErrorOutcome("unknown member");
+  const zvcert::MemberInfo* info = zvcert::FindMember(member.text);
+  if (info == nullptr) return ErrorOutcome("unknown member");
+  const bool isMethod = info->kind == zvcert::MemberKind::Method;
 
   std::vector<Value> args;
   if (json::Value* list = message.Find("args")) {
