@@ -1,13 +1,18 @@
 // The fixture of every plug-in-level test: a started browser, and after the
 // test the checks that hold for any page: only the five allowed browser
-// routines called, no misuse of browser memory or objects.
+// routines called, no misuse of browser memory or objects. The plug-in is the
+// built DLL, or code linked into the test program (support/linked_plugin_test.h).
 #pragma once
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "browser/test_browser.h"
 
@@ -31,6 +36,9 @@ inline const std::pair<const char*, std::string> kNotUtf8[] = {
 
 class PluginTest : public ::testing::Test {
  protected:
+  PluginTest() = default;
+  explicit PluginTest(const EntryPoints& linkedIn) : browser(linkedIn) {}
+
   void SetUp() override {
     ASSERT_TRUE(browser.loaded()) << "npzvcert.dll did not load";
     ASSERT_EQ(browser.Start(), NPERR_NO_ERROR);
@@ -40,6 +48,10 @@ class PluginTest : public ::testing::Test {
     EXPECT_THAT(Browser::UnexpectedCalls(), ::testing::IsEmpty());
     EXPECT_THAT(Browser::Errors(), ::testing::IsEmpty());
   }
+
+  // What a call answered, as script sees it.
+  static std::string Text(const CallResult& r) { return std::get<std::string>(r.value); }
+  static int32_t Int(const CallResult& r) { return std::get<int32_t>(r.value); }
 
   // Once every instance is destroyed and every reference dropped.
   static void ExpectNothingLeft() {
@@ -53,6 +65,8 @@ class PluginTest : public ::testing::Test {
 // A started browser with one instance and its scriptable object.
 class ObjectTest : public PluginTest {
  protected:
+  using PluginTest::PluginTest;
+
   void SetUp() override {
     PluginTest::SetUp();
     instance = browser.NewInstance();

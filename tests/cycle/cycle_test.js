@@ -15,8 +15,8 @@
 const { execFileSync, spawnSync } = require('node:child_process');
 const crypto = require('node:crypto');
 const path = require('node:path');
-const util = require('node:util');
 
+const { checks, show } = require('../../tools/node/checks');
 const { HostClient } = require('../../tools/node/host_client');
 const { OpenSslCa } = require('../../tools/node/ca');
 const { buildProfile, serialView, splitSignature } = require('../../tools/node/profile');
@@ -36,23 +36,9 @@ const hostOptions = {
   plugin: process.argv[4] && `Z:${path.join(pluginDir, 'bin', 'npzvcert.dll').replaceAll('/', '\\')}`,
 };
 
-// ---- reporting ----
+// ---- reporting: the values checked are shown on passing lines too ----
 
-let passed = 0;
-let failed = 0;
-const show = (value) => util.inspect(value, { breakLength: Infinity, maxStringLength: 120 });
-
-function check(label, ok, detail) {
-  if (ok) passed += 1;
-  else failed += 1;
-  console.log(`${ok ? 'PASS' : 'FAIL'}  ${label}${detail ? `: ${detail}` : ''}`);
-  return ok;
-}
-
-function checkEqual(label, actual, expected) {
-  const ok = util.isDeepStrictEqual(actual, expected);
-  return check(label, ok, ok ? show(actual) : `got ${show(actual)}, expected ${show(expected)}`);
-}
+const { check, checkEqual, report } = checks({ detailOnPass: true });
 
 // A script reply as { ok, value } (the wire type shows in value's type).
 const reply = (r) => ({ ok: r.ok, value: r.value });
@@ -485,8 +471,7 @@ async function main() {
     otherCa.remove();
   }
   console.log(`took ${((Date.now() - started) / 1000).toFixed(1)} s`);
-  console.log(`${passed} passed, ${failed} failed`);
-  process.exitCode = failed === 0 && passed > 0 ? 0 : 1;
+  process.exitCode = report();
 }
 
 main();

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_data.h"
+
 namespace zvcert {
 namespace {
 
@@ -36,19 +38,8 @@ Decoded Decode(const std::string& text, int32_t capacity) {
   return {status, length, area};
 }
 
-// RFC 4648, section 10.
-const std::pair<std::string, std::string> kRfcVectors[] = {
-    {"", ""},
-    {"f", "Zg=="},
-    {"fo", "Zm8="},
-    {"foo", "Zm9v"},
-    {"foob", "Zm9vYg=="},
-    {"fooba", "Zm9vYmE="},
-    {"foobar", "Zm9vYmFy"},
-};
-
 TEST(Base64, EncodesAndDecodesTheRfcVectors) {
-  for (const auto& [bytes, text] : kRfcVectors) {
+  for (const auto& [bytes, text] : testing::kRfc4648Base64) {
     int status = -1;
     EXPECT_EQ(Encode(bytes, static_cast<int32_t>(text.size()), &status), text);
     EXPECT_EQ(status, 0);

@@ -2,20 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/test_data.h"
+
 namespace zvcert {
 namespace {
-
-std::string ReadMaterial(const char* name) {
-  std::ifstream in(std::string(ZVCERT_MATERIAL_DIR) + "/" + name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The Base64 body of a PEM file, as one line.
 std::string BodyOf(const std::string& pem) {
@@ -49,7 +43,7 @@ std::optional<std::vector<uint8_t>> Der(const std::string& pem) {
 
 class Pem : public ::testing::Test {
  protected:
-  const std::string file = ReadMaterial("other-root.pem");
+  const std::string file = testing::ReadMaterial("other-root.pem");
   const std::string body = BodyOf(file);
 };
 

@@ -19,8 +19,8 @@ const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const util = require('node:util');
 
+const { checks, show } = require('../../tools/node/checks');
 const env = require('../../tools/node/extension_env');
 const { purgeIssuer } = require('../../tools/node/store');
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
@@ -40,16 +40,7 @@ const buildDir = path.resolve(buildArg);
 const artifacts = path.resolve(artifactsArg);
 const authorityName = certificateCommonName(rootArg);
 
-let passed = 0;
-let failed = 0;
-const show = (value) => util.inspect(value, { breakLength: Infinity, maxStringLength: 160 });
-function check(label, ok, detail) {
-  if (ok) passed += 1;
-  else failed += 1;
-  console.log(`${ok ? 'PASS' : 'FAIL'}  ${label}${!ok && detail !== undefined ? `: ${detail}` : ''}`);
-  return ok;
-}
-const checkEqual = (label, got, want) => check(label, util.isDeepStrictEqual(got, want), `got ${show(got)}, want ${show(want)}`);
+const { check, checkEqual, report } = checks();
 
 // Serials nobody else uses, below 2^63 so that FindCert reports them.
 const freshSerial = () => crypto.randomBytes(8).readBigUInt64BE() >> 1n;
@@ -506,12 +497,7 @@ async function main() {
     const left = purgeIssuer(buildDir, authorityName);
     if (left !== 0) check('the scenario left no certificate behind', false, `${left} purged`);
   }
-  console.log(`${passed} passed, ${failed} failed`);
-  return failed === 0 && passed > 0 ? 0 : 1;
 }
 
-main().then((code) => { process.exitCode = code; }, (error) => {
-  console.log(`FAIL  ${error.stack || error}`);
-  console.log(`${passed} passed, ${failed + 1} failed`);
-  process.exitCode = 1;
-});
+main().catch((error) => check('the scenario ran to its end', false, error.stack || error))
+  .then(() => { process.exitCode = report(); });

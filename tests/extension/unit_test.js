@@ -10,6 +10,7 @@ const os = require('node:os');
 const path = require('node:path');
 const vm = require('node:vm');
 
+const { checks } = require('../../tools/node/checks');
 const { build, checkOrigin, BuildError } = require('../../extension/build');
 const identity = require('../../extension/identity.json');
 const { checkIdentity, writeIdentity } = require('../../extension/identity');
@@ -462,18 +463,16 @@ test('service worker: what a page may pass is capped before the host hears of it
 });
 
 (async () => {
-  let failed = 0;
+  const { check, report } = checks();
   for (const { name, body } of tests) {
     try {
       await body();
-      console.log(`PASS  ${name}`);
+      check(name, true);
     } catch (error) {
-      failed += 1;
-      console.log(`FAIL  ${name}\n${error.stack}`);
+      check(name, false, error.stack);
     }
   }
   fs.rmSync(packageDir, { recursive: true, force: true });
   fs.rmSync(ownDir, { recursive: true, force: true });
-  console.log(`${tests.length - failed} passed, ${failed} failed`);
-  process.exitCode = failed === 0 ? 0 : 1;
+  process.exitCode = report();
 })();

@@ -14,6 +14,7 @@ const os = require('node:os');
 const path = require('node:path');
 const util = require('node:util');
 
+const { checks, show } = require('../../tools/node/checks');
 const { OpenSslCa } = require('../../tools/node/ca');
 const { HostClient, frame } = require('../../tools/node/host_client');
 const { buildProfile } = require('../../tools/node/profile');
@@ -29,16 +30,7 @@ const repoRoot = path.resolve(__dirname, '..', '..');
 const projectVersion = /project\(npzvcert VERSION ([\d.]+)/.exec(fs.readFileSync(path.join(repoRoot, 'CMakeLists.txt'), 'utf8'))[1];
 const REPLY_TIMEOUT_MS = 20000;
 
-let passed = 0;
-let failed = 0;
-const show = (value) => util.inspect(value, { breakLength: Infinity, maxStringLength: 120 });
-
-function check(label, ok, detail) {
-  if (ok) passed += 1;
-  else failed += 1;
-  console.log(`${ok ? 'PASS' : 'FAIL'}  ${label}${!ok && detail ? `: ${detail}` : ''}`);
-  return ok;
-}
+const { check, report } = checks();
 
 function checkReply(label, reply, expected) {
   const ok = reply !== null && Object.entries(expected).every(([k, v]) => util.isDeepStrictEqual(reply[k], v));
@@ -509,8 +501,7 @@ async function currentProfile() {
   await pluginOption();
   await pageLock();
   if (currentProfileDir) await currentProfile();
-  console.log(`\n${passed} passed, ${failed} failed`);
-  process.exit(failed === 0 && passed > 0 ? 0 : 1);
+  process.exit(report());
 })().catch((error) => {
   console.error(error);
   process.exit(1);

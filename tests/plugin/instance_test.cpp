@@ -116,7 +116,7 @@ TEST_F(Instances, ObjectOutlivesItsInstanceWhileThePageHoldsIt) {
   EXPECT_EQ(instance->npp()->pdata, nullptr);
   EXPECT_EQ(Browser::ObjectReferences(object->get()), 1);
   // Still usable: its state does not depend on the instance record.
-  EXPECT_EQ(std::get<int32_t>(object->GetProperty("Version").value), 1022);
+  EXPECT_EQ(Int(object->GetProperty("Version")), 1022);
   object.reset();
   ExpectNothingLeft();
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/hex.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
@@ -272,18 +273,9 @@ TEST(RequestAttributes, NonPrintableValuesBecomeUtf8Strings) {
 }
 
 TEST(RequestInfo, TheWorkedExampleGives449Bytes) {
-  SubjectValues subject = {"CN",
-                           "ZV",
-                           "ZV",
-                           "OFFICE",
-                           "THIS-PC",
-                           "ZVUSER",
-                           "service@zvcert.test",
-                           "1111222233334444",
-                           "3975136",
-                           "Title"};
   std::array<uint8_t, 2044> out;
-  const int32_t n = BuildRequestInfo(out, PublicKeyBlob(1024, 65537), subject, "", "");
+  const int32_t n =
+      BuildRequestInfo(out, PublicKeyBlob(1024, 65537), testing::kWorkedExampleSubject, "", "");
   ASSERT_EQ(n, 449);
   EXPECT_EQ(ToHex(std::span(out).first(10)), "30 82 01 BD 02 01 00 30 81 F1");
   EXPECT_EQ(ToHex(std::span(out).subspan(7 + 244, 3)), "30 81 9F");

@@ -13,23 +13,13 @@
 #include "support/hex.h"
 #include "support/request_checks.h"
 #include "support/test_ca.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
 
 using testing::Op;
 using testing::PlatformLedger;
-
-const SubjectValues kSubject = {"CN",
-                                "ZV",
-                                "ZV",
-                                "OFFICE",
-                                "THIS-PC",
-                                "ZVUSER",
-                                "service@zvcert.test",
-                                "1111222233334444",
-                                "3975136",
-                                "Title"};
 
 struct Made {
   RequestResult result;
@@ -40,7 +30,7 @@ struct Made {
   std::span<const uint8_t> der() const { return std::span(request).first(requestLength); }
 };
 
-Made Make(const SubjectValues& subject = kSubject, std::string_view name = "",
+Made Make(const SubjectValues& subject = testing::kWorkedExampleSubject, std::string_view name = "",
           std::string_view password = "") {
   Made m;
   m.result = GenerateSignedRequest({m.request, m.requestLength, m.key, m.keyLength}, subject, name,
@@ -79,10 +69,7 @@ TEST_F(SignedRequest, IsAWholeSignedRequestForTheKeyItHandsOut) {
   const std::vector<uint8_t> modulus = testing::ModulusOfBlob(std::span(m.key).first(m.keyLength));
   EXPECT_TRUE(testing::RequestVerifies(m.der(), modulus));
   testing::SaveForVerifier("SignedRequest-default", Pem(m.der()),
-                           {"C = CN, ST = ZV, L = ZV, O = OFFICE, OU = THIS-PC, CN = ZVUSER, "
-                            "SN = 1111222233334444, GN = 3975136, title = Title, "
-                            "emailAddress = service@zvcert.test",
-                            "", "", modulus});
+                           {testing::kWorkedExampleOpenSslSubject, "", "", modulus});
 }
 
 TEST_F(SignedRequest, RemovesAContainerLeftByAnInterruptedCall) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/hex.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
@@ -52,18 +53,7 @@ TEST(SubjectName, WorkedExampleOfTheCountry) {
 }
 
 TEST(SubjectName, TheInitialSubjectGives244Bytes) {
-  SubjectValues values;
-  values[kC] = "CN";
-  values[kST] = "ZV";
-  values[kL] = "ZV";
-  values[kO] = "OFFICE";
-  values[kOU] = "THIS-PC";
-  values[kCN] = "ZVUSER";
-  values[kE] = "service@zvcert.test";
-  values[kSN] = "1111222233334444";
-  values[kG] = "3975136";
-  values[kT] = "Title";
-  const Encoded e = Encode(values);
+  const Encoded e = Encode(testing::kWorkedExampleSubject);
   ASSERT_EQ(e.length, 244);
   EXPECT_EQ(ToHex(std::span(e.bytes).first(3)), "30 81 F1");
   // Output order C, ST, L, O, OU, CN, SN, G, T, E: the surname (55 04 04)

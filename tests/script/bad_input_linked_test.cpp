@@ -19,6 +19,7 @@ using namespace std::string_literals;
 using testbrowser::CallResult;
 using testbrowser::kNotUtf8;
 using testbrowser::Value;
+using testing::Field;
 using testing::Op;
 
 constexpr char kRoot[] = "ZV Test Other Root";
@@ -140,7 +141,7 @@ class BadInputLinked : public testing::LinkedPluginTest {
     const CallResult r = Call("GetCSR");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(state->pendingKeyLength, 596);
-    return std::get<std::string>(r.value);
+    return Text(r);
   }
 
   // The certificate the CA issues for the pending key, stored through the
@@ -345,7 +346,7 @@ TEST_F(BadInputLinked, SerialTextsAreReadAsTheDigitsUpToTheFirstOther) {
 
     r = Call("CertSign", {c.text, testing::PlatformBase64(data)});
     EXPECT_EQ(r.ok, c.names12) << shown;
-    const std::string answer = std::get<std::string>(r.value);
+    const std::string answer = Text(r);
     if (c.names12) {
       EXPECT_TRUE(testing::CertSignAnswerVerifies(certificate, data, answer)) << shown;
     } else {
@@ -446,7 +447,7 @@ TEST_F(BadInputLinked, Base64InLinesOrWithBlanksIsRefusedWithoutOpeningTheStore)
   EXPECT_EQ(Call("Base64Decode", {block}).value, Value{data});
   const CallResult r = Call("CertSign", {"12"s, block});
   EXPECT_TRUE(r.ok);
-  EXPECT_TRUE(testing::CertSignAnswerVerifies(certificate, data, std::get<std::string>(r.value)));
+  EXPECT_TRUE(testing::CertSignAnswerVerifies(certificate, data, Text(r)));
 }
 
 TEST_F(BadInputLinked, CertSignSignsDataOfAnySizeOnA1MiBStack) {
@@ -460,8 +461,7 @@ TEST_F(BadInputLinked, CertSignSignsDataOfAnySizeOnA1MiBStack) {
     ASSERT_EQ(text.size(), (size + 2) / 3 * 4);
     const CallResult r = Call("CertSign", {"12"s, text});
     EXPECT_TRUE(r.ok) << size;
-    EXPECT_TRUE(testing::CertSignAnswerVerifies(certificate, data, std::get<std::string>(r.value)))
-        << size << " bytes";
+    EXPECT_TRUE(testing::CertSignAnswerVerifies(certificate, data, Text(r))) << size << " bytes";
   }
 }
 

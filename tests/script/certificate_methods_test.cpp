@@ -14,13 +14,9 @@ namespace {
 
 using testbrowser::Browser;
 using testbrowser::CallResult;
-using testbrowser::EntryPoints;
-using testbrowser::Instance;
-using testbrowser::ScriptObject;
 using testbrowser::Slot;
 using testbrowser::Value;
 using testing::Op;
-using testing::PlatformLedger;
 
 constexpr char kRoot[] = "ZV Test Other Root";
 
@@ -41,9 +37,6 @@ class CertificateMethods : public testing::LinkedPluginTest {
     EXPECT_TRUE(Call("GetCSR").ok);
     return testing::ToPem(ca.Issue(subject, serial, PendingKey()));
   }
-  int32_t Int(const CallResult& r) { return std::get<int32_t>(r.value); }
-  std::string Text(const CallResult& r) { return std::get<std::string>(r.value); }
-
   testing::TestCa ca{kRoot};
 };
 

@@ -4,14 +4,12 @@
 #include <vector>
 
 #include "browser/plugin_test.h"
+#include "support/test_data.h"
 
 namespace testbrowser {
 namespace {
 
-class Methods : public ObjectTest {
- protected:
-  std::string Text(const CallResult& r) { return std::get<std::string>(r.value); }
-};
+using Methods = ObjectTest;
 
 TEST_F(Methods, SubjectAndChallengeAnswerOne) {
   const std::vector<Value> subjects[] = {
@@ -23,25 +21,17 @@ TEST_F(Methods, SubjectAndChallengeAnswerOne) {
   for (const auto& args : subjects) {
     const CallResult r = Call("SetSubject", args);
     EXPECT_TRUE(r.ok);
-    EXPECT_EQ(std::get<int32_t>(r.value), 1);
+    EXPECT_EQ(Int(r), 1);
   }
   const CallResult r = Call("SetChallenge", {std::string("a"), std::string("b")});
   EXPECT_TRUE(r.ok);
-  EXPECT_EQ(std::get<int32_t>(r.value), 1);
+  EXPECT_EQ(Int(r), 1);
 }
 
 TEST_F(Methods, Base64RoundTripsTheRfcVectors) {
-  const std::pair<std::string, std::string> vectors[] = {
-      {"", ""},
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
-      {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="},
-      {"foobar", "Zm9vYmFy"},
-      {"abc", "YWJj"},
-      {"ab", "YWI="},
-  };
+  using zvcert::testing::kRfc4648Base64;
+  std::vector vectors(std::begin(kRfc4648Base64), std::end(kRfc4648Base64));
+  vectors.insert(vectors.end(), {{"abc", "YWJj"}, {"ab", "YWI="}});
   for (const auto& [plain, encoded] : vectors) {
     const CallResult e = Call("Base64Encode", {plain});
     EXPECT_TRUE(e.ok) << plain;

@@ -1,33 +1,19 @@
 // Method dispatch with the plug-in linked in, so that the object's fields,
 // the built-in root and the platform services can be looked at and swapped.
 // This program is built with another authority's root than the shipped one.
-#include <fstream>
-#include <sstream>
-
 #include "script/scriptable_object.h"
 #include "store/root_certificate.h"
 #include "support/linked_plugin_test.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
 
 using testbrowser::Browser;
 using testbrowser::CallResult;
-using testbrowser::EntryPoints;
-using testbrowser::Instance;
 using testbrowser::IsVoid;
-using testbrowser::ScriptObject;
-using testbrowser::Slot;
-using testbrowser::Value;
+using testing::Field;
 using testing::Op;
-using testing::PlatformLedger;
-
-std::string ReadMaterial(const char* name) {
-  std::ifstream in(std::string(ZVCERT_MATERIAL_DIR) + "/" + name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class Dispatch : public testing::LinkedPluginTest {
  protected:
@@ -50,7 +36,7 @@ TEST_F(Dispatch, TheRootNameFollowsTheBuiltInRootAndIsReadOnce) {
 }
 
 TEST_F(Dispatch, AnUnreadableRootIsTriedAgainOnEveryCall) {
-  const std::string withoutCn = ReadMaterial("root-without-cn.pem");
+  const std::string withoutCn = testing::ReadMaterial("root-without-cn.pem");
   ASSERT_FALSE(withoutCn.empty());
   struct Case {
     const char* what;
@@ -59,7 +45,7 @@ TEST_F(Dispatch, AnUnreadableRootIsTriedAgainOnEveryCall) {
   };
   const Case cases[] = {
       {"not PEM", "garbage", 0},
-      {"not DER", "-----BEGIN CERTIFICATE-----\nZm9vYmFy\n-----END CERTIFICATE-----", 1},
+      {"not DER", testing::kPemNotDer, 1},
       {"no common name", withoutCn, 1},
   };
   for (const Case& c : cases) {
@@ -114,10 +100,10 @@ TEST_F(Dispatch, SubjectAndChallengeAreStoredCutToTheirFields) {
   for (const Case& c : cases) {
     const CallResult subject = object->Invoke("SetSubject", {c.subject});
     EXPECT_TRUE(subject.ok);
-    EXPECT_EQ(std::get<int32_t>(subject.value), 1);
+    EXPECT_EQ(Int(subject), 1);
     const CallResult challenge = object->Invoke("SetChallenge", {c.name, c.password});
     EXPECT_TRUE(challenge.ok);
-    EXPECT_EQ(std::get<int32_t>(challenge.value), 1);
+    EXPECT_EQ(Int(challenge), 1);
     EXPECT_EQ(Field(state->subjectText), c.storedSubject);
     EXPECT_EQ(Field(state->unstructuredName), c.storedName);
     EXPECT_EQ(Field(state->challengePassword), c.storedPassword);

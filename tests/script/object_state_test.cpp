@@ -8,11 +8,13 @@
 #include <string>
 
 #include "script/scriptable_object.h"
+#include "support/linked_plugin_test.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
 
-std::string Text(const auto& field) { return std::string(field.data()); }
+using testing::Field;
 
 TEST(ObjectState, AFreshObjectHoldsTheInitialSubjectAndChallenge) {
   NPP_t npp{};
@@ -20,12 +22,10 @@ TEST(ObjectState, AFreshObjectHoldsTheInitialSubjectAndChallenge) {
   ASSERT_NE(created, nullptr);
   auto* object = static_cast<ScriptablePluginObject*>(created);
   EXPECT_EQ(object->npp, &npp);
-  EXPECT_EQ(Text(object->subjectText),
-            "C=CN, ST=ZV, L=ZV, O=OFFICE, OU=THIS-PC, SN=1111222233334444, CN=ZVUSER, "
-            "G=3975136, T=Title, E=service@zvcert.test");
-  EXPECT_EQ(Text(object->subjectText).size(), 114u);
-  EXPECT_EQ(Text(object->unstructuredName), "quorvex");
-  EXPECT_EQ(Text(object->challengePassword), "quorvex");
+  EXPECT_EQ(Field(object->subjectText), testing::kWorkedExampleSubjectText);
+  EXPECT_EQ(Field(object->subjectText).size(), 114u);
+  EXPECT_EQ(Field(object->unstructuredName), "quorvex");
+  EXPECT_EQ(Field(object->challengePassword), "quorvex");
   EXPECT_EQ(object->rootIssuerName[0], '\0');
   EXPECT_EQ(object->pendingKeyLength, 0);
   ScriptablePluginObjectClass.deallocate(created);
@@ -55,7 +55,7 @@ TEST(ObjectState, ObjectIsHandedOutAsItsNPObjectPart) {
   created->_class = &ScriptablePluginObjectClass;
   created->referenceCount = 1;
   auto* object = static_cast<ScriptablePluginObject*>(created);
-  EXPECT_EQ(Text(object->unstructuredName), "quorvex");
+  EXPECT_EQ(Field(object->unstructuredName), "quorvex");
   EXPECT_EQ(object->npp, &npp);
   ScriptablePluginObjectClass.deallocate(created);
 }

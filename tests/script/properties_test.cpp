@@ -34,7 +34,7 @@ TEST_F(Properties, VersionIsTheDigitsOfTheFilesOwnFileVersion) {
 
   const CallResult r = object->GetProperty("Version");
   EXPECT_TRUE(r.ok);
-  EXPECT_EQ(std::get<int32_t>(r.value), 1022);
+  EXPECT_EQ(Int(r), 1022);
 }
 
 TEST_F(Properties, HostNameIsTheProcessComputerName) {
@@ -43,7 +43,7 @@ TEST_F(Properties, HostNameIsTheProcessComputerName) {
   ASSERT_GT(n, 0u) << "Wine sets COMPUTERNAME from the host name";
   const CallResult r = object->GetProperty("HostName");
   EXPECT_TRUE(r.ok);
-  EXPECT_EQ(std::get<std::string>(r.value), Utf8(std::wstring(name, n).substr(0, 79)));
+  EXPECT_EQ(Text(r), Utf8(std::wstring(name, n).substr(0, 79)));
 }
 
 TEST_F(Properties, HostNameIsCutTo79UnitsAndHandedOverAsUtf8) {
@@ -67,7 +67,7 @@ TEST_F(Properties, HostNameIsCutTo79UnitsAndHandedOverAsUtf8) {
     ASSERT_TRUE(SetEnvironmentVariableW(L"COMPUTERNAME", c.name.c_str()));
     const CallResult r = object->GetProperty("HostName");
     EXPECT_TRUE(r.ok) << c.what;
-    EXPECT_EQ(std::get<std::string>(r.value), c.expected) << c.what;
+    EXPECT_EQ(Text(r), c.expected) << c.what;
   }
 }
 
@@ -76,7 +76,7 @@ TEST_F(Properties, HostNameIsEmptyWhenTheVariableIsUnset) {
   const int before = Browser::CallsFromModule(Slot::memalloc);
   const CallResult r = object->GetProperty("HostName");
   EXPECT_TRUE(r.ok);
-  EXPECT_EQ(std::get<std::string>(r.value), "");
+  EXPECT_EQ(Text(r), "");
   // Even the empty text carries its NUL in browser memory (checked on release).
   EXPECT_EQ(Browser::CallsFromModule(Slot::memalloc), before + 1);
 }

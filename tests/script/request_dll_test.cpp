@@ -14,7 +14,7 @@ TEST_F(PluginTest, GetCsrGivesARequestThroughTheDll) {
   ASSERT_TRUE(object->Invoke("SetChallenge", {std::string("unit"), std::string("secret")}).ok);
   const CallResult r = object->Invoke("GetCSR", {std::string("ignored"), int32_t{1}});
   ASSERT_TRUE(r.ok);
-  const std::string pem = std::get<std::string>(r.value);
+  const std::string pem = Text(r);
   EXPECT_EQ(pem.rfind("-----BEGIN CERTIFICATE REQUEST-----\n", 0), 0u);
   zvcert::testing::SaveForVerifier(
       "GetCSR-through-dll", pem,

@@ -8,18 +8,15 @@
 #include "support/linked_plugin_test.h"
 #include "support/request_checks.h"
 #include "support/test_ca.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
 
 using testbrowser::Browser;
 using testbrowser::CallResult;
-using testbrowser::EntryPoints;
-using testbrowser::Instance;
 using testbrowser::IsVoid;
-using testbrowser::ScriptObject;
 using testing::Op;
-using testing::PlatformLedger;
 
 // The DER inside a request's PEM text, checking the armour on the way.
 std::vector<uint8_t> Unarmor(const std::string& pem) {
@@ -46,7 +43,7 @@ class GetCsr : public testing::LinkedPluginTest {
   std::string Request(const char* artifact, const testing::RequestExpectations& expected) {
     const CallResult r = object->Invoke("GetCSR");
     EXPECT_TRUE(r.ok);
-    const std::string pem = std::get<std::string>(r.value);
+    const std::string pem = Text(r);
     EXPECT_EQ(state->pendingKeyLength, static_cast<int32_t>(PrivateKeyBlobSize(kKeyBits)));
     const std::vector<uint8_t> der = Unarmor(pem);
     EXPECT_TRUE(testing::RequestVerifies(der, PendingModulus())) << artifact;
@@ -58,13 +55,8 @@ class GetCsr : public testing::LinkedPluginTest {
 };
 
 TEST_F(GetCsr, TheInitialSubjectAndChallenge) {
-  const std::string pem = Request(
-      "GetCSR-initial",
-      {"C = CN, ST = ZV, L = ZV, O = OFFICE, OU = THIS-PC, CN = ZVUSER, SN = 1111222233334444, "
-       "GN = 3975136, title = Title, emailAddress = service@zvcert.test",
-       "quorvex",
-       "quorvex",
-       {}});
+  const std::string pem =
+      Request("GetCSR-initial", {testing::kWorkedExampleOpenSslSubject, "quorvex", "quorvex", {}});
   // In the original profile, 600 bytes and 14 of attribute values: 820 Base64
   // characters in 13 lines.
   if (kKeyBits == 1024 && kSignatureHash == SignatureHash::Sha1) {
@@ -123,9 +115,8 @@ TEST_F(GetCsr, EveryCallMakesANewKeyAndKeepsOnlyTheLast) {
   const CallResult second = object->Invoke("GetCSR");
   ASSERT_TRUE(second.ok);
   EXPECT_NE(PendingModulus(), firstKey);
-  EXPECT_TRUE(
-      testing::RequestVerifies(Unarmor(std::get<std::string>(second.value)), PendingModulus()));
-  EXPECT_NE(std::get<std::string>(first.value), std::get<std::string>(second.value));
+  EXPECT_TRUE(testing::RequestVerifies(Unarmor(Text(second)), PendingModulus()));
+  EXPECT_NE(Text(first), Text(second));
 }
 
 TEST_F(GetCsr, AFailedCallKeepsTheEarlierKey) {
@@ -140,7 +131,7 @@ TEST_F(GetCsr, AFailedCallKeepsTheEarlierKey) {
     ledger.FailCall(c.op);
     const CallResult r = object->Invoke("GetCSR");
     EXPECT_FALSE(r.ok) << c.what;
-    EXPECT_EQ(std::get<std::string>(r.value), "") << c.what;
+    EXPECT_EQ(Text(r), "") << c.what;
     EXPECT_EQ(PendingKey(), kept) << c.what;
   }
   // Nor does a request the browser could not take: no memory for the text.
@@ -160,7 +151,7 @@ TEST_F(GetCsr, ASubjectTooLongForItsNameFailsWithoutTouchingTheKey) {
   ASSERT_TRUE(object->Invoke("SetSubject", {subject}).ok);
   const CallResult r = object->Invoke("GetCSR");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(std::get<std::string>(r.value), "");
+  EXPECT_EQ(Text(r), "");
   EXPECT_EQ(state->pendingKeyLength, 0);
 }
 

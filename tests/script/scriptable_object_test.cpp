@@ -64,7 +64,7 @@ TEST_F(ScriptableObject, RefusesWritingRemovingEnumeratingAndConstructing) {
     EXPECT_FALSE(object->SetProperty("HostName", value)) << ToString(value);
     EXPECT_FALSE(object->SetProperty("NewThing", value)) << ToString(value);
   }
-  EXPECT_EQ(std::get<int32_t>(object->GetProperty("Version").value), 1022);
+  EXPECT_EQ(Int(object->GetProperty("Version")), 1022);
   EXPECT_FALSE(object->RemoveProperty("Version"));
   EXPECT_FALSE(object->RemoveProperty("GetCSR"));
   EXPECT_TRUE(object->HasProperty("Version"));
@@ -93,7 +93,7 @@ TEST_F(ScriptableObject, UnknownMethodsFailWithAVoidResult) {
 
 TEST_F(ScriptableObject, InvalidateLeavesTheObjectUsable) {
   object->get()->_class->invalidate(object->get());
-  EXPECT_EQ(std::get<int32_t>(object->GetProperty("Version").value), 1022);
+  EXPECT_EQ(Int(object->GetProperty("Version")), 1022);
 }
 
 }  // namespace

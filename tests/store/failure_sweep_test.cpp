@@ -13,19 +13,15 @@
 #include "store/platform_ledger.h"
 #include "store/store_services.h"
 #include "support/test_ca.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
 
 using testing::PlatformLedger;
+using testing::Serial;
 
 constexpr char kIssuer[] = "ZV Test Sweep Issuer";
-
-SerialValue Serial(uint64_t value) {
-  SerialValue s;
-  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>(value >> (8 * i));
-  return s;
-}
 
 // What "MY" holds for the sweep's serial: count, and whether linked to a
 // container that exists.

@@ -8,6 +8,7 @@
 
 #include "store/platform_ledger.h"
 #include "store/root_certificate.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
@@ -42,8 +43,7 @@ TEST(ParsePemCertificate, AsksThePlatformOnlyForDecodedText) {
       {"null text", nullptr, 0},
       {"no markers", "hello", 0},
       {"bad Base64", "-----BEGIN CERTIFICATE-----\nZm9*\n-----END CERTIFICATE-----", 0},
-      // Decodes to "foobar": Base64 is fine, DER is not; the platform refuses it.
-      {"not DER", "-----BEGIN CERTIFICATE-----\nZm9vYmFy\n-----END CERTIFICATE-----", 1},
+      {"not DER", testing::kPemNotDer, 1},  // the platform refuses it
   };
   for (const Case& c : cases) {
     PlatformLedger ledger;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/test_data.h"
+
 namespace zvcert {
 namespace {
 
@@ -62,9 +64,7 @@ TEST(SerialText, Int64ToDecimalLeavesZeroAndNegativeEmpty) {
       {0x8F1234, "9376308"},
   };
   for (const Case& c : cases) {
-    SerialValue v;
-    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<uint8_t>(c.value >> (8 * i));
-    EXPECT_EQ(std::string(Int64ToDecimal(v).data()), c.expected) << c.value;
+    EXPECT_EQ(std::string(Int64ToDecimal(testing::Serial(c.value)).data()), c.expected) << c.value;
   }
 }
 

@@ -15,24 +15,20 @@
 #include "store/platform_ledger.h"
 #include "store/root_certificate.h"
 #include "support/test_ca.h"
+#include "support/test_data.h"
 
 namespace zvcert {
 namespace {
 
 using testing::Op;
 using testing::PlatformLedger;
+using testing::Serial;
 using testing::Subject;
 using testing::TestCa;
 using testing::ToPem;
 
 constexpr char kIssuer[] = "ZV Test Store Issuer";
 constexpr char kOtherIssuer[] = "ZV Test Store Other Issuer";
-
-SerialValue Serial(uint64_t value) {
-  SerialValue s;
-  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>(value >> (8 * i));
-  return s;
-}
 
 const Subject kAlice = {{"2.5.4.6", "CN"}, {"2.5.4.10", "OFFICE"}, {"2.5.4.3", "Alice"}};
 

@@ -1,8 +1,11 @@
 // The fixture of tests that drive the plug-in linked into the test program:
-// a started browser, one instance and its object, the object's own state in
-// view, and the platform services counted by a ledger. After each test: only
-// allowed browser routines called, no browser misuse, no handle left open.
+// ObjectTest's browser, instance, object and checks, with the object's own
+// state in view and the platform services counted by a ledger, which must
+// find no handle left open after each test.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "browser/plugin_test.h"
 #include "script/scriptable_object.h"
@@ -10,36 +13,34 @@
 
 namespace zvcert::testing {
 
-class LinkedPluginTest : public ::testing::Test {
+// A character field of the object: NUL-terminated text within its size.
+inline std::string Field(const auto& field) { return std::string(field.data()); }
+
+// A base of its own, so that the ledger is made before the browser and goes
+// after it: it wraps everything the plug-in does.
+struct WithLedger {
+  PlatformLedger ledger;
+};
+
+class LinkedPluginTest : protected WithLedger, public testbrowser::ObjectTest {
  protected:
+  LinkedPluginTest()
+      : ObjectTest(testbrowser::EntryPoints{NP_GetEntryPoints, NP_Initialize, NP_Shutdown}) {}
+
   void SetUp() override {
-    ASSERT_EQ(browser.Start(), NPERR_NO_ERROR);
-    instance = browser.NewInstance();
-    object = instance->GetScriptableObject();
-    ASSERT_NE(object, nullptr);
+    ASSERT_NO_FATAL_FAILURE(ObjectTest::SetUp());
     state = static_cast<ScriptablePluginObject*>(object->get());
   }
   void TearDown() override {
-    EXPECT_THAT(testbrowser::Browser::UnexpectedCalls(), ::testing::IsEmpty());
-    EXPECT_THAT(testbrowser::Browser::Errors(), ::testing::IsEmpty());
+    ObjectTest::TearDown();
     EXPECT_EQ(ledger.openHandles(), "");
   }
 
-  testbrowser::CallResult Call(const std::string& method,
-                               const std::vector<testbrowser::Value>& args = {}) {
-    return object->Invoke(method, args);
-  }
-  static std::string Field(const auto& field) { return std::string(field.data()); }
   // The private-key blob GetCSR left pending.
   std::vector<uint8_t> PendingKey() const {
     return {state->pendingKeyBlob.begin(), state->pendingKeyBlob.begin() + state->pendingKeyLength};
   }
 
-  PlatformLedger ledger;  // first in, last out: it wraps everything below
-  testbrowser::Browser browser{
-      testbrowser::EntryPoints{NP_GetEntryPoints, NP_Initialize, NP_Shutdown}};
-  std::unique_ptr<testbrowser::Instance> instance;
-  std::unique_ptr<testbrowser::ScriptObject> object;
   ScriptablePluginObject* state = nullptr;
 };
 
