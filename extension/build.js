@@ -98,9 +98,11 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
   const matches = [...new Set(origins.map(matchPattern))];
   const manifest = {
     manifest_version: 3,
-    // A development build says so wherever the user sees the extension.
-    name: release ? 'npzvcert certificates' : 'npzvcert certificates (development build)',
-    description: `${release ? '' : 'Development build, not for shipping. '}Lets your certificate authority's pages request, store and use your certificates, with your consent.`,
+    // A development build says so wherever the user sees the extension, in
+    // the browser's language (_locales).
+    name: release ? '__MSG_extName__' : '__MSG_extNameDevelopment__',
+    description: release ? '__MSG_extDescription__' : '__MSG_extDescriptionDevelopment__',
+    default_locale: 'en',
     version,
     key: identity.publicKey,
     permissions: ['nativeMessaging'],
@@ -123,11 +125,53 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
     fs.writeFileSync(path.join(out, name), text.replaceAll('__ZVCERT_CONFIG__', configText)
       .replaceAll('__ZVCERT_WORKER_SCRIPTS__', JSON.stringify(WORKER_SCRIPTS)));
   }
+  const locales = readLocales(path.join(__dirname, '_locales'));
+  const unknown = [manifest.name, manifest.description].map((t) => /^__MSG_(\w+)__$/.exec(t)[1])
+    .filter((key) => !(key in locales.en));
+  if (unknown.length) throw new BuildError(`the manifest names messages the locales lack: ${unknown.join(', ')}`);
+  for (const [language, messages] of Object.entries(locales)) {
+    fs.mkdirSync(path.join(out, '_locales', language), { recursive: true });
+    fs.writeFileSync(path.join(out, '_locales', language, 'messages.json'), `${JSON.stringify(messages, null, 2)}\n`);
+  }
   fs.writeFileSync(path.join(out, 'manifest.json'), `${JSON.stringify(manifest, null, 2)}\n`);
   return { origins, matches, id: identity.chromiumId };
 }
 
-module.exports = { build, checkOrigin, BuildError };
+// Every language's messages, read and checked against English's: the same
+// keys, each text non-empty, and the same placeholders, so that no window
+// shows a key, a gap or a value in the wrong place in any language.
+function readLocales(dir) {
+  const locales = {};
+  for (const language of fs.readdirSync(dir).sort()) {
+    locales[language] = JSON.parse(fs.readFileSync(path.join(dir, language, 'messages.json'), 'utf8'));
+  }
+  checkLocales(locales);
+  return locales;
+}
+
+function checkLocales(locales) {
+  const english = locales.en;
+  if (!english) throw new BuildError('_locales has no English (en), the default');
+  const placeholders = (entry) => [...new Set([...(entry.message ?? '').matchAll(/\$(\w+)\$/g)]
+    .map((m) => m[1].toLowerCase()))].sort().join(',') + `|${Object.keys(entry.placeholders ?? {}).sort().join(',')}`;
+  const problems = [];
+  for (const [language, messages] of Object.entries(locales)) {
+    for (const key of Object.keys(english)) {
+      const entry = messages[key];
+      if (!entry || typeof entry.message !== 'string' || entry.message.trim() === '') {
+        problems.push(`${language} lacks ${key}`);
+      } else if (placeholders(entry) !== placeholders(english[key])) {
+        problems.push(`${language} ${key} has other placeholders than English's`);
+      }
+    }
+    for (const key of Object.keys(messages)) {
+      if (!(key in english)) problems.push(`${language} has ${key}, which English has not`);
+    }
+  }
+  if (problems.length) throw new BuildError(`_locales: ${problems.join('; ')}`);
+}
+
+module.exports = { build, checkOrigin, checkLocales, BuildError };
 
 if (require.main === module) {
   const { values } = util.parseArgs({

@@ -11,7 +11,7 @@ const path = require('node:path');
 const vm = require('node:vm');
 
 const { checks } = require('../../tools/node/checks');
-const { build, checkOrigin, BuildError } = require('../../extension/build');
+const { build, checkOrigin, checkLocales, BuildError } = require('../../extension/build');
 const identity = require('../../extension/identity.json');
 const { checkIdentity, writeIdentity } = require('../../extension/identity');
 const pageLibrary = require('../../web/build');
@@ -72,8 +72,18 @@ test('build: manifest, permissions and substituted scripts', () => {
   const manifest = JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8'));
   assert.strictEqual(manifest.manifest_version, 3);
   assert.strictEqual(manifest.version, '1.0.2.2');
-  assert.strictEqual(manifest.name, 'npzvcert certificates (development build)');
-  assert.match(manifest.description, /^Development build, not for shipping\. /);
+  assert.strictEqual(manifest.name, '__MSG_extNameDevelopment__');
+  assert.strictEqual(manifest.default_locale, 'en');
+  const english = JSON.parse(fs.readFileSync(path.join(out, '_locales', 'en', 'messages.json'), 'utf8'));
+  assert.strictEqual(english.extNameDevelopment.message, 'npzvcert certificates (development build)');
+  assert.match(english.extDescriptionDevelopment.message, /^Development build, not for shipping\. /);
+  assert.deepStrictEqual(fs.readdirSync(path.join(out, '_locales')).sort(), ['de', 'en', 'es', 'fr', 'ru', 'zh_CN', 'zh_TW']);
+  // A key missing in a language, or placeholders other than English's, stop the build.
+  const en = { a: { message: 'Sign for $ORIGIN$', placeholders: { origin: { content: '$1' } } }, b: { message: 'Deny' } };
+  for (const [de, message] of [[{ a: en.a }, /de lacks b/], [{ ...en, b: { message: ' ' } }, /de lacks b/],
+    [{ ...en, a: { message: 'Signieren' } }, /de a has other placeholders/], [{ ...en, c: { message: 'x' } }, /de has c/]]) {
+    assert.throws(() => checkLocales({ en, de }), message);
+  }
   // Content scripts only, on the authority's hosts; no host permissions.
   assert.deepStrictEqual(manifest.permissions, ['nativeMessaging']);
   assert.strictEqual(manifest.host_permissions, undefined);
@@ -146,7 +156,7 @@ test('build: the CMake option goes through the same rules', () => {
   }
   assert.match(run('https://localhost', 'ON').stderr.replace(/\s+/g, ' '), /a release build serves only/);
   assert.strictEqual(run('https://ca.example.com', 'ON').status, 0);
-  assert.strictEqual(JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8')).name, 'npzvcert certificates');
+  assert.strictEqual(JSON.parse(fs.readFileSync(path.join(out, 'manifest.json'), 'utf8')).name, '__MSG_extName__');
   // The plug-in's own page lock reads its list by the same rules.
   const buildJs = path.join(__dirname, '../../extension/build.js');
   const lock = (...args) => spawnSync('node', [buildJs, '--check-origins', ...args], { encoding: 'utf8' });
