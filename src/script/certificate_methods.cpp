@@ -67,7 +67,7 @@ bool ImportCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& r
   CopyFixed(*pem, args[0]);
   if constexpr (kPendingKeysInStore) {
     // Whichever page made the request: its key waits in the store.
-    const ImportResult imported = ImportCertForPendingRequest(pem->data());
+    const ImportResult imported = ImportCertForPendingRequest(pem->data(), Issuer(object));
     const bool unmatched =
         imported == ImportResult::NoCertificate || imported == ImportResult::NoPendingRequest;
     result.Int(imported == ImportResult::Ok ? 1 : unmatched ? -1 : -2);

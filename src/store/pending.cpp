@@ -154,7 +154,7 @@ int PrunePendingRequests(uint64_t now) {
   return deleted;
 }
 
-ImportResult ImportCertForPendingRequest(const char* pem) {
+ImportResult ImportCertForPendingRequest(const char* pem, std::string_view issuerName) {
   // Released in reverse: stored copy, request, parsed certificate, stores.
   const ScopedStore personal(platform.openPersonalStore());
   if (!personal) return ImportResult::StoreNotOpened;
@@ -185,7 +185,10 @@ ImportResult ImportCertForPendingRequest(const char* pem) {
   platform.commitStore(personal.get());
   // A request that cannot be removed now holds a container the certificate
   // uses; pruning it later leaves that container alone.
-  if (platform.deleteCertificate(request.release())) platform.commitStore(requests.get());
+  if (IssuedByAuthority(parsed.get(), issuerName) &&
+      platform.deleteCertificate(request.release())) {
+    platform.commitStore(requests.get());
+  }
   return ImportResult::Ok;
 }
 

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "store/handles.h"
 #include "store/key_match.h"
@@ -59,9 +60,12 @@ inline constexpr uint64_t kTicksPerDay = 864000000000;
 int PrunePendingRequests(uint64_t now);
 
 // Adds the certificate to "MY" linked to the key of the pending request with
-// the same public key (the key does not move), then removes the request. No
-// change on NoCertificate or NoPendingRequest; on any other failure the
-// request stays for a retry and no certificate is left without its link.
-ImportResult ImportCertForPendingRequest(const char* pem);
+// the same public key (the key does not move), then removes the request if
+// the authority issued the certificate: anyone can make a certificate for a
+// request's public key, and one from elsewhere must not use up the request
+// the authority's answer is still to come for. No change on NoCertificate or
+// NoPendingRequest; on any other failure the request stays for a retry and
+// no certificate is left without its link.
+ImportResult ImportCertForPendingRequest(const char* pem, std::string_view issuerName);
 
 }  // namespace zvcert

@@ -243,7 +243,7 @@ TEST_F(FailureSweep, PendingRequests) {
         issued = ca.IssueForRequest(std::span(request).first(length), {0x62});
         containers = testing::CountContainers();
       },
-      [&] { return static_cast<int>(ImportCertForPendingRequest(issued.c_str())); },
+      [&] { return static_cast<int>(ImportCertForPendingRequest(issued.c_str(), kIssuer)); },
       [&](int result, bool) {
         EXPECT_TRUE((std::set<int>{0, -1, -2, -3, -4, -5, -6}.count(result)));
         const Stored after = Look();

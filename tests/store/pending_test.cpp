@@ -41,7 +41,8 @@ class Pending : public ::testing::Test {
     int32_t length = 0;
     const SubjectValues subject = {"CN", "", "", "O", "", "Pending", "", "", "", ""};
     EXPECT_EQ(GeneratePendingRequest(der, length, subject, "", ""), RequestResult::Ok);
-    return ca.IssueForRequest(std::span(der).first(length), {serial});
+    lastRequest.assign(der.begin(), der.begin() + length);
+    return ca.IssueForRequest(lastRequest, {serial});
   }
   static bool Signs(uint8_t serial) {
     std::array<uint8_t, kSignatureAreaSize> out{};
@@ -50,11 +51,17 @@ class Pending : public ::testing::Test {
   }
 
   testing::TestCa ca{kIssuer};
+  std::vector<uint8_t> lastRequest;
   testing::PlatformLedger ledger;
 };
 
 TEST_F(Pending, EachRequestIsImportedOnceWhateverTheOrderItsKeyNeverExported) {
-  const std::string first = Request(0x21), second = Request(0x22);
+  const std::string first = Request(0x21);
+  // Anyone can issue for a request's public key: a look-alike's certificate
+  // is stored, but the request waits for the authority's.
+  const testing::TestCa lookAlike{"ZV Test Pending Issuer\u0301"};
+  const std::string forged = lookAlike.IssueForRequest(lastRequest, {0x24});
+  const std::string second = Request(0x22);
   EXPECT_EQ(ledger.calls(Op::exportKey), 2) << "the public keys only";
   const std::vector<KeyLink> made = PendingRequests();
   ASSERT_EQ(made.size(), 2u);
@@ -78,12 +85,13 @@ TEST_F(Pending, EachRequestIsImportedOnceWhateverTheOrderItsKeyNeverExported) {
   const Step steps[] = {
       {stranger, ImportResult::NoPendingRequest, 2},  // another key: nothing changes
       {"no certificate", ImportResult::NoCertificate, 2},
+      {forged, ImportResult::Ok, 2},
       {second, ImportResult::Ok, 1},  // the later request first
       {second, ImportResult::NoPendingRequest, 1},
       {first, ImportResult::Ok, 0},
   };
   for (const Step& step : steps) {
-    EXPECT_EQ(ImportCertForPendingRequest(step.pem.c_str()), step.expected);
+    EXPECT_EQ(ImportCertForPendingRequest(step.pem.c_str(), kIssuer), step.expected);
     EXPECT_EQ(PendingRequests().size(), step.pendingAfter);
   }
   EXPECT_TRUE(Signs(0x21));
@@ -91,6 +99,7 @@ TEST_F(Pending, EachRequestIsImportedOnceWhateverTheOrderItsKeyNeverExported) {
   int copies = 0;
   for (const auto& held : testing::PersonalCertificates()) copies += held.issuer == kIssuer;
   EXPECT_EQ(copies, 2) << "no stranger, and one copy of the certificate imported twice";
+  testing::PurgeIssuer(lookAlike.commonName());
 }
 
 // The request cannot be removed once its certificate is stored: it waits to
@@ -98,7 +107,7 @@ TEST_F(Pending, EachRequestIsImportedOnceWhateverTheOrderItsKeyNeverExported) {
 TEST_F(Pending, ARequestLeftByItsImportIsPrunedWithoutItsKey) {
   const std::string pem = Request(0x31);
   ledger.FailCall(Op::deleteCertificate);
-  EXPECT_EQ(ImportCertForPendingRequest(pem.c_str()), ImportResult::Ok);
+  EXPECT_EQ(ImportCertForPendingRequest(pem.c_str(), kIssuer), ImportResult::Ok);
   ASSERT_EQ(PendingRequests().size(), 1u);
   EXPECT_EQ(PrunePendingRequests(CurrentTime() + kAged), 1);
   EXPECT_TRUE(PendingRequests().empty());
