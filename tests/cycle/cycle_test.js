@@ -242,12 +242,15 @@ async function importRefusals(host, ca, c, replaced) {
   checkEqual(`${tag} refused certificates are not in the store`, leaked, []);
 }
 
-async function importCert(host, c) {
+// A key kept in the store waits for the authority's own certificate: one
+// from another authority is stored but uses up nothing.
+async function importCert(host, c, fromAuthority = true) {
   const tag = `[${c.name}]`;
   checkEqual(`${tag} ImportCert with the request's certificate`,
              reply(await host.call('ImportCert', c.certificate)), { ok: true, value: 1 });
-  checkEqual(`${tag} ImportCert again (the key is used up)`,
-             reply(await host.call('ImportCert', c.certificate)), { ok: false, value: -1 });
+  const waits = !fromAuthority && profile.pendingKeys === 'store';
+  checkEqual(`${tag} ImportCert again (${waits ? 'the request still waits' : 'the key is used up'})`,
+             reply(await host.call('ImportCert', c.certificate)), waits ? { ok: true, value: 1 } : { ok: false, value: -1 });
 }
 
 function checkStored(listing, issuer, c, keys) {
@@ -375,7 +378,7 @@ async function cycle(host, ca, otherCa) {
     await importCert(host, c);
   }
   const other = OTHER_AUTHORITY_CASE;
-  if (await enrol(host, otherCa, other)) await importCert(host, other);
+  if (await enrol(host, otherCa, other)) await importCert(host, other, false);
   if (profile.pendingKeys === 'store') await laterProcess(ca);
 
   console.log('-- the store as another handle sees it');
