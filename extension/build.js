@@ -21,12 +21,15 @@ const path = require('node:path');
 const util = require('node:util');
 const { IdentityError, readIdentity } = require('./identity');
 const { memberTable } = require('./members');
+const { readMembers } = require('../tools/node/members');
 
 // The service worker's scripts before background.js, in the order they load.
 const WORKER_SCRIPTS = ['worker/config.js', 'worker/replies.js', 'worker/members.js', 'worker/host.js',
   'worker/windows.js', 'worker/consent.js', 'worker/actions.js', 'worker/session.js'];
-const SOURCES = ['page.js', 'relay.js', 'background.js', ...WORKER_SCRIPTS, 'consent.html', 'consent.js',
-  'chooser.html', 'chooser.js', 'window.css', 'arming.js'];
+// The windows the user answers, whose every word is a message.
+const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'i18n.js'];
+const SOURCES = ['page.js', 'relay.js', 'background.js', ...WORKER_SCRIPTS, ...WINDOW_SOURCES, 'window.css',
+  'arming.js'];
 const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 
 class BuildError extends Error {}
@@ -126,6 +129,8 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
       .replaceAll('__ZVCERT_WORKER_SCRIPTS__', JSON.stringify(WORKER_SCRIPTS)));
   }
   const locales = readLocales(path.join(__dirname, '_locales'));
+  const windows = WINDOW_SOURCES.map((name) => [name, fs.readFileSync(path.join(__dirname, name), 'utf8')]);
+  checkWindowTexts(Object.fromEntries(windows), locales.en, members);
   const unknown = [manifest.name, manifest.description].map((t) => /^__MSG_(\w+)__$/.exec(t)[1])
     .filter((key) => !(key in locales.en));
   if (unknown.length) throw new BuildError(`the manifest names messages the locales lack: ${unknown.join(', ')}`);
@@ -171,7 +176,44 @@ function checkLocales(locales) {
   if (problems.length) throw new BuildError(`_locales: ${problems.join('; ')}`);
 }
 
-module.exports = { build, checkOrigin, checkLocales, BuildError };
+// Every word a window shows is a message English has: the windows' pages
+// hold no text of their own, their scripts set no literal text and name
+// only messages there are, and each consent rule's action is a message, a
+// plug-in member's in the very words of the member list.
+function checkWindowTexts(sources, english, members, listed = readMembers()) {
+  const problems = [];
+  const known = (key, where) => { if (!(key in english)) problems.push(`${where} names ${key}, which English lacks`); };
+  for (const [name, text] of Object.entries(sources)) {
+    if (name.endsWith('.html')) {
+      const body = text.replace(/<(script|style)\b[\s\S]*?<\/\1>/g, '').replace(/<!--[\s\S]*?-->/g, '');
+      for (const [, shown] of body.matchAll(/>([^<]*)</g)) {
+        if (shown.trim()) problems.push(`${name} shows "${shown.trim()}" rather than a message`);
+      }
+      for (const [, key] of text.matchAll(/data-i18n="([^"]*)"/g)) known(key, name);
+    } else {
+      for (const [literal] of text.matchAll(/\.(?:textContent|innerText|innerHTML|title)\s*=\s*['"`][^'"`]*/g)) {
+        problems.push(`${name} sets "${literal}" rather than a message`);
+      }
+      // The keys given to say(), message() and cell(): quoted words, past
+      // the element looked up by id and the values compared with.
+      for (const [, args] of text.matchAll(/\b(?:say|message|cell)\(([^;]*)\)/g)) {
+        const keys = args.replace(/\$\('[^']*'\)/g, '').replace(/===? '[^']*'/g, '');
+        for (const [, key] of keys.matchAll(/'(\w+)'/g)) known(key, name);
+      }
+    }
+  }
+  for (const [member, { consent }] of Object.entries(members)) {
+    if (!consent) continue;
+    for (const key of [consent.action, consent.detachedAction].filter((k) => k !== undefined)) known(key, `${member}'s consent`);
+    const entry = listed.find((m) => m.name === member);
+    if (entry && english[consent.action] && english[consent.action].message !== entry.action) {
+      problems.push(`${member}: English ${consent.action} is not the member list's action "${entry.action}"`);
+    }
+  }
+  if (problems.length) throw new BuildError(`windows: ${problems.join('; ')}`);
+}
+
+module.exports = { build, checkOrigin, checkLocales, checkWindowTexts, BuildError };
 
 if (require.main === module) {
   const { values } = util.parseArgs({

@@ -1,6 +1,6 @@
 // The certificate chooser: lists the authority's certificates in the user's
 // store as the host found them (those its root signed) and sends back which
-// one the user picked.
+// one the user picked. Its words come from the message set (i18n.js).
 'use strict';
 (async () => {
   const api = globalThis.browser ?? globalThis.chrome;
@@ -8,10 +8,10 @@
   const $ = (id) => document.getElementById(id);
   const details = await api.runtime.sendMessage({ type: 'details', token });
   if (!details) {
-    $('question').textContent = 'This request is no longer waiting for an answer.';
+    say($('question'), 'notWaiting');
     return;
   }
-  $('origin').textContent = details.origin;
+  say($('receives'), 'chooserReceives', details.origin);
   let choice = null;
   let seen = () => false;
   const update = () => { $('choose').disabled = choice === null || !seen(); };
@@ -19,9 +19,11 @@
     const row = document.createElement('tr');
     row.dataset.serial = certificate.serial;
     if (certificate.expired) row.className = 'expired';
-    const cell = (text) => {
+    // Each cell a message (key, values) or a value shown as it is.
+    const cell = (key, ...values) => {
       const td = document.createElement('td');
-      td.textContent = text;
+      if (key) say(td, key, ...values);
+      else if (values.length) showValue(td, values[0]);
       row.appendChild(td);
       return td;
     };
@@ -30,15 +32,16 @@
     radio.name = 'certificate';
     radio.value = String(index);
     radio.addEventListener('change', () => { choice = index; update(); });
-    cell('').appendChild(radio);
-    cell(certificate.subject || '(no subject names)');
-    cell(certificate.issuer);
-    cell(`${certificate.serial} (hex ${certificate.serialHex})`);
-    const validity = cell(`${certificate.notBefore} to ${certificate.notAfter}`);
+    cell(null).appendChild(radio);
+    if (certificate.subject) cell(null, certificate.subject);
+    else cell('noSubjectNames');
+    cell(null, certificate.issuer);
+    cell('serialWithHex', certificate.serial, certificate.serialHex);
+    const validity = cell('validity', formatTime(certificate.notBefore), formatTime(certificate.notAfter));
     if (certificate.expired) {
       const mark = document.createElement('div');
       mark.className = 'mark';
-      mark.textContent = 'expired';
+      say(mark, 'expired');
       validity.appendChild(mark);
     }
     $('certificates').appendChild(row);
@@ -51,8 +54,7 @@
   seen = armWhenSeen(update);
 
   const tick = () => {
-    const left = Math.max(0, Math.ceil((details.deadline - Date.now()) / 1000));
-    $('countdown').textContent = `Cancelled automatically in ${left} s.`;
+    say($('countdown'), 'cancelledIn', formatNumber(Math.max(0, Math.ceil((details.deadline - Date.now()) / 1000))));
   };
   tick();
   setInterval(tick, 1000);

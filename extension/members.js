@@ -17,8 +17,10 @@
 //                   certificate signs, and only the one chosen for its serial
 //     chosen        it signs with the certificate the chooser gave the page
 //                   for that serial, not the one the plug-in's lookup finds
-//     action        what the window says the page asks; detachedAction when
-//                   the options leave the data out
+//     action        the message (_locales) that says in the window what the
+//                   page asks; detachedAction when the options leave the data
+//                   out. A plug-in member's is action<Name>, whose English
+//                   text is the list's
 //   options   the argument (0-based) that may be an options object: { detached }
 //   failed    what the plug-in returns when it refuses (the page's
 //             error.result) once past its own argument checks; null if not given
@@ -38,8 +40,8 @@ const EXTENSION_MEMBERS = {
     kind: 'extension',
     consent: {
       strings: 2, certificate: 'serial', data: true, chosen: true,
-      action: 'sign data with a certificate\'s private key (a CMS signature), the data carried in it',
-      detachedAction: 'sign data with a certificate\'s private key (a CMS signature), the data left out',
+      action: 'actionSignCms',
+      detachedAction: 'actionSignCmsDetached',
     },
     options: 2,
   },
@@ -47,11 +49,12 @@ const EXTENSION_MEMBERS = {
 
 function memberTable(members = readMembers()) {
   const table = {};
-  for (const { name, kind, strings, consent, action } of members) {
+  for (const { name, kind, strings, consent } of members) {
     const { consent: extraConsent, ...extra } = PLUGIN_EXTRAS[name] ?? {};
     table[name] = { kind: kind.toLowerCase(), ...extra };
     if (consent !== 'None') {
-      table[name].consent = { strings, certificate: 'serial', data: consent === 'AsksWithData', action, ...extraConsent };
+      table[name].consent = { strings, certificate: 'serial', data: consent === 'AsksWithData', action: `action${name}`,
+        ...extraConsent };
     }
   }
   return { ...table, ...EXTENSION_MEMBERS };

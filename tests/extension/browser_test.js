@@ -81,13 +81,13 @@ function hostProcesses() {
 }
 
 // The world of one scenario: authority, page server, profile, browser.
-async function world({ consentTimeout = 60, extraOrigins = [], hostDir } = {}) {
+async function world({ consentTimeout = 60, extraOrigins = [], hostDir, lang } = {}) {
   const ca = new OpenSslCa(undefined, { root: rootArg });
   const serials = [];
   const server = await env.startPageServer({ ca, nextSerial: () => { serials.push(freshSerial()); return serials.at(-1); } });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-'));
   const profile = env.prepareProfile({ workDir, buildDir, hostDir, origins: [server.origin, ...extraOrigins], consentTimeout });
-  const browser = await env.launchBrowser(browserKind, profile);
+  const browser = await env.launchBrowser(browserKind, { ...profile, lang });
   return {
     ca, server, serials, browser, workDir,
     async close() {
@@ -247,7 +247,7 @@ async function consent() {
     outcome = page.evaluate(importCall, 60000);
     const storing = await env.answerConsent(w.browser, 'allow', seen, picture('import'));
     check('the import window names the issuer and the validity', storing.issuer === w.ca.commonName &&
-      /^\d{4}-\d\d-\d\d .* to \d{4}-/.test(storing.validity), show(storing));
+      /^[A-Z][a-z]+ \d{1,2}, \d{4} at .* UTC to [A-Z][a-z]+ \d{1,2}, \d{4} /.test(storing.validity), show(storing));
     checkEqual('the key stayed pending: allowed, the import succeeds', (await outcome).value, 1);
 
     // Texts a naive reading takes for another serial, and data the browser's
@@ -484,7 +484,77 @@ async function reload() {
   }
 }
 
-const SCENARIOS = { enrolment, origins, consent, 'two-pages': twoPages, 'vanished-browser': vanishedBrowser, reload };
+// The windows in the browser's language, Simplified Chinese and German,
+// each in a browser started in it: every word is a piece of that language's
+// messages, while the origin, subject, serial and data are shown exactly as
+// they are. Each window is kept as a picture in <artifacts>/<language>/.
+async function languages() {
+  const subject = 'C=CN, O=示例机构, CN=张三';
+  // Mixed scripts, right-to-left among them, to be shown as they are.
+  const data = Buffer.from('Ich stimme zu, 我同意, \u05D0\u05E0\u05D9 \u05DE\u05E1\u05DB\u05D9\u05DD 42.');
+  let certificate;
+  let serial;
+  let subjectShown;
+  for (const [index, lang] of ['zh-CN', 'de'].entries()) {
+    const locale = lang.replace('-', '_');
+    const messages = Object.values(JSON.parse(fs.readFileSync(path.join(REPO, 'extension', '_locales', locale, 'messages.json'), 'utf8')))
+      .map((m) => m.message);
+    const w = await world({ lang });
+    try {
+      const page = await w.browser.open(`${w.server.origin}/enroll.html`);
+      await pageState(page, ['ready']);
+      if (index === 0) {
+        await page.evaluate(settled(`zvcert.SetSubject(${JSON.stringify(subject)})`));
+        serial = freshSerial();
+        certificate = w.ca.issue((await page.evaluate(settled('zvcert.GetCSR()'))).value, serial);
+      }
+      const dir = path.join(artifacts, locale);
+      fs.mkdirSync(dir, { recursive: true });
+      const seen = new Set();
+      // Opens the window of a call, reads it, answers it with that button.
+      const windowOf = async (name, call, matches, button) => {
+        const outcome = page.evaluate(settled(call), 60000);
+        outcome.catch(() => {});  // awaited below, unless the window fails first
+        const { page: shown, shown: read } = await env.readWindow(w.browser, matches, seen, env.WINDOW_WORDS,
+          path.join(dir, `${name}-${browserKind}.png`));
+        await shown.evaluate(`document.getElementById('${button}').click(); true`).catch(() => {});
+        await outcome;
+        const label = `${locale} ${name}`;
+        check(`${label}: the window is in the browser's language`, read.lang.startsWith(lang.slice(0, 2)) &&
+          messages.includes(read.title), show([read.lang, read.title]));
+        const foreign = read.words.filter((piece) => !messages.some((m) => m.includes(piece)));
+        checkEqual(`${label}: every word is a piece of the language's messages`, foreign, []);
+        return read;
+      };
+      const hex = serial.toString(16);
+      const stored = (await windowOf('import', `zvcert.ImportCert(${JSON.stringify(certificate)})`,
+        env.isConsentWindow, index === 0 ? 'allow' : 'deny')).values;
+      subjectShown ??= stored.subject?.[0];
+      check(`${locale}: the import window shows the origin, subject and serial as they are`,
+        stored.origin?.[0] === w.server.origin && stored.subject?.[0] === subjectShown && /CN=张三/.test(subjectShown) &&
+        stored.serial?.[0] === String(serial) && stored.serial[1].toLowerCase().endsWith(hex), show(stored));
+      const chooser = await windowOf('chooser', 'zvcert.chooseCertificate()', env.isChooserWindow, 'cancel');
+      check(`${locale}: the chooser lists the certificate as it is`, chooser.rows.length === 1 &&
+        chooser.rows[0][0] === subjectShown && chooser.rows[0][1] === w.ca.commonName &&
+        chooser.rows[0][2].startsWith(String(serial)) && chooser.values.receives?.[0] === w.server.origin, show(chooser));
+      const signing = (await windowOf('sign', `zvcert.CertSign('${serial}', '${data.toString('base64')}')`,
+        env.isConsentWindow, 'deny')).values;
+      checkEqual(`${locale}: the signing window shows the data and its digest as they are`,
+        [signing.text?.[0], signing.sha256?.[0], signing.subject?.[0]], [data.toString(), env.sha256Hex(data), subjectShown]);
+      if (index === 1) {
+        const deleted = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
+        await env.answerConsent(w.browser, 'allow', seen, { screenshot: path.join(dir, `delete-${browserKind}.png`) });
+        checkEqual(`${locale}: allowed, the deletion deletes`, (await deleted).value, 1);
+      }
+    } finally {
+      await w.close();
+    }
+  }
+}
+
+const SCENARIOS = {
+  enrolment, origins, consent, 'two-pages': twoPages, 'vanished-browser': vanishedBrowser, reload, languages,
+};
 
 async function main() {
   const scenario = SCENARIOS[scenarioName];

@@ -11,9 +11,10 @@ const path = require('node:path');
 const vm = require('node:vm');
 
 const { checks } = require('../../tools/node/checks');
-const { build, checkOrigin, checkLocales, BuildError } = require('../../extension/build');
+const { build, checkOrigin, checkLocales, checkWindowTexts, BuildError } = require('../../extension/build');
 const identity = require('../../extension/identity.json');
 const { checkIdentity, writeIdentity } = require('../../extension/identity');
+const { memberTable } = require('../../extension/members');
 const pageLibrary = require('../../web/build');
 
 const DOWNLOAD = 'https://ca.example.com/npzvcert/';
@@ -83,6 +84,19 @@ test('build: manifest, permissions and substituted scripts', () => {
   for (const [de, message] of [[{ a: en.a }, /de lacks b/], [{ ...en, b: { message: ' ' } }, /de lacks b/],
     [{ ...en, a: { message: 'Signieren' } }, /de a has other placeholders/], [{ ...en, c: { message: 'x' } }, /de has c/]]) {
     assert.throws(() => checkLocales({ en, de }), message);
+  }
+  // So do a window's own text, a message English lacks and an action in other words than the member list's.
+  const source = (name) => fs.readFileSync(path.join(__dirname, '../../extension', name), 'utf8');
+  const windows = { 'consent.html': source('consent.html'), 'consent.js': source('consent.js') };
+  const messages = JSON.parse(source('_locales/en/messages.json'));
+  for (const [name, change, message] of [
+    ['consent.html', (t) => t.replace('<dt data-i18n="labelPage"></dt>', '<dt>Page</dt>'), /consent\.html shows "Page"/],
+    ['consent.js', (t) => t.replace("'unshownNotText'", "'unshownNotTxt'"), /names unshownNotTxt, which English lacks/],
+    ['consent.js', (t) => `${t}\nbox.textContent = 'Allow';`, /sets "\.textContent = 'Allow"/],
+    ['_locales', () => null, /English actionDelCert is not the member list's action/]]) {
+    const english = name === '_locales' ? { ...messages, actionDelCert: { message: 'delete it' } } : messages;
+    const changed = name === '_locales' ? windows : { ...windows, [name]: change(windows[name]) };
+    assert.throws(() => checkWindowTexts(changed, english, memberTable()), message);
   }
   // Content scripts only, on the authority's hosts; no host permissions.
   assert.deepStrictEqual(manifest.permissions, ['nativeMessaging']);

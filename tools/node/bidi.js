@@ -59,7 +59,8 @@ class Firefox {
   // Starts headless Firefox in profileDir with HOME at homeDir (where it
   // looks for native-messaging manifests) and installs the extension, as a
   // temporary add-on, from its folder.
-  static async launch({ binary = 'firefox-esr', homeDir, profileDir, extensionDir }) {
+  // lang: the UI language ('zh-CN', 'de'), from the system's language packs.
+  static async launch({ binary = 'firefox-esr', homeDir, profileDir, extensionDir, lang }) {
     fs.mkdirSync(profileDir, { recursive: true });
     fs.writeFileSync(path.join(profileDir, 'user.js'), [
       'user_pref("app.update.enabled", false);',
@@ -69,6 +70,7 @@ class Firefox {
       'user_pref("browser.startup.homepage_override.mstone", "ignore");',
       'user_pref("network.captive-portal-service.enabled", false);',
       'user_pref("extensions.update.enabled", false);',
+      ...(lang ? [`user_pref("intl.locale.requested", "${lang}");`, 'user_pref("extensions.autoDisableScopes", 0);'] : []),
     ].join('\n'));
     const child = spawn(binary, ['--headless', '--no-remote', '--profile', profileDir,
       '--remote-debugging-port=0', '--width=1000', '--height=900', 'about:blank'], {

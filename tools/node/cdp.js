@@ -214,7 +214,9 @@ const delay = (ms) => new Promise((resolve) => { setTimeout(resolve, ms); });
 
 class Chromium {
   // Starts headless Chromium with one unpacked extension and a fresh profile.
-  static async launch({ binary = '/usr/bin/chromium', userDataDir, extensionDir, log = () => {} }) {
+  // lang: the UI language, as Chromium names it ('zh-CN', 'de'); Chromium on
+  // Linux reads it from the environment, and the flag sets what pages are told.
+  static async launch({ binary = '/usr/bin/chromium', userDataDir, extensionDir, lang, log = () => {} }) {
     const args = [
       '--headless=new', '--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage',
       '--no-first-run', '--no-default-browser-check', '--disable-background-networking',
@@ -222,9 +224,11 @@ class Chromium {
       '--remote-debugging-address=127.0.0.1', '--remote-debugging-port=0',
       `--user-data-dir=${userDataDir}`, '--window-size=1000,900',
       `--load-extension=${extensionDir}`, `--disable-extensions-except=${extensionDir}`,
-      'about:blank',
+      ...(lang ? [`--lang=${lang}`] : []), 'about:blank',
     ];
-    const child = spawn(binary, args, { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
+    const env = lang ? { ...process.env, LANGUAGE: lang.replace('-', '_'), LANG: `${lang.replace('-', '_')}.UTF-8` }
+      : process.env;
+    const child = spawn(binary, args, { stdio: ['ignore', 'ignore', 'pipe'], detached: true, env });
     let stderr = '';
     const url = await new Promise((resolve, reject) => {
       const timer = setTimeout(() => reject(new Error(`Chromium did not start:\n${stderr.slice(-2000)}`)), 30000);

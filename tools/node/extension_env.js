@@ -180,6 +180,32 @@ async function answerChooser(browser, serial, seen, { screenshot } = {}) {
   return shown;
 }
 
+// A script for readWindow: once the window is ready to answer, what it
+// shows. words: its own texts, each piece between the values, as rendered
+// (hidden ones left out); values: by element id, the texts it shows as they
+// are; rows: the chooser's cells; lang and title as the window declares them.
+const WINDOW_WORDS = `(() => {
+  const allow = document.getElementById('allow');
+  const rows = [...document.querySelectorAll('#certificates tr')];
+  const ready = document.getElementById('countdown').textContent && (allow ? !allow.disabled : rows.length > 0);
+  if (!ready) return null;
+  const words = [];
+  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+  for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+    const element = node.parentElement;
+    if (element.closest('.value, pre, script, style') || !element.getClientRects().length) continue;
+    if (node.textContent.trim()) words.push(node.textContent.trim());
+  }
+  const values = {};
+  for (const element of document.querySelectorAll('[id]')) {
+    const shown = [...element.querySelectorAll(':scope > .value')].map((value) => value.textContent);
+    if (element.tagName === 'PRE') shown.push(element.textContent);
+    if (element.getClientRects().length && shown.length) values[element.id] = shown;
+  }
+  return { lang: document.documentElement.lang, title: document.title, words, values,
+           rows: rows.map((row) => [...row.cells].slice(1).map((cell) => cell.textContent)) };
+})()`;
+
 // Is there still a consent window (or chooser) open?
 async function consentWindows(browser) {
   return (await browser.targets()).filter((t) => isConsentWindow(t.url) || isChooserWindow(t.url));
@@ -252,6 +278,7 @@ async function enrolInPage(browser, url, { subject, text, keep = false, onStep =
 }
 
 module.exports = {
-  delay, identity, startPageServer, prepareProfile, launchBrowser, isConsentWindow, waitForTarget, readWindow,
+  WINDOW_WORDS, delay, identity, startPageServer, prepareProfile, launchBrowser, isConsentWindow, isChooserWindow,
+  waitForTarget, readWindow,
   answerConsent, answerChooser, consentWindows, sha256Hex, waitForState, enrolInPage,
 };
