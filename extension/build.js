@@ -171,7 +171,7 @@ function checkLocales(locales) {
   if (problems.length) throw new BuildError(`_locales: ${problems.join('; ')}`);
 }
 
-module.exports = { build, checkOrigin, checkLocales, BuildError };
+module.exports = { build, checkOrigin, readLocales, checkLocales, BuildError };
 
 if (require.main === module) {
   const { values } = util.parseArgs({
