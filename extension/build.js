@@ -213,7 +213,7 @@ function checkWindowTexts(sources, english, members, listed = readMembers()) {
   if (problems.length) throw new BuildError(`windows: ${problems.join('; ')}`);
 }
 
-module.exports = { build, checkOrigin, checkLocales, checkWindowTexts, BuildError };
+module.exports = { build, checkOrigin, readLocales, checkLocales, checkWindowTexts, BuildError };
 
 if (require.main === module) {
   const { values } = util.parseArgs({

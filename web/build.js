@@ -7,12 +7,14 @@
 //   node web/build.js --out DIR [--download-url URL] [--requires 1.0.2.2] [--release]
 //
 // The package's version is web/package.json's; it must be the project's
-// (CMakeLists.txt) first three numbers. Exits 2 with a reason otherwise.
+// (CMakeLists.txt) first three numbers. The library's messages are the
+// page* ones of the extension's _locales. Exits 2 with a reason otherwise.
 
 const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
 const { listDifference, readMembers } = require('../tools/node/members');
+const extension = require('../extension/build');
 
 class BuildError extends Error {}
 
@@ -62,8 +64,9 @@ function classicScript(moduleText) {
 
 // The library's and its types' lists of members are the plug-in's: a
 // member added or renamed there stops this build until they follow.
+const quoted = (text) => [...(text ?? '').matchAll(/'(\w+)'/g)].map((m) => m[1]);
+
 function checkMemberLists(moduleSource, typesSource, members = readMembers()) {
-  const quoted = (text) => [...(text ?? '').matchAll(/'(\w+)'/g)].map((m) => m[1]);
   const lists = [
     ['web/zvcert.mjs METHODS', /^export const METHODS = Object\.freeze\((\[[^\]]*\])\)/m.exec(moduleSource)?.[1], 'Method'],
     ['web/zvcert.mjs PROPERTIES', /^export const PROPERTIES = Object\.freeze\((\[[^\]]*\])\)/m.exec(moduleSource)?.[1], 'Property'],
@@ -72,6 +75,29 @@ function checkMemberLists(moduleSource, typesSource, members = readMembers()) {
   ];
   const differences = lists.map(([what, text, kind]) => listDifference(what, quoted(text), members, kind)).filter(Boolean);
   if (differences.length) throw new BuildError(differences.join('\n'));
+}
+
+// The page* messages of every language, as the library reads them: each
+// key the library names must be in English (readLocales has checked that
+// every language has English's keys), and the types' Language must name
+// exactly the languages there are.
+function pageMessages(moduleSource, typesSource, locales) {
+  const missing = [...new Set([...moduleSource.matchAll(/'(page[A-Z]\w*)'/g)].map((m) => m[1]))]
+    .filter((key) => !Object.hasOwn(locales.en, key));
+  if (missing.length) throw new BuildError(`extension/_locales/en lacks the page library's ${missing.join(', ')}`);
+  const declared = quoted(/^export type Language =([^;]*);/m.exec(typesSource)?.[1]).sort();
+  if (declared.join() !== Object.keys(locales).sort().join()) {
+    throw new BuildError(`web/zvcert.d.ts Language is ${declared.join(', ')}; the locales are ${Object.keys(locales).sort().join(', ')}`);
+  }
+  const messages = {};
+  for (const [language, entries] of Object.entries(locales)) {
+    messages[language] = {};
+    for (const [key, { message, placeholders }] of Object.entries(entries).filter(([k]) => k.startsWith('page'))) {
+      messages[language][key] = placeholders ? { message, placeholders: Object.fromEntries(Object.entries(placeholders)
+        .map(([name, { content }]) => [name, { content }])) } : { message };
+    }
+  }
+  return messages;
 }
 
 function build({ out, downloadUrl = '', requires = projectVersion(), release = false }) {
@@ -87,7 +113,9 @@ function build({ out, downloadUrl = '', requires = projectVersion(), release = f
     requires: { extension: requires, host: requires, plugin: Number(requires.split('.').join('')) },
   };
   const source = fs.readFileSync(path.join(__dirname, 'zvcert.mjs'), 'utf8');
-  checkMemberLists(source, fs.readFileSync(path.join(__dirname, 'zvcert.d.ts'), 'utf8'));
+  const types = fs.readFileSync(path.join(__dirname, 'zvcert.d.ts'), 'utf8');
+  checkMemberLists(source, types);
+  values.messages = pageMessages(source, types, extension.readLocales(path.join(ROOT, 'extension', '_locales')));
   const block = /^const BUILD = \{[\s\S]*?^\};$/m;
   if (!block.test(source)) throw new BuildError('web/zvcert.mjs has no BUILD block');
   const moduleText = source.replace(block, `const BUILD = ${JSON.stringify(values, null, 2)};`);
@@ -102,7 +130,7 @@ function build({ out, downloadUrl = '', requires = projectVersion(), release = f
   return values;
 }
 
-module.exports = { build, projectVersion, classicScript, checkMemberLists, BuildError };
+module.exports = { build, projectVersion, classicScript, checkMemberLists, pageMessages, BuildError };
 
 if (require.main === module) {
   const { values } = util.parseArgs({
@@ -121,7 +149,7 @@ if (require.main === module) {
     const built = build({ out: values.out, downloadUrl: values['download-url'], requires: values.requires, release: values.release });
     console.log(`npzvcert-page ${built.version} in ${values.out}`);
   } catch (error) {
-    if (!(error instanceof BuildError)) throw error;
+    if (!(error instanceof BuildError || error instanceof extension.BuildError)) throw error;
     console.error(`page library: ${error.message}`);
     process.exit(2);
   }

@@ -8,6 +8,17 @@ export const VERSION: string;
 export const MIME_TYPE: 'application/zvcert';
 export const METHODS: readonly MethodName[];
 export const PROPERTIES: readonly ('Version' | 'HostName')[];
+/** The languages of the library's messages. */
+export const LANGUAGES: readonly Language[];
+
+export type Language = 'de' | 'en' | 'es' | 'fr' | 'ru' | 'zh_CN' | 'zh_TW';
+
+/**
+ * One of the library's messages (e.g. `pageNotInstalled`) in the language
+ * (default: the browser's), `$1`… filled from the substitutions; "" for a
+ * key it does not have.
+ */
+export function message(key: string, substitutions?: string | readonly string[], language?: Language): string;
 
 export type MethodName =
   | 'SetSubject' | 'SetChallenge' | 'GetCSR' | 'ImportCert' | 'FindCert'
@@ -30,9 +41,12 @@ export interface ZvcertError extends Error {
   member?: string;
   /** The plug-in's own result of a failed call, where the extension carries it. */
   result?: string | number | null;
+  /** Through the extension: its own text, in English, which may say more than the message. */
+  detail?: string;
 }
 
 export class NotInstalledError extends Error {
+  constructor(language?: Language);
   readonly name: 'NotInstalledError';
   readonly reason: 'not-installed';
 }
@@ -97,6 +111,8 @@ export interface ConnectOptions {
   waitMs?: number;
   /** The window to look in (default: the global one). */
   window?: Window;
+  /** The language of messages and rejections (default: the first of the browser's the library has, else English). */
+  language?: Language;
 }
 
 /** Rejects with a NotInstalledError when neither the plug-in nor the extension is there. */
@@ -112,7 +128,7 @@ export interface Need {
   action: 'install' | 'update';
   /** The authority's download address ("" when the build set none). */
   url: string;
-  /** What to tell the user, in English. */
+  /** What to tell the user, in the page's language. */
   message: string;
 }
 

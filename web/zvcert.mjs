@@ -16,7 +16,8 @@
 // 'cancelled' (the user chose no certificate), 'none' (there is no
 // certificate to choose), 'unsupported' (the plug-in path has no such
 // member) or 'unavailable' (the extension's host stopped). connect() rejects
-// with a NotInstalledError when neither is there for this page.
+// with a NotInstalledError when neither is there for this page. Messages are
+// in the page's language (options.language, else the browser's).
 //
 // This file is the package's source: the build writes the ES module and the
 // classic script (window.zvcertPage) from it, with the values below.
@@ -27,6 +28,9 @@ const BUILD = {
   // The oldest parts this library works with: the extension and the host by
   // version, the plug-in by its Version number.
   requires: { extension: '0.0.0', host: '0.0.0', plugin: 0 },
+  // The page* messages of extension/_locales, { language: { key: { message,
+  // placeholders } } }: the extension and the library say the same things.
+  messages: { en: {} },
 };
 
 export const VERSION = BUILD.version;
@@ -34,12 +38,52 @@ export const MIME_TYPE = 'application/zvcert';
 export const METHODS = Object.freeze(['SetSubject', 'SetChallenge', 'GetCSR', 'ImportCert', 'FindCert',
   'IsCertExist', 'DelCert', 'CertSign', 'Base64Encode', 'Base64Decode']);
 export const PROPERTIES = Object.freeze(['Version', 'HostName']);
+export const LANGUAGES = Object.freeze(Object.keys(BUILD.messages));
+
+const own = (object, key) => Object.prototype.hasOwnProperty.call(object, key);
+
+// The first of the wanted language tags ('de-AT', 'zh-HK', 'zh_CN') that the
+// library speaks, else English. Chinese goes by script, then by region.
+function pickLanguage(wanted) {
+  for (const tag of wanted) {
+    const parts = String(tag || '').toLowerCase().split(/[-_]/);
+    let name = parts[0];
+    if (name === 'zh') {
+      const traditional = parts.indexOf('hans') < 0 && parts.some((p) => ['hant', 'tw', 'hk', 'mo'].indexOf(p) >= 0);
+      name = traditional ? 'zh_TW' : 'zh_CN';
+    }
+    if (LANGUAGES.indexOf(name) >= 0) return name;
+  }
+  return 'en';
+}
+
+// As the browser fills in an extension's messages: $NAME$ becomes its
+// placeholder's content, in which $1 to $9 are the substitutions; $$ is a
+// dollar sign. Plain text: the page decides how to show it.
+function format(entry, substitutions) {
+  const contents = {};
+  for (const name of Object.keys(entry.placeholders || {})) contents[name.toLowerCase()] = entry.placeholders[name].content;
+  return entry.message
+    .replace(/\$(\w+)\$/g, (whole, name) => (own(contents, name.toLowerCase()) ? contents[name.toLowerCase()] : whole))
+    .replace(/\$(\$|[1-9])/g, (whole, c) => (c === '$' ? '$' : String(c <= substitutions.length ? substitutions[c - 1] : '')));
+}
+
+function text(language, key, ...substitutions) {
+  const messages = own(BUILD.messages, language) && own(BUILD.messages[language], key) ? BUILD.messages[language] : BUILD.messages.en;
+  return own(messages, key) ? format(messages[key], substitutions) : key;
+}
+
+// One of the library's messages (LANGUAGES, default the browser's
+// language); '' for a key it does not have.
+export function message(key, substitutions = [], language = undefined) {
+  const nav = typeof navigator === 'undefined' ? {} : navigator;
+  if (!own(BUILD.messages.en, key)) return '';
+  return text(pickLanguage([language].concat(nav.languages || [nav.language])), key, ...[].concat(substitutions));
+}
 
 export class NotInstalledError extends Error {
-  constructor() {
-    super('Neither the npzvcert plug-in nor the npzvcert browser extension is available ' +
-      'to this page: install npzvcert-setup.exe and, in browsers without plug-ins, the ' +
-      'npzvcert extension; the extension serves only its authority\'s own sites.');
+  constructor(language = 'en') {
+    super(text(pickLanguage([language]), 'pageNotInstalled'));
     this.name = 'NotInstalledError';
     this.reason = 'not-installed';
   }
@@ -85,14 +129,14 @@ function compareVersions(a, b) {
 
 // The plug-in's synchronous object behind the same Promise-based members;
 // what only the extension offers rejects as unsupported.
-function wrapPlugin(element) {
+function wrapPlugin(element, language) {
   const api = { viaExtension: false, element };
   for (const method of METHODS) {
     api[method] = (...args) => new Promise((resolve, reject) => {
       try {
         resolve(element[method](...args));
       } catch (cause) {
-        const error = failure(`${method} failed`, 'failed', method);
+        const error = failure(text(language, 'pageFailed', method), 'failed', method);
         error.cause = cause;
         reject(error);
       }
@@ -102,8 +146,33 @@ function wrapPlugin(element) {
     Object.defineProperty(api, property, { get: () => Promise.resolve(element[property]), enumerable: true });
   }
   for (const member of ['chooseCertificate', 'signCms']) {
-    api[member] = () => Promise.reject(failure(`${member} needs the npzvcert browser extension: ` +
-      'the plug-in offers no certificate chooser and no CMS signatures', 'unsupported', member));
+    api[member] = () => Promise.reject(failure(text(language, 'pageUnsupported', member), 'unsupported', member));
+  }
+  return Object.freeze(api);
+}
+
+// The message for each reason the extension gives; the chooser says that no
+// certificate was chosen.
+const REJECTIONS = { failed: 'pageFailed', denied: 'pageDenied', timeout: 'pageTimeout', closed: 'pageClosed',
+  cancelled: 'pageCancelled', none: 'pageNone', unavailable: 'pageUnavailable', unsupported: 'pageUnsupported' };
+const CHOOSER_REJECTIONS = { timeout: 'pageNotChosenTimeout', closed: 'pageNotChosenClosed' };
+
+// window.zvcert with its rejections in the page's language; the extension's
+// own English text, which may say more, stays as error.detail.
+function wrapExtension(extension, language) {
+  const reword = (error) => {
+    if (error && own(REJECTIONS, error.reason)) {
+      const chooser = error.member === 'chooseCertificate' && own(CHOOSER_REJECTIONS, error.reason);
+      error.detail = error.message;
+      error.message = text(language, chooser ? CHOOSER_REJECTIONS[error.reason] : REJECTIONS[error.reason], error.member);
+    }
+    throw error;
+  };
+  const api = {};
+  for (const name of Object.keys(extension)) {
+    const { get, value } = Object.getOwnPropertyDescriptor(extension, name);
+    if (get) Object.defineProperty(api, name, { get: () => Promise.resolve(get.call(extension)).catch(reword), enumerable: true });
+    else api[name] = typeof value !== 'function' ? value : (...args) => Promise.resolve(value.apply(extension, args)).catch(reword);
   }
   return Object.freeze(api);
 }
@@ -124,10 +193,10 @@ async function connectPlugin(document, options) {
     document.body.appendChild(element);
   }
   for (let waited = 0; waited <= options.waitMs; waited += 50) {
-    if (typeof element.GetCSR === 'function' || element.Version !== undefined) return wrapPlugin(element);
+    if (typeof element.GetCSR === 'function' || element.Version !== undefined) return wrapPlugin(element, options.language);
     await delay(50);
   }
-  throw new NotInstalledError();
+  throw new NotInstalledError(options.language);
 }
 
 // The extension defines window.zvcert before the page's own scripts run;
@@ -138,7 +207,7 @@ function connectExtension(window, options) {
     const ready = () => {
       clearTimeout(timer);
       if (window.zvcert) resolve(window.zvcert);
-      else reject(new NotInstalledError());
+      else reject(new NotInstalledError(options.language));
     };
     const timer = setTimeout(() => {
       window.removeEventListener('zvcert-ready', ready);
@@ -148,30 +217,44 @@ function connectExtension(window, options) {
   });
 }
 
-//   options.element  an <embed type="application/zvcert"> already on the page
-//   options.waitMs   how long to wait for either (default 1000)
-export async function connect(options = {}) {
+function settingsOf(options) {
   const settings = { waitMs: 1000, ...options };
-  const win = settings.window || window;
-  if (pluginInstalled(win.navigator)) return connectPlugin(win.document, settings);
-  return connectExtension(win, settings);
+  settings.window = settings.window || window;
+  const nav = settings.window.navigator || {};
+  settings.language = pickLanguage([settings.language].concat(nav.languages || [nav.language]));
+  return settings;
 }
 
-const SETUP = 'npzvcert-setup.exe (the plug-in and its host)';
-const EXTENSION = 'the npzvcert browser extension';
+//   options.element   an <embed type="application/zvcert"> already on the page
+//   options.waitMs    how long to wait for either (default 1000)
+//   options.language  of the messages, one of LANGUAGES (default: the browser's)
+export async function connect(options = {}) {
+  const settings = settingsOf(options);
+  const win = settings.window;
+  if (pluginInstalled(win.navigator)) return connectPlugin(win.document, settings);
+  return wrapExtension(await connectExtension(win, settings), settings.language);
+}
+
+// What to tell the user for each need, without and with the download address.
+const NEEDS = {
+  'setup install': ['pageInstallSetup', 'pageInstallSetupFrom'],
+  'setup update': ['pageUpdateSetup', 'pageUpdateSetupFrom'],
+  'extension install': ['pageInstallExtension', 'pageInstallExtensionFrom'],
+  'extension update': ['pageUpdateExtension', 'pageUpdateExtensionFrom'],
+};
 
 // What the browser would use and what the user has to install or update,
 // without embedding the plug-in: the extension asks its host, which loads
 // the plug-in for the versions.
 export async function status(options = {}) {
-  const settings = { waitMs: 1000, ...options };
-  const win = settings.window || window;
+  const settings = settingsOf(options);
+  const win = settings.window;
   const versions = { library: BUILD.version, extension: null, host: null, plugin: null };
   const needs = [];
   const need = (component, action) => {
-    const what = component === 'setup' ? SETUP : EXTENSION;
+    const [bare, from] = NEEDS[`${component} ${action}`];
     needs.push({ component, action, url: BUILD.downloadUrl,
-      message: `${action === 'install' ? 'Install' : 'Update'} ${what}${BUILD.downloadUrl ? ` from ${BUILD.downloadUrl}` : ''}.` });
+      message: BUILD.downloadUrl ? text(settings.language, from, BUILD.downloadUrl) : text(settings.language, bare) });
   };
   const older = (version, required) => version !== null && compareVersions(version, required) < 0;
 

@@ -11,7 +11,7 @@ const path = require('node:path');
 const vm = require('node:vm');
 
 const { checks } = require('../../tools/node/checks');
-const { build, checkOrigin, checkLocales, checkWindowTexts, BuildError } = require('../../extension/build');
+const { build, checkOrigin, readLocales, checkLocales, checkWindowTexts, BuildError } = require('../../extension/build');
 const identity = require('../../extension/identity.json');
 const { checkIdentity, writeIdentity } = require('../../extension/identity');
 const { memberTable } = require('../../extension/members');
@@ -21,6 +21,7 @@ const DOWNLOAD = 'https://ca.example.com/npzvcert/';
 const packageDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-page-'));
 const built = pageLibrary.build({ out: packageDir, downloadUrl: DOWNLOAD, requires: '1.0.2.2' });
 const zvcertPage = require(path.join(packageDir, 'dist', 'zvcert.js'));
+const LOCALES = readLocales(path.join(__dirname, '../../extension/_locales'));
 
 const tests = [];
 const test = (name, body) => tests.push({ name, body });
@@ -247,9 +248,9 @@ test('page script: calls go out as messages, replies settle the Promises', async
 
 // ---- zvcert.js ---------------------------------------------------------------
 
-function pageWindow({ mimeTypes = {}, zvcert, element } = {}) {
+function pageWindow({ mimeTypes = {}, zvcert, element, languages } = {}) {
   const window = fakeWindow('https://ca.example.com');
-  window.navigator = { mimeTypes };
+  window.navigator = { mimeTypes, languages };
   const appended = [];
   window.document = {
     createElement: () => element ?? { style: {} },
@@ -279,13 +280,20 @@ test('zvcert.js: the plug-in where the browser lists it', async () => {
   }
 });
 
-test('zvcert.js: the extension otherwise, also when it comes late', async () => {
+test('zvcert.js: the extension otherwise, also when it comes late; its refusals in the page\'s language', async () => {
   const api = { viaExtension: true };
-  assert.strictEqual(await zvcertPage.connect({ window: pageWindow({ zvcert: api }) }), api);
+  assert.deepStrictEqual(await zvcertPage.connect({ window: pageWindow({ zvcert: api }) }), api);
   const window = pageWindow();
   const late = zvcertPage.connect({ window, waitMs: 2000 });
   setTimeout(() => { window.zvcert = api; window.dispatchEvent({ type: 'zvcert-ready' }); }, 20);
-  assert.strictEqual(await late, api);
+  assert.deepStrictEqual(await late, api);
+  const said = 'ImportCert was not allowed: the user denied it';
+  const zvcert = { ImportCert: async () => { throw Object.assign(new Error(said), { reason: 'denied', member: 'ImportCert', result: null }); } };
+  for (const [language, worded] of [['en', said], ['de', LOCALES.de.pageDenied.message.replace('$MEMBER$', 'ImportCert')]]) {
+    const zv = await zvcertPage.connect({ window: pageWindow({ zvcert }), language });
+    await assert.rejects(zv.ImportCert('pem'), (e) => e.message === worded && e.detail === said &&
+      e.reason === 'denied' && e.member === 'ImportCert' && e.result === null, language);
+  }
 });
 
 test('zvcert.js: neither is a clear error', async () => {
@@ -316,6 +324,11 @@ test('package: the module and the classic script carry the same members and buil
     [source, types.replace("'HostName'", "'HostName' | 'Owner'"), /PROPERTIES has Owner/],
     [source, types.replace("| 'Base64Decode'", "| 'Base64Decode' | 'GetCSR'"), /MethodName names a member twice/]];
   for (const [s, t, message] of drifted) assert.throws(() => pageLibrary.checkMemberLists(s, t), message);
+  // So do its messages (page* only) and languages; substitutions are taken as they are.
+  assert.throws(() => pageLibrary.pageMessages(`${source}'pageNoSuch'`, types, LOCALES), /en lacks the page library's pageNoSuch$/);
+  assert.throws(() => pageLibrary.pageMessages(source, types.replace("| 'ru' ", ''), LOCALES), /Language is de, en, es, fr, zh_CN, zh_TW; the locales are de, en, es, fr, ru, zh_CN, zh_TW/);
+  assert.deepStrictEqual([zvcertPage.message('extName'), zvcertPage.message('pageUpdateExtensionFrom', 'https://x/$1$$', 'de')],
+    ['', LOCALES.de.pageUpdateExtensionFrom.message.replace('$URL$', () => 'https://x/$1$$')]);
 });
 
 test('status: the path, the versions and what to install or update', async () => {
@@ -333,14 +346,23 @@ test('status: the path, the versions and what to install or update', async () =>
     ['an older host', extension({ ...current, host: '1.0.1.0' }), 'extension', { ...current, host: '1.0.1.0' }, ['setup update']],
     ['a newer extension', extension({ ...current, extension: '1.0.10' }), 'extension', { ...current, extension: '1.0.10' }, []],
     ['neither', {}, 'none', {}, ['setup install', 'extension install']],
+    ['an extension too old to say, in German', { ...extension(null), language: 'de' }, 'extension', {}, ['extension update'], 'de'],
+    ['an older host, in German', { ...extension({ ...current, host: '1.0.1.0' }), language: 'de' }, 'extension',
+      { ...current, host: '1.0.1.0' }, ['setup update'], 'de'],
+    ['neither, in Simplified Chinese', { language: 'zh_CN' }, 'none', {}, ['setup install', 'extension install'], 'zh_CN'],
+    ['neither, in the first of the browser\'s languages there is', { languages: ['it-IT', 'zh-HK', 'de'] }, 'none', {},
+      ['setup install', 'extension install'], 'zh_TW'],
   ];
-  for (const [label, parts, path_, versions, needs] of cases) {
-    const window = pageWindow({ mimeTypes: parts.mimeTypes, zvcert: parts.zvcert });
-    const found = await zvcertPage.status({ window, waitMs: 20 });
+  const cap = (word) => word[0].toUpperCase() + word.slice(1);
+  for (const [label, parts, path_, versions, needs, language = 'en'] of cases) {
+    const window = pageWindow({ mimeTypes: parts.mimeTypes, zvcert: parts.zvcert, languages: parts.languages });
+    const found = await zvcertPage.status({ window, waitMs: 20, language: parts.language });
     assert.strictEqual(found.path, path_, label);
     assert.deepStrictEqual(found.versions, { library: '1.0.2', extension: null, host: null, plugin: null, ...versions }, label);
     assert.deepStrictEqual(found.needs.map((n) => `${n.component} ${n.action}`), needs, label);
-    assert.ok(found.needs.every((n) => n.url === DOWNLOAD && n.message.includes(DOWNLOAD)), label);
+    assert.ok(found.needs.every((n) => n.url === DOWNLOAD), label);
+    assert.deepStrictEqual(found.needs.map((n) => n.message), found.needs.map((n) =>
+      LOCALES[language][`page${cap(n.action)}${cap(n.component)}From`].message.replace('$URL$', DOWNLOAD)), label);
     assert.strictEqual(found.ready, needs.length === 0 && path_ !== 'none', label);
   }
 });

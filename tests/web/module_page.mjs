@@ -3,7 +3,7 @@
 // accept, and (ts-expect-error) what they must refuse.
 import { connect, status, NotInstalledError } from 'npzvcert-page';
 
-const found = await status({ waitMs: 500 });
+const found = await status({ waitMs: 500, language: 'zh_CN' });
 /** @type {'plugin' | 'extension' | 'none'} */
 const path = found.path;
 const setup = found.needs.find((need) => need.component === 'setup');
@@ -16,6 +16,8 @@ try {
   const present = await zv.IsCertExist(serial);
   const version = (await zv.Version) + 1;
   console.log(path, setup?.url, plugin, cms.length, present, version);
+  // @ts-expect-error a language the library has not
+  await connect({ language: 'it' });
   // @ts-expect-error the data is Base64 text
   await zv.signCms(serial, new Uint8Array(1));
   // @ts-expect-error there is no such option
