@@ -12,7 +12,8 @@
 ;   FIREFOX_MANIFEST   the host's manifest for Firefox
 ;   DEVELOPMENT_BUILD  set unless the plug-in was built as a release
 ; The manifests name the host by a path relative to their own folder, so they
-; go into the install folder beside it.
+; go into the install folder beside it. What the user reads is in
+; messages.nsh, in every language the setup speaks.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -46,11 +47,14 @@ ManifestDPIAware true
 
 !define PRODUCT "Dastro certificate control"
 ; What the user sees of the setup itself; the browsers' records keep PRODUCT.
+; The version resource is in English alone; TITLE follows the user's language.
 !ifdef DEVELOPMENT_BUILD
-  !define TITLE "${PRODUCT} (development build)"
+  !define TITLE "$(DevelopmentTitle)"
+  !define FILE_TITLE "${PRODUCT} (development build)"
   !define SETUP_DESCRIPTION "${PRODUCT} setup, development build: not for shipping"
 !else
   !define TITLE "${PRODUCT}"
+  !define FILE_TITLE "${PRODUCT}"
   !define SETUP_DESCRIPTION "${PRODUCT} setup"
 !endif
 !define VENDOR "ZVCERT"
@@ -73,6 +77,23 @@ ManifestDPIAware true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\npzvcert"
 !define VENDOR_DIR "$LOCALAPPDATA\${VENDOR}"
 
+!include LogicLib.nsh
+Var InUse
+!include messages.nsh
+
+; A browser or host that has the old file loaded keeps it from being deleted;
+; say so and stop, exit code 2, rather than leave a half-updated or
+; half-removed plug-in behind.
+!macro StopIfInUse FILE MESSAGE
+  Delete "$INSTDIR\${FILE}"
+  ${If} ${FileExists} "$INSTDIR\${FILE}"
+    StrCpy $InUse "$INSTDIR\${FILE}"
+    MessageBox MB_OK|MB_ICONSTOP "$(${MESSAGE})" /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+!macroend
+
 Name "${TITLE}"
 OutFile "${OUTFILE}"
 InstallDir "${VENDOR_DIR}\npzvcert"
@@ -82,7 +103,7 @@ ShowUninstDetails show
 
 VIProductVersion "${VERSION}"
 VIFileVersion "${VERSION}"
-VIAddVersionKey /LANG=1033 "ProductName" "${TITLE}"
+VIAddVersionKey /LANG=1033 "ProductName" "${FILE_TITLE}"
 VIAddVersionKey /LANG=1033 "CompanyName" "${VENDOR}"
 VIAddVersionKey /LANG=1033 "FileDescription" "${SETUP_DESCRIPTION}"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
@@ -108,21 +129,9 @@ FunctionEnd
 Section "Plug-in"
   SetOutPath "$INSTDIR"
 
-  ; A browser that has the old DLL loaded keeps it from being replaced;
-  ; say so rather than leave a half-updated plug-in behind.
-  Delete "$INSTDIR\${DLL_NAME}"
-  IfFileExists "$INSTDIR\${DLL_NAME}" 0 replaceable
-    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${DLL_NAME} is in use. Close every browser and run the setup again." /SD IDOK
-    SetErrorLevel 2
-    Abort
-  replaceable:
+  !insertmacro StopIfInUse "${DLL_NAME}" SetupInUse
   ; Normally a running host holds the DLL too, and the check above stops.
-  Delete "$INSTDIR\${HOST_NAME}"
-  IfFileExists "$INSTDIR\${HOST_NAME}" 0 host_replaceable
-    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${HOST_NAME} is in use. Close every browser and run the setup again." /SD IDOK
-    SetErrorLevel 2
-    Abort
-  host_replaceable:
+  !insertmacro StopIfInUse "${HOST_NAME}" SetupInUse
   File "/oname=${DLL_NAME}" "${DLL}"
   File "/oname=${HOST_NAME}" "${HOST_EXE}"
   File "/oname=${CHROMIUM_JSON}" "${CHROMIUM_MANIFEST}"
@@ -154,18 +163,8 @@ SectionEnd
 ; Removes only what the setup put there. Certificates and key containers the
 ; user enrolled through the plug-in are the user's and stay.
 Section "Uninstall"
-  Delete "$INSTDIR\${DLL_NAME}"
-  IfFileExists "$INSTDIR\${DLL_NAME}" 0 removed
-    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${DLL_NAME} is in use. Close every browser and run the uninstaller again." /SD IDOK
-    SetErrorLevel 2
-    Abort
-  removed:
-  Delete "$INSTDIR\${HOST_NAME}"
-  IfFileExists "$INSTDIR\${HOST_NAME}" 0 host_removed
-    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${HOST_NAME} is in use. Close every browser and run the uninstaller again." /SD IDOK
-    SetErrorLevel 2
-    Abort
-  host_removed:
+  !insertmacro StopIfInUse "${DLL_NAME}" UninstallerInUse
+  !insertmacro StopIfInUse "${HOST_NAME}" UninstallerInUse
   DeleteRegKey HKCU "${PLUGIN_KEY}"
   DeleteRegKey HKCU "${CHROME_HOST_KEY}"
   DeleteRegKey HKCU "${EDGE_HOST_KEY}"

@@ -18,6 +18,9 @@ digits=${version//./}          # what the Version property reports
 # The environment of whoever runs the tests must not change what is built.
 unset ZVCERT_SIGN_CERT ZVCERT_SIGN_KEY ZVCERT_SIGN_PASS ZVCERT_SIGN_CAFILE ZVCERT_SIGN_URL ZVCERT_PLUGIN_ID \
   ZVCERT_HOST_EXE ZVCERT_NATIVE_HOST ZVCERT_EXTENSION_ID ZVCERT_FIREFOX_EXTENSION_ID
+# The setup speaks the locale's language: English unless a check asks for another.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 # A program that died early must fail a check, not kill the test with SIGPIPE.
 trap '' PIPE
 fail=0
@@ -393,9 +396,14 @@ EOF
   while_loaded "a browser has the DLL loaded" "$bin/npzvcert-host-checks.exe" "--plugin=$path"
   if [[ -n $installed_host_win ]]; then while_loaded "the host runs" "$installed_host_win"; fi
 
-  # Setting up again over an installed copy (an update) works once it is free.
-  win "$setup" /S; status=$?
+  # Setting up again over an installed copy (an update) works once it is free,
+  # here in German, the language of this user's Windows.
+  mkdir -p "$work/locales" && localedef --no-archive -i de_DE -f UTF-8 "$work/locales/de_DE.UTF-8" \
+    || fatal "localedef de_DE.UTF-8 failed"
+  env LOCPATH="$work/locales" LC_ALL=de_DE.UTF-8 "$W" "$setup" /S; status=$?
   (( status == 0 )) || bad "second install exited with $status"
+  [[ $(reg_value "$UNINSTALL_KEY" DisplayName) == "Dastro certificate control (Entwicklungsversion)" ]] \
+    || bad "the setup run in German does not name itself in German"
   cmp -s "$path_unix" "$dll" || bad "the DLL after the second install differs"
   native_host_intact "with the second install"
   [[ -n $installed_host ]] && ! cmp -s "$installed_host" "$host" && bad "the host after the second install differs"
@@ -610,6 +618,16 @@ build_inputs() {
     && bad "the release setup calls itself a development build"
   strings -el "$work/named/npzvcert-setup.exe" | grep -q 'setup, development build' \
     || bad "the development setup does not say so"
+
+  # A message lacking one language's line stops the build.
+  mkdir -p "$work/tree/scripts" && cp -r "$root/installer" "$work/tree/" && cp "$build_installer" "$work/tree/scripts/"
+  ln -s "$root/extension" "$work/tree/extension"
+  sed -i '/^LangString UninstallerInUse ${LANG_GERMAN} /d' "$work/tree/installer/messages.nsh"
+  log=$("$work/tree/scripts/build-installer.sh" "$dll" "$work/untranslated" 2>&1) \
+    && bad "a message missing in German was accepted"
+  grep -qF 'LangString "UninstallerInUse" is not set in language table of language German' <<<"$log" \
+    || bad "the refusal of a message missing in German does not name it: $log"
+  [[ -e $work/untranslated/npzvcert-setup.exe ]] && bad "an installer was written with a message missing in German"
 
   # Names browsers would refuse, or that would break a registry key or a
   # manifest, stop the build and are quoted in the refusal.
