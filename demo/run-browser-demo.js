@@ -7,10 +7,12 @@
 // enrols at the OpenSSL authority whose root the plug-in is built with, lets the user choose the new
 // certificate, signs with CertSign and as CMS, attached and detached (all
 // checked by OpenSSL) and, unless --keep, deletes; each consent window is
-// allowed as a user would, and kept as a picture.
+// allowed as a user would, and kept as a picture. With --lang, the browser
+// speaks that language (one of extension/_locales), and so do its windows;
+// the pictures then go to <out>/<browser>/<lang>/.
 //
 //   node demo/run-browser-demo.js --build build/win32 --root build/authority/root.pem \
-//        --out out [--subject TEXT] [--text TEXT] [--keep] [--browser chromium|firefox]
+//        --out out [--subject TEXT] [--text TEXT] [--keep] [--browser chromium|firefox] [--lang zh_CN]
 
 const fs = require('node:fs');
 const os = require('node:os');
@@ -22,12 +24,17 @@ const { OpenSslCa } = require('../tools/node/ca');
 const { buildProfile, demoSerial, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org',
-  { browser: { type: 'string', default: 'chromium' } });
+  { browser: { type: 'string', default: 'chromium' }, lang: { type: 'string' } });
 const report = new Report();
 const { log } = report;
 
 async function main() {
-  const out = path.resolve(options.out, options.browser);
+  const languages = fs.readdirSync(path.join(__dirname, '..', 'extension', '_locales'));
+  const lang = options.lang?.replace('-', '_');
+  if (lang !== undefined && !languages.includes(lang)) {
+    throw new Error(`no language ${options.lang}; the windows speak ${languages.join(', ')}`);
+  }
+  const out = path.resolve(options.out, options.browser, lang ?? '');
   fs.mkdirSync(out, { recursive: true });
   const ca = new OpenSslCa(undefined, { root: options.root });
   const build = buildProfile(path.resolve(options.build));
@@ -37,7 +44,7 @@ async function main() {
   const profile = env.prepareProfile({ workDir, buildDir: path.resolve(options.build), origins: [server.origin] });
   const id = options.browser === 'firefox' ? env.identity.firefoxId : env.identity.chromiumId;
   log('extension', `id ${id}, built for ${server.origin}; host ${env.identity.hostName} runs under Wine`);
-  const browser = await env.launchBrowser(options.browser, profile);
+  const browser = await env.launchBrowser(options.browser, { ...profile, lang: lang?.replace('_', '-') });
   log('browser', `headless ${await browser.version()}`);
 
   let failure = null;

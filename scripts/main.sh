@@ -7,6 +7,9 @@
 # it then does the same in today's browsers: the sample page in headless
 # Chromium and Firefox, through the browser extension and npzvcert-host.exe,
 # each consent window allowed (pictures in <out>/chromium/ and <out>/firefox/).
+# --lang LANG (zh_CN, zh_TW, ru, de, fr, es, en) implies --browser and starts
+# the browsers in that language: the windows speak it, and their pictures go
+# to <out>/chromium/LANG/ and <out>/firefox/LANG/.
 #
 # --profile builds the plug-in for a named profile (cmake/BuildProfile.cmake),
 # in a build folder of its own beside the default one, and enrols with that;
@@ -18,7 +21,7 @@
 # (of the original one when none is named).
 #
 #   bash scripts/main.sh [--out DIR] [--subject TEXT] [--challenge NAME:PASSWORD]
-#                        [--text TEXT] [--keep] [--browser]
+#                        [--text TEXT] [--keep] [--browser] [--lang LANG]
 #                        [--profile original|current] [--current] [--key-bits 1024|2048|3072|4096]
 #                        [--hash SHA1|SHA256|SHA384|SHA512] [--serial-bytes 8|16|20]
 #                        [--authority-check name|signature] [--pending-keys memory|store]
@@ -38,6 +41,7 @@ while (( $# )); do
     --subject|--text) demo_args+=("$1" "$2"); browser_args+=("$1" "$2"); shift 2 ;;
     --challenge) demo_args+=("$1" "$2"); shift 2 ;;
     --browser) browser=1; shift ;;
+    --lang) browser=1; browser_args+=(--lang "$2"); shift 2 ;;
     --profile) profile=$2; shift 2 ;;
     --current) profile=current; shift ;;
     --key-bits) given+=(KEY_BITS="$2"); shift 2 ;;

@@ -17,6 +17,8 @@ packages=(
   locales                                   # a double-byte locale for Wine (code page 936)
   nodejs                                    # runs page script against the plug-in
   chromium firefox-esr fonts-dejavu-core    # today's browsers: the extension, headless
+  chromium-l10n fonts-noto-cjk              # ... in the users' languages, Chinese drawn too
+  firefox-esr-l10n-{zh-cn,zh-tw,ru,de,fr,es-es}
   nsis osslsigncode                         # the installer, and Authenticode signing
 )
 
@@ -43,7 +45,18 @@ install_packages() {
     quietly "setup: adding the i386 architecture" "${sudo[@]}" dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  quietly "setup: updating the package lists" "${sudo[@]}" apt-get update
+  # A mirror caught mid-sync refuses an index for a while: try again, then
+  # go on with the lists apt kept; the install says so if they will not do.
+  local attempt
+  for attempt in 1 2 3; do
+    quietly "setup: updating the package lists" "${sudo[@]}" apt-get update && break
+    if (( attempt < 3 )); then
+      echo "setup: trying again in 20 s" >&2
+      sleep 20
+    else
+      echo "setup: going on with the package lists as apt has them" >&2
+    fi
+  done
   quietly "setup: installing ${missing[*]}" \
     "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
   echo "setup: done"
