@@ -41,7 +41,7 @@
     denied: () => 'you did not allow it',
     timeout: () => 'nobody answered the consent window in time',
     closed: () => 'the consent window was closed',
-    unavailable: (error) => error.message,
+    unavailable: (error) => error.detail || error.message,
   };
 
   function explain(method, code) {
