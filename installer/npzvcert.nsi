@@ -5,9 +5,9 @@
 ;   DLL        the npzvcert.dll to ship (already signed when signing is on)
 ;   HOST_EXE   the npzvcert-host.exe to ship beside it (signed likewise)
 ;   OUTFILE    the installer to write
-;   PLUGIN_ID  the browsers' registry id, @vendor-domain/name
 ;   VERSION    four-part version of the DLL, e.g. 1.0.2.2
-;   NATIVE_HOST        the native-messaging host name, e.g. test.zvcert.npzvcert
+;   REGISTRY   the rows it registers and the names they use, written by
+;              installer/rows.js from registry.rows, as the MSI's are
 ;   CHROMIUM_MANIFEST  the host's manifest for Chromium-family browsers
 ;   FIREFOX_MANIFEST   the host's manifest for Firefox
 ;   DEVELOPMENT_BUILD  set unless the plug-in was built as a release
@@ -26,17 +26,14 @@ ManifestDPIAware true
 !ifndef OUTFILE
   !define OUTFILE "npzvcert-setup.exe"
 !endif
-!ifndef PLUGIN_ID
-  !define PLUGIN_ID "@zvcert.test/npzvcert"
-!endif
 !ifndef VERSION
   !error "VERSION is not defined: pass -DVERSION=a.b.c.d"
 !endif
 !ifndef HOST_EXE
   !error "HOST_EXE is not defined: pass -DHOST_EXE=path/to/npzvcert-host.exe"
 !endif
-!ifndef NATIVE_HOST
-  !error "NATIVE_HOST is not defined: pass -DNATIVE_HOST=host.name"
+!ifndef REGISTRY
+  !error "REGISTRY is not defined: pass -DREGISTRY=path/to/registry.nsh (installer/rows.js nsis)"
 !endif
 !ifndef CHROMIUM_MANIFEST
   !error "CHROMIUM_MANIFEST is not defined: pass -DCHROMIUM_MANIFEST=path/to/manifest.json"
@@ -45,7 +42,8 @@ ManifestDPIAware true
   !error "FIREFOX_MANIFEST is not defined: pass -DFIREFOX_MANIFEST=path/to/manifest.json"
 !endif
 
-!define PRODUCT "Dastro certificate control"
+; The names both installers use, and what they register (registry.rows).
+!include "${REGISTRY}"
 ; What the user sees of the setup itself; the browsers' records keep PRODUCT.
 ; The version resource is in English alone; TITLE follows the user's language.
 !ifdef DEVELOPMENT_BUILD
@@ -57,23 +55,7 @@ ManifestDPIAware true
   !define FILE_TITLE "${PRODUCT}"
   !define SETUP_DESCRIPTION "${PRODUCT} setup"
 !endif
-!define VENDOR "ZVCERT"
-!define DESCRIPTION "NPRuntime scriptability API test plugin"
-!define MIME_TYPE "application/zvcert"
-; Browsers only look at DLLs whose names begin with "np".
-!define DLL_NAME "npzvcert.dll"
 !define UNINSTALLER "uninstall.exe"
-; The host loads the DLL from its own folder.
-!define HOST_NAME "npzvcert-host.exe"
-!define CHROMIUM_JSON "npzvcert-host.chromium.json"
-!define FIREFOX_JSON "npzvcert-host.firefox.json"
-; Where each browser looks for a host's manifest. Only our host's key is ever
-; written or deleted: the parents are shared with every other host.
-!define CHROME_HOST_KEY "Software\Google\Chrome\NativeMessagingHosts\${NATIVE_HOST}"
-!define EDGE_HOST_KEY "Software\Microsoft\Edge\NativeMessagingHosts\${NATIVE_HOST}"
-!define CHROMIUM_HOST_KEY "Software\Chromium\NativeMessagingHosts\${NATIVE_HOST}"
-!define FIREFOX_HOST_KEY "Software\Mozilla\NativeMessagingHosts\${NATIVE_HOST}"
-!define PLUGIN_KEY "Software\MozillaPlugins\${PLUGIN_ID}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\npzvcert"
 !define VENDOR_DIR "$LOCALAPPDATA\${VENDOR}"
 
@@ -137,17 +119,7 @@ Section "Plug-in"
   File "/oname=${CHROMIUM_JSON}" "${CHROMIUM_MANIFEST}"
   File "/oname=${FIREFOX_JSON}" "${FIREFOX_MANIFEST}"
 
-  WriteRegStr HKCU "${PLUGIN_KEY}" "Path" "$INSTDIR\${DLL_NAME}"
-  WriteRegStr HKCU "${PLUGIN_KEY}" "ProductName" "${PRODUCT}"
-  WriteRegStr HKCU "${PLUGIN_KEY}" "Description" "${DESCRIPTION}"
-  WriteRegStr HKCU "${PLUGIN_KEY}" "Vendor" "${VENDOR}"
-  WriteRegStr HKCU "${PLUGIN_KEY}" "Version" "${VERSION}"
-  WriteRegStr HKCU "${PLUGIN_KEY}\MimeTypes\${MIME_TYPE}" "Description" "${PRODUCT}"
-
-  WriteRegStr HKCU "${CHROME_HOST_KEY}" "" "$INSTDIR\${CHROMIUM_JSON}"
-  WriteRegStr HKCU "${EDGE_HOST_KEY}" "" "$INSTDIR\${CHROMIUM_JSON}"
-  WriteRegStr HKCU "${CHROMIUM_HOST_KEY}" "" "$INSTDIR\${CHROMIUM_JSON}"
-  WriteRegStr HKCU "${FIREFOX_HOST_KEY}" "" "$INSTDIR\${FIREFOX_JSON}"
+  !insertmacro RegisterProduct HKCU
 
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
@@ -165,11 +137,7 @@ SectionEnd
 Section "Uninstall"
   !insertmacro StopIfInUse "${DLL_NAME}" UninstallerInUse
   !insertmacro StopIfInUse "${HOST_NAME}" UninstallerInUse
-  DeleteRegKey HKCU "${PLUGIN_KEY}"
-  DeleteRegKey HKCU "${CHROME_HOST_KEY}"
-  DeleteRegKey HKCU "${EDGE_HOST_KEY}"
-  DeleteRegKey HKCU "${CHROMIUM_HOST_KEY}"
-  DeleteRegKey HKCU "${FIREFOX_HOST_KEY}"
+  !insertmacro UnregisterProduct HKCU
   Delete "$INSTDIR\${CHROMIUM_JSON}"
   Delete "$INSTDIR\${FIREFOX_JSON}"
 

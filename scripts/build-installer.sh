@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the per-user installer around a built npzvcert.dll and its
-# native-messaging host:
+# Builds the installers around a built npzvcert.dll and its native-messaging
+# host: the per-user setup, and the MSI for organisations (per machine or per
+# user, with optional browser policies), both registering the rows of
+# installer/registry.rows:
 #   scripts/build-installer.sh <dll> <output dir> [plugin id]
 # Writes <output dir>/npzvcert.dll and <output dir>/npzvcert-host.exe (the
-# copies shipped, signed when signing is on) and <output dir>/npzvcert-setup.exe.
+# copies shipped, signed when signing is on), <output dir>/npzvcert-setup.exe
+# and <output dir>/npzvcert-<version>.msi.
 # The plug-in id (the browsers' registry key, @vendor-domain/name) defaults to
 # $ZVCERT_PLUGIN_ID, else @zvcert.test/npzvcert.
 #
@@ -23,6 +26,14 @@
 #   ZVCERT_FIREFOX_EXTENSION_ID   the Firefox extension id
 # A release refuses any of them that is the development identity's, which is
 # public: any extension could take its ids.
+# The MSI's browser policies install the extension from the authority's
+# addresses, by default beside its download address (the build's
+# ZVCERT_DOWNLOAD_URL, else http://127.0.0.1:8765/download/):
+#   ZVCERT_EXTENSION_UPDATE_URL   Chrome's and Edge's update manifest
+#                                 (default <download>extension/updates.xml)
+#   ZVCERT_FIREFOX_INSTALL_URL    Firefox's signed .xpi
+#                                 (default <download>extension/npzvcert.xpi)
+# A release takes https addresses only, and not this machine's.
 #
 # Authenticode signing, when both are set:
 #   ZVCERT_SIGN_CERT  PEM certificate, or the chain, leaf first
@@ -52,6 +63,9 @@ host_exe=$(realpath "$host_exe")
 [[ $plugin_id =~ ^@[A-Za-z0-9.-]+/[A-Za-z0-9._-]+$ ]] \
   || die "plug-in id '$plugin_id' is not of the form @vendor-domain/name"
 command -v makensis >/dev/null || die "makensis not found (scripts/setup.sh installs nsis)"
+for tool in wixl msibuild; do
+  command -v $tool >/dev/null || die "$tool not found (scripts/setup.sh installs wixl and msitools)"
+done
 command -v node >/dev/null || die "node not found (scripts/setup.sh installs nodejs)"
 
 release=0
@@ -94,6 +108,24 @@ if (( release )); then
     "development one's $development_fields (from $identity or the environment), which anyone may use:" \
     "node extension/identity.js makes one (see docs/extension.md)"
 fi
+
+# Where the MSI's policies install the extension from.
+download=
+[[ -f $cache ]] && download=$(sed -n 's/^ZVCERT_DOWNLOAD_URL:STRING=//p' "$cache")
+download=${download:-http://127.0.0.1:8765/download/}
+[[ $download == */ ]] || download+=/
+update_url=${ZVCERT_EXTENSION_UPDATE_URL-${download}extension/updates.xml}
+firefox_install_url=${ZVCERT_FIREFOX_INSTALL_URL-${download}extension/npzvcert.xpi}
+for url in "$update_url" "$firefox_install_url"; do
+  [[ $url =~ ^https?://[^/?#\ \"\;]+/[^\ \"\;]*$ ]] || die "'$url' is not a web address for a browser policy"
+  if (( release )) && [[ ! $url =~ ^https:// || $url =~ ^https://(localhost|127\.[0-9.]+|\[::1\])[:/] ]]; then
+    die "a release installs the extension from the authority's https addresses only, not '$url'"
+  fi
+done
+# Chrome and Edge read a force-install list's entries by any numeric name:
+# ours is a number of its own, from the extension id (letters a-p, 4 bits
+# each), beside the administrator's 1, 2, 3...
+policy_index=$(node -e 'console.log(1000000 + parseInt([...process.argv[1].slice(0, 5)].map((c) => (c.charCodeAt(0) - 97).toString(16)).join(""), 16))' "$chromium_id")
 
 # The installer carries the version the DLL itself reports: FileVersion of
 # its VS_FIXEDFILEINFO, which starts after the signature 0xFEEF04BD and the
@@ -162,7 +194,8 @@ sign() {
 shipped=$out/npzvcert.dll
 shipped_host=$out/npzvcert-host.exe
 setup=$out/npzvcert-setup.exe
-rm -f "$shipped" "$shipped_host" "$setup"
+msi=$out/npzvcert-$version.msi
+rm -f "$shipped" "$shipped_host" "$setup" "$out"/npzvcert-*.msi
 if (( signing )); then
   sign "$dll" "$shipped"
   sign "$host_exe" "$shipped_host"
@@ -177,9 +210,16 @@ fi
 node "$ROOT/extension/host_manifest.js" \
   "$work/manifests" "$native_host" "$chromium_id" "$firefox_id" npzvcert-host.exe || die "could not write the host manifests"
 
+# Both installers' rows, from one list.
+rows=("PLUGIN_ID=$plugin_id" "NATIVE_HOST=$native_host" "VERSION=$version" "CHROMIUM_ID=$chromium_id"
+      "FIREFOX_ID=$firefox_id" "UPDATE_URL=$update_url" "FIREFOX_INSTALL_URL=$firefox_install_url"
+      "POLICY_INDEX=$policy_index")
+node "$ROOT/installer/rows.js" nsis "$work/registry.nsh" "${rows[@]}" || die "could not write the setup's registry rows"
+node "$ROOT/installer/rows.js" wix "$work" "${rows[@]}" || die "could not write the MSI's registry rows"
+
 makensis -V2 -INPUTCHARSET UTF8 \
   "-DDLL=$shipped" "-DHOST_EXE=$shipped_host" "-DOUTFILE=$work/setup.exe" \
-  "-DPLUGIN_ID=$plugin_id" "-DVERSION=$version" "-DNATIVE_HOST=$native_host" "${development[@]}" \
+  "-DVERSION=$version" "-DREGISTRY=$work/registry.nsh" "${development[@]}" \
   "-DCHROMIUM_MANIFEST=$work/manifests/chromium.json" "-DFIREFOX_MANIFEST=$work/manifests/firefox.json" \
   "$ROOT/installer/npzvcert.nsi" >"$work/makensis.log" 2>&1 \
   || { cat "$work/makensis.log" >&2; die "makensis failed"; }
@@ -191,3 +231,50 @@ else
   echo "unsigned: set ZVCERT_SIGN_CERT and ZVCERT_SIGN_KEY to sign"
 fi
 echo "installer: $setup (plug-in $plugin_id, version $version, native host $native_host)"
+
+# The MSI. Its upgrade code is the plug-in id's, so that a newer version of
+# this authority's plug-in replaces an older one, and no other's.
+upgrade_code=$(node -e '
+  const hex = require("crypto").createHash("sha1").update(`npzvcert MSI upgrade ${process.argv[1]}`).digest("hex");
+  console.log(`${hex.slice(0, 8)}-${hex.slice(8, 12)}-5${hex.slice(13, 16)}-${(8 + parseInt(hex[16], 16) % 4).toString(16)}${hex.slice(17, 20)}-${hex.slice(20, 32)}`.toUpperCase());' \
+  "$plugin_id")
+title="Dastro certificate control"
+(( release )) || title+=" (development build)"
+# wixl takes the files by names relative to where it runs.
+mkdir -p "$work/msi"
+cp "$shipped" "$shipped_host" "$work/msi/"
+cp "$work/manifests/chromium.json" "$work/msi/chromium.json"
+cp "$work/manifests/firefox.json" "$work/msi/firefox.json"
+(cd "$work/msi" && wixl -a x86 -o "$work/product.msi" \
+  -D "TITLE=$title" -D "VERSION=$version" -D "UPGRADE_CODE=$upgrade_code" \
+  -D "PRODUCT=Dastro certificate control" -D VENDOR=ZVCERT -D DLL_NAME=npzvcert.dll -D HOST_NAME=npzvcert-host.exe \
+  -D CHROMIUM_JSON=npzvcert-host.chromium.json -D FIREFOX_JSON=npzvcert-host.firefox.json \
+  -D DLL=npzvcert.dll -D HOST_EXE=npzvcert-host.exe -D CHROMIUM_MANIFEST=chromium.json \
+  -D FIREFOX_MANIFEST=firefox.json -D "REGISTRY=$work/registry.wxi" -D "REGISTRY_REFS=$work/registry-refs.wxi" \
+  "$ROOT/installer/npzvcert.wxs") >"$work/wixl.log" 2>&1 || { cat "$work/wixl.log" >&2; die "wixl failed"; }
+# What wixl cannot say: the rows' fixes; the per-user folder set as a plain
+# property (type 51) after the launch conditions and before the folders are
+# resolved, in both sequences; the vendor's folder made a folder of the
+# product's, removed with it when nothing else is left in it; and, since
+# Windows Installer compares only a version's first three numbers, builds
+# that differ in the fourth replacing each other (the newest version
+# included in the upgrade).
+mapfile -t fixes < <(node "$ROOT/installer/rows.js" msi-fixes "${rows[@]}")
+fixes+=("UPDATE \`CustomAction\` SET \`Type\` = 51 WHERE \`Action\` = 'PerUserFolder'"
+        "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 990 WHERE \`Action\` = 'PerUserFolder'"
+        "INSERT INTO \`InstallUISequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('PerUserFolder', 'NOT ALLUSERS', 990)"
+        "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
+        "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+        "INSERT INTO \`CreateFolder\` (\`Directory_\`, \`Component_\`) VALUES ('VENDORDIR', 'Host')"
+        "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveFolders', 3600)"
+        "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('CreateFolders', 3700)")
+for fix in "${fixes[@]}"; do
+  msibuild "$work/product.msi" -q "$fix" >"$work/msibuild.log" 2>&1 \
+    || { cat "$work/msibuild.log" >&2; die "msibuild could not apply: $fix"; }
+done
+if (( signing )); then
+  sign "$work/product.msi" "$msi"
+else
+  cp "$work/product.msi" "$msi"
+fi
+echo "MSI: $msi (upgrade code {$upgrade_code})"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The main job: build npzvcert.dll and its installer, then enrol for a
+# The main job: build npzvcert.dll and its installers (the setup and the MSI), then enrol for a
 # certificate end to end exactly as a page would: the sample page's script
 # drives the plug-in under Wine against a throwaway OpenSSL authority (made
 # once, kept in build/authority) whose root the plug-in is built with, as an
@@ -80,7 +80,7 @@ echo "$dll ($(stat -c %s "$dll") bytes), built-in root: $root"
 step "what a browser depends on in the file"
 "$ROOT/tests/build/check_dll_tables.sh" "$dll" "$root"
 
-step "installer (the DLL and the host it ships are copied to the output folder too)"
+step "installers: the setup and the MSI (the DLL and the host they ship are copied to the output folder too)"
 "$ROOT/scripts/build-installer.sh" "$dll" "$out"
 
 step "the page library's package (npm pack of $WIN_BUILD/package)"

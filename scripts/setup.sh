@@ -20,6 +20,7 @@ packages=(
   chromium-l10n fonts-noto-cjk              # ... in the users' languages, Chinese drawn too
   firefox-esr-l10n-{zh-cn,zh-tw,ru,de,fr,es-es}
   nsis osslsigncode                         # the installer, and Authenticode signing
+  wixl msitools                             # the MSI for organisations, and reading its tables
 )
 
 missing=()

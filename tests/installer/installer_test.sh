@@ -4,13 +4,14 @@
 #   installer_test.sh round-trip   <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
 #   installer_test.sh code-signing <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
 #   installer_test.sh build-inputs <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
+#   installer_test.sh msi          <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
 # <host exe> is the npzvcert-host.exe built beside the DLL; <bin dir> holds
 # zvcert-probe.exe and npzvcert-host-checks.exe; <version> is the project's a.b.c.d.
 # Runs inside the Windows test run, whose Wine prefix and wineserver are
 # already up; every Windows program goes through wine-run.sh so that it sees
 # that prefix. build-inputs runs no Windows program.
 set -uo pipefail
-(( $# == 7 )) || { echo "usage: $0 round-trip|code-signing|build-inputs <root> <dll> <host exe> <bin dir> <wine-run.sh> <version>" >&2; exit 2; }
+(( $# == 7 )) || { echo "usage: $0 round-trip|code-signing|build-inputs|msi <root> <dll> <host exe> <bin dir> <wine-run.sh> <version>" >&2; exit 2; }
 mode=$1 root=$2 dll=$3 host=$4 bin=$5 W=$6 version=$7
 build_installer=$root/scripts/build-installer.sh
 check_js=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/native_host_check.js
@@ -46,9 +47,11 @@ winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 unixpath() { win winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 win_env() { win cmd /c echo "%$1%" 2>/dev/null | tr -d '\r'; }
 has_key() { win reg query "$1" >/dev/null 2>&1; }
-# One value of a key as reg prints it ("    name    REG_SZ    value").
+# One value of a key as reg prints it ("    name    REG_SZ    value"); "@"
+# names the key's default value.
 reg_value() {
-  local prefix="    $2    " line rest
+  local prefix="    $2    " line rest which=(/v "$2")
+  [[ $2 == @ ]] && prefix='    (Default)    ' which=(/ve)
   while IFS= read -r line; do
     line=${line%$'\r'}
     if [[ $line == "$prefix"REG_* ]]; then
@@ -56,7 +59,7 @@ reg_value() {
       [[ $rest == *"    "* ]] && printf '%s' "${rest#*    }"
       return 0
     fi
-  done < <(win reg query "$1" /v "$2" 2>/dev/null)
+  done < <(win reg query "$1" "${which[@]}" 2>/dev/null)
   return 1
 }
 # The Version a browser's page reads from the DLL at a Windows path.
@@ -383,6 +386,8 @@ EOF
     || bad "the development build's entry does not say so"
   [[ $(reg_value "$UNINSTALL_KEY" QuietUninstallString) == *' /S' ]] || bad "QuietUninstallString lacks /S"
   [[ ${path,,} == "${location,,}\\"* ]] || bad "the DLL ($path) is not in InstallLocation ($location)"
+  # The same rows as the MSI's, from the one list.
+  check_rows present "the setup" HKCU "$location"
 
   # A browser loading it from the registered path.
   actual=$(probe_version "$path")
@@ -410,6 +415,7 @@ EOF
 
   run_uninstaller "$uninstaller" "$location"; status=$?
   (( status == 0 )) || bad "silent uninstall exited with $status"
+  check_rows absent "the setup uninstalled" HKCU "$location"
 
   # Ours all gone...
   has_key "$key" && bad "$key is left"
@@ -453,8 +459,9 @@ verify_good() {  # <file> <CA file> <expected signer CN>
   local log status
   log=$(osslsigncode verify -CAfile "$2" -in "$1" 2>&1); status=$?
   local current calculated
-  current=$(sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' <<<"$log")
-  calculated=$(sed -n 's/^Calculated message digest *: *\([0-9A-F]*\).*/\1/p' <<<"$log")
+  # An executable's report names its digest, an MSI's its DigitalSignature.
+  current=$(sed -n 's/^Current \(message digest\|DigitalSignature\) *: *\([0-9A-F]*\).*/\2/p' <<<"$log" | head -1)
+  calculated=$(sed -n 's/^Calculated \(message digest\|DigitalSignature\) *: *\([0-9A-F]*\).*/\2/p' <<<"$log" | head -1)
   if (( status != 0 )) || ! grep -q '^Signature verification: ok' <<<"$log" \
       || [[ $(tail -1 <<<"$log") != Succeeded ]] || grep -q MISMATCH <<<"$log" \
       || [[ -z $current || $current != "$calculated" ]] \
@@ -543,6 +550,10 @@ code_signing() {
     flip_byte "$work/tampered" $(( $(stat -c %s "$file") / 2 ))
     verify_refused "$work/tampered" "$certs/cert.pem" "$(basename "$file") with one byte changed" MISMATCH
   done
+  # The MSI too (a byte changed at random may fall in an unused sector).
+  verify_good "$work/signed/npzvcert-$version.msi" "$certs/cert.pem" "$cn"
+  verify_refused "$work/signed/npzvcert-$version.msi" "$certs/other.pem" "the MSI against an unrelated CA" \
+    'Signature verification: failed'
 
   # Still a DLL a browser loads.
   local actual
@@ -601,7 +612,8 @@ build_inputs() {
   # itself a development build, and only with the identity of its build, the
   # authority's own: the development one, or any of its ids, is refused.
   mkdir -p "$work/release/bin" && cp "$dll" "$host" "$work/release/bin/"
-  echo 'ZVCERT_RELEASE:BOOL=ON' >"$work/release/CMakeCache.txt"
+  printf '%s\n' 'ZVCERT_RELEASE:BOOL=ON' 'ZVCERT_DOWNLOAD_URL:STRING=https://ca.example.com/npzvcert/' \
+    >"$work/release/CMakeCache.txt"
   log=$("$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
     && bad "a release with the development identity was accepted: $log"
   grep -q "not the development one's chromiumId, firefoxId, hostName (from $root/extension/identity.json" <<<"$log" \
@@ -612,6 +624,9 @@ build_inputs() {
   log=$(ZVCERT_FIREFOX_EXTENSION_ID=npzvcert@zvcert.test "$build_installer" "$work/release/bin/npzvcert.dll" \
     "$work/release-out" 2>&1) && bad "a release with the development Firefox id was accepted: $log"
   [[ -e $work/release-out/npzvcert-setup.exe ]] && bad "an installer was written with the development identity"
+  log=$(ZVCERT_EXTENSION_UPDATE_URL=http://ca.example.com/updates.xml "$build_installer" \
+    "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) && bad "a release with a plain-http update address was accepted"
+  [[ -e $work/release-out/npzvcert-$version.msi ]] && bad "an MSI was written with a plain-http update address"
   log=$("$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
     || bad "the release build failed: $log"
   strings -el "$work/release-out/npzvcert-setup.exe" | grep -q 'development build' \
@@ -657,13 +672,138 @@ ZVCERT_FIREFOX_EXTENSION_ID||an empty Firefox id
 ZVCERT_FIREFOX_EXTENSION_ID|npzvcert"@zvcert.test|a Firefox id with a quote
 ZVCERT_FIREFOX_EXTENSION_ID|npzvcert\@zvcert.test|a Firefox id with a backslash
 ZVCERT_FIREFOX_EXTENSION_ID|TAB|a Firefox id with a tab
+ZVCERT_EXTENSION_UPDATE_URL|ftp://ca.example.com/updates.xml|an update address that is no web address
+ZVCERT_FIREFOX_INSTALL_URL|https://ca.example.com/a b.xpi|an install address with a space
 EOF
+
+  # The MSI holds the list's rows, under the installation's own root (-1)
+  # and its folder, the policies under HKLM (2) and only when asked for.
+  read_identity
+  local msi=$work/named/npzvcert-$version.msi
+  msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' \
+    | awk -F'\t' -v OFS='|' '{print ($2 == 2 ? "HKLM" : $2) "\\" $3, ($4 == "" ? "@" : $4), $5}' | sort >"$work/msi-rows"
+  expected_rows -1 '[INSTALLDIR]' CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY | sed 's/\[INSTALLDIR\]\\/[INSTALLDIR]/' \
+    | sort >"$work/list-rows"
+  diff "$work/list-rows" "$work/msi-rows" >"$work/rows.diff" || bad "the MSI's rows are not the list's:"$'\n'"$(cat "$work/rows.diff")"
+  [[ $(msiinfo export "$msi" Component | awk -F'\t' '$1 ~ /^Policy_/ {print $1 ": " $5}' | paste -sd';') == \
+     'Policy_CHROMEPOLICY: CHROMEPOLICY = "1" OR REMOVE ~= "ALL";Policy_EDGEPOLICY: EDGEPOLICY = "1" OR REMOVE ~= "ALL";Policy_FIREFOXPOLICY: FIREFOXPOLICY = "1" OR REMOVE ~= "ALL"' ]] \
+    || bad "the policies are not each behind its property"
+  msiinfo export "$msi" Property | grep -q $'^SecureCustomProperties\t.*;CHROMEPOLICY;EDGEPOLICY;FIREFOXPOLICY' \
+    || bad "the policy properties do not reach a managed installation"
+  # A release says it is one, and installs the extension from the authority's address.
+  msiinfo export "$work/release-out/npzvcert-$version.msi" Property | tr -d '\r' \
+    | grep -q $'^ProductName\tDastro certificate control$' \
+    || bad "the release MSI calls itself a development build"
+  msiinfo export "$work/release-out/npzvcert-$version.msi" Registry \
+    | grep -q $'\tinstall_url\thttps://ca.example.com/npzvcert/extension/npzvcert.xpi\t' \
+    || bad "the release MSI does not install the extension from the authority's address"
+}
+
+# ---- the MSI --------------------------------------------------------------------
+
+# The rows of installer/registry.rows as the development build fills them in,
+# for one installation's root and folder and the policies named. The
+# policies' entry is 1000000 plus the extension id's first five letters as
+# hex digits (cliie: 2b884).
+expected_rows() {  # <root> <Windows install folder> [policy...]
+  node "$root/installer/rows.js" expected "$1" "$2" PLUGIN_ID=@zvcert.test/npzvcert "NATIVE_HOST=${identity[0]}" \
+    "CHROMIUM_ID=${identity[1]}" "FIREFOX_ID=${identity[2]}" "VERSION=$version" POLICY_INDEX=1178308 \
+    UPDATE_URL=http://127.0.0.1:8765/download/extension/updates.xml \
+    FIREFOX_INSTALL_URL=http://127.0.0.1:8765/download/extension/npzvcert.xpi "${@:3}"
+}
+# Every row is there as the list says (present), or neither it nor its key is (absent).
+check_rows() {  # present|absent <when> <root> <Windows install folder> [policy...]
+  local key name value actual
+  while IFS='|' read -r key name value; do
+    if actual=$(reg_value "$key" "$name"); then
+      [[ $1 == present ]] || bad "$2: $key $name is left"
+      [[ $1 == absent || $actual == "$value" ]] || bad "$2: $key $name is '$actual', expected '$value'"
+    elif [[ $1 == present ]]; then
+      bad "$2: $key has no $name"
+    elif [[ $key != *ExtensionInstallForcelist ]] && has_key "$key"; then
+      bad "$2: $key is left"
+    fi
+  done < <(expected_rows "${@:3}")
+}
+
+# The MSI per machine, over the previous version, with every policy, and per
+# user: the list's rows, the host and the plug-in working from where they are
+# registered, one installation after the upgrade, and nothing of the
+# product's left after msiexec /x but a certificate enrolled through it.
+msi_round_trip() {
+  read_identity
+  local build_dir root_pem authority
+  build_dir=$(dirname "$W")
+  root_pem=$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$build_dir/CMakeCache.txt")
+  authority=$(openssl x509 -in "$root_pem" -noout -subject -nameopt multiline | sed -n 's/^ *commonName *= //p')
+  [[ -n $authority ]] || fatal "no authority's root in $build_dir/CMakeCache.txt"
+  "$build_installer" "$dll" "$work/out" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fatal "build-installer.sh failed"; }
+  msi=$(winpath "$work/out/npzvcert-$version.msi")  # not local, for the clean-up on exit
+  # The previous version: this package as another product, one number lower.
+  local previous=$work/previous.msi
+  cp "$work/out/npzvcert-$version.msi" "$previous"
+  for query in "UPDATE \`Property\` SET \`Value\` = '${version%.*}.1' WHERE \`Property\` = 'ProductVersion'" \
+      "UPDATE \`Property\` SET \`Value\` = '{0E6B3C1A-9D51-4F5E-8C9B-2A7D4E6F8A01}' WHERE \`Property\` = 'ProductCode'" \
+      "UPDATE \`Registry\` SET \`Value\` = '${version%.*}.1' WHERE \`Name\` = 'Version'"; do
+    msibuild "$previous" -q "$query" || fatal "msibuild: $query"
+  done
+  # Wine's msiexec takes the next word as the value of an empty property
+  # (ALLUSERS=), so that one goes last.
+  msiexec() { win msiexec "$@" /qn; }
+  clean_msi() {
+    msiexec /x "$msi"; msiexec /x "$msi" ALLUSERS=
+    win "$bin/zvcert-store.exe" purge "$authority" >/dev/null 2>&1
+  }
+  clean_msi
+  cleanup_hooks+=(clean_msi)
+  local programs appdata status serial
+  programs=$(win_env ProgramFiles) appdata=$(win_env LOCALAPPDATA)
+  local machine="$programs\ZVCERT\npzvcert" user="$appdata\ZVCERT\npzvcert" key='HKLM\Software\MozillaPlugins\@zvcert.test/npzvcert'
+
+  msiexec /i "$(winpath "$previous")"; status=$?
+  (( status == 0 )) || fatal "installing the previous version exited with $status"
+  [[ $(reg_value "$key" Version) == "${version%.*}.1" ]] || bad "the previous version is not registered"
+  msiexec /i "$msi" CHROMEPOLICY=1 EDGEPOLICY=1 FIREFOXPOLICY=1; status=$?
+  (( status == 0 )) || fatal "installing over the previous version exited with $status"
+  local listed
+  listed=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r' \
+    | grep -c '^    DisplayName    REG_SZ    Dastro certificate control')
+  (( listed == 1 )) || bad "after the upgrade, $listed installations are listed, not one"
+  check_rows present "per machine" HKLM "$machine" CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY
+  cmp -s "$(unixpath "$machine\npzvcert.dll")" "$dll" || bad "the DLL installed per machine is not the one built"
+  [[ $(probe_version "$machine\npzvcert.dll") == "$digits" ]] || bad "the plug-in does not load from $machine"
+  check_manifest "$machine\npzvcert-host.chromium.json" chromium "${identity[0]}" "${identity[1]}" "$host"
+  check_manifest "$machine\npzvcert-host.firefox.json" firefox "${identity[0]}" "${identity[2]}" "$host"
+  host_answers "$machine\npzvcert-host.exe"
+  serial=$(node "$check_js" enrol "$(unixpath "$machine\npzvcert-host.exe")" "$build_dir" "$root_pem") \
+    || bad "no certificate enrolled through the installed host"
+
+  msiexec /x "$msi"; status=$?
+  (( status == 0 )) || bad "msiexec /x exited with $status"
+  check_rows absent "uninstalled per machine" HKLM "$machine" CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY
+  [[ -e $(unixpath "$programs\ZVCERT") ]] && bad "$programs\ZVCERT is left"
+  [[ -n $serial ]] && ! win "$bin/zvcert-store.exe" list | grep -q "\"serial\":\"$serial\"" \
+    && bad "the certificate enrolled before uninstalling is gone from MY"
+
+  # Per user, where policies are refused: they are machine-wide.
+  msiexec /i "$msi" CHROMEPOLICY=1 ALLUSERS=; status=$?
+  (( status != 0 )) || bad "a per-user installation with a browser policy was accepted"
+  msiexec /i "$msi" ALLUSERS=; status=$?
+  (( status == 0 )) || fatal "installing per user exited with $status"
+  check_rows present "per user" HKCU "$user"
+  [[ $(probe_version "$user\npzvcert.dll") == "$digits" ]] || bad "the plug-in does not load from $user"
+  host_answers "$user\npzvcert-host.exe"
+  msiexec /x "$msi" ALLUSERS=; status=$?
+  (( status == 0 )) || bad "msiexec /x per user exited with $status"
+  check_rows absent "uninstalled per user" HKCU "$user"
+  [[ -e $(unixpath "$appdata\ZVCERT") ]] && bad "$appdata\ZVCERT is left"
 }
 
 case $mode in
   round-trip) round_trip ;;
   code-signing) code_signing ;;
   build-inputs) build_inputs ;;
+  msi) msi_round_trip ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
 exit $fail

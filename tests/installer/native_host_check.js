@@ -8,6 +8,9 @@
 //   node native_host_check.js reply <file> <expected JSON>
 //       <file> must hold exactly one native message (4-byte little-endian
 //       length, then the JSON) equal to the expected one; faults as above
+//   node native_host_check.js enrol <host exe> <build dir> <root.pem>
+//       a certificate through that (installed) host as a page gets one:
+//       GetCSR, the authority issues, ImportCert; prints its serial in hex
 
 const fs = require('node:fs');
 const util = require('node:util');
@@ -74,11 +77,32 @@ function reply() {
   }
 }
 
-const commands = { identity, manifest, reply };
+async function enrol() {
+  const { HostClient } = require('../../tools/node/host_client');
+  const { OpenSslCa } = require('../../tools/node/ca');
+  const [buildDir, root] = rest;
+  const host = new HostClient(buildDir, { exe: file });
+  const ca = new OpenSslCa(undefined, { root });
+  try {
+    await host.call('SetSubject', 'CN=Enrolled Before Uninstalling');
+    const request = await host.call('GetCSR');
+    // 63 bits, the first nibble 4 to 7: stored as 8 bytes, read back as written.
+    const serial = (require('node:crypto').randomBytes(8).readBigUInt64BE() >> 2n) | (1n << 62n);
+    const stored = request.ok ? await host.call('ImportCert', ca.issue(request.value, serial)) : request;
+    if (stored.value !== 1) fault(`the installed host did not enrol: ${show([request, stored])} ${host.stderr}`);
+    else console.log(serial.toString(16).toUpperCase());
+  } finally {
+    await host.close();
+    ca.remove();
+  }
+}
+
+const commands = { identity, manifest, reply, enrol };
 if (!commands[command] || !file) {
   console.error('usage: see the comment at the top of native_host_check.js');
   process.exit(2);
 }
-commands[command]();
-for (const f of faults) console.error(f);
-process.exit(faults.length === 0 ? 0 : 1);
+Promise.resolve(commands[command]()).then(() => {
+  for (const f of faults) console.error(f);
+  process.exit(faults.length === 0 ? 0 : 1);
+});

@@ -11,7 +11,8 @@
 // options.checks runs npzvcert-host-checks.exe instead, which exits 2 when the
 // plug-in misused the browser; options.plugin (a Windows path, checks only)
 // names another build's DLL; options.program another program of the build's
-// bin folder. send(), next() and request() speak raw messages.
+// bin folder, options.exe any host's path (an installed one). send(), next()
+// and request() speak raw messages.
 
 const { spawn } = require('node:child_process');
 const path = require('node:path');
@@ -26,8 +27,8 @@ const frame = (body) => {
 };
 
 // The program and arguments that start a build's host under its Wine prefix.
-function hostCommand(buildDir, { checks = false, plugin, program, hostDir = buildDir } = {}) {
-  const exe = path.join(hostDir, 'bin', program ?? (checks ? 'npzvcert-host-checks.exe' : 'npzvcert-host.exe'));
+function hostCommand(buildDir, { checks = false, plugin, program, hostDir = buildDir,
+  exe = path.join(hostDir, 'bin', program ?? (checks ? 'npzvcert-host-checks.exe' : 'npzvcert-host.exe')) } = {}) {
   return [path.join(buildDir, 'wine-run.sh'), [exe, ...(plugin ? [`--plugin=${plugin}`] : [])]];
 }
 
