@@ -47,11 +47,9 @@ winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 unixpath() { win winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 win_env() { win cmd /c echo "%$1%" 2>/dev/null | tr -d '\r'; }
 has_key() { win reg query "$1" >/dev/null 2>&1; }
-# One value of a key as reg prints it ("    name    REG_SZ    value"); "@"
-# names the key's default value.
+# One value of a key as reg prints it ("    name    REG_SZ    value").
 reg_value() {
-  local prefix="    $2    " line rest which=(/v "$2")
-  [[ $2 == @ ]] && prefix='    (Default)    ' which=(/ve)
+  local prefix="    $2    " line rest
   while IFS= read -r line; do
     line=${line%$'\r'}
     if [[ $line == "$prefix"REG_* ]]; then
@@ -59,7 +57,7 @@ reg_value() {
       [[ $rest == *"    "* ]] && printf '%s' "${rest#*    }"
       return 0
     fi
-  done < <(win reg query "$1" "${which[@]}" 2>/dev/null)
+  done < <(win reg query "$1" /v "$2" 2>/dev/null)
   return 1
 }
 # The Version a browser's page reads from the DLL at a Windows path.
@@ -711,17 +709,28 @@ expected_rows() {  # <root> <Windows install folder> [policy...]
     UPDATE_URL=http://127.0.0.1:8765/download/extension/updates.xml \
     FIREFOX_INSTALL_URL=http://127.0.0.1:8765/download/extension/npzvcert.xpi "${@:3}"
 }
-# Every row is there as the list says (present), or neither it nor its key is (absent).
+# A key's values as "name|value" lines ("@" for the default); fails when the
+# key is not there. One reg call a key: each costs Wine half a second.
+key_values() {  # <key>
+  win reg query "$1" 2>/dev/null | tr -d '\r' | awk '/^    [^ ]/ {
+    line = substr($0, 5); i = index(line, "    REG_"); name = substr(line, 1, i - 1)
+    rest = substr(line, i + 4); j = index(rest, "    ")
+    print (name == "(Default)" ? "@" : name) "|" (j ? substr(rest, j + 4) : "") }'
+}
+# Every row is there as the list says (present), or neither it nor its key is
+# (absent; the force-install lists are shared with the administrator's own).
 check_rows() {  # present|absent <when> <root> <Windows install folder> [policy...]
-  local key name value actual
+  local key name value current= listing found
   while IFS='|' read -r key name value; do
-    if actual=$(reg_value "$key" "$name"); then
-      [[ $1 == present ]] || bad "$2: $key $name is left"
-      [[ $1 == absent || $actual == "$value" ]] || bad "$2: $key $name is '$actual', expected '$value'"
-    elif [[ $1 == present ]]; then
-      bad "$2: $key has no $name"
-    elif [[ $key != *ExtensionInstallForcelist ]] && has_key "$key"; then
-      bad "$2: $key is left"
+    if [[ $key != "$current" ]]; then
+      current=$key
+      listing=$(key_values "$key"); found=$?
+      [[ $1 == absent && $found == 0 && $key != *ExtensionInstallForcelist ]] && bad "$2: $key is left"
+    fi
+    if [[ $1 == present ]]; then
+      grep -qxF "$name|$value" <<<"$listing" || bad "$2: $key has not $name = '$value' but: $(grep "^$name|" <<<"$listing")"
+    elif grep -q "^$name|" <<<"$listing"; then
+      bad "$2: $key $name is left"
     fi
   done < <(expected_rows "${@:3}")
 }
@@ -750,9 +759,14 @@ msi_round_trip() {
   # Wine's msiexec takes the next word as the value of an empty property
   # (ALLUSERS=), so that one goes last.
   msiexec() { win msiexec "$@" /qn; }
+  # An administrator's own force-install entry and another program's host,
+  # which must outlive ours. Not local, for the clean-up on exit.
+  admin_list='HKEY_LOCAL_MACHINE\Software\Policies\Google\Chrome\ExtensionInstallForcelist'
+  other_host='HKEY_LOCAL_MACHINE\Software\Google\Chrome\NativeMessagingHosts\test.other.host'
   clean_msi() {
     msiexec /x "$msi"; msiexec /x "$msi" ALLUSERS=
     win "$bin/zvcert-store.exe" purge "$authority" >/dev/null 2>&1
+    reg_import "[-$admin_list]" "[-$other_host]"
   }
   clean_msi
   cleanup_hooks+=(clean_msi)
@@ -760,6 +774,8 @@ msi_round_trip() {
   programs=$(win_env ProgramFiles) appdata=$(win_env LOCALAPPDATA)
   local machine="$programs\ZVCERT\npzvcert" user="$appdata\ZVCERT\npzvcert" key='HKLM\Software\MozillaPlugins\@zvcert.test/npzvcert'
 
+  reg_import "[$admin_list]" '"1"="aaaabbbbccccddddeeeeffffgggghhhh;https://other.example/updates.xml"' \
+    "[$other_host]" '@="C:\\other\\host.json"' || fatal "reg import of someone else's keys failed"
   msiexec /i "$(winpath "$previous")"; status=$?
   (( status == 0 )) || fatal "installing the previous version exited with $status"
   [[ $(reg_value "$key" Version) == "${version%.*}.1" ]] || bad "the previous version is not registered"
@@ -782,6 +798,8 @@ msi_round_trip() {
   (( status == 0 )) || bad "msiexec /x exited with $status"
   check_rows absent "uninstalled per machine" HKLM "$machine" CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY
   [[ -e $(unixpath "$programs\ZVCERT") ]] && bad "$programs\ZVCERT is left"
+  [[ $(reg_value "HKLM${admin_list#HKEY_LOCAL_MACHINE}" 1) == aaaabbbbcccc* ]] || bad "the administrator's own entry went"
+  has_key "HKLM${other_host#HKEY_LOCAL_MACHINE}" || bad "another program's host went"
   [[ -n $serial ]] && ! win "$bin/zvcert-store.exe" list | grep -q "\"serial\":\"$serial\"" \
     && bad "the certificate enrolled before uninstalling is gone from MY"
 
