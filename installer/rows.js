@@ -7,6 +7,8 @@
 //        names as !defines, macros RegisterProduct and UnregisterProduct
 //   node installer/rows.js wix DIR NAME=VALUE...     the MSI's components
 //        (DIR/registry.wxi) and their references (DIR/registry-refs.wxi)
+//   node installer/rows.js defines NAME=VALUE...     the list's names, NAME=text
+//        a line
 //   node installer/rows.js msi-fixes NAME=VALUE...   the SQL that says what
 //        wixl cannot (see npzvcert.wxs), one statement a line
 //   node installer/rows.js expected ROOT INSTDIR NAME=VALUE... [POLICY...]
@@ -136,6 +138,8 @@ if (require.main === module) {
       fs.writeFileSync(args[0], nsis(assignments(args.slice(1))));
     } else if (mode === 'wix') {
       for (const [name, text] of Object.entries(wix(assignments(args.slice(1))))) fs.writeFileSync(path.join(args[0], name), text);
+    } else if (mode === 'defines') {
+      for (const [name, text] of Object.entries(readRows(assignments(args)).defines)) console.log(`${name}=${text}`);
     } else if (mode === 'msi-fixes') {
       console.log(msiFixes(assignments(args)).join('\n'));
     } else if (mode === 'expected') {

@@ -238,7 +238,13 @@ upgrade_code=$(node -e '
   const hex = require("crypto").createHash("sha1").update(`npzvcert MSI upgrade ${process.argv[1]}`).digest("hex");
   console.log(`${hex.slice(0, 8)}-${hex.slice(8, 12)}-5${hex.slice(13, 16)}-${(8 + parseInt(hex[16], 16) % 4).toString(16)}${hex.slice(17, 20)}-${hex.slice(20, 32)}`.toUpperCase());' \
   "$plugin_id")
-title="Dastro certificate control"
+# The names the setup takes from registry.rows, as wixl's variables.
+mapfile -t names < <(node "$ROOT/installer/rows.js" defines "${rows[@]}")
+defines=() title=
+for name in "${names[@]}"; do
+  defines+=(-D "$name")
+  [[ $name == PRODUCT=* ]] && title=${name#PRODUCT=}
+done
 (( release )) || title+=" (development build)"
 # wixl takes the files by names relative to where it runs.
 mkdir -p "$work/msi"
@@ -247,9 +253,7 @@ cp "$work/manifests/chromium.json" "$work/msi/chromium.json"
 cp "$work/manifests/firefox.json" "$work/msi/firefox.json"
 (cd "$work/msi" && wixl -a x86 -o "$work/product.msi" \
   -D "TITLE=$title" -D "VERSION=$version" -D "UPGRADE_CODE=$upgrade_code" \
-  -D "PRODUCT=Dastro certificate control" -D VENDOR=ZVCERT -D DLL_NAME=npzvcert.dll -D HOST_NAME=npzvcert-host.exe \
-  -D CHROMIUM_JSON=npzvcert-host.chromium.json -D FIREFOX_JSON=npzvcert-host.firefox.json \
-  -D DLL=npzvcert.dll -D HOST_EXE=npzvcert-host.exe -D CHROMIUM_MANIFEST=chromium.json \
+  "${defines[@]}" -D DLL=npzvcert.dll -D HOST_EXE=npzvcert-host.exe -D CHROMIUM_MANIFEST=chromium.json \
   -D FIREFOX_MANIFEST=firefox.json -D "REGISTRY=$work/registry.wxi" -D "REGISTRY_REFS=$work/registry-refs.wxi" \
   "$ROOT/installer/npzvcert.wxs") >"$work/wixl.log" 2>&1 || { cat "$work/wixl.log" >&2; die "wixl failed"; }
 # What wixl cannot say: the rows' fixes; the per-user folder set as a plain
