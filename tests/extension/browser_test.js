@@ -490,15 +490,16 @@ async function reload() {
 // they are. Each window is kept as a picture in <artifacts>/<language>/.
 async function languages() {
   const subject = 'C=CN, O=示例机构, CN=张三';
-  // Mixed scripts, right-to-left among them, to be shown as they are.
-  const data = Buffer.from('Ich stimme zu, 我同意, \u05D0\u05E0\u05D9 \u05DE\u05E1\u05DB\u05D9\u05DD 42.');
+  // Mixed scripts, right-to-left among them, to be shown as they are, and an
+  // override the host writes out, in the same mark in every language.
+  const data = Buffer.from('Ich stimme zu, 我同意, \u05D0\u05E0\u05D9 \u05DE\u05E1\u05DB\u05D9\u05DD 42 \u202E01 EUR.');
   let certificate;
   let serial;
   let subjectShown;
   for (const [index, lang] of ['zh-CN', 'de'].entries()) {
     const locale = lang.replace('-', '_');
-    const messages = Object.values(JSON.parse(fs.readFileSync(path.join(REPO, 'extension', '_locales', locale, 'messages.json'), 'utf8')))
-      .map((m) => m.message);
+    const set = JSON.parse(fs.readFileSync(path.join(REPO, 'extension', '_locales', locale, 'messages.json'), 'utf8'));
+    const messages = Object.values(set).map((m) => m.message);
     const w = await world({ lang });
     try {
       const page = await w.browser.open(`${w.server.origin}/enroll.html`);
@@ -533,6 +534,14 @@ async function languages() {
       check(`${locale}: the import window shows the origin, subject and serial as they are`,
         stored.origin?.[0] === w.server.origin && stored.subject?.[0] === subjectShown && /CN=张三/.test(subjectShown) &&
         stored.serial?.[0] === String(serial) && stored.serial[1].toLowerCase().endsWith(hex), show(stored));
+      // A look-alike: another root bearing the authority's name.
+      const impostor = w.ca.impostor();
+      const forged = impostor.issue((await page.evaluate(settled('zvcert.GetCSR()'))).value, serial);
+      impostor.remove();
+      const warned = await windowOf('look-alike', `zvcert.ImportCert(${JSON.stringify(forged)})`, env.isConsentWindow, 'deny');
+      const warning = set.issuerNotAuthority.message.split('$ISSUER$').map((piece) => piece.trim()).filter(Boolean);
+      check(`${locale}: the import window warns of a look-alike issuer, its name as it is`,
+        warned.values.issuer?.[0] === w.ca.commonName && warning.every((piece) => warned.words.includes(piece)), show(warned));
       const chooser = await windowOf('chooser', 'zvcert.chooseCertificate()', env.isChooserWindow, 'cancel');
       check(`${locale}: the chooser lists the certificate as it is`, chooser.rows.length === 1 &&
         chooser.rows[0][0] === subjectShown && chooser.rows[0][1] === w.ca.commonName &&
@@ -540,7 +549,8 @@ async function languages() {
       const signing = (await windowOf('sign', `zvcert.CertSign('${serial}', '${data.toString('base64')}')`,
         env.isConsentWindow, 'deny')).values;
       checkEqual(`${locale}: the signing window shows the data and its digest as they are`,
-        [signing.text?.[0], signing.sha256?.[0], signing.subject?.[0]], [data.toString(), env.sha256Hex(data), subjectShown]);
+        [signing.text?.[0], signing.sha256?.[0], signing.subject?.[0]],
+        [data.toString().replace('\u202E', '⟨U+202E⟩'), env.sha256Hex(data), subjectShown]);
       if (index === 1) {
         const deleted = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
         await env.answerConsent(w.browser, 'allow', seen, { screenshot: path.join(dir, `delete-${browserKind}.png`) });

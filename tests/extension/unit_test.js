@@ -352,6 +352,8 @@ test('status: the path, the versions and what to install or update', async () =>
     ['neither, in Simplified Chinese', { language: 'zh_CN' }, 'none', {}, ['setup install', 'extension install'], 'zh_CN'],
     ['neither, in the first of the browser\'s languages there is', { languages: ['it-IT', 'zh-HK', 'de'] }, 'none', {},
       ['setup install', 'extension install'], 'zh_TW'],
+    ['neither, asked in a language that is an object\'s own name', { language: '__proto__', languages: ['constructor'] }, 'none',
+      {}, ['setup install', 'extension install'], 'en'],
   ];
   const cap = (word) => word[0].toUpperCase() + word.slice(1);
   for (const [label, parts, path_, versions, needs, language = 'en'] of cases) {

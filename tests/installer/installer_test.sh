@@ -741,6 +741,10 @@ check_rows() {  # present|absent <when> <root> <Windows install folder> [policy.
 # product's left after msiexec /x but a certificate enrolled through it.
 msi_round_trip() {
   read_identity
+  # A Firefox id in braces, as many are: the MSI's formatted text must keep
+  # them, or the policy and the manifest would name another add-on.
+  identity[2]='{0b5e1c2d-7a3f-4e21-9c8d-5f6a7b8c9d0e}'
+  export ZVCERT_FIREFOX_EXTENSION_ID=${identity[2]}
   local build_dir root_pem authority
   build_dir=$(dirname "$W")
   root_pem=$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$build_dir/CMakeCache.txt")
