@@ -9,7 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 "$ROOT/scripts/setup.sh"
 configure_native
 cmake --build "$NATIVE_BUILD" --target base64_benchmark -j "$JOBS" >/dev/null
-configure_win32
+configure_windows
 cmake --build "$WIN_BUILD" --target request_benchmark store_benchmark npzvcert-host -j "$JOBS" >/dev/null
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(wine --version)"

@@ -69,7 +69,7 @@ if [[ $profile != original ]] || (( ${#given[@]} )); then
   cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null
 else
   step "building npzvcert.dll (32-bit Windows) and its test browser"
-  configure_win32
+  configure_windows
   cmake --build "$WIN_BUILD" -j "$JOBS" >/dev/null
 fi
 dll=$WIN_BUILD/bin/npzvcert.dll

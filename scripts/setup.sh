@@ -9,8 +9,8 @@ packages=(
   cmake ninja-build g++ googletest          # native build and unit tests
   clang libclang-rt-14-dev                  # sanitizers and libFuzzer for the portable core
   clang-format                              # the formatting check
-  g++-mingw-w64-i686                        # the 32-bit Windows cross compilers
-  wine wine32:i386 xvfb xauth               # running and painting Windows programs
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix  # the x86 and x64 Windows cross compilers
+  wine wine64 xvfb xauth                    # running and painting Windows programs
   openssl gnutls-bin libssl-dev             # independent checkers of what the plug-in makes
   python3-asn1crypto python3-cryptography   # the server side of the page library's quick start
   golang-cfssl                              # a CA tool of today: random serials, Go's request parser
@@ -23,13 +23,19 @@ packages=(
   wixl msitools                             # the MSI for organisations, and reading its tables
 )
 
+# 32-bit Wine only where this machine runs 32-bit programs: elsewhere it
+# installs but cannot start, and /usr/bin/wine would then prefer it.
+need_i386=0
+if windows_arches | grep -qx x86; then
+  packages+=(wine32:i386)
+  dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
-need_i386=0
-dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
 # npm packs the page library and fetches TypeScript; some Node.js builds
 # carry it, Debian's comes as its own package.

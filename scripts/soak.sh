@@ -5,6 +5,6 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 "$ROOT/scripts/setup.sh"
-configure_win32
+configure_windows
 cmake --build "$WIN_BUILD" --target soak -j "$JOBS" >/dev/null
 with_wine "$WIN_BUILD/wine-run.sh" "$WIN_BUILD/bin/soak.exe" "${1:-1000}" "${2:-200}"

@@ -1,9 +1,44 @@
 # Shared by the scripts: where things are and how Windows builds are made.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD=${ZVCERT_BUILD_DIR:-$ROOT/build}
-WIN_BUILD=$BUILD/win32
 NATIVE_BUILD=$BUILD/native
 JOBS=$(nproc)
+
+# Whether this machine runs 32-bit x86 programs: some kernels have that
+# emulation turned off, and there 32-bit Wine cannot start, whatever is
+# installed. Told by running one: a 93-byte ELF32 program that exits with 0.
+can_run_32bit() {
+  local probe=$BUILD/.probe-elf32
+  mkdir -p "$BUILD"
+  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null
+}
+
+# The Windows architectures whose programs this machine runs, x86 first:
+# both, or x64 alone where 32-bit programs cannot run. ZVCERT_WINDOWS_ARCHES
+# (x64, x86 or "x86 x64") narrows that, so that a machine which runs both can
+# take the x64-only path.
+windows_arches() {
+  local runnable=(x64)
+  if can_run_32bit; then runnable=(x86 x64); fi
+  local wanted=${ZVCERT_WINDOWS_ARCHES:-${runnable[*]}} arch
+  for arch in x86 x64; do
+    [[ " $wanted " == *" $arch "* && " ${runnable[*]} " == *" $arch "* ]] && echo "$arch"
+  done
+  return 0
+}
+NO_32BIT_NOTE="32-bit Windows tests not run: this machine cannot run 32-bit programs"
+
+# A Windows build per architecture: build/win32 (x86) and build/win64 (x64).
+# WIN_ARCH is the one the scripts run, x86 where it runs (as always), x64 where
+# it cannot; WIN_BUILD is its folder.
+windows_build_dir() { if [[ $1 == x64 ]]; then echo "$BUILD/win64"; else echo "$BUILD/win32"; fi; }
+windows_toolchain() { if [[ $1 == x64 ]]; then echo mingw-x86_64; else echo mingw-i686; fi; }
+if [[ -z ${WIN_ARCH:-} ]]; then
+  WIN_ARCH=$(windows_arches | head -1)
+fi
+WIN_BUILD=${WIN_BUILD:-$(windows_build_dir "$WIN_ARCH")}
 
 # Runs one step that installs or prepares something, quietly: when it fails,
 # what it printed is shown and the step named, so that no script stops
@@ -28,17 +63,18 @@ quietly() {
 # embed its root, as an authority builds the plug-in with its own, so that
 # what it issues passes the root's signature check.
 AUTHORITY_ROOT=$BUILD/authority/root.pem
-configure_win32() {
+configure_windows() {
   node "$ROOT/tools/node/ca.js" --authority "$(dirname "$AUTHORITY_ROOT")" >/dev/null
   cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$(windows_toolchain "$WIN_ARCH").cmake" \
     -DZVCERT_ROOT_CERTIFICATE="$AUTHORITY_ROOT" "$@" >/dev/null
 }
 
 # A Windows build of another profile, in a folder of its own beside the
 # default one: a profile name and the options given beside it, as
 # `current KEY_BITS=4096`. profile_options turns them into -D options,
-# profile_build_dir names the folder after them (win32-current-rsa4096),
+# profile_build_dir names the folder after them (win32-current-rsa4096, or
+# win64-... for x64),
 # configure_profile configures it (with the test programs, but without a
 # nested build of the current profile).
 profile_options() {
@@ -46,7 +82,8 @@ profile_options() {
   (( $# < 2 )) || printf -- '-DZVCERT_%s\n' "${@:2}"
 }
 profile_build_dir() {
-  local name=win32-$1 option
+  local name option
+  name=$(basename "$(windows_build_dir "$WIN_ARCH")")-$1
   for option in "${@:2}"; do
     case $option in
       KEY_BITS=*) name+=-rsa${option#*=} ;;
@@ -62,7 +99,7 @@ profile_build_dir() {
 configure_profile() {
   local options
   mapfile -t options < <(profile_options "$@")
-  WIN_BUILD=$(profile_build_dir "$@") configure_win32 "${options[@]}" -DZVCERT_TEST_CURRENT_PROFILE=OFF
+  WIN_BUILD=$(profile_build_dir "$@") configure_windows "${options[@]}" -DZVCERT_TEST_CURRENT_PROFILE=OFF
 }
 
 # clang, for libFuzzer beside AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -83,7 +120,8 @@ with_wine() {
   wineserver -p
   local init=()
   [[ -f $WINEPREFIX/system.reg ]] || init=(-i)
-  quietly "wine: preparing the prefix $WINEPREFIX" wineboot "${init[@]}"
+  # Through the build's own runner, which knows its architecture's loader.
+  quietly "wine: preparing the prefix $WINEPREFIX" "$WIN_BUILD/wine-run.sh" wineboot "${init[@]}"
   local status=0
   "$@" || status=$?
   wineserver -k 2>/dev/null || true

@@ -1,4 +1,4 @@
-// Our own declarations of the NPAPI contract for 32-bit Windows: the layouts,
+// Our own declarations of the NPAPI contract for Windows, x86 and x64: the layouts,
 // values and calling conventions a browser expects. Only what this module and
 // its test browser use is typed; the remaining browser routines are opaque.
 #pragma once
@@ -108,7 +108,7 @@ enum NPVariantType {
 
 struct NPVariant {
   NPVariantType type;
-  // The union holds a double, so it is 8-byte aligned on every 32-bit ABI.
+  // The union holds a double, so it is 8-byte aligned on x86 as on x64.
   union alignas(8) {
     bool boolValue;
     int32_t intValue;
@@ -288,25 +288,57 @@ using NP_GetEntryPointsFunc = NPError(NP_EXPORT_CALL*)(NPPluginFuncs*);
 using NP_InitializeFunc = NPError(NP_EXPORT_CALL*)(NPNetscapeFuncs*);
 using NP_ShutdownFunc = NPError(NP_EXPORT_CALL*)();
 
-#if defined(_WIN32) && !defined(_WIN64)
-// The layouts browsers depend on, as published for 32-bit Windows.
-static_assert(sizeof(NPPluginFuncs) == 60);
-static_assert(sizeof(NPNetscapeFuncs) == 184);
-static_assert(sizeof(NPNetscapeFuncs) == 4 + 4 * kNetscapeFuncsSlotCount);
-static_assert(offsetof(NPNetscapeFuncs, memalloc) == 4 + 4 * 8);
-static_assert(offsetof(NPNetscapeFuncs, getstringidentifier) == 4 + 4 * 21);
-static_assert(offsetof(NPNetscapeFuncs, getvalue) == 4 + 4 * 16);
-static_assert(offsetof(NPNetscapeFuncs, createobject) == 4 + 4 * 27);
-static_assert(offsetof(NPNetscapeFuncs, getproperty) == 4 + 4 * 33);
-static_assert(offsetof(NPNetscapeFuncs, releasevariantvalue) == 4 + 4 * 38);
-static_assert(offsetof(NPNetscapeFuncs, setexception) == 4 + 4 * 39);
-static_assert(offsetof(NPNetscapeFuncs, construct) == 180);
-static_assert(offsetof(NPPluginFuncs, getvalue) == 52);
-static_assert(sizeof(NPVariant) == 16);
-static_assert(offsetof(NPVariant, value) == 8);
-static_assert(sizeof(NPString) == 8);
-static_assert(sizeof(NPObject) == 8);
-static_assert(sizeof(NPClass) == 52);
-static_assert(sizeof(NPWindow) == 32);
-static_assert(sizeof(NPP_t) == 8);
-#endif
+// The layouts browsers depend on, as published for 32-bit Windows and as the
+// 64-bit browsers lay out the same declarations (pointers 8 bytes, natural
+// alignment). Each row: the record, then its size or a field's offset on x86
+// and on x64; the build checks the column of the architecture it targets.
+struct NPLayout {
+  size_t x86;
+  size_t x64;
+  constexpr bool matches(size_t actual) const {
+    return actual == (sizeof(void*) == 4 ? x86 : x64);
+  }
+};
+
+// Where the Windows message of an event lives: its parameters are pointer-sized.
+struct NPEvent {
+  uint16_t event;
+  uintptr_t wParam;
+  uintptr_t lParam;
+};
+
+#define NP_CHECK_LAYOUT(actual, x86, x64) static_assert(NPLayout{x86, x64}.matches(actual), #actual)
+NP_CHECK_LAYOUT(sizeof(NPP_t), 8, 16);
+NP_CHECK_LAYOUT(sizeof(NPWindow), 32, 40);
+NP_CHECK_LAYOUT(offsetof(NPWindow, clipRect), 20, 24);
+NP_CHECK_LAYOUT(offsetof(NPWindow, type), 28, 32);
+NP_CHECK_LAYOUT(sizeof(NPEvent), 12, 24);
+NP_CHECK_LAYOUT(offsetof(NPEvent, wParam), 4, 8);
+NP_CHECK_LAYOUT(offsetof(NPEvent, lParam), 8, 16);
+NP_CHECK_LAYOUT(sizeof(NPString), 8, 16);
+NP_CHECK_LAYOUT(offsetof(NPString, UTF8Length), 4, 8);
+NP_CHECK_LAYOUT(sizeof(NPVariant), 16, 24);
+NP_CHECK_LAYOUT(offsetof(NPVariant, value), 8, 8);
+NP_CHECK_LAYOUT(sizeof(NPObject), 8, 16);
+NP_CHECK_LAYOUT(offsetof(NPObject, referenceCount), 4, 8);
+NP_CHECK_LAYOUT(sizeof(NPClass), 52, 104);
+NP_CHECK_LAYOUT(offsetof(NPClass, allocate), 4, 8);
+NP_CHECK_LAYOUT(offsetof(NPClass, construct), 48, 96);
+NP_CHECK_LAYOUT(sizeof(NPPluginFuncs), 60, 120);
+NP_CHECK_LAYOUT(offsetof(NPPluginFuncs, newp), 4, 8);
+NP_CHECK_LAYOUT(offsetof(NPPluginFuncs, javaClass), 48, 96);
+NP_CHECK_LAYOUT(offsetof(NPPluginFuncs, getvalue), 52, 104);
+NP_CHECK_LAYOUT(offsetof(NPPluginFuncs, setvalue), 56, 112);
+NP_CHECK_LAYOUT(sizeof(NPNetscapeFuncs), 184, 368);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, geturl), 4, 8);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, memalloc), 36, 72);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, getvalue), 68, 136);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, getstringidentifier), 88, 176);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, createobject), 112, 224);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, getproperty), 136, 272);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, releasevariantvalue), 156, 312);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, setexception), 160, 320);
+NP_CHECK_LAYOUT(offsetof(NPNetscapeFuncs, construct), 180, 360);
+// Every browser routine is one slot after the version words.
+static_assert(sizeof(NPNetscapeFuncs) == sizeof(void*) * (1 + kNetscapeFuncsSlotCount));
+#undef NP_CHECK_LAYOUT

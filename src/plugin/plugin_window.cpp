@@ -21,17 +21,18 @@ LRESULT CALLBACK PluginWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 
 void SubclassWindow(PluginInstance& record, NPWindow* window) {
   record.windowHandle = static_cast<HWND>(window->window);
-  record.previousWindowProc = GetWindowLongA(record.windowHandle, GWL_WNDPROC);
-  SetWindowLongA(record.windowHandle, GWL_WNDPROC,
-                 reinterpret_cast<LONG>(reinterpret_cast<void*>(&PluginWindowProc)));
-  SetWindowLongA(record.windowHandle, GWL_USERDATA, reinterpret_cast<LONG>(&record));
+  // The pointer-sized forms: on x86 they are the same calls as the Long ones.
+  record.previousWindowProc = GetWindowLongPtrA(record.windowHandle, GWLP_WNDPROC);
+  SetWindowLongPtrA(record.windowHandle, GWLP_WNDPROC,
+                    reinterpret_cast<LONG_PTR>(reinterpret_cast<void*>(&PluginWindowProc)));
+  SetWindowLongPtrA(record.windowHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&record));
   record.windowRecord = window;
   record.initialized = true;
 }
 
 void RestoreWindow(PluginInstance& record) {
   if (record.windowHandle != nullptr && record.previousWindowProc != 0) {
-    SetWindowLongA(record.windowHandle, GWL_WNDPROC, record.previousWindowProc);
+    SetWindowLongPtrA(record.windowHandle, GWLP_WNDPROC, record.previousWindowProc);
     record.previousWindowProc = 0;
   }
   record.windowHandle = nullptr;

@@ -8,7 +8,10 @@ namespace zvcert {
 namespace {
 
 // The UTF-16 strings of the key-provider record follow it in the same area.
-constexpr size_t kStringSpaceAt = 28;  // sizeof(CRYPT_KEY_PROV_INFO) on 32-bit Windows
+// The record is 28 bytes on x86 and 48 on x64, where its pointers are 8 bytes.
+constexpr size_t kStringSpaceAt = sizeof(CRYPT_KEY_PROV_INFO);
+static_assert(kStringSpaceAt == (sizeof(void*) == 4 ? 28 : 48));
+static_assert(kStringSpaceAt % alignof(wchar_t) == 0);
 constexpr size_t kStringSpaceUnits = (kKeyProvInfoRecordSize - kStringSpaceAt) / 2;
 
 }  // namespace
@@ -41,7 +44,6 @@ bool CreateGuidContainer(ContainerName& name, ScopedProvider& provider) {
 
 void FillKeyProvRecord(HCRYPTPROV provider, const char* container,
                        std::span<uint8_t, kKeyProvInfoRecordSize> record) {
-  static_assert(sizeof(CRYPT_KEY_PROV_INFO) == kStringSpaceAt);
   // The provider that holds the key; when it cannot say, the one a
   // context of that type without a name opens, so the key can be found again.
   std::array<BYTE, kProviderNameAreaSize + 1> providerName{};

@@ -2,11 +2,18 @@
 # The built plug-in exports exactly the three NPAPI entry points, undecorated,
 # imports system DLLs only (no toolchain runtime a browser would lack), and,
 # given the root certificate it was built with, carries that certificate in
-# its built-in form and no private key.
+# its built-in form and no private key. Given the architecture (x86 or x64),
+# the file is for that machine.
 set -euo pipefail
-dll=$1 root=${2:-}
-objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+dll=$1 root=${2:-} arch=${3:-}
+# The x64 tools read x86 files too.
+objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 dump=$("$objdump" -p "$dll")
+format=$(sed -n 's/.*file format \(.*\)/\1/p' <<<"$dump" | head -1)
+declare -A formats=([x86]=pei-i386 [x64]=pei-x86-64)
+if [[ -n $arch && $format != "${formats[$arch]:-}" ]]; then
+  echo "the file is $format, not ${formats[$arch]:-an architecture this knows} ($arch)"; exit 1
+fi
 
 exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{on=0} on{print $NF}' <<<"$dump" | sort)
 expected=$(printf '%s\n' NP_GetEntryPoints NP_Initialize NP_Shutdown)
@@ -28,6 +35,7 @@ if [[ -n "$root" ]]; then
   fi
   if grep -qa "PRIVATE KEY" "$dll"; then echo "the DLL contains a private key"; status=1; fi
 fi
+echo "format: $format"
 echo "exports: $(tr '\n' ' ' <<<"$exports")"
 echo "imports: $(tr '\n' ' ' <<<"$imports")"
 exit $status

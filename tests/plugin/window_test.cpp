@@ -8,7 +8,7 @@ namespace {
 constexpr COLORREF kLightGrey = RGB(0xC0, 0xC0, 0xC0);
 constexpr COLORREF kWhite = RGB(0xFF, 0xFF, 0xFF);
 
-LONG WindowProcOf(HWND hwnd) { return GetWindowLongA(hwnd, GWL_WNDPROC); }
+LONG_PTR WindowProcOf(HWND hwnd) { return GetWindowLongPtrA(hwnd, GWLP_WNDPROC); }
 
 COLORREF PaintedPixel(HWND hwnd, int x, int y) {
   InvalidateRect(hwnd, nullptr, TRUE);
@@ -37,16 +37,16 @@ TEST_F(Window, SetWindowRefusesAMissingRecord) {
 TEST_F(Window, IsSubclassedByTheFirstRealHandleAndGivenBackOnDestroy) {
   HWND hwnd = instance->CreatePluginWindow();
   ASSERT_NE(hwnd, nullptr);
-  const LONG original = WindowProcOf(hwnd);
+  const LONG_PTR original = WindowProcOf(hwnd);
 
   // A record without a handle first: accepted, nothing subclassed.
   EXPECT_EQ(instance->SetWindow(nullptr), NPERR_NO_ERROR);
   EXPECT_EQ(WindowProcOf(hwnd), original);
 
   EXPECT_EQ(instance->SetWindow(hwnd), NPERR_NO_ERROR);
-  const LONG subclassed = WindowProcOf(hwnd);
+  const LONG_PTR subclassed = WindowProcOf(hwnd);
   EXPECT_NE(subclassed, original);
-  EXPECT_EQ(GetWindowLongA(hwnd, GWL_USERDATA), reinterpret_cast<LONG>(instance->npp()->pdata));
+  EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(instance->npp()->pdata));
 
   // Later calls (new size, null handle, the same handle) change nothing.
   EXPECT_EQ(instance->SetWindow(hwnd, 300, 150), NPERR_NO_ERROR);
@@ -62,8 +62,8 @@ TEST_F(Window, ASecondWindowIsIgnoredAndOnlyTheFirstIsRestored) {
   HWND second = instance->CreatePluginWindow();
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
-  const LONG firstOriginal = WindowProcOf(first);
-  const LONG secondOriginal = WindowProcOf(second);
+  const LONG_PTR firstOriginal = WindowProcOf(first);
+  const LONG_PTR secondOriginal = WindowProcOf(second);
 
   ASSERT_EQ(instance->SetWindow(first), NPERR_NO_ERROR);
   ASSERT_EQ(instance->SetWindow(second), NPERR_NO_ERROR);
