@@ -41,4 +41,14 @@ class Report {
   }
 }
 
-module.exports = { demoOptions, Report };
+// The machine a Windows program is built for, from its PE header: what the
+// report names, so that a reader knows which build enrolled.
+function windowsArchitecture(file) {
+  const bytes = fs.readFileSync(file);
+  const header = bytes.readUInt32LE(0x3c);
+  const machine = bytes.readUInt16LE(header + 4);
+  return { 0x14c: 'x86 (32-bit Windows)', 0x8664: 'x64 (64-bit Windows)' }[machine]
+    ?? `machine 0x${machine.toString(16)}`;
+}
+
+module.exports = { demoOptions, Report, windowsArchitecture };

@@ -18,7 +18,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 
-const { demoOptions, Report } = require('./demo_run');
+const { demoOptions, Report, windowsArchitecture } = require('./demo_run');
 const env = require('../tools/node/extension_env');
 const { OpenSslCa } = require('../tools/node/ca');
 const { buildProfile, demoSerial, splitSignature } = require('../tools/node/profile');
@@ -44,6 +44,7 @@ async function main() {
   const profile = env.prepareProfile({ workDir, buildDir: path.resolve(options.build), origins: [server.origin] });
   const id = options.browser === 'firefox' ? env.identity.firefoxId : env.identity.chromiumId;
   log('extension', `id ${id}, built for ${server.origin}; host ${env.identity.hostName} runs under Wine`);
+  log('architecture', windowsArchitecture(path.join(options.build, 'bin', 'npzvcert-host.exe')));
   const browser = await env.launchBrowser(options.browser, { ...profile, lang: lang?.replace('_', '-') });
   log('browser', `headless ${await browser.version()}`);
 

@@ -15,7 +15,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 
-const { demoOptions, Report } = require('./demo_run');
+const { demoOptions, Report, windowsArchitecture } = require('./demo_run');
 const enrollment = require('./enroll.js');
 const { HostClient } = require('../tools/node/host_client');
 const { OpenSslCa } = require('../tools/node/ca');
@@ -52,6 +52,7 @@ async function main() {
   const profile = buildProfile(options.build);
   log('plug-in', `Version ${(await host.get('Version')).value} (${profile.name}), loaded by ` +
                  `${options.checks ? 'npzvcert-host-checks.exe' : 'npzvcert-host.exe'} under Wine as a browser loads it`);
+  log('architecture', windowsArchitecture(path.join(options.build, 'bin', 'npzvcert.dll')));
 
   let failure = null;
   let serial = demoSerial(profile);  // a serial the authority has not used

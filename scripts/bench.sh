@@ -12,7 +12,7 @@ cmake --build "$NATIVE_BUILD" --target base64_benchmark -j "$JOBS" >/dev/null
 configure_windows
 cmake --build "$WIN_BUILD" --target request_benchmark store_benchmark npzvcert-host -j "$JOBS" >/dev/null
 
-echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(wine --version)"
+echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $("$WIN_BUILD/wine-run.sh" --version), Windows programs built for $WIN_ARCH"
 echo "== Base64 (native)"
 "$NATIVE_BUILD/bin/base64_benchmark"
 echo "== GetCSR (under Wine)"

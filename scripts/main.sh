@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The main job: build npzvcert.dll and its installers (the setup and the MSI), then enrol for a
-# certificate end to end exactly as a page would: the sample page's script
+# The main job: build npzvcert.dll for x86 and x64 and the installers of each (the setups and
+# the MSIs), then enrol for a
+# certificate end to end exactly as a page would (on x86, or on x64 where this
+# machine cannot run 32-bit programs): the sample page's script
 # drives the plug-in under Wine against a throwaway OpenSSL authority (made
 # once, kept in build/authority) whose root the plug-in is built with, as an
 # authority builds it, and OpenSSL checks the signature. Everything it makes goes to the output folder. With --browser
@@ -56,43 +58,69 @@ done
 step() { printf '\n== %s\n' "$*"; }
 
 "$ROOT/scripts/setup.sh"
+# Both architectures are built; the enrolment runs on x86 where this machine
+# runs 32-bit programs, as always, and on x64 where it cannot.
+other=x64
+[[ $WIN_ARCH == x64 ]] && other=x86
+(( $(windows_arches | wc -l) > 1 )) || echo "$NO_32BIT_NOTE: the enrolment runs on x64"
+describe() { if [[ $1 == x64 ]]; then echo "64-bit Windows, x64"; else echo "32-bit Windows, x86"; fi; }
 if [[ $profile != original ]] || (( ${#given[@]} )); then
-  WIN_BUILD=$(profile_build_dir "$profile" "${given[@]}")
   # The build's own check refuses a name or value it does not know before
   # anything is configured, and says what the profile comes to.
   mapfile -t options < <(profile_options "$profile" "${given[@]}")
   summary=$(cmake "${options[@]}" -P "$ROOT/cmake/BuildProfile.cmake")
   summary=${summary#-- }
-  step "building npzvcert.dll (32-bit Windows) in $WIN_BUILD; ${summary,}"
-  configure_profile "$profile" "${given[@]}"
-  # The plug-in, and its host and extension, through which the demonstration runs.
-  cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null
+  build_arch() {  # <arch>: the plug-in, and its host and extension, through which the demonstration runs
+    WIN_ARCH=$1
+    WIN_BUILD=$(profile_build_dir "$profile" "${given[@]}")
+    step "building npzvcert.dll ($(describe "$1")) in $WIN_BUILD; ${summary,}"
+    configure_profile "$profile" "${given[@]}"
+    cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null
+  }
 else
-  step "building npzvcert.dll (32-bit Windows) and its test browser"
-  configure_windows
-  cmake --build "$WIN_BUILD" -j "$JOBS" >/dev/null
+  build_arch() {  # <arch>: everything for the enrolment's architecture, the shipped files for the other
+    WIN_ARCH=$1
+    WIN_BUILD=$(windows_build_dir "$1")
+    if [[ $1 == "$main_arch" ]]; then
+      step "building npzvcert.dll ($(describe "$1")) and its test browser"
+      configure_windows
+      cmake --build "$WIN_BUILD" -j "$JOBS" >/dev/null
+    else
+      step "building npzvcert.dll and npzvcert-host.exe ($(describe "$1"))"
+      configure_windows -DZVCERT_BUILD_TESTS=OFF
+      cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null
+    fi
+  }
 fi
+main_arch=$WIN_ARCH
+build_arch "$other"
+other_build=$WIN_BUILD
+build_arch "$main_arch"
 dll=$WIN_BUILD/bin/npzvcert.dll
 root=$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$WIN_BUILD/CMakeCache.txt")
 mkdir -p "$out"
 echo "$dll ($(stat -c %s "$dll") bytes), built-in root: $root"
 
-step "what a browser depends on in the file"
-"$ROOT/tests/build/check_dll_tables.sh" "$dll" "$root"
+step "what a browser depends on in the files"
+"$ROOT/tests/build/check_dll_tables.sh" "$dll" "$root" "$main_arch"
+"$ROOT/tests/build/check_dll_tables.sh" "$other_build/bin/npzvcert.dll" "$root" "$other"
 
-step "installers: the setup and the MSI (the DLL and the host they ship are copied to the output folder too)"
-"$ROOT/scripts/build-installer.sh" "$dll" "$out"
+step "installers for x86 and x64: the setups and the MSIs (the DLLs and hosts they ship are copied to the output folder too)"
+x86_build=$WIN_BUILD x64_build=$other_build
+[[ $main_arch == x64 ]] && x86_build=$other_build x64_build=$WIN_BUILD
+"$ROOT/scripts/build-installer.sh" "$x86_build/bin/npzvcert.dll" "$out"
+ZVCERT_X86_DLL=$x86_build/bin/npzvcert.dll "$ROOT/scripts/build-installer.sh" "$x64_build/bin/npzvcert.dll" "$out"
 
 step "the page library's package (npm pack of $WIN_BUILD/package)"
 (cd "$out" && npm pack --loglevel=error "$WIN_BUILD/package" | sed "s|^|$out/|")
 
-step "enrolment, as the sample page does it (demo/enroll.js), under Wine"
+step "enrolment, as the sample page does it (demo/enroll.js), under Wine ($(describe "$main_arch"))"
 with_wine node "$ROOT/demo/run-demo.js" --build "$WIN_BUILD" --root "$root" --out "$out" \
   "${demo_args[@]}"
 
 if (( browser )); then
   for name in Chromium Firefox; do
-    step "the same page in headless $name, through the extension and npzvcert-host.exe"
+    step "the same page in headless $name, through the extension and npzvcert-host.exe ($(describe "$main_arch"))"
     with_wine node "$ROOT/demo/run-browser-demo.js" --build "$WIN_BUILD" --root "$root" --out "$out" \
       --browser "${name,,}" "${browser_args[@]}"
   done

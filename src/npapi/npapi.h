@@ -295,9 +295,7 @@ using NP_ShutdownFunc = NPError(NP_EXPORT_CALL*)();
 struct NPLayout {
   size_t x86;
   size_t x64;
-  constexpr bool matches(size_t actual) const {
-    return actual == (sizeof(void*) == 4 ? x86 : x64);
-  }
+  constexpr bool matches(size_t actual) const { return actual == (sizeof(void*) == 4 ? x86 : x64); }
 };
 
 // Where the Windows message of an event lives: its parameters are pointer-sized.

@@ -14,7 +14,7 @@ struct PluginInstance {
   NPWindow* windowRecord = nullptr;      // the record of the call that subclassed it
   bool initialized = false;              // true once the window is subclassed
   NPObject* scriptableObject = nullptr;  // holds the creation reference
-  LONG_PTR previousWindowProc = 0;         // what subclassing replaced; 0 when none is saved
+  LONG_PTR previousWindowProc = 0;       // what subclassing replaced; 0 when none is saved
 };
 
 // The instance's one scriptable object, created on first request; every call

@@ -10,10 +10,13 @@ namespace zvcert {
 namespace {
 
 using Slots = std::array<uintptr_t, kNetscapeFuncsSlotCount>;
+// After the size and version words: 4 bytes in on x86, 8 on x64.
+constexpr size_t kFirstSlot = offsetof(NPNetscapeFuncs, geturl);
+constexpr uint16_t kWhole = sizeof(NPNetscapeFuncs);
 
 Slots SlotsOf(const NPNetscapeFuncs& funcs) {
   Slots slots;
-  std::memcpy(slots.data(), reinterpret_cast<const char*>(&funcs) + 4, sizeof slots);
+  std::memcpy(slots.data(), reinterpret_cast<const char*>(&funcs) + kFirstSlot, sizeof slots);
   return slots;
 }
 
@@ -24,7 +27,7 @@ NPNetscapeFuncs NumberedTable(uintptr_t base) {
   funcs.version = 0x0013;
   Slots slots;
   for (size_t i = 0; i < slots.size(); ++i) slots[i] = base + i;
-  std::memcpy(reinterpret_cast<char*>(&funcs) + 4, slots.data(), sizeof slots);
+  std::memcpy(reinterpret_cast<char*>(&funcs) + kFirstSlot, slots.data(), sizeof slots);
   return funcs;
 }
 
@@ -34,7 +37,7 @@ TEST(BrowserTable, InitializeCopiesFortySlotsAndLeavesTheLastFiveNull) {
   std::memset(&browserFuncs, 0, sizeof browserFuncs);
   NPNetscapeFuncs funcs = NumberedTable(0x1000);
   ASSERT_EQ(NP_Initialize(&funcs), NPERR_NO_ERROR);
-  EXPECT_EQ(browserFuncs.size, 184);
+  EXPECT_EQ(browserFuncs.size, kWhole);
   EXPECT_EQ(browserFuncs.version, 0x0013);
   const Slots copy = SlotsOf(browserFuncs);
   for (size_t i = 0; i < copy.size(); ++i) {
@@ -46,11 +49,11 @@ TEST(BrowserTable, ASecondInitializeOverwritesAndShutdownKeepsTheCopy) {
   std::memset(&browserFuncs, 0, sizeof browserFuncs);
   NPNetscapeFuncs first = NumberedTable(0x1000);
   NPNetscapeFuncs second = NumberedTable(0x9000);
-  second.size = 200;
+  second.size = kWhole + 16;
   ASSERT_EQ(NP_Initialize(&first), NPERR_NO_ERROR);
   ASSERT_EQ(NP_Initialize(&second), NPERR_NO_ERROR);
   ASSERT_EQ(NP_Shutdown(), NPERR_NO_ERROR);
-  EXPECT_EQ(browserFuncs.size, 200);
+  EXPECT_EQ(browserFuncs.size, kWhole + 16);
   const Slots copy = SlotsOf(browserFuncs);
   for (size_t i = 0; i < copy.size(); ++i) {
     EXPECT_EQ(copy[i], i < kCopiedSlots ? 0x9000 + i : 0u) << "slot " << i;
@@ -61,7 +64,7 @@ TEST(BrowserTable, RefusedTablesLeaveTheCopyAlone) {
   NPNetscapeFuncs good = NumberedTable(0x1000);
   ASSERT_EQ(NP_Initialize(&good), NPERR_NO_ERROR);
   NPNetscapeFuncs shortTable = NumberedTable(0x5000);
-  shortTable.size = 183;
+  shortTable.size = kWhole - 1;
   NPNetscapeFuncs newerMajor = NumberedTable(0x6000);
   newerMajor.version = 0x0100;
   EXPECT_EQ(NP_Initialize(&shortTable), NPERR_INVALID_FUNCTABLE_ERROR);

@@ -29,7 +29,7 @@ TEST_F(EntryPoints, GetEntryPointsRefusesANullOrShortTableAndWritesNothing) {
 
   NPPluginFuncs funcs;
   std::memset(&funcs, 0xAB, sizeof funcs);
-  funcs.size = 59;
+  funcs.size = sizeof funcs - 1;
   NPPluginFuncs before = funcs;
   EXPECT_EQ(browser.getEntryPoints(&funcs), NPERR_INVALID_FUNCTABLE_ERROR);
   EXPECT_EQ(std::memcmp(&funcs, &before, sizeof funcs), 0);
@@ -38,9 +38,9 @@ TEST_F(EntryPoints, GetEntryPointsRefusesANullOrShortTableAndWritesNothing) {
 TEST_F(EntryPoints, GetEntryPointsFillsEveryRoutineAndVersion19) {
   NPPluginFuncs funcs;
   std::memset(&funcs, 0xAB, sizeof funcs);
-  funcs.size = 60;
+  funcs.size = sizeof funcs;  // 60 bytes on x86, 120 on x64
   ASSERT_EQ(browser.getEntryPoints(&funcs), NPERR_NO_ERROR);
-  EXPECT_EQ(funcs.size, 60);  // left as the browser set it
+  EXPECT_EQ(funcs.size, sizeof funcs);  // left as the browser set it
   EXPECT_EQ(funcs.version, 19);
   const void* routines[] = {
       reinterpret_cast<void*>(funcs.newp),          reinterpret_cast<void*>(funcs.destroy),
@@ -59,7 +59,7 @@ TEST_F(EntryPoints, GetEntryPointsFillsEveryRoutineAndVersion19) {
   }
   EXPECT_EQ(funcs.javaClass, nullptr);
   // A newer browser's larger table is accepted too.
-  funcs.size = 64;
+  funcs.size = sizeof funcs + sizeof(void*);
   EXPECT_EQ(browser.getEntryPoints(&funcs), NPERR_NO_ERROR);
 }
 
@@ -70,14 +70,16 @@ TEST_F(EntryPoints, InitializeChecksTableVersionThenSize) {
     uint16_t size;
     NPError expected;
   };
+  // The whole table is 184 bytes on x86, 368 on x64.
+  constexpr uint16_t kWhole = sizeof(NPNetscapeFuncs);
   const Case cases[] = {
       {true, 0, 0, NPERR_INVALID_FUNCTABLE_ERROR},
-      {false, 0x0100, 184, NPERR_INCOMPATIBLE_VERSION_ERROR},  // major 1
-      {false, 0x0100, 183, NPERR_INCOMPATIBLE_VERSION_ERROR},  // version is tested first
-      {false, 0x0013, 183, NPERR_INVALID_FUNCTABLE_ERROR},
-      {false, 0x0013, 184, NPERR_NO_ERROR},
-      {false, 0x001B, 200, NPERR_NO_ERROR},  // minor version is not tested
-      {false, 0x0000, 184, NPERR_NO_ERROR},
+      {false, 0x0100, kWhole, NPERR_INCOMPATIBLE_VERSION_ERROR},      // major 1
+      {false, 0x0100, kWhole - 1, NPERR_INCOMPATIBLE_VERSION_ERROR},  // version is tested first
+      {false, 0x0013, kWhole - 1, NPERR_INVALID_FUNCTABLE_ERROR},
+      {false, 0x0013, kWhole, NPERR_NO_ERROR},
+      {false, 0x001B, kWhole + 16, NPERR_NO_ERROR},  // minor version is not tested
+      {false, 0x0000, kWhole, NPERR_NO_ERROR},
   };
   for (const Case& c : cases) {
     NPNetscapeFuncs funcs = Browser::MakeBrowserFuncs();

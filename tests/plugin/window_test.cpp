@@ -46,7 +46,8 @@ TEST_F(Window, IsSubclassedByTheFirstRealHandleAndGivenBackOnDestroy) {
   EXPECT_EQ(instance->SetWindow(hwnd), NPERR_NO_ERROR);
   const LONG_PTR subclassed = WindowProcOf(hwnd);
   EXPECT_NE(subclassed, original);
-  EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(instance->npp()->pdata));
+  EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA),
+            reinterpret_cast<LONG_PTR>(instance->npp()->pdata));
 
   // Later calls (new size, null handle, the same handle) change nothing.
   EXPECT_EQ(instance->SetWindow(hwnd, 300, 150), NPERR_NO_ERROR);
