@@ -37,6 +37,10 @@ windows_build_dir() { if [[ $1 == x64 ]]; then echo "$BUILD/win64"; else echo "$
 windows_toolchain() { if [[ $1 == x64 ]]; then echo mingw-x86_64; else echo mingw-i686; fi; }
 if [[ -z ${WIN_ARCH:-} ]]; then
   WIN_ARCH=$(windows_arches | head -1)
+  if [[ -z $WIN_ARCH ]]; then
+    echo "ZVCERT_WINDOWS_ARCHES='${ZVCERT_WINDOWS_ARCHES:-}' names no architecture this machine runs (x64, or x86 where 32-bit programs run)" >&2
+    exit 2
+  fi
 fi
 WIN_BUILD=${WIN_BUILD:-$(windows_build_dir "$WIN_ARCH")}
 
