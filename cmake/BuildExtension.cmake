@@ -90,6 +90,14 @@ endif()
 # every page: without ZVCERT_PAGE_ORIGINS it serves the extension's origins.
 function(zvcert_locked_page_origins page_origins extension_origins release out_var)
   set(origins "${page_origins}")
+  # A list of blanks and separators names no page: in a release it would
+  # leave the plug-in open to every one.
+  string(REGEX REPLACE "[ \t\r\n,;]" "" bare "${page_origins}")
+  if(release AND NOT page_origins STREQUAL "" AND bare STREQUAL "")
+    message(FATAL_ERROR "ZVCERT_PAGE_ORIGINS='${page_origins}' holds no origin: a release "
+                        "would serve every page. Name the authority's https origins, or leave it "
+                        "unset to serve the extension's")
+  endif()
   if(release AND origins STREQUAL "")
     if(extension_origins STREQUAL "" OR extension_origins STREQUAL ZVCERT_DEVELOPMENT_ORIGINS)
       message(FATAL_ERROR "ZVCERT_RELEASE is ON but neither ZVCERT_PAGE_ORIGINS nor "
@@ -131,6 +139,10 @@ function(zvcert_embed_page_origins origins release output)
     endforeach()
   endif()
   if("${lines}" STREQUAL "")
+    # Whatever reached this point, a release is never built unlocked.
+    if(release)
+      message(FATAL_ERROR "ZVCERT_RELEASE is ON but the plug-in's page lock holds no origin")
+    endif()
     set(definition "bool (*pageOriginCheck)(NPP) = nullptr;\n")
   else()
     string(CONCAT definition "namespace {\nconst std::string_view kOrigins[] = {\n${lines}};\n"

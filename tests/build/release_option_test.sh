@@ -37,5 +37,8 @@ copy.json||https://ca.example.com|publicKey, chromiumId, firefoxId, hostName are
 own/identity.json|https://ra.example.com:8443|https://ca.example.com|-- Configuring done|https://ra.example.com:8443
 own/identity.json||https://ca.example.com;https://ra.example.com|ZVCERT_PAGE_ORIGINS is not set: the plug-in serves the pages of ZVCERT_EXTENSION_ORIGINS only|https://ca.example.com https://ra.example.com
 own/identity.json|||neither ZVCERT_PAGE_ORIGINS nor ZVCERT_EXTENSION_ORIGINS is set: the plug-in would serve every page|
+own/identity.json| |https://ca.example.com|ZVCERT_PAGE_ORIGINS=' ' holds no origin: a release would serve every page|
+own/identity.json|,|https://ca.example.com|ZVCERT_PAGE_ORIGINS=',' holds no origin|
+own/identity.json|;|https://ca.example.com|holds no origin|
 CASES
 exit $fail
