@@ -661,12 +661,14 @@ ZVCERT_HOST_EXE=$x86_host|is x86, the DLL $dll is x64|an x86 host for the x64 DL
 ZVCERT_X86_DLL=$work/nowhere.dll|$work/nowhere.dll (build npzvcert in the x86 build, or set ZVCERT_X86_DLL)|no x86 plug-in
 ZVCERT_X86_DLL=$dll|ZVCERT_X86_DLL $dll is not an x86 DLL|the x64 DLL as the x86 plug-in
 EOF
-    ZVCERT_HOST_EXE=$x86_host "$build_installer" "$x86_dll" "$work/named" >"$work/x86.log" 2>&1 \
-      || bad "the x86 build beside the x64 one failed: $(cat "$work/x86.log")"
-    "$build_installer" "$dll" "$work/named" >"$work/x64.log" 2>&1 || bad "the x64 build failed: $(cat "$work/x64.log")"
-    local file
-    for file in npzvcert-setup.exe "npzvcert-$version.msi" "$setup_name" "$msi_name"; do
-      [[ -s $work/named/$file ]] || bad "$file went with the other architecture's build"
+    # x86 over the x64 outputs of $work/named, then x64 over both.
+    local build file
+    for build in "$x86_dll $x86_host" "$dll $host"; do
+      ZVCERT_HOST_EXE=${build#* } "$build_installer" "${build%% *}" "$work/named" >"$work/both.log" 2>&1 \
+        || bad "building from ${build%% *} beside the other architecture failed: $(cat "$work/both.log")"
+      for file in npzvcert-setup.exe "npzvcert-$version.msi" "$setup_name" "$msi_name"; do
+        [[ -s $work/named/$file ]] || bad "$file went with the build from ${build%% *}"
+      done
     done
     cmp -s "$work/named/npzvcert.dll" "$x86_dll" || bad "the x86 build did not ship the x86 DLL"
     cmp -s "$work/named/x64/x86/npzvcert.dll" "$x86_dll" || bad "the x64 build did not ship the x86 DLL in x64/x86/"
