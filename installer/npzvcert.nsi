@@ -11,11 +11,18 @@
 ;   CHROMIUM_MANIFEST  the host's manifest for Chromium-family browsers
 ;   FIREFOX_MANIFEST   the host's manifest for Firefox
 ;   DEVELOPMENT_BUILD  set unless the plug-in was built as a release
+;   X86_DLL    for the x64 setup only: the x86 plug-in it installs beside
+;              the x64 one, for 32-bit browsers; its setup is then a 64-bit
+;              program, which 64-bit Windows runs without 32-bit support
 ; The manifests name the host by a path relative to their own folder, so they
 ; go into the install folder beside it. What the user reads is in
 ; messages.nsh, in every language the setup speaks.
 
-Unicode true
+!ifdef X86_DLL
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 ManifestDPIAware true
@@ -114,10 +121,19 @@ Section "Plug-in"
   !insertmacro StopIfInUse "${DLL_NAME}" SetupInUse
   ; Normally a running host holds the DLL too, and the check above stops.
   !insertmacro StopIfInUse "${HOST_NAME}" SetupInUse
+!ifdef X86_DLL
+  ; A 32-bit browser holds this one.
+  !insertmacro StopIfInUse "x86\${DLL_NAME}" SetupInUse
+!endif
   File "/oname=${DLL_NAME}" "${DLL}"
   File "/oname=${HOST_NAME}" "${HOST_EXE}"
   File "/oname=${CHROMIUM_JSON}" "${CHROMIUM_MANIFEST}"
   File "/oname=${FIREFOX_JSON}" "${FIREFOX_MANIFEST}"
+!ifdef X86_DLL
+  SetOutPath "$INSTDIR\x86"
+  File "/oname=${DLL_NAME}" "${X86_DLL}"
+  SetOutPath "$INSTDIR"
+!endif
 
   !insertmacro RegisterProduct HKCU
 
@@ -135,6 +151,10 @@ SectionEnd
 ; Removes only what the setup put there. Certificates and key containers the
 ; user enrolled through the plug-in are the user's and stay.
 Section "Uninstall"
+!ifdef X86_DLL
+  !insertmacro StopIfInUse "x86\${DLL_NAME}" UninstallerInUse
+  RMDir "$INSTDIR\x86"
+!endif
   !insertmacro StopIfInUse "${DLL_NAME}" UninstallerInUse
   !insertmacro StopIfInUse "${HOST_NAME}" UninstallerInUse
   !insertmacro UnregisterProduct HKCU

@@ -15,7 +15,10 @@
 //        the values one installation holds: "ROOT\key|name|value" a line,
 //        with the policies named (CHROMEPOLICY ...) under HKLM
 //
-// NAME=VALUE are the build's values (PLUGIN_ID, NATIVE_HOST, VERSION, ...).
+// NAME=VALUE are the build's values (PLUGIN_ID, NATIVE_HOST, VERSION, ...);
+// ARCH=x64 makes the x64 packages' rows: the x86 plug-in's too, each row in
+// its registry view ("expected" ends those lines with |64 or |32). Without
+// it, x86: the list's x86-only rows are left out.
 // Exits 2 with a reason when the list names a value not given.
 
 const fs = require('node:fs');
@@ -24,13 +27,16 @@ const path = require('node:path');
 const LIST = path.join(__dirname, 'registry.rows');
 // The MSI's registry components, which the MSI's feature references.
 const REGISTRATION = 'Registration';
+const REGISTRATION_X86 = 'Registration_x86';
 const policyComponent = (property) => `Policy_${property}`;
 
 class RowsError extends Error {}
 
-// { defines, rows: [{ kind: 'own'|'value'|'policy', key, name, value, property }] }
-// with every ${NAME} but ${INSTDIR} filled in.
+// { defines, rows: [{ kind: 'own'|'value'|'policy', key, name, value, property, view }] }
+// with every ${NAME} but ${INSTDIR} filled in. view is 64 or 32 in the x64
+// packages, absent in the x86 ones.
 function readRows(values, text = fs.readFileSync(LIST, 'utf8')) {
+  const x64 = isX64(values);
   const defines = {};
   const rows = [];
   const fill = (field, line) => field.replace(/\$\{(\w+)\}/g, (whole, name) => {
@@ -44,14 +50,23 @@ function readRows(values, text = fs.readFileSync(LIST, 'utf8')) {
     if (line === '' || line.startsWith('#')) continue;
     const fields = line.split(/\s*\|\s*/).map((field) => fill(field, index + 1));
     const [kind, ...rest] = fields;
-    const shapes = { define: 3, own: 2, value: 4, policy: 5 };
+    const shapes = { define: 3, own: 2, value: 4, policy: 5, 'own-x86': 2, 'value-x86': 4 };
     if (shapes[kind] !== fields.length) throw new RowsError(`registry.rows line ${index + 1}: not a row: ${line}`);
+    const x86Only = kind.endsWith('-x86');
+    if (x86Only && !x64) continue;
+    const view = x64 ? { view: x86Only ? 32 : 64 } : {};
     if (kind === 'define') defines[rest[0]] = rest[1];
-    else if (kind === 'own') rows.push({ kind, key: rest[0] });
-    else if (kind === 'value') rows.push({ kind, key: rest[0], name: rest[1], value: rest[2] });
-    else rows.push({ kind, property: rest[0], key: rest[1], name: rest[2], value: rest[3] });
+    else if (kind.startsWith('own')) rows.push({ kind: 'own', key: rest[0], ...view });
+    else if (kind.startsWith('value')) rows.push({ kind: 'value', key: rest[0], name: rest[1], value: rest[2], ...view });
+    else rows.push({ kind, property: rest[0], key: rest[1], name: rest[2], value: rest[3], ...view });
   }
   return { defines, rows };
+}
+
+function isX64(values) {
+  const arch = values.ARCH ?? 'x86';
+  if (arch !== 'x86' && arch !== 'x64') throw new RowsError(`ARCH is x86 or x64, not ${arch}`);
+  return arch === 'x64';
 }
 
 const installDir = (text, folder) => text.replaceAll('${INSTDIR}', folder);
@@ -63,12 +78,21 @@ function nsis(values) {
   const { defines, rows } = readRows(values);
   const lines = ['; Made by installer/rows.js from installer/registry.rows.'];
   for (const [name, text] of Object.entries(defines)) lines.push(`!define ${name} ${quote(text)}`);
+  // Rows of the 32-bit view between SetRegView 32 and back to the
+  // process's own.
+  const inViews = (kind, write) => {
+    let view = rows.some((r) => r.view) ? 64 : undefined;
+    for (const row of rows.filter((r) => r.kind === kind)) {
+      if (row.view !== view) lines.push(`  SetRegView ${row.view === 32 ? 32 : 'default'}`);
+      view = row.view;
+      lines.push(write(row));
+    }
+    if (view === 32) lines.push('  SetRegView default');
+  };
   lines.push('!macro RegisterProduct ROOT');
-  for (const row of rows.filter((r) => r.kind === 'value')) {
-    lines.push(`  WriteRegStr \${ROOT} ${quote(row.key)} ${quote(row.name === '@' ? '' : row.name)} ${quote(row.value)}`);
-  }
+  inViews('value', (row) => `  WriteRegStr \${ROOT} ${quote(row.key)} ${quote(row.name === '@' ? '' : row.name)} ${quote(row.value)}`);
   lines.push('!macroend', '!macro UnregisterProduct ROOT');
-  for (const row of rows.filter((r) => r.kind === 'own')) lines.push(`  DeleteRegKey \${ROOT} ${quote(row.key)}`);
+  inViews('own', (row) => `  DeleteRegKey \${ROOT} ${quote(row.key)}`);
   lines.push('!macroend');
   return `${lines.join('\n')}\n`;
 }
@@ -80,18 +104,24 @@ const formatted = (text) => text.split('${INSTDIR}').map((part) => part.replace(
 const xml = (text) => text.replace(/[&<>"]/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;' })[c]);
 
 // The product's rows in one component, under the root of the installation
-// (HKMU, fixed below); each policy's in one of its own, under HKLM.
+// (HKMU, fixed below); each policy's in one of its own, under HKLM. In the
+// x64 package the x86 plug-in's rows are a 32-bit component of their own,
+// the rest 64-bit ones.
 function wix(values) {
   const { rows } = readRows(values);
-  const groups = new Map([[REGISTRATION, { root: 'HKMU', rows: rows.filter((r) => r.kind === 'value') }]]);
+  const values64 = rows.filter((r) => r.kind === 'value' && r.view !== 32);
+  const groups = new Map([[REGISTRATION, { root: 'HKMU', rows: values64, view: values64[0].view }]]);
+  const values32 = rows.filter((r) => r.kind === 'value' && r.view === 32);
+  if (values32.length) groups.set(REGISTRATION_X86, { root: 'HKMU', rows: values32, view: 32 });
   for (const row of rows.filter((r) => r.kind === 'policy')) {
     const id = policyComponent(row.property);
-    if (!groups.has(id)) groups.set(id, { root: 'HKLM', rows: [] });
+    if (!groups.has(id)) groups.set(id, { root: 'HKLM', rows: [], view: row.view });
     groups.get(id).rows.push(row);
   }
   const components = [];
   for (const [id, group] of groups) {
-    components.push(`  <Component Id="${id}" Guid="*">`);
+    const win64 = group.view ? ` Win64="${group.view === 64 ? 'yes' : 'no'}"` : '';
+    components.push(`  <Component Id="${id}" Guid="*"${win64}>`);
     for (const [i, row] of group.rows.entries()) {
       const name = row.name === '@' ? '' : ` Name="${xml(formatted(row.name))}"`;
       components.push(`    <RegistryValue Root="${group.root}" Key="${xml(formatted(row.key))}"${name} Type="string" ` +
@@ -125,7 +155,7 @@ function msiFixes(values) {
 function expected(values, root, folder, policies = []) {
   const { rows } = readRows(values);
   return rows.filter((r) => r.kind === 'value' || (r.kind === 'policy' && policies.includes(r.property)))
-    .map((r) => `${r.kind === 'policy' ? 'HKLM' : root}\\${r.key}|${r.name}|${installDir(r.value, folder)}`);
+    .map((r) => `${r.kind === 'policy' ? 'HKLM' : root}\\${r.key}|${r.name}|${installDir(r.value, folder)}${r.view ? `|${r.view}` : ''}`);
 }
 
 module.exports = { readRows, nsis, wix, msiFixes, expected, RowsError };

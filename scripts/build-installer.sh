@@ -7,11 +7,21 @@
 # Writes <output dir>/npzvcert.dll and <output dir>/npzvcert-host.exe (the
 # copies shipped, signed when signing is on), <output dir>/npzvcert-setup.exe
 # and <output dir>/npzvcert-<version>.msi.
+# An x64 DLL (its PE header says which) makes the x64 packages instead, which
+# also carry the x86 plug-in for 32-bit browsers on 64-bit Windows: the copies
+# shipped in <output dir>/x64/ (npzvcert.dll, npzvcert-host.exe,
+# x86/npzvcert.dll), <output dir>/npzvcert-setup-x64.exe and
+# <output dir>/npzvcert-<version>-x64.msi. Either architecture replaces only
+# its own outputs, so both can be built into one folder.
 # The plug-in id (the browsers' registry key, @vendor-domain/name) defaults to
 # $ZVCERT_PLUGIN_ID, else @zvcert.test/npzvcert.
 #
 #   ZVCERT_HOST_EXE   the npzvcert-host.exe to ship (default: the one beside
-#                     the DLL, where the build puts it)
+#                     the DLL, where the build puts it), of the DLL's
+#                     architecture
+#   ZVCERT_X86_DLL    for an x64 DLL, the x86 npzvcert.dll of the same
+#                     version (default: the x86 build's beside the x64 one,
+#                     <dll folder>/../../win32/bin/npzvcert.dll)
 # The installer is a release only when the DLL's build was configured with
 # ZVCERT_RELEASE=ON (read from its CMakeCache.txt, one folder above the DLL);
 # otherwise, a DLL from anywhere else included, it calls itself a
@@ -63,10 +73,32 @@ host_exe=$(realpath "$host_exe")
 [[ $plugin_id =~ ^@[A-Za-z0-9.-]+/[A-Za-z0-9._-]+$ ]] \
   || die "plug-in id '$plugin_id' is not of the form @vendor-domain/name"
 command -v makensis >/dev/null || die "makensis not found (scripts/setup.sh installs nsis)"
+objdump=x86_64-w64-mingw32-objdump
+command -v $objdump >/dev/null || die "$objdump not found (scripts/setup.sh installs the mingw-w64 tools)"
 for tool in wixl msibuild; do
   command -v $tool >/dev/null || die "$tool not found (scripts/setup.sh installs wixl and msitools)"
 done
 command -v node >/dev/null || die "node not found (scripts/setup.sh installs nodejs)"
+
+# x86 or x64, from the machine the PE file is built for.
+pe_arch() {
+  case $($objdump -f "$1" 2>/dev/null | sed -n 's/.*file format //p') in
+    pei-i386) echo x86 ;;
+    pei-x86-64) echo x64 ;;
+    *) return 1 ;;
+  esac
+}
+arch=$(pe_arch "$dll") || die "$dll is neither an x86 nor an x64 Windows DLL"
+host_arch=$(pe_arch "$host_exe") || die "$host_exe is neither an x86 nor an x64 Windows program"
+[[ $host_arch == "$arch" ]] || die "the host $host_exe is $host_arch, the DLL $dll is $arch: give one of the same architecture"
+x86_dll=
+if [[ $arch == x64 ]]; then
+  x86_dll=${ZVCERT_X86_DLL:-$(dirname "$dll")/../../win32/bin/npzvcert.dll}
+  [[ -f $x86_dll ]] || die "the x64 packages carry the x86 plug-in too, for 32-bit browsers, and there is none at" \
+    "$x86_dll (build npzvcert in the x86 build, or set ZVCERT_X86_DLL)"
+  x86_dll=$(realpath "$x86_dll")
+  [[ $(pe_arch "$x86_dll") == x86 ]] || die "ZVCERT_X86_DLL $x86_dll is not an x86 DLL"
+fi
 
 release=0
 cache=$(dirname "$dll")/../CMakeCache.txt
@@ -138,6 +170,11 @@ dll_version() {
   echo "$((ms >> 16)).$((ms & 0xffff)).$((ls >> 16)).$((ls & 0xffff))"
 }
 version=$(dll_version "$dll") || die "$dll has no version resource"
+if [[ -n $x86_dll ]]; then
+  # Both plug-ins are registered with the package's version.
+  x86_version=$(dll_version "$x86_dll") || die "$x86_dll has no version resource"
+  [[ $x86_version == "$version" ]] || die "the x86 plug-in $x86_dll is version $x86_version, the x64 one $version"
+fi
 development=(-DDEVELOPMENT_BUILD)
 (( release )) && development=()
 (( ${#development[@]} )) && echo "development build: the installer says so"
@@ -191,18 +228,32 @@ sign() {
   echo "signed and verified: $2"
 }
 
-shipped=$out/npzvcert.dll
-shipped_host=$out/npzvcert-host.exe
-setup=$out/npzvcert-setup.exe
-msi=$out/npzvcert-$version.msi
-rm -f "$shipped" "$shipped_host" "$setup" "$out"/npzvcert-*.msi
+if [[ $arch == x64 ]]; then
+  ship=$out/x64 suffix=-x64
+  shipped_x86=$ship/x86/npzvcert.dll
+  mkdir -p "$ship/x86"
+  rm -f "$shipped_x86" "$out"/npzvcert-*-x64.msi
+else
+  ship=$out suffix=
+  # Every version's MSI but the x64 packages'.
+  for old in "$out"/npzvcert-*.msi; do [[ $old == *-x64.msi ]] || rm -f "$old"; done
+fi
+shipped=$ship/npzvcert.dll
+shipped_host=$ship/npzvcert-host.exe
+setup=$out/npzvcert-setup$suffix.exe
+msi=$out/npzvcert-$version$suffix.msi
+rm -f "$shipped" "$shipped_host" "$setup"
 if (( signing )); then
   sign "$dll" "$shipped"
   sign "$host_exe" "$shipped_host"
+  [[ -z $x86_dll ]] || sign "$x86_dll" "$shipped_x86"
 else
   cp "$dll" "$shipped"
   cp "$host_exe" "$shipped_host"
+  [[ -z $x86_dll ]] || cp "$x86_dll" "$shipped_x86"
 fi
+x86_define=()
+[[ -z $x86_dll ]] || x86_define=("-DX86_DLL=$shipped_x86")
 
 # The host's manifests, one per browser family. "path" is relative: both
 # families resolve it against the manifest's own folder on Windows, so the
@@ -213,13 +264,13 @@ node "$ROOT/extension/host_manifest.js" \
 # Both installers' rows, from one list.
 rows=("PLUGIN_ID=$plugin_id" "NATIVE_HOST=$native_host" "VERSION=$version" "CHROMIUM_ID=$chromium_id"
       "FIREFOX_ID=$firefox_id" "UPDATE_URL=$update_url" "FIREFOX_INSTALL_URL=$firefox_install_url"
-      "POLICY_INDEX=$policy_index")
+      "POLICY_INDEX=$policy_index" "ARCH=$arch")
 node "$ROOT/installer/rows.js" nsis "$work/registry.nsh" "${rows[@]}" || die "could not write the setup's registry rows"
 node "$ROOT/installer/rows.js" wix "$work" "${rows[@]}" || die "could not write the MSI's registry rows"
 
 makensis -V2 -INPUTCHARSET UTF8 \
   "-DDLL=$shipped" "-DHOST_EXE=$shipped_host" "-DOUTFILE=$work/setup.exe" \
-  "-DVERSION=$version" "-DREGISTRY=$work/registry.nsh" "${development[@]}" \
+  "-DVERSION=$version" "-DREGISTRY=$work/registry.nsh" "${development[@]}" "${x86_define[@]}" \
   "-DCHROMIUM_MANIFEST=$work/manifests/chromium.json" "-DFIREFOX_MANIFEST=$work/manifests/firefox.json" \
   "$ROOT/installer/npzvcert.nsi" >"$work/makensis.log" 2>&1 \
   || { cat "$work/makensis.log" >&2; die "makensis failed"; }
@@ -230,10 +281,12 @@ else
   cp "$work/setup.exe" "$setup"
   echo "unsigned: set ZVCERT_SIGN_CERT and ZVCERT_SIGN_KEY to sign"
 fi
-echo "installer: $setup (plug-in $plugin_id, version $version, native host $native_host)"
+echo "installer: $setup (plug-in $plugin_id, version $version, $arch, native host $native_host)"
 
 # The MSI. Its upgrade code is the plug-in id's, so that a newer version of
-# this authority's plug-in replaces an older one, and no other's.
+# this authority's plug-in replaces an older one, and no other's; the same
+# for x86 and x64, so that an organisation moving from one package to the
+# other is left with one installation.
 upgrade_code=$(node -e '
   const hex = require("crypto").createHash("sha1").update(`npzvcert MSI upgrade ${process.argv[1]}`).digest("hex");
   console.log(`${hex.slice(0, 8)}-${hex.slice(8, 12)}-5${hex.slice(13, 16)}-${(8 + parseInt(hex[16], 16) % 4).toString(16)}${hex.slice(17, 20)}-${hex.slice(20, 32)}`.toUpperCase());' \
@@ -249,9 +302,13 @@ done
 # wixl takes the files by names relative to where it runs.
 mkdir -p "$work/msi"
 cp "$shipped" "$shipped_host" "$work/msi/"
+if [[ -n $x86_dll ]]; then
+  mkdir -p "$work/msi/x86" && cp "$shipped_x86" "$work/msi/x86/"
+  x86_define=(-D X86_DLL=x86/npzvcert.dll)
+fi
 cp "$work/manifests/chromium.json" "$work/msi/chromium.json"
 cp "$work/manifests/firefox.json" "$work/msi/firefox.json"
-(cd "$work/msi" && wixl -a x86 -o "$work/product.msi" \
+(cd "$work/msi" && wixl -a "$arch" -o "$work/product.msi" "${x86_define[@]}" \
   -D "TITLE=$title" -D "VERSION=$version" -D "UPGRADE_CODE=$upgrade_code" \
   "${defines[@]}" -D DLL=npzvcert.dll -D HOST_EXE=npzvcert-host.exe -D CHROMIUM_MANIFEST=chromium.json \
   -D FIREFOX_MANIFEST=firefox.json -D "REGISTRY=$work/registry.wxi" -D "REGISTRY_REFS=$work/registry-refs.wxi" \

@@ -7,6 +7,8 @@
 #   installer_test.sh msi          <source root> <dll> <host exe> <bin dir> <wine-run.sh> <version>
 # <host exe> is the npzvcert-host.exe built beside the DLL; <bin dir> holds
 # zvcert-probe.exe and npzvcert-host-checks.exe; <version> is the project's a.b.c.d.
+# An x64 build's DLL makes the x64 packages, which carry the x86 plug-in
+# named by ZVCERT_X86_DLL too.
 # Runs inside the Windows test run, whose Wine prefix and wineserver are
 # already up; every Windows program goes through wine-run.sh so that it sees
 # that prefix. build-inputs runs no Windows program.
@@ -27,6 +29,17 @@ trap '' PIPE
 fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 fatal() { echo "FAIL: $*"; exit 1; }
+
+pe_arch() { x86_64-w64-mingw32-objdump -f "$1" | sed -n 's/.*file format pei-\(i386\|x86-64\)$/\1/p' | sed 's/i386/x86/; s/x86-64/x64/'; }
+arch=$(pe_arch "$dll") ship= setup_name=npzvcert-setup.exe msi_name=npzvcert-$version.msi x86_dll=
+if [[ $arch == x64 ]]; then
+  ship=x64/ setup_name=npzvcert-setup-x64.exe msi_name=npzvcert-$version-x64.msi x86_dll=${ZVCERT_X86_DLL:-}
+  [[ $(pe_arch "$x86_dll") == x86 ]] || fatal "ZVCERT_X86_DLL ('$x86_dll') names no x86 DLL for the x64 packages"
+  # For the x86 packages built beside: where the x86 build made no host, the
+  # DLL stands in, as nothing here runs it.
+  x86_host=$(dirname "$x86_dll")/npzvcert-host.exe
+  [[ -f $x86_host ]] || x86_host=$x86_dll
+fi
 
 work=$(mktemp -d)
 held_pid=
@@ -321,7 +334,7 @@ round_trip() {
   clean_round_trip() {
     local keys
     mapfile -t keys < <(host_keys "$native_host"; host_keys "$other_host")
-    delete_keys "$key" "$UNINSTALL_KEY" "$other_key" "$other_uninstall" "${keys[@]}" "${created_roots[@]}"
+    delete_keys "$key" "$key-x86" "$UNINSTALL_KEY" "$other_key" "$other_uninstall" "${keys[@]}" "${created_roots[@]}"
     [[ $vendor == */ZVCERT ]] && rm -rf "$vendor"
   }
   clean_round_trip
@@ -331,7 +344,7 @@ round_trip() {
   env -u ZVCERT_SIGN_CERT -u ZVCERT_SIGN_KEY -u ZVCERT_PLUGIN_ID \
     "$build_installer" "$dll" "$work/out" >"$work/build.log" 2>&1 \
     || { cat "$work/build.log"; fatal "build-installer.sh failed"; }
-  local setup; setup=$(winpath "$work/out/npzvcert-setup.exe")
+  local setup; setup=$(winpath "$work/out/$setup_name")
 
   # Someone else's things beside ours: another plug-in, another program's
   # uninstall entry, another native-messaging host in each browser's list, a
@@ -386,6 +399,8 @@ EOF
   [[ ${path,,} == "${location,,}\\"* ]] || bad "the DLL ($path) is not in InstallLocation ($location)"
   # The same rows as the MSI's, from the one list.
   check_rows present "the setup" HKCU "$location"
+  [[ -z $x86_dll ]] || cmp -s "$(unixpath "$location\x86\npzvcert.dll")" "$x86_dll" \
+    || bad "$key-x86 does not name the x86 DLL built"
 
   # A browser loading it from the registered path.
   actual=$(probe_version "$path")
@@ -494,7 +509,7 @@ code_signing() {
   clean_code_signing() {
     local keys
     mapfile -t keys < <(host_keys "$signed_host")
-    delete_keys "$key" "$UNINSTALL_KEY" "${keys[@]}" "${created_roots[@]}"
+    delete_keys "$key" "$key-x86" "$UNINSTALL_KEY" "${keys[@]}" "${created_roots[@]}"
   }
   clean_code_signing
   note_browser_roots
@@ -516,32 +531,32 @@ code_signing() {
     || bad "the unsigned build failed: $log"
   grep -qF 'unsigned: set ZVCERT_SIGN_CERT and ZVCERT_SIGN_KEY to sign' <<<"$log" \
     || bad "the unsigned build did not say so: $log"
-  cmp -s "$dll" "$work/plain/npzvcert.dll" || bad "the unsigned build changed the DLL"
-  cmp -s "$host" "$work/plain/npzvcert-host.exe" || bad "the unsigned build changed the host"
-  verify_refused "$work/plain/npzvcert-setup.exe" "$certs/cert.pem" "unsigned installer" 'No signature found'
+  cmp -s "$dll" "$work/plain/${ship}npzvcert.dll" || bad "the unsigned build changed the DLL"
+  cmp -s "$host" "$work/plain/${ship}npzvcert-host.exe" || bad "the unsigned build changed the host"
+  verify_refused "$work/plain/$setup_name" "$certs/cert.pem" "unsigned installer" 'No signature found'
 
   # Half a signing configuration stops the build rather than ship unsigned.
   log=$(ZVCERT_SIGN_CERT=$certs/cert.pem env -u ZVCERT_SIGN_KEY "$build_installer" "$dll" "$work/half" 2>&1) \
     && bad "a certificate without a key was accepted: $log"
-  [[ -e $work/half/npzvcert-setup.exe ]] && bad "an installer was written without its key"
+  [[ -e $work/half/$setup_name ]] && bad "an installer was written without its key"
 
   # A key under a passphrase: the right one signs, a wrong one stops the build.
   log=$(ZVCERT_SIGN_CERT=$certs/cert.pem ZVCERT_SIGN_KEY=$certs/key-locked.pem ZVCERT_SIGN_PASS='wrong' \
         "$build_installer" "$dll" "$work/wrong-pass" 2>&1) && bad "a wrong passphrase was accepted: $log"
-  [[ -e $work/wrong-pass/npzvcert-setup.exe ]] && bad "an installer was written with a wrong passphrase"
+  [[ -e $work/wrong-pass/$setup_name ]] && bad "an installer was written with a wrong passphrase"
   log=$(ZVCERT_SIGN_CERT=$certs/cert.pem ZVCERT_SIGN_KEY=$certs/key-locked.pem ZVCERT_SIGN_PASS='s3cret phrase' \
         "$build_installer" "$dll" "$work/locked" 2>&1) || bad "the passphrase-protected key did not sign: $log"
-  [[ -f $work/locked/npzvcert-setup.exe ]] && verify_good "$work/locked/npzvcert-setup.exe" "$certs/cert.pem" "$cn"
+  [[ -f $work/locked/$setup_name ]] && verify_good "$work/locked/$setup_name" "$certs/cert.pem" "$cn"
 
   # The signed build, with its own plug-in id and extension.
   log=$(ZVCERT_SIGN_CERT=$certs/cert.pem ZVCERT_SIGN_KEY=$certs/key.pem ZVCERT_NATIVE_HOST=$signed_host \
         ZVCERT_EXTENSION_ID=$signed_chromium ZVCERT_FIREFOX_EXTENSION_ID=$signed_firefox \
         "$build_installer" "$dll" "$work/signed" "$id" 2>&1) || fatal "the signed build failed: $log"
   grep -q unsigned <<<"$log" && bad "the signed build calls itself unsigned: $log"
-  local signed_dll=$work/signed/npzvcert.dll signed_host_exe=$work/signed/npzvcert-host.exe
-  local setup=$work/signed/npzvcert-setup.exe
+  local signed_dll=$work/signed/${ship}npzvcert.dll signed_host_exe=$work/signed/${ship}npzvcert-host.exe
+  local setup=$work/signed/$setup_name
   local file
-  for file in "$signed_dll" "$signed_host_exe" "$setup"; do
+  for file in "$signed_dll" "$signed_host_exe" "$setup" ${x86_dll:+"$work/signed/x64/x86/npzvcert.dll"}; do
     verify_good "$file" "$certs/cert.pem" "$cn"
     verify_refused "$file" "$certs/other.pem" "$(basename "$file") against an unrelated CA" 'Signature verification: failed'
     cp "$file" "$work/tampered"
@@ -549,8 +564,8 @@ code_signing() {
     verify_refused "$work/tampered" "$certs/cert.pem" "$(basename "$file") with one byte changed" MISMATCH
   done
   # The MSI too (a byte changed at random may fall in an unused sector).
-  verify_good "$work/signed/npzvcert-$version.msi" "$certs/cert.pem" "$cn"
-  verify_refused "$work/signed/npzvcert-$version.msi" "$certs/other.pem" "the MSI against an unrelated CA" \
+  verify_good "$work/signed/$msi_name" "$certs/cert.pem" "$cn"
+  verify_refused "$work/signed/$msi_name" "$certs/other.pem" "the MSI against an unrelated CA" \
     'Signature verification: failed'
 
   # Still a DLL a browser loads.
@@ -597,14 +612,14 @@ build_inputs() {
   log=$("$build_installer" "$work/lonely/npzvcert.dll" "$work/no-host" 2>&1) \
     && bad "a DLL with no host beside it was accepted: $log"
   grep -q ZVCERT_HOST_EXE <<<"$log" || bad "the refusal does not say how to name the host: $log"
-  [[ -e $work/no-host/npzvcert-setup.exe ]] && bad "an installer was written without a host"
+  [[ -e $work/no-host/$setup_name ]] && bad "an installer was written without a host"
   log=$(ZVCERT_HOST_EXE=$work/nowhere/npzvcert-host.exe "$build_installer" "$dll" "$work/missing-host" 2>&1) \
     && bad "a ZVCERT_HOST_EXE naming no file was accepted: $log"
-  [[ -e $work/missing-host/npzvcert-setup.exe ]] && bad "an installer was written with a missing host"
+  [[ -e $work/missing-host/$setup_name ]] && bad "an installer was written with a missing host"
   log=$(ZVCERT_HOST_EXE=$host "$build_installer" "$work/lonely/npzvcert.dll" "$work/named" 2>&1) \
     || bad "the build with ZVCERT_HOST_EXE failed: $log"
-  cmp -s "$host" "$work/named/npzvcert-host.exe" || bad "the host shipped is not the one ZVCERT_HOST_EXE named"
-  [[ -s $work/named/npzvcert-setup.exe ]] || bad "no installer from the build with ZVCERT_HOST_EXE"
+  cmp -s "$host" "$work/named/${ship}npzvcert-host.exe" || bad "the host shipped is not the one ZVCERT_HOST_EXE named"
+  [[ -s $work/named/$setup_name ]] || bad "no installer from the build with ZVCERT_HOST_EXE"
 
   # Only a DLL built with ZVCERT_RELEASE=ON makes a setup that does not call
   # itself a development build, and only with the identity of its build, the
@@ -621,16 +636,42 @@ build_inputs() {
   echo "ZVCERT_EXTENSION_IDENTITY:FILEPATH=$work/own/identity.json" >>"$work/release/CMakeCache.txt"
   log=$(ZVCERT_FIREFOX_EXTENSION_ID=npzvcert@zvcert.test "$build_installer" "$work/release/bin/npzvcert.dll" \
     "$work/release-out" 2>&1) && bad "a release with the development Firefox id was accepted: $log"
-  [[ -e $work/release-out/npzvcert-setup.exe ]] && bad "an installer was written with the development identity"
+  [[ -e $work/release-out/$setup_name ]] && bad "an installer was written with the development identity"
   log=$(ZVCERT_EXTENSION_UPDATE_URL=http://ca.example.com/updates.xml "$build_installer" \
     "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) && bad "a release with a plain-http update address was accepted"
-  [[ -e $work/release-out/npzvcert-$version.msi ]] && bad "an MSI was written with a plain-http update address"
+  [[ -e $work/release-out/$msi_name ]] && bad "an MSI was written with a plain-http update address"
   log=$("$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
     || bad "the release build failed: $log"
-  strings -el "$work/release-out/npzvcert-setup.exe" | grep -q 'development build' \
+  strings -el "$work/release-out/$setup_name" | grep -q 'development build' \
     && bad "the release setup calls itself a development build"
-  strings -el "$work/named/npzvcert-setup.exe" | grep -q 'setup, development build' \
+  strings -el "$work/named/$setup_name" | grep -q 'setup, development build' \
     || bad "the development setup does not say so"
+
+  # The x64 packages: a host and an x86 plug-in of the right architectures,
+  # or no installer; and beside the x86 packages in one folder, each build
+  # replacing only its own outputs.
+  if [[ -n $x86_dll ]]; then
+    local setting want
+    while IFS='|' read -r setting want why; do
+      log=$(env "$setting" "$build_installer" "$dll" "$work/arch" 2>&1) && bad "$why was accepted"
+      grep -qF -- "$want" <<<"$log" || bad "the refusal of $why does not say '$want': $log"
+      [[ -e $work/arch/$setup_name || -e $work/arch/$msi_name ]] && bad "an installer was written with $why"
+    done <<EOF
+ZVCERT_HOST_EXE=$x86_host|is x86, the DLL $dll is x64|an x86 host for the x64 DLL
+ZVCERT_X86_DLL=$work/nowhere.dll|$work/nowhere.dll (build npzvcert in the x86 build, or set ZVCERT_X86_DLL)|no x86 plug-in
+ZVCERT_X86_DLL=$dll|ZVCERT_X86_DLL $dll is not an x86 DLL|the x64 DLL as the x86 plug-in
+EOF
+    # x86 over the x64 outputs of $work/named, then x64 over both.
+    local build file
+    for build in "$x86_dll $x86_host" "$dll $host"; do
+      ZVCERT_HOST_EXE=${build#* } "$build_installer" "${build%% *}" "$work/named" >"$work/both.log" 2>&1 \
+        || bad "building from ${build%% *} beside the other architecture failed: $(cat "$work/both.log")"
+      for file in npzvcert-setup.exe "npzvcert-$version.msi" "$setup_name" "$msi_name"; do
+        [[ -s $work/named/$file ]] || bad "$file went with the build from ${build%% *}"
+      done
+    done
+    cmp -s "$work/named/x64/x86/npzvcert.dll" "$x86_dll" || bad "the x64 build did not ship the x86 DLL in x64/x86/"
+  fi
 
   # A message lacking one language's line stops the build.
   mkdir -p "$work/tree/scripts" && cp -r "$root/installer" "$work/tree/" && cp "$build_installer" "$work/tree/scripts/"
@@ -640,7 +681,7 @@ build_inputs() {
     && bad "a message missing in German was accepted"
   grep -qF 'LangString "UninstallerInUse" is not set in language table of language German' <<<"$log" \
     || bad "the refusal of a message missing in German does not name it: $log"
-  [[ -e $work/untranslated/npzvcert-setup.exe ]] && bad "an installer was written with a message missing in German"
+  [[ -e $work/untranslated/$setup_name ]] && bad "an installer was written with a message missing in German"
 
   # Names browsers would refuse, or that would break a registry key or a
   # manifest, stop the build and are quoted in the refusal.
@@ -650,7 +691,7 @@ build_inputs() {
     log=$(env "$variable=$value" "$build_installer" "$dll" "$work/bad" 2>&1) \
       && bad "$why ($variable='$value') was accepted"
     grep -qF "'$value'" <<<"$log" || bad "the refusal of $why does not quote it: $log"
-    [[ -e $work/bad/npzvcert-setup.exe ]] && bad "an installer was written with $why"
+    [[ -e $work/bad/$setup_name ]] && bad "an installer was written with $why"
     rm -rf "$work/bad"
   done <<'EOF'
 ZVCERT_NATIVE_HOST||an empty host name
@@ -677,9 +718,12 @@ EOF
   # The MSI holds the list's rows, under the installation's own root (-1)
   # and its folder, the policies under HKLM (2) and only when asked for.
   read_identity
-  local msi=$work/named/npzvcert-$version.msi
-  msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' \
-    | awk -F'\t' -v OFS='|' '{print ($2 == 2 ? "HKLM" : $2) "\\" $3, ($4 == "" ? "@" : $4), $5}' | sort >"$work/msi-rows"
+  local msi=$work/named/$msi_name
+  msiinfo export "$msi" Component | tail -n +4 | tr -d '\r' >"$work/msi-components"
+  msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' | awk -F'\t' -v OFS='|' -v x64="${ship:+1}" '
+    NR == FNR { view[$1] = int($4 / 256) % 2 ? "|64" : "|32"; next }
+    { print ($2 == 2 ? "HKLM" : $2) "\\" $3, ($4 == "" ? "@" : $4), $5 (x64 ? view[$6] : "") }' \
+    "$work/msi-components" - | sort >"$work/msi-rows"
   expected_rows -1 '[INSTALLDIR]' CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY | sed 's/\[INSTALLDIR\]\\/[INSTALLDIR]/' \
     | sort >"$work/list-rows"
   diff "$work/list-rows" "$work/msi-rows" >"$work/rows.diff" || bad "the MSI's rows are not the list's:"$'\n'"$(cat "$work/rows.diff")"
@@ -689,10 +733,10 @@ EOF
   msiinfo export "$msi" Property | grep -q $'^SecureCustomProperties\t.*;CHROMEPOLICY;EDGEPOLICY;FIREFOXPOLICY' \
     || bad "the policy properties do not reach a managed installation"
   # A release says it is one, and installs the extension from the authority's address.
-  msiinfo export "$work/release-out/npzvcert-$version.msi" Property | tr -d '\r' \
+  msiinfo export "$work/release-out/$msi_name" Property | tr -d '\r' \
     | grep -q $'^ProductName\tDastro certificate control$' \
     || bad "the release MSI calls itself a development build"
-  msiinfo export "$work/release-out/npzvcert-$version.msi" Registry \
+  msiinfo export "$work/release-out/$msi_name" Registry \
     | grep -q $'\tinstall_url\thttps://ca.example.com/npzvcert/extension/npzvcert.xpi\t' \
     || bad "the release MSI does not install the extension from the authority's address"
 }
@@ -707,12 +751,12 @@ expected_rows() {  # <root> <Windows install folder> [policy...]
   node "$root/installer/rows.js" expected "$1" "$2" PLUGIN_ID=@zvcert.test/npzvcert "NATIVE_HOST=${identity[0]}" \
     "CHROMIUM_ID=${identity[1]}" "FIREFOX_ID=${identity[2]}" "VERSION=$version" POLICY_INDEX=1178308 \
     UPDATE_URL=http://127.0.0.1:8765/download/extension/updates.xml \
-    FIREFOX_INSTALL_URL=http://127.0.0.1:8765/download/extension/npzvcert.xpi "${@:3}"
+    FIREFOX_INSTALL_URL=http://127.0.0.1:8765/download/extension/npzvcert.xpi "ARCH=$arch" "${@:3}"
 }
 # A key's values as "name|value" lines ("@" for the default); fails when the
 # key is not there. One reg call a key: each costs Wine half a second.
-key_values() {  # <key>
-  win reg query "$1" 2>/dev/null | tr -d '\r' | awk '/^    [^ ]/ {
+key_values() {  # <key> [<registry view, 32 or 64>]
+  win reg query "$1" ${2:+/reg:$2} 2>/dev/null | tr -d '\r' | awk '/^    [^ ]/ {
     line = substr($0, 5); i = index(line, "    REG_"); name = substr(line, 1, i - 1)
     rest = substr(line, i + 4); j = index(rest, "    ")
     print (name == "(Default)" ? "@" : name) "|" (j ? substr(rest, j + 4) : "") }'
@@ -720,11 +764,11 @@ key_values() {  # <key>
 # Every row is there as the list says (present), or neither it nor its key is
 # (absent; the force-install lists are shared with the administrator's own).
 check_rows() {  # present|absent <when> <root> <Windows install folder> [policy...]
-  local key name value current= listing found
-  while IFS='|' read -r key name value; do
-    if [[ $key != "$current" ]]; then
-      current=$key
-      listing=$(key_values "$key"); found=$?
+  local key name value view current= listing found
+  while IFS='|' read -r key name value view; do
+    if [[ "$key|$view" != "$current" ]]; then
+      current=$key|$view
+      listing=$(key_values "$key" "$view"); found=$?
       [[ $1 == absent && $found == 0 && $key != *ExtensionInstallForcelist ]] && bad "$2: $key is left"
     fi
     if [[ $1 == present ]]; then
@@ -751,15 +795,26 @@ msi_round_trip() {
   authority=$(openssl x509 -in "$root_pem" -noout -subject -nameopt multiline | sed -n 's/^ *commonName *= //p')
   [[ -n $authority ]] || fatal "no authority's root in $build_dir/CMakeCache.txt"
   "$build_installer" "$dll" "$work/out" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fatal "build-installer.sh failed"; }
-  msi=$(winpath "$work/out/npzvcert-$version.msi")  # not local, for the clean-up on exit
-  # The previous version: this package as another product, one number lower.
+  msi=$(winpath "$work/out/$msi_name")  # not local, for the clean-up on exit
+  # The previous version: this package as another product, one number lower;
+  # for x64, before it an x86 package of the plug-in, lower still.
+  older() {  # <msi> <last number> <product code>
+    for query in "UPDATE \`Property\` SET \`Value\` = '${version%.*}.$2' WHERE \`Property\` = 'ProductVersion'" \
+        "UPDATE \`Property\` SET \`Value\` = '$3' WHERE \`Property\` = 'ProductCode'" \
+        "UPDATE \`Registry\` SET \`Value\` = '${version%.*}.$2' WHERE \`Name\` = 'Version'"; do
+      msibuild "$1" -q "$query" || fatal "msibuild: $query"
+    done
+  }
   local previous=$work/previous.msi
-  cp "$work/out/npzvcert-$version.msi" "$previous"
-  for query in "UPDATE \`Property\` SET \`Value\` = '${version%.*}.1' WHERE \`Property\` = 'ProductVersion'" \
-      "UPDATE \`Property\` SET \`Value\` = '{0E6B3C1A-9D51-4F5E-8C9B-2A7D4E6F8A01}' WHERE \`Property\` = 'ProductCode'" \
-      "UPDATE \`Registry\` SET \`Value\` = '${version%.*}.1' WHERE \`Name\` = 'Version'"; do
-    msibuild "$previous" -q "$query" || fatal "msibuild: $query"
-  done
+  cp "$work/out/$msi_name" "$previous"
+  older "$previous" 1 '{0E6B3C1A-9D51-4F5E-8C9B-2A7D4E6F8A01}'
+  x86_msi=  # not local, for the clean-up on exit
+  if [[ -n $x86_dll ]]; then
+    ZVCERT_HOST_EXE=$x86_host "$build_installer" "$x86_dll" "$work/x86" >"$work/build.log" 2>&1 \
+      || { cat "$work/build.log"; fatal "build-installer.sh failed for x86"; }
+    x86_msi=$(winpath "$work/x86/npzvcert-$version.msi")
+    older "$work/x86/npzvcert-$version.msi" 0 '{0E6B3C1A-9D51-4F5E-8C9B-2A7D4E6F8A00}'
+  fi
   # Wine's msiexec takes the next word as the value of an empty property
   # (ALLUSERS=), so that one goes last.
   msiexec() { win msiexec "$@" /qn; }
@@ -769,6 +824,7 @@ msi_round_trip() {
   other_host='HKEY_LOCAL_MACHINE\Software\Google\Chrome\NativeMessagingHosts\test.other.host'
   clean_msi() {
     msiexec /x "$msi"; msiexec /x "$msi" ALLUSERS=
+    [[ -z $x86_msi ]] || msiexec /x "$x86_msi"
     win "$bin/zvcert-store.exe" purge "$authority" >/dev/null 2>&1
     reg_import "[-$admin_list]" "[-$other_host]"
   }
@@ -780,15 +836,28 @@ msi_round_trip() {
 
   reg_import "[$admin_list]" '"1"="aaaabbbbccccddddeeeeffffgggghhhh;https://other.example/updates.xml"' \
     "[$other_host]" '@="C:\\other\\host.json"' || fatal "reg import of someone else's keys failed"
+  if [[ -n $x86_msi ]]; then
+    msiexec /i "$x86_msi"; status=$?
+    (( status == 0 )) || fatal "installing the x86 package exited with $status"
+    key_values "$key" 32 | grep -qx "Version|${version%.*}.0" || bad "the x86 package is not registered in the 32-bit view"
+  fi
   msiexec /i "$(winpath "$previous")"; status=$?
   (( status == 0 )) || fatal "installing the previous version exited with $status"
   [[ $(reg_value "$key" Version) == "${version%.*}.1" ]] || bad "the previous version is not registered"
   msiexec /i "$msi" CHROMEPOLICY=1 EDGEPOLICY=1 FIREFOXPOLICY=1; status=$?
   (( status == 0 )) || fatal "installing over the previous version exited with $status"
-  local listed
-  listed=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r' \
-    | grep -c '^    DisplayName    REG_SZ    Dastro certificate control')
+  local listed=0 views=('') view
+  [[ -n $x86_msi ]] && views=(/reg:64 /reg:32)
+  for view in "${views[@]}"; do
+    listed=$(( listed + $(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s $view | tr -d '\r' \
+      | grep -c '^    DisplayName    REG_SZ    Dastro certificate control') ))
+  done
   (( listed == 1 )) || bad "after the upgrade, $listed installations are listed, not one"
+  if [[ -n $x86_msi ]]; then
+    key_values "$key" 32 >/dev/null && bad "the replaced x86 package's $key is left in the 32-bit view"
+    [[ -e $(unixpath "$(win_env 'ProgramFiles(x86)')\ZVCERT") ]] && bad "the replaced x86 package's folder is left"
+    cmp -s "$(unixpath "$machine\x86\npzvcert.dll")" "$x86_dll" || bad "the x86 DLL installed per machine is not the one built"
+  fi
   check_rows present "per machine" HKLM "$machine" CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY
   cmp -s "$(unixpath "$machine\npzvcert.dll")" "$dll" || bad "the DLL installed per machine is not the one built"
   [[ $(probe_version "$machine\npzvcert.dll") == "$digits" ]] || bad "the plug-in does not load from $machine"
