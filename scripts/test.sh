@@ -35,7 +35,7 @@ logs=("$results/native.log")
 if [[ " ${arches[*]} " != *" x86 "* ]]; then
   echo "== the x86 plug-in, for the x64 packages (built, not run)"
   WIN_ARCH=x86 WIN_BUILD=$(windows_build_dir x86) configure_windows -DZVCERT_BUILD_TESTS=OFF
-  cmake --build "$(windows_build_dir x86)" -j "$JOBS" --target npzvcert
+  cmake --build "$(windows_build_dir x86)" -j "$JOBS" --target npzvcert npzvcert-host
 fi
 
 for arch in "${arches[@]}"; do

@@ -35,10 +35,9 @@ arch=$(pe_arch "$dll") ship= setup_name=npzvcert-setup.exe msi_name=npzvcert-$ve
 if [[ $arch == x64 ]]; then
   ship=x64/ setup_name=npzvcert-setup-x64.exe msi_name=npzvcert-$version-x64.msi x86_dll=${ZVCERT_X86_DLL:-}
   [[ $(pe_arch "$x86_dll") == x86 ]] || fatal "ZVCERT_X86_DLL ('$x86_dll') names no x86 DLL for the x64 packages"
-  # For the x86 packages built beside: where the x86 build made no host, the
-  # DLL stands in, as nothing here runs it.
+  # For the x86 packages built beside.
   x86_host=$(dirname "$x86_dll")/npzvcert-host.exe
-  [[ -f $x86_host ]] || x86_host=$x86_dll
+  [[ $(pe_arch "$x86_host") == x86 ]] || fatal "no x86 host beside $x86_dll (build npzvcert-host in the x86 build)"
 fi
 
 work=$(mktemp -d)
