@@ -62,7 +62,7 @@ step() { printf '\n== %s\n' "$*"; }
 # runs 32-bit programs, as always, and on x64 where it cannot.
 other=x64
 [[ $WIN_ARCH == x64 ]] && other=x86
-(( $(windows_arches | wc -l) > 1 )) || echo "$NO_32BIT_NOTE: the enrolment runs on x64"
+(( $(windows_arches | wc -l) > 1 )) || echo "This machine cannot run 32-bit programs: the enrolment runs on x64"
 describe() { if [[ $1 == x64 ]]; then echo "64-bit Windows, x64"; else echo "32-bit Windows, x86"; fi; }
 if [[ $profile != original ]] || (( ${#given[@]} )); then
   # The build's own check refuses a name or value it does not know before
