@@ -34,7 +34,12 @@ async function consentTo(session, member, rule, args) {
   if (ask.data && certificate.found && !certificate.fromAuthority) {
     return failed('the certificate of this serial is not the authority\'s: its signature does not verify with the authority\'s root');
   }
+  // A certificate chosen for this serial binds every signature with it: gone
+  // from the store, nothing signs rather than another of the same serial.
   const chosen = session.chosen.get(certificate.canonical);
+  if (ask.data && chosen && !certificate.found) {
+    return failed('the certificate chosen for this serial is no longer in the store');
+  }
   if (ask.data && certificate.found && chosen && chosen !== certificate.thumbprint) {
     return failed('another certificate of this serial than the one chosen would sign');
   }
@@ -55,6 +60,6 @@ async function consentTo(session, member, rule, args) {
   // The options carry on what the window named: the data left out or not,
   // and the certificate by its thumbprint.
   const rest = rule.options === undefined ? args.slice(1)
-    : [...args.slice(1, rule.options), { detached, thumbprint: certificate.thumbprint || undefined }];
+    : [...args.slice(1, rule.options), { detached, thumbprint: (ask.chosen && chosen) || certificate.thumbprint || undefined }];
   return { args: [certificate.canonical, ...rest] };
 }

@@ -22,7 +22,7 @@ const path = require('node:path');
 
 const { checks, show } = require('../../tools/node/checks');
 const env = require('../../tools/node/extension_env');
-const { purgeIssuer } = require('../../tools/node/store');
+const { purgeIssuer, purgePending } = require('../../tools/node/store');
 const { OpenSslCa, certificateCommonName } = require('../../tools/node/ca');
 const { buildProfile, splitSignature } = require('../../tools/node/profile');
 
@@ -355,6 +355,9 @@ async function consent() {
     outcome = page.evaluate(settled(`zvcert.DelCert('${serial}')`), 60000);
     await env.answerConsent(w.browser, 'allow', seen);
     checkEqual('and the other certificate of the serial, the impostor\'s or the authority\'s', (await outcome).value, 1);
+    const signedGone = await page.evaluate(settled(`zvcert.signCms('${serial}', 'QUJD')`), 60000);
+    check('the chosen certificate gone, signCms fails and says so, before any window',
+      signedGone.reason === 'failed' && /chosen for this serial is no longer in the store/.test(signedGone.message), show(signedGone));
     checkEqual('with no certificate left there is none to choose',
       (await page.evaluate(settled('zvcert.chooseCertificate()'))).reason, 'none');
     checkEqual('a call with no certificate argument fails without a question',
@@ -443,6 +446,7 @@ async function reload() {
   const pluginDir = path.resolve(pluginArg ?? buildDir);
   const profile = buildProfile(pluginDir);
   if (profile.pendingKeys !== 'store') throw new Error(`${pluginDir} keeps pending keys in ${profile.pendingKeys}`);
+  purgePending(buildDir);  // room for this scenario's requests, whatever others left
   const w = await world({ hostDir: pluginDir });
   try {
     const page = await w.browser.open(`${w.server.origin}/enroll.html`);

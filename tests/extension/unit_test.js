@@ -407,9 +407,9 @@ function runWorker(origin, nativeReplies, options = {}) {
     return page.replies.find((r) => r.id === message.id);
   };
   // The user's answer in the nth window opened.
-  const answer = (n, allow) => {
+  const answer = (n, allow, choice) => {
     const url = chrome.windows.opened[n].url;
-    chrome.runtime.onMessage.fire({ type: 'answer', token: url.split('#')[1], allow }, { id: 'x', url }, () => {});
+    chrome.runtime.onMessage.fire({ type: 'answer', token: url.split('#')[1], allow, choice }, { id: 'x', url }, () => {});
   };
   return { call, natives, windows: chrome.windows.opened, answer };
 }
@@ -462,10 +462,14 @@ test('service worker: a silent host times out, a reply without an id still answe
 test('service worker: signatures only with the authority\'s certificate the window named', async () => {
   const sent = [];
   let fromAuthority = false;
+  let found = 'ab';
+  const listed = [{ serial: '5', canonical: '5', thumbprint: 'ab' }];
   const { call, windows, answer } = runWorker('https://ca.example.com', (native, m) => {
     sent.push(m);
+    const certificate = { found: found !== 'none', fromAuthority, canonical: '5',
+      thumbprint: { ab: 'ab', chooser: 'ab', other: 'cd', none: '' }[found] };
     const value = m.describe?.data ? { valid: true, size: 1, sha256: '00', printable: true, text: 'A', unshown: '' }
-      : m.describe ? { found: true, fromAuthority, canonical: '5', thumbprint: 'ab' } : 'signed';
+      : m.describe ? certificate : m.list ? listed : 'signed';
     setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
   });
   // What the plug-in returns on a refusal: CertSign's empty signature.
@@ -482,6 +486,21 @@ test('service worker: signatures only with the authority\'s certificate the wind
   answer(0, true);
   assert.strictEqual((await signed)?.value, 'signed');
   assert.strictEqual(sent.at(-1).signCms?.thumbprint, 'ab');
+  // Chosen, then gone: another of its serial, or none, fails before any window.
+  const opened = windows.length;
+  found = 'chooser';
+  const chosen = call({ id: 4, member: 'chooseCertificate' });
+  for (let i = 0; i < 200 && windows.length === opened; i += 1) await new Promise((r) => setTimeout(r, 5));
+  answer(opened, true, 0);
+  assert.strictEqual((await chosen)?.value, '5');
+  for (const [id, gone, why] of [[5, 'other', /another certificate of this serial than the one chosen/],
+    [6, 'none', /the certificate chosen for this serial is no longer in the store/]]) {
+    found = gone;
+    const reply = await call({ id, member: 'signCms', args: ['5', 'QQ==', {}] });
+    assert.match(`${reply.reason} ${reply.error}`, why, gone);
+  }
+  assert.strictEqual(windows.length, opened + 1, 'no consent window after the chooser');
+  assert.strictEqual(sent.filter((m) => m.signCms).length, 1, 'nothing more was signed');
 });
 
 test('service worker: what a page may pass is capped before the host hears of it', async () => {
