@@ -126,6 +126,12 @@ with_wine() {
   [[ -f $WINEPREFIX/system.reg ]] || init=(-i)
   # Through the build's own runner, which knows its architecture's loader.
   quietly "wine: preparing the prefix $WINEPREFIX" "$WIN_BUILD/wine-run.sh" wineboot "${init[@]}"
+  # Xvfb has no window manager: Wine would wait two seconds for one at every
+  # window it hides, unless its windows are its own to manage.
+  if ! grep -qs '^"Managed"="N"' "$WINEPREFIX/user.reg"; then
+    quietly "wine: letting Wine manage its windows" \
+      "$WIN_BUILD/wine-run.sh" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+  fi
   local status=0
   "$@" || status=$?
   wineserver -k 2>/dev/null || true
