@@ -7,6 +7,9 @@
 //   zvcert-store purge <issuer>  deletes every certificate whose issuer common
 //                                name is <issuer> and the key containers they
 //                                name; prints how many went
+//   zvcert-store purge-pending   deletes the plug-in's pending requests in
+//                                "REQUEST" and their key containers, so that a
+//                                test starts from none; prints how many went
 #include <windows.h>
 
 #include <wincrypt.h>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "host/json.h"
+#include "store/pending.h"
 #include "support/test_ca.h"
 
 namespace {
@@ -67,6 +71,11 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%d\n", zvcert::testing::PurgeIssuer(Utf8(argv[2])));
     return 0;
   }
-  std::fputs("usage: zvcert-store list | purge <issuer common name>\n", stderr);
+  if (command == L"purge-pending" && argc == 2) {
+    std::printf("%zu\n",
+                zvcert::testing::RequestsNamed(zvcert::kPendingRequestSubject, true).size());
+    return 0;
+  }
+  std::fputs("usage: zvcert-store list | purge <issuer common name> | purge-pending\n", stderr);
   return 2;
 }

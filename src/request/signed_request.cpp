@@ -127,8 +127,9 @@ RequestResult GeneratePendingRequest(std::span<uint8_t, kRequestAreaSize> reques
                                      int32_t& requestLength, const SubjectValues& subject,
                                      std::string_view unstructuredName,
                                      std::string_view challengePassword) {
-  // Abandoned requests go before a new one is made, so there is room for it.
-  PrunePendingRequests(CurrentTime());
+  // Abandoned requests go before a new one is made, so there is room for it;
+  // recent ones stay, and then no request is made.
+  if (!PrunePendingRequests(CurrentTime()).room) return RequestResult::NoRoom;
   PendingKey pending;
   switch (CreatePendingKey(pending)) {
     case PendingKeyResult::ContainerNotCreated:

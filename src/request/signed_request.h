@@ -30,6 +30,7 @@ enum class RequestResult : int32_t {
   NotSigned = -6,
   RequestTooLong = -7,
   NotRecorded = -8,  // the pending request could not be kept
+  NoRoom = -9,       // as many requests as are kept wait, none old enough to make room
 };
 
 struct RequestOutput {

@@ -7,6 +7,7 @@
 #include "script/results.h"
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
+#include "store/build_profile.h"
 #include "store/root_certificate.h"
 
 namespace zvcert {
@@ -14,7 +15,7 @@ namespace {
 
 // What a certificate method answers a page the build does not serve: what
 // it answers when nothing is there, the call's success included.
-enum class Locked { Serves, NothingFound, NoneThere, NothingPending, NothingToSign };
+enum class Locked { Serves, NothingFound, NoneThere, NothingPending, NothingToSign, NothingMade };
 
 struct MethodEntry {
   Member member;
@@ -32,19 +33,23 @@ constexpr std::array<MethodEntry, 10> kMethods = {{
     {Member::CertSign, CertSign, Locked::NothingToSign},
     {Member::SetChallenge, SetChallenge},
     {Member::SetSubject, SetSubject},
-    {Member::GetCSR, GetCSR},
+    // Where requests wait in the user's store, a request adds to what it
+    // keeps and may prune others there: only the pages the build serves may.
+    {Member::GetCSR, GetCSR, kPendingKeysInStore ? Locked::NothingMade : Locked::Serves},
     {Member::Base64Encode, Base64Encode},
     {Member::Base64Decode, Base64Decode},
 }};
 constexpr uint32_t kMostRequired = 2;
 // Every method of the list has its handler here, and a locked answer exactly
-// where the list locks it.
+// where the list locks it, and GetCSR's where requests wait in the store.
 static_assert([] {
   if (kMethods.size() != kMemberCount - kFirstMethod) return false;
   for (const MethodEntry& entry : kMethods) {
     const MemberInfo& info = InfoOf(entry.member);
+    const bool storeLock = entry.locked == Locked::NothingMade;
     if (info.kind != MemberKind::Method || info.strings > kMostRequired ||
-        (info.lock == PageLock::Locked) != (entry.locked != Locked::Serves)) {
+        storeLock != (kPendingKeysInStore && entry.member == Member::GetCSR) ||
+        (info.lock == PageLock::Locked) != (entry.locked != Locked::Serves && !storeLock)) {
       return false;
     }
   }
@@ -95,6 +100,9 @@ bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVar
         return false;
       case Locked::NothingPending:
         methodResult.Int(-1);
+        return false;
+      case Locked::NothingMade:
+        methodResult.Text("");
         return false;
       default:
         methodResult.Int(0);

@@ -121,9 +121,9 @@ uint64_t CurrentTime() {
   return Ticks(now);
 }
 
-int PrunePendingRequests(uint64_t now) {
+PruneResult PrunePendingRequests(uint64_t now) {
   const ScopedStore requests(platform.openRequestStore());
-  if (!requests) return 0;
+  if (!requests) return {};
   struct Held {
     ScopedCertificate request;
     uint64_t made = 0;
@@ -141,17 +141,24 @@ int PrunePendingRequests(uint64_t now) {
 
   std::sort(held.begin(), held.begin() + count,
             [](const Held& a, const Held& b) { return a.made < b.made; });
-  // Room for the request about to be made.
-  const size_t excess = count >= kPendingLimit ? count - (kPendingLimit - 1) : 0;
+  // Oldest first: the aged go, and, while there is no room for the request
+  // about to be made, those past the days every request is kept.
   const uint64_t maxAge = uint64_t{kPendingDays} * kTicksPerDay;
-  int deleted = 0;
+  const uint64_t keptAge = uint64_t{kPendingKeptDays} * kTicksPerDay;
+  PruneResult result;
+  size_t left = count;
   for (size_t i = 0; i < count; ++i) {
-    const bool aged = now > held[i].made && now - held[i].made > maxAge;
-    if ((i < excess || aged) && DeletePendingRequest(held[i].request)) ++deleted;
+    const uint64_t age = now > held[i].made ? now - held[i].made : 0;
+    const bool crowded = left >= kPendingLimit && age > keptAge;
+    if ((age > maxAge || crowded) && DeletePendingRequest(held[i].request)) {
+      ++result.deleted;
+      --left;
+    }
   }
   // Some platforms keep a deletion from a system store only once committed.
-  if (deleted > 0) platform.commitStore(requests.get());
-  return deleted;
+  if (result.deleted > 0) platform.commitStore(requests.get());
+  result.room = left < kPendingLimit;
+  return result;
 }
 
 ImportResult ImportCertForPendingRequest(const char* pem, std::string_view issuerName) {

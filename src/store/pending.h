@@ -52,12 +52,22 @@ void DiscardPendingKey(PendingKey& pending);
 uint64_t CurrentTime();
 inline constexpr uint64_t kTicksPerDay = 864000000000;
 
+// Requests younger than this are never deleted to make room for another: a
+// page that asks for request after request cannot displace the one the user
+// made at the authority's portal a day ago. The new request is refused instead.
+inline constexpr uint32_t kPendingKeptDays = kPendingDays < 3 ? kPendingDays : 3;
+
+struct PruneResult {
+  int deleted = 0;    // requests deleted, each with its container
+  bool room = false;  // a new request would leave at most kPendingLimit
+};
+
 // Deletes this module's pending requests, each with its container, that were
-// made more than kPendingDays before now, and the oldest of the rest so that
-// a new request leaves at most kPendingLimit. A container that a certificate
-// in "MY" links to is left alone, and so is one whose deletion fails, with
-// its request. Returns how many requests it deleted.
-int PrunePendingRequests(uint64_t now);
+// made more than kPendingDays before now, and the oldest of the rest made more
+// than kPendingKeptDays before now so that a new request leaves at most
+// kPendingLimit. A container that a certificate in "MY" links to is left
+// alone, and so is one whose deletion fails, with its request.
+PruneResult PrunePendingRequests(uint64_t now);
 
 // Adds the certificate to "MY" linked to the key of the pending request with
 // the same public key (the key does not move), then removes the request if

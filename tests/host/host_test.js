@@ -18,7 +18,7 @@ const { checks, show } = require('../../tools/node/checks');
 const { OpenSslCa } = require('../../tools/node/ca');
 const { HostClient, frame } = require('../../tools/node/host_client');
 const { buildProfile } = require('../../tools/node/profile');
-const { purgeIssuer } = require('../../tools/node/store');
+const { purgeIssuer, purgePending } = require('../../tools/node/store');
 
 if (process.argv.length < 3) {
   console.error('usage: node host_test.js <build/win32 folder>');
@@ -456,12 +456,30 @@ async function pageLock() {
 // Today's profile's host, run in this build's Wine prefix: a CA tool's random
 // 20-byte serial listed, signed with a 2048-bit key and that build's hash.
 async function currentProfile() {
-  const { digest } = buildProfile(currentProfileDir);
-  const host = new HostClient(currentProfileDir, { timeoutMs: REPLY_TIMEOUT_MS,
+  const { digest, pendingLimit } = buildProfile(currentProfileDir);
+  purgePending(buildDir);
+  const newHost = () => new HostClient(currentProfileDir, { timeoutMs: REPLY_TIMEOUT_MS,
     env: { ...process.env, ZVCERT_WINEPREFIX: path.join(buildDir, 'wineprefix') } });
+  const host = newHost();
   const ca = OpenSslCa.ofBuild(currentProfileDir);
   const impostor = ca.impostor();
   try {
+    // One page's request waits; another page asking for request after
+    // request cannot push it out: once the store holds as many as it keeps,
+    // all recent, it is refused.
+    await host.request({ id: 88, page: 'https://ca.example.com' });
+    const waiting = (await callAs(host, 88, 'GetCSR'))?.value ?? '';
+    const other = newHost();
+    await other.request({ id: 89, page: 'https://elsewhere.example.com' });
+    const made = [];
+    for (let i = 0; i <= pendingLimit; i += 1) made.push((await callAs(other, 89, 'GetCSR'))?.ok);
+    await other.close();
+    checkReply(`another page's requests stop at ${pendingLimit} waiting, rather than delete the first page's`,
+      { made }, { made: [...Array(pendingLimit - 1).fill(true), false, false] });
+    checkReply('... whose certificate then imports', await callAs(host, 88, 'ImportCert', [ca.issue(waiting)]),
+      { value: 1 });
+    purgeIssuer(buildDir, ca.commonName);
+    purgePending(buildDir);
     // Its lookups also check the root's signature: an impostor's certificate
     // is stored, but never found, signed with or deleted.
     const forged = impostor.issue((await callAs(host, 85, 'GetCSR'))?.value ?? '', 0x7a30n);

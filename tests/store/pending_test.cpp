@@ -109,7 +109,7 @@ TEST_F(Pending, ARequestLeftByItsImportIsPrunedWithoutItsKey) {
   ledger.FailCall(Op::deleteCertificate);
   EXPECT_EQ(ImportCertForPendingRequest(pem.c_str(), kIssuer), ImportResult::Ok);
   ASSERT_EQ(PendingRequests().size(), 1u);
-  EXPECT_EQ(PrunePendingRequests(CurrentTime() + kAged), 1);
+  EXPECT_EQ(PrunePendingRequests(CurrentTime() + kAged).deleted, 1);
   EXPECT_TRUE(PendingRequests().empty());
   EXPECT_TRUE(Signs(0x31));
 }
@@ -131,12 +131,31 @@ TEST_F(Pending, AbandonedRequestsGoWithTheirKeysOthersStay) {
   CertFreeCertificateContext(placeholder);
 
   const std::vector<std::string> before = testing::ContainerNames();
-  for (uint8_t i = 0; i < kPendingLimit + 2; ++i) Request(0x40 + i);
-  EXPECT_EQ(PendingRequests().size(), kPendingLimit) << "the oldest went to make room";
-  EXPECT_EQ(testing::ContainerNames().size(), before.size() + kPendingLimit)
-      << "each deleted request's key went with it";
-  EXPECT_EQ(PrunePendingRequests(CurrentTime()), 1) << "none is old: room for the next only";
-  EXPECT_EQ(PrunePendingRequests(CurrentTime() + kAged), static_cast<int>(kPendingLimit) - 1);
+  for (uint8_t i = 0; i < kPendingLimit; ++i) Request(0x40 + i);
+  // Full of recent requests, one of which may be the user's real one: the
+  // next is refused rather than any deleted.
+  std::array<uint8_t, kRequestAreaSize> der;
+  int32_t length = 0;
+  const SubjectValues subject = {"CN", "", "", "O", "", "Pending", "", "", "", ""};
+  EXPECT_EQ(GeneratePendingRequest(der, length, subject, "", ""), RequestResult::NoRoom);
+  EXPECT_EQ(PendingRequests().size(), kPendingLimit);
+  EXPECT_EQ(testing::ContainerNames().size(), before.size() + kPendingLimit) << "and no key left";
+  struct Row {
+    uint64_t later;  // how long after the requests were made
+    int deleted;
+    bool room;
+  };
+  const uint64_t kept = kPendingKeptDays * kTicksPerDay;
+  const Row rows[] = {
+      {kept - kTicksPerDay / 24, 0, false},  // all still recent
+      {kept + kTicksPerDay / 24, 1, true},   // past the kept days: room for the next only
+      {kAged, static_cast<int>(kPendingLimit) - 1, true},
+  };
+  for (const Row& row : rows) {
+    const PruneResult pruned = PrunePendingRequests(CurrentTime() + row.later);
+    EXPECT_EQ(pruned.deleted, row.deleted) << row.later / kTicksPerDay << " days later";
+    EXPECT_EQ(pruned.room, row.room) << row.later / kTicksPerDay << " days later";
+  }
   EXPECT_TRUE(PendingRequests().empty());
   EXPECT_EQ(testing::ContainerNames(), before);
 

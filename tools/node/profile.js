@@ -17,8 +17,9 @@ function buildProfile(buildDir) {
   const authorityCheck = value('ZVCERT_AUTHORITY_CHECK', 'name');
   // memory, or store: a request's key waits in the user's key store.
   const pendingKeys = value('ZVCERT_PENDING_KEYS', 'memory');
+  const pendingLimit = Number(value('ZVCERT_PENDING_LIMIT', '8'));
   return {
-    keyBits, hash, serialBytes, authorityCheck, pendingKeys,
+    keyBits, hash, serialBytes, authorityCheck, pendingKeys, pendingLimit,
     name: `RSA-${keyBits}, ${hash}, ${serialBytes}-byte serials${authorityCheck === 'signature' ? ', the root\'s signature checked' : ''}` +
       (pendingKeys === 'store' ? ', keys pending in the store' : ''),
     digest: hash.toLowerCase(),        // as openssl dgst names it
