@@ -365,7 +365,7 @@ fixes+=("UPDATE \`CustomAction\` SET \`Type\` = 51 WHERE \`Action\` = 'PerUserFo
         "INSERT INTO \`InstallUISequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('PerUserFolder', 'NOT ALLUSERS', 990)"
         "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
         "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
-        "INSERT INTO \`CreateFolder\` (\`Directory_\`, \`Component_\`) VALUES ('VENDORDIR', 'Host')"
+        "INSERT INTO \`CreateFolder\` (\`Directory_\`, \`Component_\`) VALUES ('vendordir', 'Host')"
         "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveFolders', 3600)"
         "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('CreateFolders', 3700)")
 for fix in "${fixes[@]}"; do

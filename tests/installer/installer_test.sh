@@ -790,7 +790,7 @@ EOF
     NR == FNR { view[$1] = int($4 / 256) % 2 ? "|64" : "|32"; next }
     { print ($2 == 2 ? "HKLM" : $2) "\\" $3, ($4 == "" ? "@" : $4), $5 (x64 ? view[$6] : "") }' \
     "$work/msi-components" - | sort >"$work/msi-rows"
-  expected_rows -1 '[INSTALLDIR]' CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY | sed 's/\[INSTALLDIR\]\\/[INSTALLDIR]/' \
+  expected_rows -1 '[installdir]' CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY | sed 's/\[installdir\]\\/[installdir]/' \
     | sort >"$work/list-rows"
   diff "$work/list-rows" "$work/msi-rows" >"$work/rows.diff" || bad "the MSI's rows are not the list's:"$'\n'"$(cat "$work/rows.diff")"
   [[ $(msiinfo export "$msi" Component | awk -F'\t' '$1 ~ /^Policy_/ {print $1 ": " $5}' | paste -sd';') == \
@@ -941,6 +941,36 @@ msi_round_trip() {
   has_key "HKLM${other_host#HKEY_LOCAL_MACHINE}" || bad "another program's host went"
   [[ -n $serial ]] && ! win "$bin/zvcert-store.exe" list | grep -q "\"serial\":\"$serial\"" \
     && bad "the certificate enrolled before uninstalling is gone from MY"
+
+  # Per machine, the folder is under Program Files whatever the command line
+  # names: in a folder users may write, anyone could replace the host that
+  # every user's browser starts. (Wine takes property names in any case.)
+  local writable=$work/writable package setting folder view x86_machine=
+  [[ -n $x86_msi ]] && x86_machine="$(win_env 'ProgramFiles(x86)')\ZVCERT\npzvcert"
+  # The rows from fd 3: Wine's programs may read standard input.
+  while IFS='|' read -r package setting <&3; do
+    [[ -n $package ]] || continue
+    folder=$machine view=
+    [[ $package == "$x86_msi" ]] && folder=$x86_machine view=32
+    mkdir -p "$writable"
+    msiexec /i "$package" "$setting=$(winpath "$writable")\\" ALLUSERS=1; status=$?
+    if (( status != 0 )); then
+      bad "msiexec /i ${package##*\\} with $setting=<a folder users may write> exited with $status"
+    else
+      [[ -n $(find "$writable" -mindepth 1 -print -quit) ]] && bad "$setting= placed a per-machine installation in $writable"
+      key_values "$key" $view | grep -qxF "Path|$folder\npzvcert.dll" \
+        || bad "with $setting=, ${package##*\\} registers the plug-in elsewhere than $folder: $(key_values "$key" $view | grep '^Path|')"
+    fi
+    msiexec /x "$package"
+    rm -rf "$writable"
+  done 3<<EOF
+$msi|INSTALLDIR
+$msi|installdir
+$msi|VENDORDIR
+$msi|TARGETDIR
+${x86_msi:+$msi|X86DIR}
+${x86_msi:+$x86_msi|INSTALLDIR}
+EOF
 
   # Per user, where policies are refused: they are machine-wide.
   msiexec /i "$msi" CHROMEPOLICY=1 ALLUSERS=; status=$?
