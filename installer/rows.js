@@ -100,7 +100,7 @@ function nsis(values) {
 // MSI formatted text: [ ] { } are its syntax, the rest as written. A
 // folder's path ends in a backslash there.
 const formatted = (text) => text.split('${INSTDIR}').map((part) => part.replace(/[[\]{}]/g, (c) => `[\\${c}]`))
-  .join('[INSTALLDIR]').replaceAll('[INSTALLDIR]\\', '[INSTALLDIR]');
+  .join('[installdir]').replaceAll('[installdir]\\', '[installdir]');
 const xml = (text) => text.replace(/[&<>"]/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;' })[c]);
 
 // The product's rows in one component, under the root of the installation

@@ -22,20 +22,24 @@
 #   ZVCERT_X86_DLL    for an x64 DLL, the x86 npzvcert.dll of the same
 #                     version (default: the x86 build's beside the x64 one,
 #                     <dll folder>/../../win32/bin/npzvcert.dll)
-# The installer is a release only when the DLL's build was configured with
-# ZVCERT_RELEASE=ON (read from its CMakeCache.txt, one folder above the DLL);
-# otherwise, a DLL from anywhere else included, it calls itself a
-# development build.
-# The host's manifests name the host and the extensions allowed to reach it;
-# by default they come from the extension's identity file (hostName,
-# chromiumId, firefoxId): $ZVCERT_EXTENSION_IDENTITY, else the one the DLL's
-# build was configured with, else the development extension/identity.json.
-# Each is overridden when set:
+# The DLL and the host say in their version resources whether their build
+# was a release (ZVCERT_RELEASE=ON) and which extension identity it was for
+# (host name, Chromium id, Firefox id); both, and for x64 the x86 DLL too,
+# must say the same. The installer is a release only when they say so;
+# otherwise it calls itself a development build. Where the files are, and
+# any CMakeCache.txt near them, changes neither.
+# The host's manifests name the host and the extensions allowed to reach it.
+# A release takes them from its binaries only: these may name the same
+# values again, anything else is refused, and so is the development
+# identity, which is public: any extension could take its ids.
+#   ZVCERT_EXTENSION_IDENTITY     an identity file (hostName, chromiumId, firefoxId)
 #   ZVCERT_NATIVE_HOST            the native-messaging host name
 #   ZVCERT_EXTENSION_ID           the Chromium-family extension id
 #   ZVCERT_FIREFOX_EXTENSION_ID   the Firefox extension id
-# A release refuses any of them that is the development identity's, which is
-# public: any extension could take its ids.
+# A development build takes the identity file named, else the one of the
+# DLL's build (its CMakeCache.txt, one folder above the DLL), else the
+# development extension/identity.json, each of its values overridden by the
+# variable set.
 # The MSI's browser policies install the extension from the authority's
 # addresses, by default beside its download address (the build's
 # ZVCERT_DOWNLOAD_URL, else http://127.0.0.1:8765/download/):
@@ -100,30 +104,65 @@ if [[ $arch == x64 ]]; then
   [[ $(pe_arch "$x86_dll") == x86 ]] || die "ZVCERT_X86_DLL $x86_dll is not an x86 DLL"
 fi
 
-release=0
+# What a binary says of its build: release or development, host name,
+# Chromium id, Firefox id, a line each.
+carried() {
+  node "$ROOT/installer/version_info.js" "$1" Build NativeHost ChromiumExtensionId FirefoxExtensionId
+}
+dll_build=$(carried "$dll") || die "$dll does not say which build it is (a DLL built before its version resource did)"
+for binary in "$host_exe" ${x86_dll:+"$x86_dll"}; do
+  [[ $(carried "$binary") == "$dll_build" ]] || die "$binary and $dll are not of one build: their version resources" \
+    "differ in release and extension identity ($(carried "$binary" 2>&1 | paste -sd' ') against $(paste -sd' ' <<<"$dll_build"))"
+done
+mapfile -t carried_values <<<"$dll_build"
+case ${carried_values[0]} in
+  release) release=1 ;;
+  development) release=0 ;;
+  *) die "$dll says it is a '${carried_values[0]}' build, neither release nor development" ;;
+esac
+# For what is not part of the identity only (the download address).
 cache=$(dirname "$dll")/../CMakeCache.txt
-[[ -f $cache ]] && grep -qx 'ZVCERT_RELEASE:BOOL=ON' "$cache" && release=1
 
 # A value set in the environment wins, even an empty one, which then fails
 # the checks below rather than quietly falling back to the file.
 if [[ -n ${ZVCERT_EXTENSION_IDENTITY+set} ]]; then
   identity=$ZVCERT_EXTENSION_IDENTITY
+elif (( release )); then
+  identity=
 else
   [[ -f $cache ]] && identity=$(sed -n 's/^ZVCERT_EXTENSION_IDENTITY:FILEPATH=//p' "$cache")
   identity=${identity:-$ROOT/extension/identity.json}
 fi
-identity_value() {  # <environment variable> <key in identity.json>
+identity_value() {  # <environment variable> <key in identity.json> <what the binaries carry>
+  if (( release )); then
+    # Only the binaries' own value, named again, is taken.
+    local given= from=$1
+    if [[ -n ${!1+set} ]]; then
+      given=${!1}
+    elif [[ -n $identity ]]; then
+      given=$(identity_file_value "$2") || exit 1
+      from=$identity
+    else
+      printf '%s' "$3"; return
+    fi
+    [[ $given == "$3" ]] || die "a release is packaged with the extension identity its DLL and host were built" \
+      "for: $2 '$given' (from $from) is not their '$3'"
+    printf '%s' "$3"; return
+  fi
   if [[ -n ${!1+set} ]]; then printf '%s' "${!1}"; return; fi
-  [[ -f $identity ]] || die "no $identity: set $1"
+  identity_file_value "$2"
+}
+identity_file_value() {  # <key in identity.json>
+  [[ -f $identity ]] || die "no $identity: set ZVCERT_EXTENSION_IDENTITY"
   node -e '
     const [file, key] = process.argv.slice(1);
     const value = JSON.parse(require("fs").readFileSync(file, "utf8"))[key];
     if (typeof value !== "string") { console.error(`${file} has no text "${key}"`); process.exit(1); }
-    process.stdout.write(value);' "$identity" "$2" || die "cannot read $2 from $identity"
+    process.stdout.write(value);' "$identity" "$1" || die "cannot read $1 from $identity"
 }
-native_host=$(identity_value ZVCERT_NATIVE_HOST hostName)
-chromium_id=$(identity_value ZVCERT_EXTENSION_ID chromiumId)
-firefox_id=$(identity_value ZVCERT_FIREFOX_EXTENSION_ID firefoxId)
+native_host=$(identity_value ZVCERT_NATIVE_HOST hostName "${carried_values[1]}")
+chromium_id=$(identity_value ZVCERT_EXTENSION_ID chromiumId "${carried_values[2]}")
+firefox_id=$(identity_value ZVCERT_FIREFOX_EXTENSION_ID firefoxId "${carried_values[3]}")
 # What Chromium accepts as a host name; it is also a registry key name.
 [[ $native_host =~ ^[a-z0-9_]+(\.[a-z0-9_]+)*$ ]] \
   || die "native host name '$native_host' may hold only a-z, 0-9, _ and single dots inside"
@@ -137,7 +176,7 @@ if (( release )); then
     console.log(require(identityJs).developmentFields({ hostName, chromiumId, firefoxId }).join(", "));' \
     "$ROOT/extension/identity.js" "$native_host" "$chromium_id" "$firefox_id") || die "cannot check the identity"
   [[ -z $development_fields ]] || die "a release needs the authority's own extension identity, not the" \
-    "development one's $development_fields (from $identity or the environment), which anyone may use:" \
+    "development one's $development_fields (which its DLL and host were built for), which anyone may use:" \
     "node extension/identity.js makes one (see docs/extension.md)"
 fi
 
@@ -326,7 +365,7 @@ fixes+=("UPDATE \`CustomAction\` SET \`Type\` = 51 WHERE \`Action\` = 'PerUserFo
         "INSERT INTO \`InstallUISequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('PerUserFolder', 'NOT ALLUSERS', 990)"
         "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
         "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
-        "INSERT INTO \`CreateFolder\` (\`Directory_\`, \`Component_\`) VALUES ('VENDORDIR', 'Host')"
+        "INSERT INTO \`CreateFolder\` (\`Directory_\`, \`Component_\`) VALUES ('vendordir', 'Host')"
         "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveFolders', 3600)"
         "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('CreateFolders', 3700)")
 for fix in "${fixes[@]}"; do

@@ -31,6 +31,11 @@ while IFS='|' read -r identity page extension message locked; do
   key=$(node -p 'require(process.argv[1]).publicKey' "$file")
   grep -qF "\"key\": \"$key\"" "$work/build/extension/manifest.json" \
     || { echo "FAIL: $row: the extension does not carry the identity's key"; fail=1; }
+  # The DLL's and host's version resources, which the installer reads.
+  host=$(node -p 'require(process.argv[1]).hostName' "$file")
+  grep -qxF '#define ZVCERT_RC_BUILD "release"' "$work/build/src/build_identity.h" \
+    && grep -qxF "#define ZVCERT_RC_NATIVE_HOST \"$host\"" "$work/build/src/build_identity.h" \
+    || { echo "FAIL: $row: the binaries would not say they are a release for $host"; fail=1; }
 done <<'CASES'
 committed|https://ca.example.com|https://ca.example.com|ZVCERT_EXTENSION_IDENTITY: |
 copy.json||https://ca.example.com|publicKey, chromiumId, firefoxId, hostName are the development identity's|

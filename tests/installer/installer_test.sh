@@ -620,27 +620,94 @@ build_inputs() {
   cmp -s "$host" "$work/named/${ship}npzvcert-host.exe" || bad "the host shipped is not the one ZVCERT_HOST_EXE named"
   [[ -s $work/named/$setup_name ]] || bad "no installer from the build with ZVCERT_HOST_EXE"
 
-  # Only a DLL built with ZVCERT_RELEASE=ON makes a setup that does not call
-  # itself a development build, and only with the identity of its build, the
-  # authority's own: the development one, or any of its ids, is refused.
-  mkdir -p "$work/release/bin" && cp "$dll" "$host" "$work/release/bin/"
-  printf '%s\n' 'ZVCERT_RELEASE:BOOL=ON' 'ZVCERT_DOWNLOAD_URL:STRING=https://ca.example.com/npzvcert/' \
-    >"$work/release/CMakeCache.txt"
-  log=$("$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
+  # Only a DLL and host built with ZVCERT_RELEASE=ON make a setup that does
+  # not call itself a development build, and only with the identity they
+  # were built for, the authority's own: the development one, or any of its
+  # ids, is refused. The release here is this build with the strings a
+  # release build writes in the version resources put over its own, padded
+  # with NULs, where readers stop (read_identity gives the development ones).
+  read_identity
+  local development_identity=("${identity[@]}") own
+  node "$root/extension/identity.js" --out "$work/own" --host-name com.example.zvcert \
+    --firefox-id zvcert@example.com >/dev/null || fatal "no own identity made"
+  mapfile -t own < <(node "$check_js" identity "$work/own/identity.json")
+  as_release() {  # <folder> <host name> <Chromium id> <Firefox id>
+    mkdir -p "$1/x86"
+    local from to
+    for from in "$dll" "$host" ${x86_dll:+"$x86_dll"}; do
+      to=$1/$(basename "$from")
+      [[ $from == "$x86_dll" ]] && to=$1/x86/npzvcert.dll
+      node -e '
+        const fs = require("fs");
+        const [from, to, ...pairs] = process.argv.slice(1);
+        const pe = fs.readFileSync(from);
+        for (let i = 0; i < pairs.length; i += 2) {
+          const key = Buffer.from(`${pairs[i]}\0`, "utf16le");
+          const at = pe.indexOf(key);
+          if (at < 0 || pe.indexOf(key, at + 1) >= 0) throw new Error(`no one ${pairs[i]} in ${from}`);
+          const value = (at + key.length + 3) & ~3;
+          let end = value;
+          while (pe.readUInt16LE(end) !== 0) end += 2;
+          const text = Buffer.from(pairs[i + 1], "utf16le");
+          if (text.length > end - value) throw new Error(`${pairs[i + 1]} is longer than the ${pairs[i]} of ${from}`);
+          pe.fill(0, value, end);
+          text.copy(pe, value);
+        }
+        fs.writeFileSync(to, pe);' "$from" "$to" Build release NativeHost "$2" ChromiumExtensionId "$3" \
+        FirefoxExtensionId "$4" || fatal "cannot make a release of $from"
+    done
+  }
+  local release_env=()
+  [[ -n $x86_dll ]] && release_env=("ZVCERT_X86_DLL=$work/release/bin/x86/npzvcert.dll")
+  as_release "$work/release/bin" "${development_identity[@]}"
+  printf '%s\n' 'ZVCERT_DOWNLOAD_URL:STRING=https://ca.example.com/npzvcert/' >"$work/release/CMakeCache.txt"
+  log=$(env "${release_env[@]}" "$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
     && bad "a release with the development identity was accepted: $log"
-  grep -q "not the development one's chromiumId, firefoxId, hostName (from $root/extension/identity.json" <<<"$log" \
+  grep -q "not the development one's chromiumId, firefoxId, hostName (which its DLL and host were built for)" <<<"$log" \
     || bad "the refusal of the development identity does not say so: $log"
-  node "$root/extension/identity.js" --out "$work/own" --host-name com.example.ca.zvcert \
-    --firefox-id zvcert@example-ca.com >/dev/null || fatal "no own identity made"
-  echo "ZVCERT_EXTENSION_IDENTITY:FILEPATH=$work/own/identity.json" >>"$work/release/CMakeCache.txt"
-  log=$(ZVCERT_FIREFOX_EXTENSION_ID=npzvcert@zvcert.test "$build_installer" "$work/release/bin/npzvcert.dll" \
-    "$work/release-out" 2>&1) && bad "a release with the development Firefox id was accepted: $log"
+  as_release "$work/release/bin" "${own[@]}"
+  log=$(env "${release_env[@]}" ZVCERT_FIREFOX_EXTENSION_ID=npzvcert@zvcert.test "$build_installer" \
+    "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) && bad "a release with the development Firefox id was accepted: $log"
   [[ -e $work/release-out/$setup_name ]] && bad "an installer was written with the development identity"
-  log=$(ZVCERT_EXTENSION_UPDATE_URL=http://ca.example.com/updates.xml "$build_installer" \
+  log=$(env "${release_env[@]}" ZVCERT_EXTENSION_UPDATE_URL=http://ca.example.com/updates.xml "$build_installer" \
     "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) && bad "a release with a plain-http update address was accepted"
   [[ -e $work/release-out/$msi_name ]] && bad "an MSI was written with a plain-http update address"
-  log=$("$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
+  log=$(env "${release_env[@]}" "$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
     || bad "the release build failed: $log"
+
+  # The release's DLL and host copied to a folder of their own, with no
+  # build beside them: still a release, of their own identity, whatever the
+  # environment names; a release and a development binary together make
+  # nothing.
+  mkdir -p "$work/staged" && cp -r "$work/release/bin/." "$work/staged/"
+  local staged=("ZVCERT_EXTENSION_UPDATE_URL=https://ca.example.com/updates.xml"
+                "ZVCERT_FIREFOX_INSTALL_URL=https://ca.example.com/npzvcert.xpi") setting file want why
+  [[ -n $x86_dll ]] && staged+=("ZVCERT_X86_DLL=$work/staged/x86/npzvcert.dll")
+  while IFS='|' read -r setting file want why; do
+    log=$(env "${staged[@]}" "$setting" "$build_installer" "$file" "$work/staged-bad" 2>&1) && bad "$why was accepted"
+    grep -qF -- "$want" <<<"$log" || bad "the refusal of $why does not say '$want': $log"
+    [[ -e $work/staged-bad/$setup_name || -e $work/staged-bad/$msi_name ]] && bad "an installer was written with $why"
+  done <<EOF
+ZVCERT_EXTENSION_IDENTITY=$root/extension/identity.json|$work/staged/npzvcert.dll|is not their '${own[0]}'|a staged release with the development identity file
+ZVCERT_NATIVE_HOST=${development_identity[0]}|$work/staged/npzvcert.dll|(from ZVCERT_NATIVE_HOST) is not their|a staged release with the development host name
+ZVCERT_EXTENSION_ID=${development_identity[1]}|$work/staged/npzvcert.dll|(from ZVCERT_EXTENSION_ID) is not their|a staged release with the development Chromium id
+ZVCERT_HOST_EXE=$host|$work/staged/npzvcert.dll|are not of one build|a staged release with a development host
+ZVCERT_HOST_EXE=$work/staged/npzvcert-host.exe|$dll|are not of one build|the development DLL with a release host
+EOF
+  log=$(env "${staged[@]}" ZVCERT_NATIVE_HOST="${own[0]}" "$build_installer" "$work/staged/npzvcert.dll" \
+    "$work/staged-out" 2>&1) || bad "the staged release failed: $log"
+  strings -el "$work/staged-out/$setup_name" | grep -q 'development build' \
+    && bad "the staged release setup calls itself a development build"
+  msiextract -C "$work/staged-msi" "$work/staged-out/$msi_name" >/dev/null || bad "cannot extract the staged release's MSI"
+  local family at
+  for family in chromium:1 firefox:2; do
+    at=${family#*:} family=${family%:*}
+    node "$check_js" manifest "$(find "$work/staged-msi" -name "npzvcert-host.$family.json" | head -1)" "$family" \
+      "${own[0]}" "${own[at]}" >/dev/null 2>"$work/manifest.err" \
+      || bad "the staged release's $family manifest is not of its own identity: $(cat "$work/manifest.err")"
+  done
+  msiinfo export "$work/staged-out/$msi_name" Registry | grep -qF -e "${development_identity[0]}" -e "${development_identity[1]}" \
+    && bad "the staged release's MSI names the development identity"
   strings -el "$work/release-out/$setup_name" | grep -q 'development build' \
     && bad "the release setup calls itself a development build"
   strings -el "$work/named/$setup_name" | grep -q 'setup, development build' \
@@ -723,7 +790,7 @@ EOF
     NR == FNR { view[$1] = int($4 / 256) % 2 ? "|64" : "|32"; next }
     { print ($2 == 2 ? "HKLM" : $2) "\\" $3, ($4 == "" ? "@" : $4), $5 (x64 ? view[$6] : "") }' \
     "$work/msi-components" - | sort >"$work/msi-rows"
-  expected_rows -1 '[INSTALLDIR]' CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY | sed 's/\[INSTALLDIR\]\\/[INSTALLDIR]/' \
+  expected_rows -1 '[installdir]' CHROMEPOLICY EDGEPOLICY FIREFOXPOLICY | sed 's/\[installdir\]\\/[installdir]/' \
     | sort >"$work/list-rows"
   diff "$work/list-rows" "$work/msi-rows" >"$work/rows.diff" || bad "the MSI's rows are not the list's:"$'\n'"$(cat "$work/rows.diff")"
   [[ $(msiinfo export "$msi" Component | awk -F'\t' '$1 ~ /^Policy_/ {print $1 ": " $5}' | paste -sd';') == \
@@ -874,6 +941,36 @@ msi_round_trip() {
   has_key "HKLM${other_host#HKEY_LOCAL_MACHINE}" || bad "another program's host went"
   [[ -n $serial ]] && ! win "$bin/zvcert-store.exe" list | grep -q "\"serial\":\"$serial\"" \
     && bad "the certificate enrolled before uninstalling is gone from MY"
+
+  # Per machine, the folder is under Program Files whatever the command line
+  # names: in a folder users may write, anyone could replace the host that
+  # every user's browser starts. (Wine takes property names in any case.)
+  local writable=$work/writable package setting folder view x86_machine=
+  [[ -n $x86_msi ]] && x86_machine="$(win_env 'ProgramFiles(x86)')\ZVCERT\npzvcert"
+  # The rows from fd 3: Wine's programs may read standard input.
+  while IFS='|' read -r package setting <&3; do
+    [[ -n $package ]] || continue
+    folder=$machine view=
+    [[ $package == "$x86_msi" ]] && folder=$x86_machine view=32
+    mkdir -p "$writable"
+    msiexec /i "$package" "$setting=$(winpath "$writable")\\" ALLUSERS=1; status=$?
+    if (( status != 0 )); then
+      bad "msiexec /i ${package##*\\} with $setting=<a folder users may write> exited with $status"
+    else
+      [[ -n $(find "$writable" -mindepth 1 -print -quit) ]] && bad "$setting= placed a per-machine installation in $writable"
+      key_values "$key" $view | grep -qxF "Path|$folder\npzvcert.dll" \
+        || bad "with $setting=, ${package##*\\} registers the plug-in elsewhere than $folder: $(key_values "$key" $view | grep '^Path|')"
+    fi
+    msiexec /x "$package"
+    rm -rf "$writable"
+  done 3<<EOF
+$msi|INSTALLDIR
+$msi|installdir
+$msi|VENDORDIR
+$msi|TARGETDIR
+${x86_msi:+$msi|X86DIR}
+${x86_msi:+$x86_msi|INSTALLDIR}
+EOF
 
   # Per user, where policies are refused: they are machine-wide.
   msiexec /i "$msi" CHROMEPOLICY=1 ALLUSERS=; status=$?

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "browser/test_browser.h"
+#include "build_identity.h"
 
 namespace testbrowser {
 namespace {
@@ -90,7 +91,7 @@ TEST_F(VersionResource, FixedPartDescribesA32BitDllVersion1022) {
   EXPECT_EQ(fixed.dwFileDateLS, 0u);
 }
 
-TEST_F(VersionResource, OneStringTableWithTheEightStringsInOrder) {
+TEST_F(VersionResource, OneStringTableWithTheTwelveStringsInOrder) {
   ASSERT_EQ(root.children.size(), 2u);
   const Block& stringInfo = root.children[0];
   EXPECT_EQ(stringInfo.key, L"StringFileInfo");
@@ -107,6 +108,11 @@ TEST_F(VersionResource, OneStringTableWithTheEightStringsInOrder) {
       {L"OriginalFilename", L"npzvcert.dll"},
       {L"ProductName", L"Dastro certificate control"},
       {L"ProductVersion", L"1, 0, 2, 2"},
+      // What the installer takes the build's kind and identity from.
+      {L"Build", L"" ZVCERT_RC_BUILD},
+      {L"NativeHost", L"" ZVCERT_RC_NATIVE_HOST},
+      {L"ChromiumExtensionId", L"" ZVCERT_RC_CHROMIUM_ID},
+      {L"FirefoxExtensionId", L"" ZVCERT_RC_FIREFOX_ID},
   };
   ASSERT_EQ(table.children.size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
