@@ -36,10 +36,13 @@ bool InRanges(const unicode::CodeRange (&ranges)[N], char32_t cp) {
 
 bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp < 0xA0); }
 
-// Space, tab and the other space separators (Zs).
+// Space, tab and the other space separators (Zs), and the symbols that draw
+// as blank as a space does (the braille blank, the null notehead): a run of
+// them hides as much as a run of spaces. The fillers that draw nothing are
+// escaped instead (NeedsEscape).
 bool IsWhiteSpace(char32_t cp) {
   return cp == ' ' || cp == '\t' || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) ||
-         cp == 0x202F || cp == 0x205F || cp == 0x3000;
+         cp == 0x202F || cp == 0x205F || cp == 0x3000 || cp == 0x2800 || cp == 0x1D159;
 }
 
 // Characters that draw nothing, reorder or join their neighbours, break

@@ -24,6 +24,7 @@ TEST(ConsentText, ShowsWhatIsSignedWithNothingHiddenOrReordered) {
       "e\u0301\u0302\u0303\u0304\n";
   const std::string blank60 =
       "I agree to the terms of service.\n" + Repeat("\n", 60) + "Pay 99999 EUR";
+  const std::string clause = "I also transfer 9000 EUR to account 6666.\n";
   const Case cases[] = {
       {plain, plain},
       {"account \u202E12345\u202C.", "account ⟨U+202E⟩12345⟨U+202C⟩.", 2},
@@ -41,6 +42,10 @@ TEST(ConsentText, ShowsWhatIsSignedWithNothingHiddenOrReordered) {
       {"a\r\n  \n\t\n\u3000\n", "a\n⟨3 blank lines⟩\n", 0, 1},
       {"a" + Repeat(" ", 16) + "b", "a" + Repeat(" ", 16) + "b"},
       {"a" + Repeat(" ", 1500) + "b", "a⟨1500 spaces⟩b", 0, 1},
+      // Symbols that draw blank count as white space.
+      {"I agree.\n" + Repeat("\u2800\n", 40) + clause + Repeat(" \U0001D159\n", 40) + "Signed.",
+       "I agree.\n⟨40 blank lines⟩\n" + clause + "⟨40 blank lines⟩\nSigned.", 0, 2},
+      {"a" + Repeat(" ", 16) + "\u2800" + Repeat(" ", 16) + "b", "a⟨33 spaces⟩b", 0, 1},
       {Repeat("é", 3000), Repeat("é", 3000)},
       {Repeat("a", kMaxShownText), Repeat("a", kMaxShownText)},
   };
