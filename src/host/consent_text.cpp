@@ -45,30 +45,22 @@ bool IsWhiteSpace(char32_t cp) {
          cp == 0x202F || cp == 0x205F || cp == 0x3000 || cp == 0x2800 || cp == 0x1D159;
 }
 
-// Characters that draw nothing, reorder or join their neighbours, break
-// lines of their own accord or draw as whatever a font makes of them; and
-// the escape's own bracket, so that every ⟨ the user sees opens a marker.
+// Characters that draw nothing (default-ignorable ones, assigned or not,
+// fillers and variation selectors among them), reorder or join their
+// neighbours, break lines of their own accord or draw as whatever a font
+// makes of them (private use, unassigned: a later Unicode may make them
+// invisible); and the escape's own bracket, so that every ⟨ the user sees
+// opens a marker.
 bool NeedsEscape(char32_t cp) {
-  if (InRanges(unicode::kFormat, cp)) return true;
+  if (InRanges(unicode::kInvisible, cp)) return true;                // Cf, Cn, ignorable
   if (cp == 0x2028 || cp == 0x2029) return true;                     // Zl, Zp
   if ((cp >= 0xE000 && cp <= 0xF8FF) || cp >= 0xF0000) return true;  // Co, planes 15 and 16
-  if ((cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE) return true;  // noncharacters
-  switch (cp) {
-    // Default-ignorable, yet letters or marks: fillers and inherent vowels.
-    case 0x034F:
-    case 0x115F:
-    case 0x1160:
-    case 0x17B4:
-    case 0x17B5:
-    case 0x3164:
-    case 0xFFA0:
-      return true;
-    case 0x27E8:  // ⟨
-      return true;
-    default:
-      return false;
-  }
+  return cp == 0x27E8;                                               // ⟨
 }
+
+// The text or emoji presentation selector, shown on a pictograph: it
+// chooses how the pictograph draws (❤️), and hides nothing.
+bool IsPresentationSelector(char32_t cp) { return cp == 0xFE0E || cp == 0xFE0F; }
 
 // A byte that does not start a well-formed sequence (a genuine U+FFFD takes
 // three).
@@ -146,8 +138,9 @@ class Writer {
 // One line, without its line end. With fold, runs of white space are
 // folded; without (names), white space other than the space is escaped.
 void WriteLine(std::string_view line, bool fold, Writer& out) {
-  bool base = false;  // a character shown as itself, on which marks may sit
-  size_t marks = 0;   // marks shown on it so far
+  bool base = false;        // a character shown as itself, on which marks may sit
+  bool pictograph = false;  // and it is a pictograph
+  size_t marks = 0;         // marks shown on it so far
   for (size_t pos = 0; pos < line.size() && !out.over();) {
     const size_t at = pos;
     const char32_t cp = NextCodePoint(line, pos);
@@ -171,8 +164,12 @@ void WriteLine(std::string_view line, bool fold, Writer& out) {
         out.Append(line.substr(at, end - at));
       }
       base = count <= kMaxSpaces && last != '\t';
+      pictograph = false;
       marks = 0;
       pos = end;
+    } else if (IsPresentationSelector(cp) && base && pictograph && marks == 0) {
+      out.Append(bytes);
+      ++marks;
     } else if (IsControl(cp) || NeedsEscape(cp)) {
       out.Escape(cp);
       base = false;
@@ -188,6 +185,7 @@ void WriteLine(std::string_view line, bool fold, Writer& out) {
     } else {
       out.Append(bytes);
       base = true;
+      pictograph = InRanges(unicode::kPictograph, cp);
       marks = 0;
     }
   }

@@ -46,6 +46,15 @@ TEST(ConsentText, ShowsWhatIsSignedWithNothingHiddenOrReordered) {
       {"I agree.\n" + Repeat("\u2800\n", 40) + clause + Repeat(" \U0001D159\n", 40) + "Signed.",
        "I agree.\n⟨40 blank lines⟩\n" + clause + "⟨40 blank lines⟩\nSigned.", 0, 2},
       {"a" + Repeat(" ", 16) + "\u2800" + Repeat(" ", 16) + "b", "a⟨33 spaces⟩b", 0, 1},
+      // Default-ignorable and unassigned code points, but an emoji's own
+      // presentation selector.
+      {"I agree to pay "
+       "1\u20650\U000E0080\U000E0081\U000E0082\U000E0083\U000E0084\U000E0085\U000E0086\U000E0087 "
+       "EUR.",
+       "I agree to pay "
+       "1⟨U+2065⟩0⟨U+E0080⟩⟨U+E0081⟩⟨U+E0082⟩⟨U+E0083⟩⟨U+E0084⟩⟨U+E0085⟩⟨U+E0086⟩⟨U+E0087⟩ EUR.",
+       9},
+      {"1\uFE0F0\U000E0100 \u0378\U0003FFFD", "1⟨U+FE0F⟩0⟨U+E0100⟩ ⟨U+0378⟩⟨U+3FFFD⟩", 4},
       {Repeat("é", 3000), Repeat("é", 3000)},
       {Repeat("a", kMaxShownText), Repeat("a", kMaxShownText)},
   };
