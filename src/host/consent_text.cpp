@@ -77,6 +77,38 @@ bool IsText(std::string_view bytes) {
   return true;
 }
 
+// Where Unicode puts the right-to-left scripts (the blocks whose code
+// points default to bidi class R or AL): their letters, and the Arabic
+// digits among them, run right to left.
+bool RightToLeft(char32_t cp) {
+  return (cp >= 0x590 && cp <= 0x8FF) || (cp >= 0xFB1D && cp <= 0xFDFF) ||
+         (cp >= 0xFE70 && cp <= 0xFEFF) || (cp >= 0x10800 && cp <= 0x10FFF) ||
+         (cp >= 0x1E800 && cp <= 0x1EFFF);
+}
+
+// A line that holds right-to-left characters and also a number or a letter
+// of another script, or a marker that starts with a number (⟨N spaces⟩,
+// ⟨0xHH⟩). The window's box runs left to right, and beside right-to-left
+// letters it draws digit groups, and right-to-left words between other
+// words, in another order than the bytes'. A line wholly in a right-to-left
+// script, with spaces, punctuation, symbols and ⟨U+XXXX⟩ escapes (which
+// start with a letter), reads as written.
+bool MixesDirections(std::string_view line, bool fold) {
+  bool rightToLeft = false;
+  bool other = false;
+  size_t spaces = 0;
+  for (size_t pos = 0; pos < line.size() && !(rightToLeft && other);) {
+    const size_t at = pos;
+    const char32_t cp = NextCodePoint(line, pos);
+    const bool rtl = RightToLeft(cp);
+    spaces = IsWhiteSpace(cp) ? spaces + 1 : 0;
+    rightToLeft = rightToLeft || rtl;
+    other = other || InRanges(unicode::kNumber, cp) || (!rtl && InRanges(unicode::kLetter, cp)) ||
+            (fold && spaces > kMaxSpaces) || IllFormed(cp, pos - at);
+  }
+  return rightToLeft && other;
+}
+
 bool IsBlank(std::string_view line) {
   for (size_t pos = 0; pos < line.size();) {
     if (!IsWhiteSpace(NextCodePoint(line, pos))) return false;
@@ -138,6 +170,7 @@ class Writer {
 // One line, without its line end. With fold, runs of white space are
 // folded; without (names), white space other than the space is escaped.
 void WriteLine(std::string_view line, bool fold, Writer& out) {
+  const bool escapeRightToLeft = MixesDirections(line, fold);
   bool base = false;        // a character shown as itself, on which marks may sit
   bool pictograph = false;  // and it is a pictograph
   size_t marks = 0;         // marks shown on it so far
@@ -170,7 +203,7 @@ void WriteLine(std::string_view line, bool fold, Writer& out) {
     } else if (IsPresentationSelector(cp) && base && pictograph && marks == 0) {
       out.Append(bytes);
       ++marks;
-    } else if (IsControl(cp) || NeedsEscape(cp)) {
+    } else if (IsControl(cp) || NeedsEscape(cp) || (escapeRightToLeft && RightToLeft(cp))) {
       out.Escape(cp);
       base = false;
     } else if (InRanges(unicode::kMark, cp)) {

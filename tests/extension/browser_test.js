@@ -490,9 +490,9 @@ async function reload() {
 // they are. Each window is kept as a picture in <artifacts>/<language>/.
 async function languages() {
   const subject = 'C=CN, O=示例机构, CN=张三';
-  // Mixed scripts, right-to-left among them, to be shown as they are, and an
-  // override the host writes out, in the same mark in every language.
-  const data = Buffer.from('Ich stimme zu, 我同意, \u05D0\u05E0\u05D9 \u05DE\u05E1\u05DB\u05D9\u05DD 42 \u202E01 EUR.');
+  // Mixed scripts, a right-to-left line among them, to be shown as they are,
+  // and an override the host writes out, in the same mark in every language.
+  const data = Buffer.from('Ich stimme zu, 我同意,\n\u05D0\u05E0\u05D9 \u05DE\u05E1\u05DB\u05D9\u05DD.\n42 \u202E01 EUR.');
   let certificate;
   let serial;
   let subjectShown;
