@@ -36,36 +36,31 @@ bool InRanges(const unicode::CodeRange (&ranges)[N], char32_t cp) {
 
 bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp < 0xA0); }
 
-// Space, tab and the other space separators (Zs).
+// Space, tab and the other space separators (Zs), and the symbols that draw
+// as blank as a space does (the braille blank, the null notehead): a run of
+// them hides as much as a run of spaces. The fillers that draw nothing are
+// escaped instead (NeedsEscape).
 bool IsWhiteSpace(char32_t cp) {
   return cp == ' ' || cp == '\t' || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) ||
-         cp == 0x202F || cp == 0x205F || cp == 0x3000;
+         cp == 0x202F || cp == 0x205F || cp == 0x3000 || cp == 0x2800 || cp == 0x1D159;
 }
 
-// Characters that draw nothing, reorder or join their neighbours, break
-// lines of their own accord or draw as whatever a font makes of them; and
-// the escape's own bracket, so that every ⟨ the user sees opens a marker.
+// Characters that draw nothing (default-ignorable ones, assigned or not,
+// fillers and variation selectors among them), reorder or join their
+// neighbours, break lines of their own accord or draw as whatever a font
+// makes of them (private use, unassigned: a later Unicode may make them
+// invisible); and the escape's own bracket, so that every ⟨ the user sees
+// opens a marker.
 bool NeedsEscape(char32_t cp) {
-  if (InRanges(unicode::kFormat, cp)) return true;
+  if (InRanges(unicode::kInvisible, cp)) return true;                // Cf, Cn, ignorable
   if (cp == 0x2028 || cp == 0x2029) return true;                     // Zl, Zp
   if ((cp >= 0xE000 && cp <= 0xF8FF) || cp >= 0xF0000) return true;  // Co, planes 15 and 16
-  if ((cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE) return true;  // noncharacters
-  switch (cp) {
-    // Default-ignorable, yet letters or marks: fillers and inherent vowels.
-    case 0x034F:
-    case 0x115F:
-    case 0x1160:
-    case 0x17B4:
-    case 0x17B5:
-    case 0x3164:
-    case 0xFFA0:
-      return true;
-    case 0x27E8:  // ⟨
-      return true;
-    default:
-      return false;
-  }
+  return cp == 0x27E8;                                               // ⟨
 }
+
+// The text or emoji presentation selector, shown on a pictograph: it
+// chooses how the pictograph draws (❤️), and hides nothing.
+bool IsPresentationSelector(char32_t cp) { return cp == 0xFE0E || cp == 0xFE0F; }
 
 // A byte that does not start a well-formed sequence (a genuine U+FFFD takes
 // three).
@@ -80,6 +75,38 @@ bool IsText(std::string_view bytes) {
     }
   }
   return true;
+}
+
+// Where Unicode puts the right-to-left scripts (the blocks whose code
+// points default to bidi class R or AL): their letters, and the Arabic
+// digits among them, run right to left.
+bool RightToLeft(char32_t cp) {
+  return (cp >= 0x590 && cp <= 0x8FF) || (cp >= 0xFB1D && cp <= 0xFDFF) ||
+         (cp >= 0xFE70 && cp <= 0xFEFF) || (cp >= 0x10800 && cp <= 0x10FFF) ||
+         (cp >= 0x1E800 && cp <= 0x1EFFF);
+}
+
+// A line that holds right-to-left characters and also a number or a letter
+// of another script, or a marker that starts with a number (⟨N spaces⟩,
+// ⟨0xHH⟩). The window's box runs left to right, and beside right-to-left
+// letters it draws digit groups, and right-to-left words between other
+// words, in another order than the bytes'. A line wholly in a right-to-left
+// script, with spaces, punctuation, symbols and ⟨U+XXXX⟩ escapes (which
+// start with a letter), reads as written.
+bool MixesDirections(std::string_view line, bool fold) {
+  bool rightToLeft = false;
+  bool other = false;
+  size_t spaces = 0;
+  for (size_t pos = 0; pos < line.size() && !(rightToLeft && other);) {
+    const size_t at = pos;
+    const char32_t cp = NextCodePoint(line, pos);
+    const bool rtl = RightToLeft(cp);
+    spaces = IsWhiteSpace(cp) ? spaces + 1 : 0;
+    rightToLeft = rightToLeft || rtl;
+    other = other || InRanges(unicode::kNumber, cp) || (!rtl && InRanges(unicode::kLetter, cp)) ||
+            (fold && spaces > kMaxSpaces) || IllFormed(cp, pos - at);
+  }
+  return rightToLeft && other;
 }
 
 bool IsBlank(std::string_view line) {
@@ -143,8 +170,10 @@ class Writer {
 // One line, without its line end. With fold, runs of white space are
 // folded; without (names), white space other than the space is escaped.
 void WriteLine(std::string_view line, bool fold, Writer& out) {
-  bool base = false;  // a character shown as itself, on which marks may sit
-  size_t marks = 0;   // marks shown on it so far
+  const bool escapeRightToLeft = MixesDirections(line, fold);
+  bool base = false;        // a character shown as itself, on which marks may sit
+  bool pictograph = false;  // and it is a pictograph
+  size_t marks = 0;         // marks shown on it so far
   for (size_t pos = 0; pos < line.size() && !out.over();) {
     const size_t at = pos;
     const char32_t cp = NextCodePoint(line, pos);
@@ -168,9 +197,13 @@ void WriteLine(std::string_view line, bool fold, Writer& out) {
         out.Append(line.substr(at, end - at));
       }
       base = count <= kMaxSpaces && last != '\t';
+      pictograph = false;
       marks = 0;
       pos = end;
-    } else if (IsControl(cp) || NeedsEscape(cp)) {
+    } else if (IsPresentationSelector(cp) && base && pictograph && marks == 0) {
+      out.Append(bytes);
+      ++marks;
+    } else if (IsControl(cp) || NeedsEscape(cp) || (escapeRightToLeft && RightToLeft(cp))) {
       out.Escape(cp);
       base = false;
     } else if (InRanges(unicode::kMark, cp)) {
@@ -185,6 +218,7 @@ void WriteLine(std::string_view line, bool fold, Writer& out) {
     } else {
       out.Append(bytes);
       base = true;
+      pictograph = InRanges(unicode::kPictograph, cp);
       marks = 0;
     }
   }

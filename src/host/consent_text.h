@@ -1,7 +1,8 @@
 // What the consent window shows of the bytes a page asks to sign, and of
 // names: the host renders them here, from the very bytes it then signs, and
 // the window shows the result as it is. Nothing the user cannot see is left
-// in it: characters that draw nothing or reorder their neighbours are written
+// in it: characters that draw nothing or reorder their neighbours, and
+// right-to-left letters on a line they would draw out of order, are written
 // as visible ⟨U+XXXX⟩ escapes, long runs of white space as one ⟨…⟩ marker.
 #pragma once
 

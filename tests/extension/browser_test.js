@@ -274,11 +274,18 @@ async function consent() {
     // out. A text longer than its box arms Allow only once scrolled to its
     // end, and losing focus disarms it.
     const signText = (text) => page.evaluate(settled(`zvcert.CertSign('${serial}', '${Buffer.from(text).toString('base64')}')`), 60000);
+    const clause = 'I also transfer 9000 EUR to account 6666.';
     for (const [text, rendered] of [['account \u202E12345\u202C.', 'account ⟨U+202E⟩12345⟨U+202C⟩.'],
-      ['Pay 10 EUR\rPay 99999 EUR', 'Pay 10 EUR⟨U+000D⟩Pay 99999 EUR']]) {
+      ['Pay 10 EUR\rPay 99999 EUR', 'Pay 10 EUR⟨U+000D⟩Pay 99999 EUR'],
+      [`I agree.\n${'\u2800\n'.repeat(40)}${clause}\n${'\u2800\n'.repeat(40)}Signed.`,
+        `I agree.\n⟨40 blank lines⟩\n${clause}\n⟨40 blank lines⟩\nSigned.`],
+      ['I agree to pay 1\u20650\u{E0080}\u{E0087} EUR.', 'I agree to pay 1⟨U+2065⟩0⟨U+E0080⟩⟨U+E0087⟩ EUR.'],
+      ['to IBAN DE44 \u05C0 5001 0517 5407 3249 31\nfrom account \u05C3 1111 9999',
+        'to IBAN DE44 ⟨U+05C0⟩ 5001 0517 5407 3249 31\nfrom account ⟨U+05C3⟩ 1111 9999']]) {
       outcome = signText(text);
       const shown = await env.answerConsent(w.browser, 'deny', seen);
-      checkEqual(`${rendered}: the window shows it written out, with a note`, [shown.text, shown.marks], [rendered, true]);
+      checkEqual(`${rendered}: the window shows it written out, with a note, its numbers drawn in their order`,
+        [shown.text, shown.marks, shown.numbers], [rendered, true, (rendered.match(/\b\d+\b/g) ?? []).join(' ')]);
       await outcome;
     }
     const terms = Array.from({ length: 80 }, (_, i) => `Term ${i + 1}.`).join('\n');
@@ -494,9 +501,9 @@ async function reload() {
 // they are. Each window is kept as a picture in <artifacts>/<language>/.
 async function languages() {
   const subject = 'C=CN, O=示例机构, CN=张三';
-  // Mixed scripts, right-to-left among them, to be shown as they are, and an
-  // override the host writes out, in the same mark in every language.
-  const data = Buffer.from('Ich stimme zu, 我同意, \u05D0\u05E0\u05D9 \u05DE\u05E1\u05DB\u05D9\u05DD 42 \u202E01 EUR.');
+  // Mixed scripts, a right-to-left line among them, to be shown as they are,
+  // and an override the host writes out, in the same mark in every language.
+  const data = Buffer.from('Ich stimme zu, 我同意,\n\u05D0\u05E0\u05D9 \u05DE\u05E1\u05DB\u05D9\u05DD.\n42 \u202E01 EUR.');
   let certificate;
   let serial;
   let subjectShown;

@@ -152,11 +152,24 @@ async function answerConsent(browser, answer, seen, { screenshot } = {}) {
     const text = (id) => document.getElementById(id).textContent;
     const box = document.getElementById('text');
     if (!box.hidden) box.scrollTop = box.scrollHeight;
+    // The runs of digits of the text, escapes' included, in the order the
+    // window draws them: line by line, left to right.
+    const drawnNumbers = (element) => {
+      const node = element.firstChild;
+      if (!node) return '';
+      return [...node.data.matchAll(/\\b\\d+\\b/g)].map((match) => {
+        const range = document.createRange();
+        range.setStart(node, match.index);
+        range.setEnd(node, match.index + match[0].length);
+        const { top, left } = range.getBoundingClientRect();
+        return [Math.round(top), left, match[0]];
+      }).sort((a, b) => a[0] - b[0] || a[1] - b[1]).map((number) => number[2]).join(' ');
+    };
     if (document.getElementById('allow').disabled) return null;
     return { origin: text('origin'), action: text('action'), subject: text('subject'),
              serial: text('serial'), data: text('data'), sha256: text('sha256'), text: text('text'),
              marks: !document.getElementById('marks').hidden, unshown: text('unshown'),
-             issuer: text('issuer'), validity: text('validity') };
+             issuer: text('issuer'), validity: text('validity'), numbers: drawnNumbers(box) };
   })()`, screenshot);
   if (answer !== 'ignore') {
     await page.evaluate(`document.getElementById('${answer}').click(); true`, 2000).catch(() => {});
