@@ -43,7 +43,7 @@ for arch in "${arches[@]}"; do
   WIN_BUILD=$(windows_build_dir "$arch")
   skip=()
   if (( ${#arches[@]} > 1 )) && [[ $arch == x86 ]]; then
-    skip=(-E '^(chromium|firefox|wine\.SecondPrefix|installer)[.]')
+    skip=(-E '^(chromium[.]|firefox[.]|wine[.]SecondPrefix|installer[.])')
   fi
   echo "== plug-in under Wine, $arch${skip:+ (the browser scenarios and installers run on x64)}"
   configure_windows
