@@ -833,7 +833,7 @@ check_rows() {  # present|absent <when> <root> <Windows install folder> [policy.
   local key name value view current= listing found
   while IFS='|' read -r key name value view; do
     if [[ "$key|$view" != "$current" ]]; then
-      current=$key|$view
+      current="$key|$view"
       listing=$(key_values "$key" "$view"); found=$?
       [[ $1 == absent && $found == 0 && $key != *ExtensionInstallForcelist ]] && bad "$2: $key is left"
     fi
