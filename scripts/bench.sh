@@ -8,9 +8,9 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 "$ROOT/scripts/setup.sh"
 configure_native
-cmake --build "$NATIVE_BUILD" --target base64_benchmark -j "$JOBS" >/dev/null
+quietly "building $NATIVE_BUILD" cmake --build "$NATIVE_BUILD" --target base64_benchmark -j "$JOBS"
 configure_windows
-cmake --build "$WIN_BUILD" --target request_benchmark store_benchmark npzvcert-host -j "$JOBS" >/dev/null
+quietly "building $WIN_BUILD" cmake --build "$WIN_BUILD" --target request_benchmark store_benchmark npzvcert-host -j "$JOBS"
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $("$WIN_BUILD/wine-run.sh" --version), Windows programs built for $WIN_ARCH"
 echo "== Base64 (native)"
@@ -26,7 +26,7 @@ for run in "2048 memory" "2048 store" "3072 memory" "4096 memory"; do
   given=(KEY_BITS="$bits" SIGNATURE_HASH=SHA256 PENDING_KEYS="$pending")
   configure_profile original "${given[@]}"
   dir=$(profile_build_dir original "${given[@]}")
-  cmake --build "$dir" --target request_benchmark -j "$JOBS" >/dev/null
+  quietly "building $dir" cmake --build "$dir" --target request_benchmark -j "$JOBS"
   echo "== GetCSR, RSA-$bits with SHA-256, keys pending in $pending (under Wine)"
   WIN_BUILD=$dir with_wine "$dir/wine-run.sh" "$dir/bin/request_benchmark.exe" "${3:-20}"
 done

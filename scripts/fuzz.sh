@@ -8,7 +8,7 @@ seconds=${1:-3600}; shift || true
 
 "$ROOT/scripts/setup.sh"
 configure_native
-cmake --build "$NATIVE_BUILD" -j "$JOBS" >/dev/null
+quietly "building $NATIVE_BUILD" cmake --build "$NATIVE_BUILD" -j "$JOBS"
 targets=("$@")
 if (( ${#targets[@]} == 0 )); then
   for f in "$NATIVE_BUILD"/bin/*_fuzz; do targets+=("$(basename "${f%_fuzz}")"); done

@@ -75,7 +75,7 @@ if [[ $profile != original ]] || (( ${#given[@]} )); then
     WIN_BUILD=$(profile_build_dir "$profile" "${given[@]}")
     step "building npzvcert.dll ($(describe "$1")) in $WIN_BUILD; ${summary,}"
     configure_profile "$profile" "${given[@]}"
-    cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null
+    quietly "building $WIN_BUILD" cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host
   }
 else
   build_arch() {  # <arch>: everything for the enrolment's architecture, the shipped files for the other
@@ -84,11 +84,11 @@ else
     if [[ $1 == "$main_arch" ]]; then
       step "building npzvcert.dll ($(describe "$1")) and its test browser"
       configure_windows
-      cmake --build "$WIN_BUILD" -j "$JOBS" >/dev/null
+      quietly "building $WIN_BUILD" cmake --build "$WIN_BUILD" -j "$JOBS"
     else
       step "building npzvcert.dll and npzvcert-host.exe ($(describe "$1"))"
       configure_windows -DZVCERT_BUILD_TESTS=OFF
-      cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host >/dev/null
+      quietly "building $WIN_BUILD" cmake --build "$WIN_BUILD" -j "$JOBS" --target npzvcert npzvcert-host
     fi
   }
 fi

@@ -6,5 +6,5 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 "$ROOT/scripts/setup.sh"
 configure_windows
-cmake --build "$WIN_BUILD" --target soak -j "$JOBS" >/dev/null
+quietly "building $WIN_BUILD" cmake --build "$WIN_BUILD" --target soak -j "$JOBS"
 with_wine "$WIN_BUILD/wine-run.sh" "$WIN_BUILD/bin/soak.exe" "${1:-1000}" "${2:-200}"

@@ -44,23 +44,7 @@ if [[ -z ${WIN_ARCH:-} ]]; then
 fi
 WIN_BUILD=${WIN_BUILD:-$(windows_build_dir "$WIN_ARCH")}
 
-# Runs one step that installs or prepares something, quietly: when it fails,
-# what it printed is shown and the step named, so that no script stops
-# without a word. Nothing it runs may ask a question.
-#   quietly "setup: installing the npm packages" npm install ...
-quietly() {
-  local what=$1 log status=0
-  log=$(mktemp)
-  "${@:2}" </dev/null >"$log" 2>&1 || status=$?
-  if (( status )); then
-    local program=$2
-    [[ $program == sudo ]] && program=$3
-    cat "$log" >&2
-    echo "$what failed (${program##*/} exited $status); its output is above" >&2
-  fi
-  rm -f "$log"
-  return $status
-}
+source "$ROOT/scripts/lib/quietly.sh"
 
 # The authority the tests and the main job issue from: a throwaway OpenSSL CA
 # of this checkout, made once and kept in build/authority. The Windows builds
@@ -68,10 +52,10 @@ quietly() {
 # what it issues passes the root's signature check.
 AUTHORITY_ROOT=$BUILD/authority/root.pem
 configure_windows() {
-  node "$ROOT/tools/node/ca.js" --authority "$(dirname "$AUTHORITY_ROOT")" >/dev/null
-  cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
+  quietly "making the test authority" node "$ROOT/tools/node/ca.js" --authority "$(dirname "$AUTHORITY_ROOT")"
+  quietly "configuring $WIN_BUILD" cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$(windows_toolchain "$WIN_ARCH").cmake" \
-    -DZVCERT_ROOT_CERTIFICATE="$AUTHORITY_ROOT" "$@" >/dev/null
+    -DZVCERT_ROOT_CERTIFICATE="$AUTHORITY_ROOT" "$@"
 }
 
 # A Windows build of another profile, in a folder of its own beside the
@@ -108,7 +92,7 @@ configure_profile() {
 
 # clang, for libFuzzer beside AddressSanitizer and UndefinedBehaviorSanitizer.
 configure_native() {
-  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja "$@" >/dev/null
+  CC=clang CXX=clang++ quietly "configuring $NATIVE_BUILD" cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja "$@"
 }
 
 # Runs a command with the Windows build's Wine prefix ready and a persistent

@@ -7,13 +7,15 @@
 set -euo pipefail
 tsc="$(cd "$1" && pwd)/bin/tsc"
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/scripts/lib/quietly.sh"
 [[ -f "$tsc" ]] || { echo "no TypeScript at $1 (scripts/setup.sh installs it)"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 package="$work/package"
 node "$root/web/build.js" --out "$package" --download-url https://ca.example.com/npzvcert/
 
-tarball=$(cd "$work" && npm pack --silent "$package")
+quietly "packing the page library" npm pack --pack-destination "$work" "$package"
+tarball=$(cd "$work" && echo *.tgz)
 echo "packed $tarball: $(tar -tzf "$work/$tarball" | sort | tr '\n' ' ')"
 # Only the package's own files, and everything its manifest names.
 [[ $(tar -tzf "$work/$tarball" | sort | tr '\n' ' ') == \
@@ -22,7 +24,7 @@ echo "packed $tarball: $(tar -tzf "$work/$tarball" | sort | tr '\n' ' ')"
 mkdir "$work/project"
 cd "$work/project"
 echo '{ "name": "portal", "private": true }' > package.json
-npm install --silent --offline --no-audit --no-fund "$work/$tarball"
+quietly "installing the packed page library" npm install --offline --no-audit --no-fund "$work/$tarball"
 cp "$root/demo/portal.js" "$root/demo/enroll.d.ts" "$root/tests/web/module_page.mjs" .
 source "$root/tests/web/quickstart_blocks.sh"
 quickstart_block "$root/web/README.md" page.mjs > quickstart.mjs
