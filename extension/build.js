@@ -20,16 +20,15 @@ const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
 const { IdentityError, readIdentity } = require('./identity');
-const { memberTable } = require('./members');
-const { readMembers } = require('../tools/node/members');
+const { memberTable, readMembers } = require('./members');
 
-// The service worker's scripts before background.js, in the order they load.
-const WORKER_SCRIPTS = ['worker/config.js', 'worker/replies.js', 'worker/members.js', 'worker/host.js',
-  'worker/windows.js', 'worker/consent.js', 'worker/actions.js', 'worker/session.js'];
 // The windows the user answers, whose every word is a message.
 const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'i18n.js'];
-const SOURCES = ['page.js', 'relay.js', 'background.js', ...WORKER_SCRIPTS, ...WINDOW_SOURCES, 'window.css',
-  'arming.js'];
+// The service worker is background.js and the modules it imports: browser.js
+// and every module in worker/ but the settings, which the build writes.
+const WORKER_SOURCES = ['background.js', 'browser.js', ...fs.readdirSync(path.join(__dirname, 'worker'),
+  { recursive: true }).filter((name) => name.endsWith('.js')).map((name) => path.join('worker', name))];
+const SOURCES = ['page.js', 'relay.js', ...WORKER_SOURCES, ...WINDOW_SOURCES, 'window.css', 'arming.js'];
 const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 
 class BuildError extends Error {}
@@ -109,9 +108,9 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
     version,
     key: identity.publicKey,
     permissions: ['nativeMessaging'],
-    // Chromium runs the service worker, which loads the others itself;
-    // Firefox, which has none, the scripts.
-    background: { service_worker: 'background.js', scripts: [...WORKER_SCRIPTS, 'background.js'] },
+    // Chromium runs the service worker; Firefox, which has none, the same
+    // module as its background script.
+    background: { service_worker: 'background.js', scripts: ['background.js'], type: 'module' },
     content_scripts: [
       { matches, js: ['page.js'], run_at: 'document_start', world: 'MAIN' },
       { matches, js: ['relay.js'], run_at: 'document_start' },
@@ -125,9 +124,10 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
   for (const name of SOURCES) {
     const text = fs.readFileSync(path.join(__dirname, name), 'utf8');
     fs.mkdirSync(path.dirname(path.join(out, name)), { recursive: true });
-    fs.writeFileSync(path.join(out, name), text.replaceAll('__ZVCERT_CONFIG__', configText)
-      .replaceAll('__ZVCERT_WORKER_SCRIPTS__', JSON.stringify(WORKER_SCRIPTS)));
+    // The content scripts, which cannot import, carry the settings in their text.
+    fs.writeFileSync(path.join(out, name), text.replaceAll('__ZVCERT_CONFIG__', configText));
   }
+  fs.writeFileSync(path.join(out, 'worker', 'config.js'), `// This build's settings (extension/build.js).\nexport const CONFIG = ${configText};\n`);
   const locales = readLocales(path.join(__dirname, '_locales'));
   const windows = WINDOW_SOURCES.map((name) => [name, fs.readFileSync(path.join(__dirname, name), 'utf8')]);
   checkWindowTexts(Object.fromEntries(windows), locales.en, members);

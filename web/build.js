@@ -13,7 +13,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
-const { listDifference, readMembers } = require('../tools/node/members');
+const { listDifference, readMembers } = require('../extension/members');
 const extension = require('../extension/build');
 
 class BuildError extends Error {}

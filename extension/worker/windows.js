@@ -1,6 +1,7 @@
 // The extension's own windows, which ask the user: the consent window and
 // the certificate chooser. Only they may read a question or answer it.
-'use strict';
+import { api } from '../browser.js';
+import { CONFIG } from './config.js';
 
 // Which window asks what.
 const WINDOWS = { consent: { width: 560, height: 600 }, chooser: { width: 600, height: 460 } };
@@ -9,7 +10,7 @@ const questions = new Map();  // token -> open question
 // Resolves with the user's answer ({ allowed, reason, choice }) in the
 // window of that kind; onOpen(finish) receives the means to end the
 // question early (the page went away).
-function askUser(kind, details, onOpen) {
+export function askUser(kind, details, onOpen) {
   return new Promise((resolve) => {
     const token = crypto.randomUUID();
     const question = {
@@ -38,13 +39,13 @@ function askUser(kind, details, onOpen) {
   });
 }
 
-function windowRemoved(windowId) {
+export function windowRemoved(windowId) {
   for (const question of questions.values()) {
     if (question.windowId === windowId) question.finish(false, 'closed');
   }
 }
 
-function windowMessage(message, sender, sendResponse) {
+export function windowMessage(message, sender, sendResponse) {
   if (sender.id !== api.runtime.id ||
       !Object.keys(WINDOWS).some((kind) => String(sender.url).startsWith(api.runtime.getURL(`${kind}.html`)))) {
     return false;
