@@ -23,12 +23,13 @@ const { IdentityError, readIdentity } = require('./identity');
 const { memberTable, readMembers } = require('./members');
 
 // The windows the user answers, whose every word is a message.
-const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'i18n.js'];
+const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'question.js', 'i18n.js',
+  'arming.js'];
 // The service worker is background.js and the modules it imports: browser.js
 // and every module in worker/ but the settings, which the build writes.
 const WORKER_SOURCES = ['background.js', 'browser.js', ...fs.readdirSync(path.join(__dirname, 'worker'),
   { recursive: true }).filter((name) => name.endsWith('.js')).map((name) => path.join('worker', name))];
-const SOURCES = ['page.js', 'relay.js', ...WORKER_SOURCES, ...WINDOW_SOURCES, 'window.css', 'arming.js'];
+const SOURCES = ['page.js', 'relay.js', ...WORKER_SOURCES, ...WINDOW_SOURCES, 'window.css'];
 const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 
 class BuildError extends Error {}
@@ -194,9 +195,10 @@ function checkWindowTexts(sources, english, members, listed = readMembers()) {
       for (const [literal] of text.matchAll(/\.(?:textContent|innerText|innerHTML|title)\s*=\s*['"`][^'"`]*/g)) {
         problems.push(`${name} sets "${literal}" rather than a message`);
       }
-      // The keys given to say(), message() and cell(): quoted words, past
-      // the element looked up by id and the values compared with.
-      for (const [, args] of text.matchAll(/\b(?:say|message|cell)\(([^;]*)\)/g)) {
+      // The keys given to say(), message(), cell() and openQuestion() (its
+      // countdown's): quoted words, past the element looked up by id and the
+      // values compared with.
+      for (const [, args] of text.matchAll(/\b(?:say|message|cell|openQuestion)\(([^;]*)\)/g)) {
         const keys = args.replace(/\$\('[^']*'\)/g, '').replace(/===? '[^']*'/g, '');
         for (const [, key] of keys.matchAll(/'(\w+)'/g)) known(key, name);
       }
