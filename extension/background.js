@@ -5,8 +5,7 @@
 // small extension window (worker/consent.js, worker/windows.js).
 import { api } from './browser.js';
 import { CONFIG } from './worker/config.js';
-import { PageContext } from './worker/context.js';
-import { PageSession } from './worker/session.js';
+import { PageContext, PageSession } from './worker/session.js';
 import { windowMessage, windowRemoved } from './worker/windows.js';
 
 function senderOrigin(sender) {

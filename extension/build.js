@@ -25,8 +25,7 @@ const { memberTable, readMembers } = require('./members');
 // The windows the user answers, whose every word is a message.
 const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'question.js', 'i18n.js',
   'arming.js'];
-// The service worker is background.js and the modules it imports: browser.js
-// and every module in worker/ but the settings, which the build writes.
+// The service worker: background.js and the modules it imports but its settings, which the build writes.
 const WORKER_SOURCES = ['background.js', 'browser.js', ...fs.readdirSync(path.join(__dirname, 'worker'),
   { recursive: true }).filter((name) => name.endsWith('.js')).map((name) => path.join('worker', name))];
 const SOURCES = ['page.js', 'relay.js', ...WORKER_SOURCES, ...WINDOW_SOURCES, 'window.css'];
@@ -195,9 +194,8 @@ function checkWindowTexts(sources, english, members, listed = readMembers()) {
       for (const [literal] of text.matchAll(/\.(?:textContent|innerText|innerHTML|title)\s*=\s*['"`][^'"`]*/g)) {
         problems.push(`${name} sets "${literal}" rather than a message`);
       }
-      // The keys given to say(), message(), cell() and openQuestion() (its
-      // countdown's): quoted words, past the element looked up by id and the
-      // values compared with.
+      // The keys given to say(), message(), cell() and openQuestion(): quoted
+      // words, past the element looked up by id and the values compared with.
       for (const [, args] of text.matchAll(/\b(?:say|message|cell|openQuestion)\(([^;]*)\)/g)) {
         const keys = args.replace(/\$\('[^']*'\)/g, '').replace(/===? '[^']*'/g, '');
         for (const [, key] of keys.matchAll(/'(\w+)'/g)) known(key, name);

@@ -33,22 +33,18 @@ function messageBytes(text, limit) {
 
 // A call's first step: { args } within the limits, or the { reply } refusing them.
 export function checkArguments(page, member, rule, args) {
-  const refusal = argumentsRefusal(rule, args);
-  return refusal ? { reply: Reply.failed(member, refusal) } : { args };
-}
-
-function argumentsRefusal(rule, args) {
   const { count, stringMiB, totalMiB } = ARGUMENT_LIMITS;
-  if (args.length > count) return `no member takes more than ${count} arguments`;
+  const refuse = (why) => ({ reply: Reply.failed(member, why) });
+  if (args.length > count) return refuse(`no member takes more than ${count} arguments`);
   let total = 0;
   for (const [i, arg] of args.entries()) {
     if (typeof arg === 'string') {
       const bytes = messageBytes(arg, stringMiB * MiB);
-      if (bytes > stringMiB * MiB) return `argument ${i + 1} is longer than ${stringMiB} MiB`;
+      if (bytes > stringMiB * MiB) return refuse(`argument ${i + 1} is longer than ${stringMiB} MiB`);
       total += bytes;
     } else if (arg !== null && typeof arg === 'object' && i !== rule.options) {
-      return `argument ${i + 1} is not a string, number, boolean or null`;
+      return refuse(`argument ${i + 1} is not a string, number, boolean or null`);
     }
   }
-  return total > totalMiB * MiB ? `the arguments are longer than ${totalMiB} MiB together` : null;
+  return total > totalMiB * MiB ? refuse(`the arguments are longer than ${totalMiB} MiB together`) : { args };
 }

@@ -8,9 +8,9 @@ const WINDOWS = { consent: { width: 560, height: 600 }, chooser: { width: 600, h
 const questions = new Map();  // token -> open question
 
 // Resolves with the user's answer ({ allowed, reason, choice }) in the
-// window of that kind; onOpen(finish) receives the means to end the
-// question early (the page went away).
-export function askUser(kind, details, onOpen) {
+// window of that kind. While open, the question is in asking, whose
+// members end it early (the page went away).
+export function askUser(kind, details, asking) {
   return new Promise((resolve) => {
     const token = crypto.randomUUID();
     const question = {
@@ -23,13 +23,14 @@ export function askUser(kind, details, onOpen) {
       question.done = true;
       clearTimeout(question.timer);
       questions.delete(token);
+      asking.delete(question.finish);
       if (question.windowId !== null) api.windows.remove(question.windowId).catch(() => {});
       resolve({ allowed, reason, choice });
     };
     question.timer = setTimeout(() => question.finish(false, 'timeout'),
       CONFIG.consentTimeoutSeconds * 1000);
     questions.set(token, question);
-    onOpen(question.finish);
+    asking.add(question.finish);
     api.windows.create({
       url: api.runtime.getURL(`${kind}.html#${token}`), type: 'popup', ...WINDOWS[kind], focused: true,
     }).then((window) => {

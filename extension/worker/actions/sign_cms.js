@@ -3,11 +3,8 @@ import { Reply } from '../replies.js';
 
 export const rule = {
   kind: 'extension',
-  consent: {
-    strings: 2, certificate: 'serial', data: true, chosen: true,
-    action: 'actionSignCms',
-    detachedAction: 'actionSignCmsDetached',
-  },
+  consent: { strings: 2, certificate: 'serial', data: true, chosen: true, action: 'actionSignCms',
+    detachedAction: 'actionSignCmsDetached' },
   options: 2,
 };
 
