@@ -3,8 +3,7 @@
 // plain data keyed by member name, made when the extension is built from
 // the plug-in's own list (src/npapi/members.def), what the extension adds
 // to it and the extension's own members, whose rules stand beside their
-// actions (worker/actions/). The builds of the extension and of the page
-// library and the tests read the list here.
+// actions (worker/actions/). The page library's build reads the list here too.
 //
 //   kind      'method' or 'property' of the plug-in, which the host passes
 //             to it; 'extension' for the extension's own (page.js defines them)
@@ -50,19 +49,6 @@ function readMembers(file = DEF) {
 
 const namesOf = (members, kind) => members.filter((m) => m.kind === kind).map((m) => m.name);
 
-// What differs between a list of names and the members of that kind, as
-// text, or '' when they are the same names.
-function listDifference(what, names, members, kind) {
-  const want = new Set(namesOf(members, kind));
-  const have = new Set(names);
-  const missing = [...want].filter((n) => !have.has(n));
-  const extra = [...have].filter((n) => !want.has(n));
-  if (missing.length === 0 && extra.length === 0 && names.length === want.size) return '';
-  return `${what} ${[missing.length ? `lacks ${missing.join(', ')}` : '',
-    extra.length ? `has ${extra.join(', ')}, which the plug-in does not` : '',
-    names.length !== have.size ? 'names a member twice' : ''].filter(Boolean).join('; ')}`;
-}
-
 function memberTable(members = readMembers()) {
   const table = {};
   for (const { name, kind, strings, consent } of members) {
@@ -76,4 +62,4 @@ function memberTable(members = readMembers()) {
   return { ...table, ...Object.fromEntries(Object.entries(OWN_ACTIONS).map(([name, { rule }]) => [name, rule])) };
 }
 
-module.exports = { memberTable, readMembers, namesOf, listDifference };
+module.exports = { memberTable, readMembers, namesOf };

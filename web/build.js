@@ -13,7 +13,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
-const { listDifference, namesOf, readMembers } = require('../extension/members');
+const { namesOf, readMembers } = require('../extension/members');
 const extension = require('../extension/build');
 
 class BuildError extends Error {}
@@ -62,17 +62,21 @@ function classicScript(moduleText) {
     'typeof module !== \'undefined\' && module.exports ? module.exports : (window.zvcertPage = {}));\n';
 }
 
-// The types' lists of members are the plug-in's (the library's come from
-// its list when built): a member added or renamed there stops this build
-// until they follow.
+// The types' lists of members are the plug-in's (the library's are written
+// from its list): a member added or renamed there stops this build.
 const quoted = (text) => [...(text ?? '').matchAll(/'(\w+)'/g)].map((m) => m[1]);
 
 function checkMemberLists(typesSource, members) {
-  const lists = [
-    ['web/zvcert.d.ts MethodName', /^export type MethodName =([^;]*);/m.exec(typesSource)?.[1], 'Method'],
-    ['web/zvcert.d.ts PROPERTIES', /^export const PROPERTIES: readonly \(([^)]*)\)\[\];/m.exec(typesSource)?.[1], 'Property'],
-  ];
-  const differences = lists.map(([what, text, kind]) => listDifference(what, quoted(text), members, kind)).filter(Boolean);
+  const differences = [['MethodName', /^export type MethodName =([^;]*);/m, 'Method'],
+    ['PROPERTIES', /^export const PROPERTIES: readonly \(([^)]*)\)\[\];/m, 'Property']].map(([what, pattern, kind]) => {
+    const names = quoted(pattern.exec(typesSource)?.[1]);
+    const want = namesOf(members, kind);
+    const missing = want.filter((n) => !names.includes(n));
+    const extra = names.filter((n) => !want.includes(n));
+    const said = [missing.length ? `lacks ${missing.join(', ')}` : '', extra.length ? `has ${extra.join(', ')}, which the plug-in does not` : '',
+      names.length !== new Set(names).size ? 'names a member twice' : ''].filter(Boolean).join('; ');
+    return said && `web/zvcert.d.ts ${what} ${said}`;
+  }).filter(Boolean);
   if (differences.length) throw new BuildError(differences.join('\n'));
 }
 
