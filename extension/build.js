@@ -31,6 +31,21 @@ const WORKER_SOURCES = ['background.js', 'browser.js', ...fs.readdirSync(path.jo
 const SOURCES = ['page.js', 'relay.js', ...WORKER_SOURCES, ...WINDOW_SOURCES, 'window.css'];
 const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
 
+// A window's page: its source is the body; the head, its title's message and
+// its script are named after the window.
+const windowPage = (kind, body) => `<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title data-i18n="${kind}Title"></title>
+<link rel="stylesheet" href="window.css">
+<script type="module" src="${kind}.js"></script>
+</head>
+<body>
+${body}</body>
+</html>
+`;
+
 class BuildError extends Error {}
 
 // Names of this machine, as URL writes them: localhost and its subdomains,
@@ -121,16 +136,18 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
   fs.rmSync(out, { recursive: true, force: true });
   fs.mkdirSync(out, { recursive: true });
   const configText = JSON.stringify(config);
+  const written = {};
   for (const name of SOURCES) {
-    const text = fs.readFileSync(path.join(__dirname, name), 'utf8');
-    fs.mkdirSync(path.dirname(path.join(out, name)), { recursive: true });
+    const source = fs.readFileSync(path.join(__dirname, name), 'utf8');
     // The content scripts, which cannot import, carry the settings in their text.
-    fs.writeFileSync(path.join(out, name), text.replaceAll('__ZVCERT_CONFIG__', configText));
+    written[name] = name.endsWith('.html') ? windowPage(path.basename(name, '.html'), source)
+      : source.replaceAll('__ZVCERT_CONFIG__', configText);
+    fs.mkdirSync(path.dirname(path.join(out, name)), { recursive: true });
+    fs.writeFileSync(path.join(out, name), written[name]);
   }
   fs.writeFileSync(path.join(out, 'worker', 'config.js'), `// This build's settings (extension/build.js).\nexport const CONFIG = ${configText};\n`);
   const locales = readLocales(path.join(__dirname, '_locales'));
-  const windows = WINDOW_SOURCES.map((name) => [name, fs.readFileSync(path.join(__dirname, name), 'utf8')]);
-  checkWindowTexts(Object.fromEntries(windows), locales.en, members);
+  checkWindowTexts(Object.fromEntries(WINDOW_SOURCES.map((name) => [name, written[name]])), locales.en, members);
   const unknown = [manifest.name, manifest.description].map((t) => /^__MSG_(\w+)__$/.exec(t)[1])
     .filter((key) => !(key in locales.en));
   if (unknown.length) throw new BuildError(`the manifest names messages the locales lack: ${unknown.join(', ')}`);
