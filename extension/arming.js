@@ -2,11 +2,10 @@
 // pressed only while the window is visible and focused, and only a second
 // after it became so, so that a click or key press meant for the page, or
 // made while another window covered this one, cannot land on it.
-'use strict';
 
 // Calls onChange(armed) on every change; returns a function telling whether
 // the window is armed now.
-globalThis.armWhenSeen = function armWhenSeen(onChange, delayMs = 1000) {
+export function armWhenSeen(onChange, delayMs = 1000) {
   let focused = document.hasFocus();
   let armed = false;
   let timer = null;
@@ -32,4 +31,4 @@ globalThis.armWhenSeen = function armWhenSeen(onChange, delayMs = 1000) {
   document.addEventListener('visibilitychange', update);
   update();
   return () => armed;
-};
+}

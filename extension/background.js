@@ -1,13 +1,12 @@
-// The extension's service worker (a background script in Firefox): one
-// session per allowed page (worker/session.js), each with its own connection
-// to the native host (worker/host.js) and so its own plug-in instance.
-// Storing, deleting and signing wait for the user's consent in a small
-// extension window (worker/consent.js, worker/windows.js).
-'use strict';
-
-// Chromium runs this file alone and loads the worker's other scripts here;
-// Firefox has loaded them already, as the manifest's first background scripts.
-if (typeof importScripts === 'function') importScripts(...__ZVCERT_WORKER_SCRIPTS__);
+// The extension's service worker (a background script in Firefox), a module
+// in both: one session per allowed page (worker/session.js), each with its
+// own connection to the native host (worker/host.js) and so its own plug-in
+// instance. Storing, deleting and signing wait for the user's consent in a
+// small extension window (worker/consent.js, worker/windows.js).
+import { api } from './browser.js';
+import { CONFIG } from './worker/config.js';
+import { PageContext, PageSession } from './worker/session.js';
+import { windowMessage, windowRemoved } from './worker/windows.js';
 
 function senderOrigin(sender) {
   if (sender.origin) return sender.origin;
@@ -25,7 +24,7 @@ api.runtime.onConnect.addListener((port) => {
     port.disconnect();
     return;
   }
-  new PageSession(port, origin);
+  new PageSession(port, new PageContext(origin));
 });
 api.runtime.onMessage.addListener(windowMessage);
 api.windows.onRemoved.addListener(windowRemoved);

@@ -20,17 +20,31 @@ const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
 const { IdentityError, readIdentity } = require('./identity');
-const { memberTable } = require('./members');
-const { readMembers } = require('../tools/node/members');
+const { memberTable, readMembers } = require('./members');
 
-// The service worker's scripts before background.js, in the order they load.
-const WORKER_SCRIPTS = ['worker/config.js', 'worker/replies.js', 'worker/members.js', 'worker/host.js',
-  'worker/windows.js', 'worker/consent.js', 'worker/actions.js', 'worker/session.js'];
 // The windows the user answers, whose every word is a message.
-const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'i18n.js'];
-const SOURCES = ['page.js', 'relay.js', 'background.js', ...WORKER_SCRIPTS, ...WINDOW_SOURCES, 'window.css',
+const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'question.js', 'i18n.js',
   'arming.js'];
+// The service worker: background.js and the modules it imports but its settings, which the build writes.
+const WORKER_SOURCES = ['background.js', 'browser.js', ...fs.readdirSync(path.join(__dirname, 'worker'),
+  { recursive: true }).filter((name) => name.endsWith('.js')).map((name) => path.join('worker', name))];
+const SOURCES = ['page.js', 'relay.js', ...WORKER_SOURCES, ...WINDOW_SOURCES, 'window.css'];
 const DEVELOPMENT_HOSTS = ['127.0.0.1', 'localhost'];
+
+// A window's page: its source is the body; the head, its title's message and
+// its script are named after the window.
+const windowPage = (kind, body) => `<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title data-i18n="${kind}Title"></title>
+<link rel="stylesheet" href="window.css">
+<script type="module" src="${kind}.js"></script>
+</head>
+<body>
+${body}</body>
+</html>
+`;
 
 class BuildError extends Error {}
 
@@ -109,9 +123,9 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
     version,
     key: identity.publicKey,
     permissions: ['nativeMessaging'],
-    // Chromium runs the service worker, which loads the others itself;
-    // Firefox, which has none, the scripts.
-    background: { service_worker: 'background.js', scripts: [...WORKER_SCRIPTS, 'background.js'] },
+    // Chromium runs the service worker; Firefox, which has none, the same
+    // module as its background script.
+    background: { service_worker: 'background.js', scripts: ['background.js'], type: 'module' },
     content_scripts: [
       { matches, js: ['page.js'], run_at: 'document_start', world: 'MAIN' },
       { matches, js: ['relay.js'], run_at: 'document_start' },
@@ -122,15 +136,18 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
   fs.rmSync(out, { recursive: true, force: true });
   fs.mkdirSync(out, { recursive: true });
   const configText = JSON.stringify(config);
+  const written = {};
   for (const name of SOURCES) {
-    const text = fs.readFileSync(path.join(__dirname, name), 'utf8');
+    const source = fs.readFileSync(path.join(__dirname, name), 'utf8');
+    // The content scripts, which cannot import, carry the settings in their text.
+    written[name] = name.endsWith('.html') ? windowPage(path.basename(name, '.html'), source)
+      : source.replaceAll('__ZVCERT_CONFIG__', configText);
     fs.mkdirSync(path.dirname(path.join(out, name)), { recursive: true });
-    fs.writeFileSync(path.join(out, name), text.replaceAll('__ZVCERT_CONFIG__', configText)
-      .replaceAll('__ZVCERT_WORKER_SCRIPTS__', JSON.stringify(WORKER_SCRIPTS)));
+    fs.writeFileSync(path.join(out, name), written[name]);
   }
+  fs.writeFileSync(path.join(out, 'worker', 'config.js'), `// This build's settings (extension/build.js).\nexport const CONFIG = ${configText};\n`);
   const locales = readLocales(path.join(__dirname, '_locales'));
-  const windows = WINDOW_SOURCES.map((name) => [name, fs.readFileSync(path.join(__dirname, name), 'utf8')]);
-  checkWindowTexts(Object.fromEntries(windows), locales.en, members);
+  checkWindowTexts(Object.fromEntries(WINDOW_SOURCES.map((name) => [name, written[name]])), locales.en, members);
   const unknown = [manifest.name, manifest.description].map((t) => /^__MSG_(\w+)__$/.exec(t)[1])
     .filter((key) => !(key in locales.en));
   if (unknown.length) throw new BuildError(`the manifest names messages the locales lack: ${unknown.join(', ')}`);
@@ -194,9 +211,9 @@ function checkWindowTexts(sources, english, members, listed = readMembers()) {
       for (const [literal] of text.matchAll(/\.(?:textContent|innerText|innerHTML|title)\s*=\s*['"`][^'"`]*/g)) {
         problems.push(`${name} sets "${literal}" rather than a message`);
       }
-      // The keys given to say(), message() and cell(): quoted words, past
-      // the element looked up by id and the values compared with.
-      for (const [, args] of text.matchAll(/\b(?:say|message|cell)\(([^;]*)\)/g)) {
+      // The keys given to say(), message(), cell() and openQuestion(): quoted
+      // words, past the element looked up by id and the values compared with.
+      for (const [, args] of text.matchAll(/\b(?:say|message|cell|openQuestion)\(([^;]*)\)/g)) {
         const keys = args.replace(/\$\('[^']*'\)/g, '').replace(/===? '[^']*'/g, '');
         for (const [, key] of keys.matchAll(/'(\w+)'/g)) known(key, name);
       }

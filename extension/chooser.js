@@ -1,16 +1,11 @@
 // The certificate chooser: lists the authority's certificates in the user's
 // store as the host found them (those its root signed) and sends back which
 // one the user picked. Its words come from the message set (i18n.js).
-'use strict';
-(async () => {
-  const api = globalThis.browser ?? globalThis.chrome;
-  const token = location.hash.slice(1);
-  const $ = (id) => document.getElementById(id);
-  const details = await api.runtime.sendMessage({ type: 'details', token });
-  if (!details) {
-    say($('question'), 'notWaiting');
-    return;
-  }
+import { armWhenSeen } from './arming.js';
+import { formatTime, say, showValue } from './i18n.js';
+import { $, openQuestion } from './question.js';
+
+openQuestion('cancelledIn', (details, answer) => {
   say($('receives'), 'chooserReceives', details.origin);
   let choice = null;
   let seen = () => false;
@@ -47,15 +42,8 @@
     $('certificates').appendChild(row);
   }
 
-  const answer = (allow) => api.runtime.sendMessage({ type: 'answer', token, allow, choice: allow ? choice : null });
-  $('choose').addEventListener('click', () => answer(true));
-  $('cancel').addEventListener('click', () => answer(false));
+  $('choose').addEventListener('click', () => answer({ allow: true, choice }));
+  $('cancel').addEventListener('click', () => answer({ allow: false, choice: null }));
   // Choose only while the window is seen (arming.js).
   seen = armWhenSeen(update);
-
-  const tick = () => {
-    say($('countdown'), 'cancelledIn', formatNumber(Math.max(0, Math.ceil((details.deadline - Date.now()) / 1000))));
-  };
-  tick();
-  setInterval(tick, 1000);
-})();
+});

@@ -2,16 +2,11 @@
 // to the service worker, which also denies on its own when time runs out.
 // Its words come from the message set (i18n.js); the values it shows, as
 // the host described them, are never translated.
-'use strict';
-(async () => {
-  const api = globalThis.browser ?? globalThis.chrome;
-  const token = location.hash.slice(1);
-  const $ = (id) => document.getElementById(id);
-  const details = await api.runtime.sendMessage({ type: 'details', token });
-  if (!details) {
-    say($('question'), 'notWaiting');
-    return;
-  }
+import { armWhenSeen } from './arming.js';
+import { formatBytes, formatTime, message, say, showValue } from './i18n.js';
+import { $, openQuestion } from './question.js';
+
+openQuestion('deniedIn', (details, answer) => {
   const certificate = details.certificate;
   showValue($('origin'), details.origin);
   say($('action'), details.action);
@@ -53,10 +48,9 @@
     }
   }
 
-  const answer = (allow) => api.runtime.sendMessage({ type: 'answer', token, allow });
   const allow = $('allow');
-  allow.addEventListener('click', () => answer(true));
-  $('deny').addEventListener('click', () => answer(false));
+  allow.addEventListener('click', () => answer({ allow: true }));
+  $('deny').addEventListener('click', () => answer({ allow: false }));
   // Allow only once the user has scrolled the text to its end (a text that
   // fits is there already), and while the window is seen (arming.js).
   const box = $('text');
@@ -76,10 +70,4 @@
   reachedEnd();
   seen = armWhenSeen(update);
   update();
-
-  const tick = () => {
-    say($('countdown'), 'deniedIn', formatNumber(Math.max(0, Math.ceil((details.deadline - Date.now()) / 1000))));
-  };
-  tick();
-  setInterval(tick, 1000);
-})();
+});

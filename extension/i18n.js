@@ -2,13 +2,12 @@
 // in the browser's language. What a window shows is either a message or a
 // value (an origin, a name, a serial, the data), which is shown as it is,
 // in the same place in every language.
-'use strict';
+import { api } from './browser.js';
 
-const i18n = (globalThis.browser ?? globalThis.chrome).i18n;
-const LANGUAGE = i18n.getUILanguage();
+const LANGUAGE = api.i18n.getUILanguage();
 
-function message(key, ...values) {
-  const text = i18n.getMessage(key, values.map(String));
+export function message(key, ...values) {
+  const text = api.i18n.getMessage(key, values.map(String));
   // A missing message would leave a gap where the user reads what to allow.
   if (!text) throw new Error(`the extension has no message ${key}`);
   return text;
@@ -26,7 +25,7 @@ function valueNode(text) {
 // Fills the element with the message, each value where the translation puts
 // it. The values go in through marks no translation contains, so that a
 // value is never read as part of the message.
-function say(element, key, ...values) {
+export function say(element, key, ...values) {
   const marks = values.map((_, i) => String.fromCharCode(0xE000 + i));
   const pieces = message(key, ...marks).split(/([\uE000-\uE008])/).filter(Boolean);
   element.replaceChildren(...pieces.map((piece) => {
@@ -35,7 +34,7 @@ function say(element, key, ...values) {
   }));
 }
 
-function showValue(element, text) {
+export function showValue(element, text) {
   element.replaceChildren(valueNode(text));
 }
 
@@ -45,13 +44,13 @@ function translateWindow() {
   for (const element of document.querySelectorAll('[data-i18n]')) say(element, element.dataset.i18n);
 }
 
-const formatNumber = (number) => new Intl.NumberFormat(LANGUAGE).format(number);
-const formatBytes = (count) => new Intl.NumberFormat(LANGUAGE, { style: 'unit', unit: 'byte', unitDisplay: 'long' })
+export const formatNumber = (number) => new Intl.NumberFormat(LANGUAGE).format(number);
+export const formatBytes = (count) => new Intl.NumberFormat(LANGUAGE, { style: 'unit', unit: 'byte', unitDisplay: 'long' })
   .format(count);
 
 // A time as the host writes it ("2026-12-09 12:46:28 UTC"), in the user's
 // language and still in UTC; anything else as it is.
-function formatTime(text) {
+export function formatTime(text) {
   const parts = /^(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d) UTC$/.exec(text);
   if (!parts) return text;
   const [year, month, day, hour, minute, second] = parts.slice(1).map(Number);

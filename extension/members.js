@@ -2,7 +2,8 @@
 // The member table the service worker serves pages by (CONFIG.members):
 // plain data keyed by member name, made when the extension is built from
 // the plug-in's own list (src/npapi/members.def), what the extension adds
-// to it, and the extension's own members.
+// to it and the extension's own members, whose rules stand beside their
+// actions (worker/actions/). The page library's build reads the list here too.
 //
 //   kind      'method' or 'property' of the plug-in, which the host passes
 //             to it; 'extension' for the extension's own (page.js defines them)
@@ -25,39 +26,40 @@
 //   failed    what the plug-in returns when it refuses (the page's
 //             error.result) once past its own argument checks; null if not given
 
-const { readMembers } = require('../tools/node/members');
+const fs = require('node:fs');
+const path = require('node:path');
+const { OWN_ACTIONS, plugin } = require('./worker/actions.js');
 
-// What the extension knows of some of the plug-in's members beyond its list.
-const PLUGIN_EXTRAS = {
-  ImportCert: { consent: { certificate: 'pem' } },
-  CertSign: { failed: '' },
-};
+const DEF = path.join(__dirname, '..', 'src', 'npapi', 'members.def');
+const LINE = /^ZVCERT_MEMBER\((\w+), (Property|Method), (\d+), (Open|Locked), (None|Asks|AsksWithData), "((?:[^"\\]|\\.)*)"\)$/;
 
-const EXTENSION_MEMBERS = {
-  status: { kind: 'extension' },
-  chooseCertificate: { kind: 'extension' },
-  signCms: {
-    kind: 'extension',
-    consent: {
-      strings: 2, certificate: 'serial', data: true, chosen: true,
-      action: 'actionSignCms',
-      detachedAction: 'actionSignCmsDetached',
-    },
-    options: 2,
-  },
-};
+// The plug-in's members as its list has them, in the list's order:
+// [{ name, kind, strings, locked, consent, action }].
+function readMembers(file = DEF) {
+  const members = [];
+  for (const line of fs.readFileSync(file, 'utf8').split('\n')) {
+    if (!line.startsWith('ZVCERT_MEMBER(')) continue;
+    const m = LINE.exec(line.trimEnd());
+    if (!m) throw new Error(`${file}: a member line this reader cannot take: ${line}`);
+    members.push({ name: m[1], kind: m[2], strings: Number(m[3]), locked: m[4] === 'Locked',
+      consent: m[5], action: m[6].replace(/\\(.)/g, '$1') });
+  }
+  return members;
+}
+
+const namesOf = (members, kind) => members.filter((m) => m.kind === kind).map((m) => m.name);
 
 function memberTable(members = readMembers()) {
   const table = {};
   for (const { name, kind, strings, consent } of members) {
-    const { consent: extraConsent, ...extra } = PLUGIN_EXTRAS[name] ?? {};
+    const { consent: extraConsent, ...extra } = plugin.RULES[name] ?? {};
     table[name] = { kind: kind.toLowerCase(), ...extra };
     if (consent !== 'None') {
       table[name].consent = { strings, certificate: 'serial', data: consent === 'AsksWithData', action: `action${name}`,
         ...extraConsent };
     }
   }
-  return { ...table, ...EXTENSION_MEMBERS };
+  return { ...table, ...Object.fromEntries(Object.entries(OWN_ACTIONS).map(([name, { rule }]) => [name, rule])) };
 }
 
-module.exports = { memberTable };
+module.exports = { memberTable, readMembers, namesOf };

@@ -13,7 +13,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const util = require('node:util');
-const { listDifference, readMembers } = require('../tools/node/members');
+const { namesOf, readMembers } = require('../extension/members');
 const extension = require('../extension/build');
 
 class BuildError extends Error {}
@@ -62,18 +62,21 @@ function classicScript(moduleText) {
     'typeof module !== \'undefined\' && module.exports ? module.exports : (window.zvcertPage = {}));\n';
 }
 
-// The library's and its types' lists of members are the plug-in's: a
-// member added or renamed there stops this build until they follow.
+// The types' lists of members are the plug-in's (the library's are written
+// from its list): a member added or renamed there stops this build.
 const quoted = (text) => [...(text ?? '').matchAll(/'(\w+)'/g)].map((m) => m[1]);
 
-function checkMemberLists(moduleSource, typesSource, members = readMembers()) {
-  const lists = [
-    ['web/zvcert.mjs METHODS', /^export const METHODS = Object\.freeze\((\[[^\]]*\])\)/m.exec(moduleSource)?.[1], 'Method'],
-    ['web/zvcert.mjs PROPERTIES', /^export const PROPERTIES = Object\.freeze\((\[[^\]]*\])\)/m.exec(moduleSource)?.[1], 'Property'],
-    ['web/zvcert.d.ts MethodName', /^export type MethodName =([^;]*);/m.exec(typesSource)?.[1], 'Method'],
-    ['web/zvcert.d.ts PROPERTIES', /^export const PROPERTIES: readonly \(([^)]*)\)\[\];/m.exec(typesSource)?.[1], 'Property'],
-  ];
-  const differences = lists.map(([what, text, kind]) => listDifference(what, quoted(text), members, kind)).filter(Boolean);
+function checkMemberLists(typesSource, members) {
+  const differences = [['MethodName', /^export type MethodName =([^;]*);/m, 'Method'],
+    ['PROPERTIES', /^export const PROPERTIES: readonly \(([^)]*)\)\[\];/m, 'Property']].map(([what, pattern, kind]) => {
+    const names = quoted(pattern.exec(typesSource)?.[1]);
+    const want = namesOf(members, kind);
+    const missing = want.filter((n) => !names.includes(n));
+    const extra = names.filter((n) => !want.includes(n));
+    const said = [missing.length ? `lacks ${missing.join(', ')}` : '', extra.length ? `has ${extra.join(', ')}, which the plug-in does not` : '',
+      names.length !== new Set(names).size ? 'names a member twice' : ''].filter(Boolean).join('; ');
+    return said && `web/zvcert.d.ts ${what} ${said}`;
+  }).filter(Boolean);
   if (differences.length) throw new BuildError(differences.join('\n'));
 }
 
@@ -114,7 +117,9 @@ function build({ out, downloadUrl = '', requires = projectVersion(), release = f
   };
   const source = fs.readFileSync(path.join(__dirname, 'zvcert.mjs'), 'utf8');
   const types = fs.readFileSync(path.join(__dirname, 'zvcert.d.ts'), 'utf8');
-  checkMemberLists(source, types);
+  const members = readMembers();
+  checkMemberLists(types, members);
+  Object.assign(values, { methods: namesOf(members, 'Method'), properties: namesOf(members, 'Property') });
   values.messages = pageMessages(source, types, extension.readLocales(path.join(ROOT, 'extension', '_locales')));
   const block = /^const BUILD = \{[\s\S]*?^\};$/m;
   if (!block.test(source)) throw new BuildError('web/zvcert.mjs has no BUILD block');

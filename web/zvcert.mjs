@@ -31,13 +31,15 @@ const BUILD = {
   // The page* messages of extension/_locales, { language: { key: { message,
   // placeholders } } }: the extension and the library say the same things.
   messages: { en: {} },
+  // The plug-in's members by kind, as its list (src/npapi/members.def) has them.
+  methods: [],
+  properties: [],
 };
 
 export const VERSION = BUILD.version;
 export const MIME_TYPE = 'application/zvcert';
-export const METHODS = Object.freeze(['SetSubject', 'SetChallenge', 'GetCSR', 'ImportCert', 'FindCert',
-  'IsCertExist', 'DelCert', 'CertSign', 'Base64Encode', 'Base64Decode']);
-export const PROPERTIES = Object.freeze(['Version', 'HostName']);
+export const METHODS = Object.freeze(BUILD.methods);
+export const PROPERTIES = Object.freeze(BUILD.properties);
 export const LANGUAGES = Object.freeze(Object.keys(BUILD.messages));
 
 const own = (object, key) => Object.prototype.hasOwnProperty.call(object, key);

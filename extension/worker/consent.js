@@ -1,16 +1,18 @@
 // The user's consent to a member that changes the store or uses a key, by
-// the member's consent rule (extension/members.js).
-'use strict';
+// the member's consent rule (extension/members.js): a step of the call
+// for each member whose rule has one.
+import { CONFIG } from './config.js';
+import { Reply } from './replies.js';
 
 // The certificate the call would act on. By serial, the host names the one
 // the plug-in's lookups take; a member that signs with the chosen
 // certificate takes the one the user chose for that serial, if any.
-async function describeCertificate(session, ask, arg) {
-  if (ask.certificate === 'pem') return session.host.call({ describe: { pem: arg } });
-  const described = await session.host.call({ describe: { serial: arg } });
-  const chosen = session.chosen.get(described.value?.canonical);
+async function describeCertificate(page, ask, arg) {
+  if (ask.certificate === 'pem') return page.host.call({ describe: { pem: arg } });
+  const described = await page.host.call({ describe: { serial: arg } });
+  const chosen = page.chosen.get(described.value?.canonical);
   if (!ask.chosen || !chosen || chosen === described.value.thumbprint) return described;
-  return session.host.call({ describe: { serial: arg, thumbprint: chosen } });
+  return page.host.call({ describe: { serial: arg, thumbprint: chosen } });
 }
 
 // Asks the user about the call as the plug-in will read it: the host
@@ -20,11 +22,16 @@ async function describeCertificate(session, ask, arg) {
 // is never made with a certificate the authority's root did not sign, nor
 // with another than the one the user chose for its serial.
 // Resolves with { args } to call with, or with { reply } for the page.
-async function consentTo(session, member, rule, args) {
+export async function askConsent(page, member, rule, args) {
   const ask = rule.consent;
+  // The plug-in refuses a call without the strings it needs before touching
+  // anything: no question.
+  if (args.length < ask.strings || !args.slice(0, ask.strings).every((a) => typeof a === 'string')) {
+    return { reply: Reply.failed(member, '', null) };
+  }
   const failed = (why) => ({ reply: Reply.failed(member, why, rule.failed ?? null) });
-  const described = await describeCertificate(session, ask, args[0]);
-  const data = ask.data ? await session.host.call({ describe: { data: args[1] } }) : null;
+  const described = await describeCertificate(page, ask, args[0]);
+  const data = ask.data ? await page.host.call({ describe: { data: args[1] } }) : null;
   if (!described.ok || typeof described.value?.canonical !== 'string' || (data && !data.ok)) {
     return failed('what it would act on cannot be told');
   }
@@ -36,7 +43,7 @@ async function consentTo(session, member, rule, args) {
   }
   // A certificate chosen for this serial binds every signature with it: gone
   // from the store, nothing signs rather than another of the same serial.
-  const chosen = session.chosen.get(certificate.canonical);
+  const chosen = page.chosen.get(certificate.canonical);
   if (ask.data && chosen && !certificate.found) {
     return failed('the certificate chosen for this serial is no longer in the store');
   }
@@ -50,8 +57,8 @@ async function consentTo(session, member, rule, args) {
   if (data && shown === null && CONFIG.signTextOnly) {
     return failed(`its data cannot be shown as text (${data.value.unshown || 'not described'}), and only text the user can read is signed`);
   }
-  const decision = await session.ask('consent', {
-    origin: session.origin, member, certificate,
+  const decision = await page.ask('consent', {
+    origin: page.origin, member, certificate,
     action: detached ? ask.detachedAction : ask.action,
     ...(data ? { dataSize: data.value.size, dataSha256: data.value.sha256, dataText: shown,
       dataEscaped: data.value.escaped, dataFolded: data.value.folded, dataUnshown: data.value.unshown } : {}),

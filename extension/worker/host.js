@@ -4,9 +4,11 @@
 //           one after a host stopped or was let go for not answering);
 //   open    a host runs and takes calls;
 //   closed  the page went away: every call fails at once.
-'use strict';
+import { api } from '../browser.js';
+import { CONFIG } from './config.js';
+import { Reply } from './replies.js';
 
-class HostConnection {
+export class HostConnection {
   // The longest wait for one answer of the host: key generation of the
   // largest keys, behind other pages' requests, takes seconds; a host that
   // says nothing for this long is taken for hung and let go.

@@ -1,11 +1,12 @@
 // What a page may call and pass: the members of the build's table
 // (extension/members.js) and the limits on arguments, checked before
 // anything reaches the host.
-'use strict';
+import { CONFIG } from './config.js';
+import { Reply } from './replies.js';
 
 // The member's entry in the table, or undefined for a name it lacks: the
 // names every object inherits, and what is not a string but reads as a name.
-const memberRule = (member) => (typeof member === 'string' && Object.hasOwn(CONFIG.members, member)
+export const memberRule = (member) => (typeof member === 'string' && Object.hasOwn(CONFIG.members, member)
   ? CONFIG.members[member] : undefined);
 
 // No member takes more than three arguments, and every message stays under
@@ -30,23 +31,20 @@ function messageBytes(text, limit) {
   return bytes;
 }
 
-// Why a call's arguments are refused, or null.
-function argumentsRefusal(rule, args) {
+// A call's first step: { args } within the limits, or the { reply } refusing them.
+export function checkArguments(page, member, rule, args) {
   const { count, stringMiB, totalMiB } = ARGUMENT_LIMITS;
-  if (args.length > count) return `no member takes more than ${count} arguments`;
+  const refuse = (why) => ({ reply: Reply.failed(member, why) });
+  if (args.length > count) return refuse(`no member takes more than ${count} arguments`);
   let total = 0;
   for (const [i, arg] of args.entries()) {
     if (typeof arg === 'string') {
       const bytes = messageBytes(arg, stringMiB * MiB);
-      if (bytes > stringMiB * MiB) return `argument ${i + 1} is longer than ${stringMiB} MiB`;
+      if (bytes > stringMiB * MiB) return refuse(`argument ${i + 1} is longer than ${stringMiB} MiB`);
       total += bytes;
     } else if (arg !== null && typeof arg === 'object' && i !== rule.options) {
-      return `argument ${i + 1} is not a string, number, boolean or null`;
+      return refuse(`argument ${i + 1} is not a string, number, boolean or null`);
     }
   }
-  return total > totalMiB * MiB ? `the arguments are longer than ${totalMiB} MiB together` : null;
+  return total > totalMiB * MiB ? refuse(`the arguments are longer than ${totalMiB} MiB together`) : { args };
 }
-
-// Whether the plug-in would take the call at all: the strings it needs come first.
-const hasStrings = (rule, args) => args.length >= rule.consent.strings &&
-  args.slice(0, rule.consent.strings).every((a) => typeof a === 'string');

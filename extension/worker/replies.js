@@ -2,16 +2,14 @@
 // made here: { ok: true, value } resolves the page's Promise; { ok: false,
 // reason, error } rejects it, with error.result when a value is given too
 // (what the plug-in returned).
-'use strict';
-
 // Why the user's answer was no, as the page reads it.
-const REFUSALS = {
+export const REFUSALS = {
   denied: 'the user denied it',
   timeout: 'the user did not answer in time',
   closed: 'the consent window was closed',
 };
 
-const Reply = {
+export const Reply = {
   value: (value) => ({ ok: true, value }),
   // returned, when given, even as null: what the plug-in returned.
   failure(reason, error, ...returned) {

@@ -1,11 +1,13 @@
-// One allowed page: its port, its own host (and so plug-in instance), the
-// certificates the user chose for it, and its calls, served one after
-// another in the page's order, consent included.
-'use strict';
+// One allowed page: what the extension keeps for it (PageContext), and its
+// port's calls, served one after another in the page's order (PageSession).
+import { HostConnection } from './host.js';
+import { route } from './router.js';
+import { askUser } from './windows.js';
 
-class PageSession {
-  constructor(port, origin) {
-    this.port = port;
+// The page's own host (and so plug-in instance), the certificates the user
+// chose for it and the questions it waits on: every action and step gets it.
+export class PageContext {
+  constructor(origin) {
     this.origin = origin;
     this.host = new HostConnection(origin);
     this.closed = false;
@@ -13,11 +15,6 @@ class PageSession {
     // The certificate the user chose for each serial text the chooser gave
     // this page (its thumbprint): a later signature with that serial uses it.
     this.chosen = new Map();
-    this.queue = Promise.resolve();
-    port.onMessage.addListener((message) => {
-      this.queue = this.queue.then(() => this.serve(message)).catch(() => {});
-    });
-    port.onDisconnect.addListener(() => this.close());
   }
 
   close() {
@@ -26,35 +23,24 @@ class PageSession {
     this.host.close();
   }
 
-  async serve({ id, member, args }) {
-    const reply = await this.answer(member, args);
-    if (!this.closed) this.port.postMessage({ id, ...reply });
+  ask(kind, details) {
+    return this.closed ? Promise.resolve({ allowed: false, reason: 'closed' }) : askUser(kind, details, this.asking);
   }
+}
 
-  async answer(member, args) {
-    const rule = memberRule(member);
-    if (!rule) return Reply.failure('failed', `zvcert has no member ${member}`);
-    args = Array.isArray(args) ? args : [];
-    const refusal = argumentsRefusal(rule, args);
-    if (refusal) return Reply.failed(member, refusal);
-    if (rule.consent) {
-      // The plug-in refuses such calls before touching anything: no question.
-      if (!hasStrings(rule, args)) return Reply.failed(member, '', null);
-      const allowed = await consentTo(this, member, rule, args);
-      if (allowed.reply) return allowed.reply;
-      args = allowed.args;
-    }
-    return act(this, member, rule, args);
-  }
-
-  async ask(kind, details) {
-    if (this.closed) return { allowed: false, reason: 'closed' };
-    let finish;
-    const decision = await askUser(kind, details, (f) => {
-      finish = f;
-      this.asking.add(f);
+export class PageSession {
+  constructor(port, context) {
+    this.port = port;
+    this.context = context;
+    this.queue = Promise.resolve();
+    port.onMessage.addListener((message) => {
+      this.queue = this.queue.then(() => this.serve(message)).catch(() => {});
     });
-    this.asking.delete(finish);
-    return decision;
+    port.onDisconnect.addListener(() => context.close());
+  }
+
+  async serve({ id, member, args }) {
+    const reply = await route(this.context, member, args);
+    if (!this.context.closed) this.port.postMessage({ id, ...reply });
   }
 }

@@ -1,15 +1,16 @@
 // The extension's own windows, which ask the user: the consent window and
 // the certificate chooser. Only they may read a question or answer it.
-'use strict';
+import { api } from '../browser.js';
+import { CONFIG } from './config.js';
 
 // Which window asks what.
 const WINDOWS = { consent: { width: 560, height: 600 }, chooser: { width: 600, height: 460 } };
 const questions = new Map();  // token -> open question
 
 // Resolves with the user's answer ({ allowed, reason, choice }) in the
-// window of that kind; onOpen(finish) receives the means to end the
-// question early (the page went away).
-function askUser(kind, details, onOpen) {
+// window of that kind. While open, the question is in asking, whose
+// members end it early (the page went away).
+export function askUser(kind, details, asking) {
   return new Promise((resolve) => {
     const token = crypto.randomUUID();
     const question = {
@@ -22,13 +23,14 @@ function askUser(kind, details, onOpen) {
       question.done = true;
       clearTimeout(question.timer);
       questions.delete(token);
+      asking.delete(question.finish);
       if (question.windowId !== null) api.windows.remove(question.windowId).catch(() => {});
       resolve({ allowed, reason, choice });
     };
     question.timer = setTimeout(() => question.finish(false, 'timeout'),
       CONFIG.consentTimeoutSeconds * 1000);
     questions.set(token, question);
-    onOpen(question.finish);
+    asking.add(question.finish);
     api.windows.create({
       url: api.runtime.getURL(`${kind}.html#${token}`), type: 'popup', ...WINDOWS[kind], focused: true,
     }).then((window) => {
@@ -38,13 +40,13 @@ function askUser(kind, details, onOpen) {
   });
 }
 
-function windowRemoved(windowId) {
+export function windowRemoved(windowId) {
   for (const question of questions.values()) {
     if (question.windowId === windowId) question.finish(false, 'closed');
   }
 }
 
-function windowMessage(message, sender, sendResponse) {
+export function windowMessage(message, sender, sendResponse) {
   if (sender.id !== api.runtime.id ||
       !Object.keys(WINDOWS).some((kind) => String(sender.url).startsWith(api.runtime.getURL(`${kind}.html`)))) {
     return false;

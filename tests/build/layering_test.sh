@@ -27,6 +27,8 @@ for banned in script plugin request; do
   [[ " ${reach[host]} " == *" $banned "* ]] && { echo "FAIL: host reaches $banned"; fail=1; }
 done
 [[ -z "${reach[encoding]// /}" ]] || { echo "FAIL: encoding reaches ${reach[encoding]}"; fail=1; }
+# The extension and the page library build from themselves, never from the tests' tools.
+grep -rnE "(require\(|from |import\().*tools/" "$root/extension" "$root/web" && { echo "FAIL: the product reaches tools/"; fail=1; }
 
 # The configuration's check, on a folder with one include of another folder.
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT

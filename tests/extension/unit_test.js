@@ -8,13 +8,15 @@ const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { setTimeout: sleep } = require('node:timers/promises');
+const { pathToFileURL } = require('node:url');
 const vm = require('node:vm');
 
 const { checks } = require('../../tools/node/checks');
 const { build, checkOrigin, readLocales, checkLocales, checkWindowTexts, BuildError } = require('../../extension/build');
 const identity = require('../../extension/identity.json');
 const { checkIdentity, writeIdentity } = require('../../extension/identity');
-const { memberTable } = require('../../extension/members');
+const { memberTable, namesOf, readMembers } = require('../../extension/members');
 const pageLibrary = require('../../web/build');
 
 const DOWNLOAD = 'https://ca.example.com/npzvcert/';
@@ -110,9 +112,8 @@ test('build: manifest, permissions and substituted scripts', () => {
   for (const name of fs.readdirSync(out, { recursive: true })) {
     if (fs.statSync(path.join(out, name)).isFile()) assert.doesNotMatch(fs.readFileSync(path.join(out, name), 'utf8'), /__ZVCERT_\w+__/, name);
   }
-  // Firefox loads the worker's scripts as background scripts, background.js last.
-  assert.strictEqual(manifest.background.scripts.at(-1), 'background.js');
-  for (const name of manifest.background.scripts) assert.ok(fs.existsSync(path.join(out, name)), name);
+  // Firefox runs the same module as its background script.
+  assert.deepStrictEqual(manifest.background, { service_worker: 'background.js', scripts: ['background.js'], type: 'module' });
   const pageText = fs.readFileSync(path.join(out, 'page.js'), 'utf8');
   assert.ok(pageText.includes('"origins":["https://ca.example.com","https://ca.example.com:8443","http://127.0.0.1:8765"]'));
   fs.rmSync(out, { recursive: true });
@@ -318,12 +319,13 @@ test('package: the module and the classic script carry the same members and buil
   for (const [url, [release, message]] of Object.entries(refused)) {
     assert.throws(() => pageLibrary.build({ out: path.join(packageDir, 'x'), downloadUrl: url, release }), message, url);
   }
-  // The library's and its types' member lists follow the plug-in's.
+  // The library's member lists are the plug-in's; its types' must follow them.
+  const members = readMembers();
+  assert.deepStrictEqual([esm.METHODS, esm.PROPERTIES], [namesOf(members, 'Method'), namesOf(members, 'Property')]);
   const [source, types] = ['zvcert.mjs', 'zvcert.d.ts'].map((f) => fs.readFileSync(path.join(__dirname, '..', '..', 'web', f), 'utf8'));
-  const drifted = [[source.replace("'GetCSR', ", ''), types, /METHODS lacks GetCSR/],
-    [source, types.replace("'HostName'", "'HostName' | 'Owner'"), /PROPERTIES has Owner/],
-    [source, types.replace("| 'Base64Decode'", "| 'Base64Decode' | 'GetCSR'"), /MethodName names a member twice/]];
-  for (const [s, t, message] of drifted) assert.throws(() => pageLibrary.checkMemberLists(s, t), message);
+  const drifted = [[types.replace("| 'GetCSR' ", ''), /MethodName lacks GetCSR/], [types.replace("'HostName'", "'HostName' | 'Owner'"), /PROPERTIES has Owner/],
+    [types.replace("| 'Base64Decode'", "| 'Base64Decode' | 'GetCSR'"), /MethodName names a member twice/]];
+  for (const [t, message] of drifted) assert.throws(() => pageLibrary.checkMemberLists(t, members), message);
   // So do its messages (page* only) and languages; substitutions are taken as they are.
   assert.throws(() => pageLibrary.pageMessages(`${source}'pageNoSuch'`, types, LOCALES), /en lacks the page library's pageNoSuch$/);
   assert.throws(() => pageLibrary.pageMessages(source, types.replace("| 'ru' ", ''), LOCALES), /Language is de, en, es, fr, zh_CN, zh_TW; the locales are de, en, es, fr, ru, zh_CN, zh_TW/);
@@ -369,9 +371,14 @@ test('status: the path, the versions and what to install or update', async () =>
   }
 });
 
-// The service worker with a page's port and native ports of the test's own,
-// its timers run a thousand times faster.
-function runWorker(origin, nativeReplies, options = {}) {
+// Waits a second at most for what a worker test waits on.
+const until = async (done) => { for (let i = 0; i < 200 && !done(); i += 1) await sleep(5); };
+const { setTimeout: realTimeout } = globalThis;
+
+// The service worker, its modules imported as the browser imports them, with
+// a page's port and native ports of the test's own. Every timer runs a
+// thousand times faster from then on: the worker's tests come last.
+async function runWorker(origin, nativeReplies, options = {}) {
   const out = buildInto({ origins: origin, ...options });
   const listen = () => { const fs_ = []; return { addListener: (f) => fs_.push(f), fire: (...a) => fs_.forEach((f) => f(...a)) }; };
   const natives = [];
@@ -389,21 +396,15 @@ function runWorker(origin, nativeReplies, options = {}) {
     },
     windows: { onRemoved: listen(), opened: [], async create(w) { this.opened.push(w); return { id: 1 }; }, async remove() {} },
   };
-  const fast = (f, ms) => setTimeout(f, ms / 1000);
-  // As Chromium loads it: background.js imports the rest.
-  const load = (name) => vm.runInContext(fs.readFileSync(path.join(out, name), 'utf8'), context);
-  const context = vm.createContext({ chrome, crypto, setTimeout: fast, clearTimeout, URL,
-    importScripts: (...names) => names.forEach(load) });
-  load('background.js');
+  Object.assign(globalThis, { chrome, setTimeout: (f, ms) => realTimeout(f, ms / 1000) });
+  await import(pathToFileURL(path.join(out, 'background.js')));
   fs.rmSync(out, { recursive: true });
   const page = { name: 'zvcert-extension', sender: { origin }, disconnect() {}, onMessage: listen(), onDisconnect: listen(), replies: [],
     postMessage(m) { this.replies.push(m); } };
   onConnect.fire(page);
   const call = async (message) => {
     page.onMessage.fire(message);
-    for (let i = 0; i < 200 && !page.replies.some((r) => r.id === message.id); i += 1) {
-      await new Promise((r) => setTimeout(r, 5));
-    }
+    await until(() => page.replies.some((r) => r.id === message.id));
     return page.replies.find((r) => r.id === message.id);
   };
   // The user's answer in the nth window opened.
@@ -415,7 +416,7 @@ function runWorker(origin, nativeReplies, options = {}) {
 }
 
 test('service worker: a text-only build refuses data the window cannot show, before any window', async () => {
-  const { call, windows } = runWorker('https://ca.example.com', (native, m) => {
+  const { call, windows } = await runWorker('https://ca.example.com', (native, m) => {
     const value = !m.describe ? null : m.describe.serial ? { found: true, fromAuthority: true, canonical: '42' }
       : { valid: true, text: m.describe.data === 'QUJD' ? 'ABC' : '', unshown: m.describe.data === 'QUJD' ? '' : 'not text' };
     if (value) setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value }), 1);
@@ -426,13 +427,13 @@ test('service worker: a text-only build refuses data the window cannot show, bef
   }
   assert.strictEqual(windows.length, 0);
   call({ id: 3, member: 'CertSign', args: ['42', 'QUJD'] });
-  for (let i = 0; i < 200 && windows.length === 0; i += 1) await new Promise((r) => setTimeout(r, 5));
+  await until(() => windows.length > 0);
   assert.match(windows[0]?.url ?? '', /^consent\.html#/, 'text is asked about');
 });
 
 test('service worker: a silent host times out, a reply without an id still answers', async () => {
   let mode = 'silent';
-  const { call, natives } = runWorker('https://ca.example.com', (native, m) => {
+  const { call, natives } = await runWorker('https://ca.example.com', (native, m) => {
     const reply = mode === 'silent' ? null : mode === 'no id' ? { id: null, ok: false, error: 'malformed JSON' }
       : { id: m.id, ok: true, value: 1022 };
     if (mode === 'exits' && m.member) setTimeout(() => native.onDisconnect.fire({ error: { message: 'gone' } }), 1);
@@ -464,7 +465,7 @@ test('service worker: signatures only with the authority\'s certificate the wind
   let fromAuthority = false;
   let found = 'ab';
   const listed = [{ serial: '5', canonical: '5', thumbprint: 'ab' }];
-  const { call, windows, answer } = runWorker('https://ca.example.com', (native, m) => {
+  const { call, windows, answer } = await runWorker('https://ca.example.com', (native, m) => {
     sent.push(m);
     const certificate = { found: found !== 'none', fromAuthority, canonical: '5',
       thumbprint: { ab: 'ab', chooser: 'ab', other: 'cd', none: '' }[found] };
@@ -482,7 +483,7 @@ test('service worker: signatures only with the authority\'s certificate the wind
   // A page's own thumbprint is not passed on: the host signs what the window named.
   fromAuthority = true;
   const signed = call({ id: 3, member: 'signCms', args: ['5', 'QQ==', { thumbprint: 'cd' }] });
-  for (let i = 0; i < 200 && windows.length === 0; i += 1) await new Promise((r) => setTimeout(r, 5));
+  await until(() => windows.length > 0);
   answer(0, true);
   assert.strictEqual((await signed)?.value, 'signed');
   assert.strictEqual(sent.at(-1).signCms?.thumbprint, 'ab');
@@ -490,7 +491,7 @@ test('service worker: signatures only with the authority\'s certificate the wind
   const opened = windows.length;
   found = 'chooser';
   const chosen = call({ id: 4, member: 'chooseCertificate' });
-  for (let i = 0; i < 200 && windows.length === opened; i += 1) await new Promise((r) => setTimeout(r, 5));
+  await until(() => windows.length > opened);
   answer(opened, true, 0);
   assert.strictEqual((await chosen)?.value, '5');
   for (const [id, gone, why] of [[5, 'other', /another certificate of this serial than the one chosen/],
@@ -504,7 +505,7 @@ test('service worker: signatures only with the authority\'s certificate the wind
 });
 
 test('service worker: what a page may pass is capped before the host hears of it', async () => {
-  const { call, natives } = runWorker('https://ca.example.com', (native, m) => {
+  const { call, natives } = await runWorker('https://ca.example.com', (native, m) => {
     setTimeout(() => native.onMessage.fire({ id: m.id, ok: true, value: 'x' }), 1);
   });
   const MiB = 1 << 20;

@@ -1,0 +1,10 @@
+// The plug-in's members, passed to the host as they are, consent given.
+import { Reply } from '../replies.js';
+
+// What the extension knows of some of the plug-in's members beyond its list.
+export const RULES = {
+  ImportCert: { consent: { certificate: 'pem' } },
+  CertSign: { failed: '' },
+};
+
+export const run = async (page, args, member) => Reply.fromHost(member, await page.host.call({ member, args }));
