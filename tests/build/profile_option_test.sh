@@ -47,4 +47,11 @@ check_rows -S "$tree" -B "$tree/build" <<'STEPS'
 -DZVCERT_SERIAL_BYTES=8|Profile current with ZVCERT_SERIAL_BYTES given: RSA-2048, SHA256, serials of up to 8 bytes
 -DZVCERT_PROFILE=newest|ZVCERT_PROFILE is "newest"; it must be one of original, current.
 STEPS
+
+# What the C++ reads of the last profile that configured.
+header=$(tr -s '\n ' ' ' <"$tree/build/generated/build_profile_options.h")
+for expected in 'kKeyBits = 2048;' 'enum class SignatureHash { Sha1, Sha256, Sha384, Sha512 }; inline constexpr SignatureHash kSignatureHash = SignatureHash::Sha256;' \
+                'kSerialBytes = 8;' 'kAuthorityCheck = AuthorityCheck::Signature;' 'kPendingKeys = PendingKeys::Store;'; do
+  grep -qF -- "$expected" <<<"$header" || { echo "FAIL: the header lacks '$expected': $header"; fail=1; }
+done
 exit $fail
