@@ -15,10 +15,11 @@
 # hands it back to the profile. Each filled-in value is remembered in an
 # internal ZVCERT_<OPTION>_FROM_PROFILE entry for that comparison.
 #
-# A configured tree reads the values from a file made from the table below
-# alone: <build>/generated/build_profile_options.h for the C++, each
+# A configured tree reads the values from two files made from the table
+# below alone: <build>/generated/build_profile_options.h for the C++, each
 # option one constant of its own name (KEY_BITS as kKeyBits, a choice of words
-# as an enum: AUTHORITY_CHECK as AuthorityCheck::Name or ::Signature).
+# as an enum: AUTHORITY_CHECK as AuthorityCheck::Name or ::Signature), and
+# <build>/profile.json for the scripts and tests (zvcert_write_profile_json).
 #
 # As a script, it checks the values and says what they come to:
 #   cmake -DZVCERT_PROFILE=current -DZVCERT_SERIAL_BYTES=16 -P BuildProfile.cmake
@@ -43,58 +44,48 @@ if(NOT ZVCERT_PROFILE IN_LIST zvcert_profiles)
 endif()
 
 # ZVCERT_<name> takes the profile's value unless it is given (see the top),
-# and must be one of its CHOICES or a whole number in its RANGE. The options'
-# names collect in zvcert_profile_options, each one's words (for an enum; none for a
-# number) in zvcert_words_<name> and its description in zvcert_doc_<name>;
-# the names of the options given collect in zvcert_given.
+# and must be one of its CHOICES or a whole number in its RANGE. The names
+# collect in zvcert_profile_options, those given in zvcert_given; an option's
+# words, where it chooses words rather than numbers, in zvcert_words_<name>.
 set(zvcert_profile_options "")
 set(zvcert_given "")
 function(zvcert_profile_option name original current)
   cmake_parse_arguments(PARSE_ARGV 3 arg "" "DOC" "CHOICES;RANGE")
   set(option ZVCERT_${name})
   set(from_profile ${option}_FROM_PROFILE)
+  set(value ${${ZVCERT_PROFILE}})  # the argument named for the profile
   set(given OFF)
   if(zvcert_as_script)
-    if(NOT DEFINED ${option})
-      set(${option} ${${ZVCERT_PROFILE}})  # the argument named for the profile
-    else()
+    if(DEFINED ${option})
+      set(value "${${option}}")
       set(given ON)
     endif()
   elseif(NOT DEFINED CACHE{${option}} OR
          (DEFINED CACHE{${from_profile}} AND "$CACHE{${option}}" STREQUAL "$CACHE{${from_profile}}"))
-    set(${option} ${${ZVCERT_PROFILE}} CACHE STRING "${arg_DOC}" FORCE)
-    set(${from_profile} ${${ZVCERT_PROFILE}} CACHE INTERNAL "")
+    set(${option} ${value} CACHE STRING "${arg_DOC}" FORCE)
+    set(${from_profile} ${value} CACHE INTERNAL "")
   else()
-    set(${option} "$CACHE{${option}}" CACHE STRING "${arg_DOC}")  # a -D without a type gets one
+    set(value "$CACHE{${option}}")
+    set(${option} "${value}" CACHE STRING "${arg_DOC}")  # a -D without a type gets one
     unset(${from_profile} CACHE)
     set(given ON)
   endif()
 
-  set(value "${${option}}")
-  if(NOT zvcert_as_script)
-    set(value "$CACHE{${option}}")
-  endif()
-  set(words "")
   if(arg_RANGE)
     list(GET arg_RANGE 0 low)
     list(GET arg_RANGE 1 high)
     if(NOT value MATCHES "^[1-9][0-9]*$" OR value LESS low OR value GREATER high)
       message(FATAL_ERROR "${option} is \"${value}\"; it must be a whole number from ${low} to ${high}.")
     endif()
-  else()
-    if(NOT value IN_LIST arg_CHOICES)
-      string(REPLACE ";" ", " choices "${arg_CHOICES}")
-      message(FATAL_ERROR "${option} is \"${value}\"; it must be one of ${choices}.")
-    endif()
-    if(NOT arg_CHOICES MATCHES "^[0-9;]+$")
-      set(words ${arg_CHOICES})
-    endif()
-    if(NOT zvcert_as_script)
-      set_property(CACHE ${option} PROPERTY STRINGS ${arg_CHOICES})
-    endif()
+  elseif(NOT value IN_LIST arg_CHOICES)
+    string(REPLACE ";" ", " choices "${arg_CHOICES}")
+    message(FATAL_ERROR "${option} is \"${value}\"; it must be one of ${choices}.")
+  elseif(NOT zvcert_as_script)
+    set_property(CACHE ${option} PROPERTY STRINGS ${arg_CHOICES})
   endif()
-
-  set(zvcert_words_${name} ${words} PARENT_SCOPE)
+  if(NOT arg_CHOICES MATCHES "^[0-9;]*$")
+    set(zvcert_words_${name} ${arg_CHOICES} PARENT_SCOPE)
+  endif()
   set(zvcert_doc_${name} "${arg_DOC}" PARENT_SCOPE)
   set(zvcert_profile_options ${zvcert_profile_options} ${name} PARENT_SCOPE)
   set(${option} "${value}" PARENT_SCOPE)
@@ -131,22 +122,16 @@ if(zvcert_as_script)
   return()
 endif()
 
-# A word with its first letter alone upper case: SHA256 as Sha256.
-function(zvcert_capitalised word out)
-  string(SUBSTRING "${word}" 0 1 first)
-  string(SUBSTRING "${word}" 1 -1 rest)
-  string(TOUPPER "${first}" first)
-  string(TOLOWER "${rest}" rest)
-  set(${out} "${first}${rest}" PARENT_SCOPE)
-endfunction()
-
-# The option's name as the C++ spells it: KEY_BITS as KeyBits.
+# A name or word as the C++ spells it: KEY_BITS as KeyBits, SHA256 as Sha256.
 function(zvcert_cpp_name name out)
   string(REPLACE "_" ";" words "${name}")
   set(joined "")
   foreach(word IN LISTS words)
-    zvcert_capitalised(${word} word)
-    string(APPEND joined ${word})
+    string(SUBSTRING "${word}" 0 1 first)
+    string(SUBSTRING "${word}" 1 -1 rest)
+    string(TOUPPER "${first}" first)
+    string(TOLOWER "${rest}" rest)
+    string(APPEND joined "${first}${rest}")
   endforeach()
   set(${out} ${joined} PARENT_SCOPE)
 endfunction()
@@ -163,11 +148,11 @@ foreach(name IN LISTS zvcert_profile_options)
   endif()
   set(members "")
   foreach(word IN LISTS zvcert_words_${name})
-    zvcert_capitalised(${word} member)
+    zvcert_cpp_name(${word} member)
     list(APPEND members ${member})
   endforeach()
   string(REPLACE ";" ", " members "${members}")
-  zvcert_capitalised(${ZVCERT_${name}} chosen)
+  zvcert_cpp_name(${ZVCERT_${name}} chosen)
   string(APPEND zvcert_header "enum class ${type} { ${members} };\n"
                               "inline constexpr ${type} k${type} = ${type}::${chosen};\n")
 endforeach()
@@ -177,3 +162,45 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/build_profile_options.h
      CONTENT "${zvcert_header}" @ONLY)
 target_include_directories(zvcert_options INTERFACE ${CMAKE_BINARY_DIR}/generated)
 
+# Sets key to the text in the JSON object json.
+function(zvcert_json_text key text)
+  string(REPLACE "\\" "\\\\" text "${text}")
+  string(REPLACE "\"" "\\\"" text "${text}")
+  string(JSON json SET "${json}" ${key} "\"${text}\"")
+  set(json "${json}" PARENT_SCOPE)
+endfunction()
+
+# <file>: one flat JSON object, what the scripts and tests know of a build.
+# The profile's name (profile) and each option under its name in camel case
+# (KEY_BITS as keyBits; numbers as numbers, words as text), then the TEXT and
+# FLAG pairs given (key, value), as text and as true or false.
+function(zvcert_write_profile_json file)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "TEXT;FLAG")
+  set(json "{}")
+  zvcert_json_text(profile "${ZVCERT_PROFILE}")
+  foreach(name IN LISTS zvcert_profile_options)
+    zvcert_cpp_name(${name} key)
+    string(SUBSTRING ${key} 0 1 first)
+    string(SUBSTRING ${key} 1 -1 rest)
+    string(TOLOWER ${first} first)
+    set(key ${first}${rest})
+    if(zvcert_words_${name})
+      zvcert_json_text(${key} "${ZVCERT_${name}}")
+    else()
+      string(JSON json SET "${json}" ${key} "${ZVCERT_${name}}")
+    endif()
+  endforeach()
+  while(arg_TEXT)
+    list(POP_FRONT arg_TEXT key text)
+    zvcert_json_text(${key} "${text}")
+  endwhile()
+  while(arg_FLAG)
+    list(POP_FRONT arg_FLAG key flag)
+    set(value false)
+    if(flag)
+      set(value true)
+    endif()
+    string(JSON json SET "${json}" ${key} ${value})
+  endwhile()
+  file(CONFIGURE OUTPUT ${file} CONTENT "${json}\n" @ONLY)
+endfunction()
