@@ -15,11 +15,10 @@
 # hands it back to the profile. Each filled-in value is remembered in an
 # internal ZVCERT_<OPTION>_FROM_PROFILE entry for that comparison.
 #
-# A configured tree reads the values from two files made from the table
-# below alone: <build>/generated/build_profile_options.h for the C++, each
-# option one constant of its own name (KEY_BITS as kKeyBits, a choice of words
-# as an enum: AUTHORITY_CHECK as AuthorityCheck::Name or ::Signature), and
-# <build>/profile.json for the scripts and tests (zvcert_write_profile_json).
+# A configured tree has them in two files made from the table below:
+# <build>/generated/build_profile_options.h for the C++ (KEY_BITS as kKeyBits,
+# AUTHORITY_CHECK as kAuthorityCheck of enum AuthorityCheck { Name, Signature })
+# and <build>/profile.json for the scripts and tests.
 #
 # As a script, it checks the values and says what they come to:
 #   cmake -DZVCERT_PROFILE=current -DZVCERT_SERIAL_BYTES=16 -P BuildProfile.cmake
@@ -137,8 +136,7 @@ function(zvcert_cpp_name name out)
 endfunction()
 
 string(CONCAT zvcert_header "// Made by cmake/BuildProfile.cmake: the profile ${zvcert_profile_name}.\n"
-                            "// Pure: the portable core reads it too.\n#pragma once\n\n#include <cstdint>\n\n"
-                            "namespace zvcert {\n")
+                            "#pragma once\n\n#include <cstdint>\n\nnamespace zvcert {\n")
 foreach(name IN LISTS zvcert_profile_options)
   zvcert_cpp_name(${name} type)
   string(APPEND zvcert_header "\n// ${zvcert_doc_${name}}\n")
