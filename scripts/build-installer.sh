@@ -123,8 +123,9 @@ esac
 # The DLL's build, for what its binaries do not carry: a development build's
 # identity file and the download address.
 build_dir=$(dirname "$dll")/..
-build_fact() {  # <field>: of the DLL's build, empty where there is none
-  [[ ! -f $build_dir/profile.json ]] || node "$ROOT/tools/node/profile.js" "$build_dir" "$1"
+build_fact() {  # <field>: of the DLL's build (its profile.json), empty where there is none
+  [[ ! -f $build_dir/profile.json ]] ||
+    node -p 'require(process.argv[1])[process.argv[2]] ?? ""' "$(realpath "$build_dir/profile.json")" "$1"
 }
 
 # A value set in the environment wins, even an empty one, which then fails
