@@ -2,7 +2,7 @@
 // platform call made during the call is timed, so the rest is the module's
 // (subject parsing, DER, Base64, PEM, copies). Prints medians over N calls.
 // A build that keeps pending keys in the store also records and prunes
-// requests, at most ZVCERT_PENDING_LIMIT of them kept as it runs.
+// requests, at most kPendingLimit of them kept as it runs.
 //   request_benchmark.exe [calls=100]
 #include <windows.h>
 
@@ -15,6 +15,7 @@
 #include "browser/test_browser.h"
 #include "clock.h"
 #include "store/pending.h"
+#include "store/pending_keys.h"
 #include "store/platform.h"
 
 namespace {
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
     const bool ok = object->Invoke("GetCSR").ok;
     const double spent = Now() - start;
     // Each request goes as if long abandoned, or the next would find no room.
-    if (kPendingKeysInStore) PrunePendingRequests(CurrentTime() + 100000 * kTicksPerDay);
+    if (PendingKeyPolicy::kRequestChangesStore)
+      PrunePendingRequests(CurrentTime() + 100000 * kTicksPerDay);
     if (!ok) {
       std::fprintf(stderr, "GetCSR failed on call %d\n", i + 1);
       return 1;
@@ -81,7 +83,8 @@ int main(int argc, char** argv) {
     share.push_back(100 * (spent - platformSeconds) / spent);
   }
   std::printf("GetCSR with RSA-%u keys, pending in %s, %d calls, medians:\n",
-              static_cast<unsigned>(kKeyBits), kPendingKeysInStore ? "the store" : "memory", calls);
+              static_cast<unsigned>(kKeyBits),
+              kPendingKeys == PendingKeys::Store ? "the store" : "memory", calls);
   std::printf("  whole call        %8.3f ms\n", Median(total));
   std::printf("  platform work     %8.3f ms  (key generation %.3f ms)\n", Median(platformPart),
               Median(keyPart));

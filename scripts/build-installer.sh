@@ -27,7 +27,7 @@
 # (host name, Chromium id, Firefox id); both, and for x64 the x86 DLL too,
 # must say the same. The installer is a release only when they say so;
 # otherwise it calls itself a development build. Where the files are, and
-# any CMakeCache.txt near them, changes neither.
+# any build folder near them, changes neither.
 # The host's manifests name the host and the extensions allowed to reach it.
 # A release takes them from its binaries only: these may name the same
 # values again, anything else is refused, and so is the development
@@ -37,7 +37,7 @@
 #   ZVCERT_EXTENSION_ID           the Chromium-family extension id
 #   ZVCERT_FIREFOX_EXTENSION_ID   the Firefox extension id
 # A development build takes the identity file named, else the one of the
-# DLL's build (its CMakeCache.txt, one folder above the DLL), else the
+# DLL's build (its profile.json, one folder above the DLL), else the
 # development extension/identity.json, each of its values overridden by the
 # variable set.
 # The MSI's browser policies install the extension from the authority's
@@ -120,8 +120,13 @@ case ${carried_values[0]} in
   development) release=0 ;;
   *) die "$dll says it is a '${carried_values[0]}' build, neither release nor development" ;;
 esac
-# For what is not part of the identity only (the download address).
-cache=$(dirname "$dll")/../CMakeCache.txt
+# The DLL's build, for what its binaries do not carry: a development build's
+# identity file and the download address.
+build_dir=$(dirname "$dll")/..
+build_fact() {  # <field>: of the DLL's build (its profile.json), empty where there is none
+  [[ ! -f $build_dir/profile.json ]] ||
+    node -p 'require(process.argv[1])[process.argv[2]] ?? ""' "$(realpath "$build_dir/profile.json")" "$1"
+}
 
 # A value set in the environment wins, even an empty one, which then fails
 # the checks below rather than quietly falling back to the file.
@@ -130,7 +135,7 @@ if [[ -n ${ZVCERT_EXTENSION_IDENTITY+set} ]]; then
 elif (( release )); then
   identity=
 else
-  [[ -f $cache ]] && identity=$(sed -n 's/^ZVCERT_EXTENSION_IDENTITY:FILEPATH=//p' "$cache")
+  identity=$(build_fact extensionIdentity)
   identity=${identity:-$ROOT/extension/identity.json}
 fi
 identity_value() {  # <environment variable> <key in identity.json> <what the binaries carry>
@@ -181,8 +186,7 @@ if (( release )); then
 fi
 
 # Where the MSI's policies install the extension from.
-download=
-[[ -f $cache ]] && download=$(sed -n 's/^ZVCERT_DOWNLOAD_URL:STRING=//p' "$cache")
+download=$(build_fact downloadUrl)
 download=${download:-http://127.0.0.1:8765/download/}
 [[ $download == */ ]] || download+=/
 update_url=${ZVCERT_EXTENSION_UPDATE_URL-${download}extension/updates.xml}

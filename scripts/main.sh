@@ -97,7 +97,7 @@ build_arch "$other"
 other_build=$WIN_BUILD
 build_arch "$main_arch"
 dll=$WIN_BUILD/bin/npzvcert.dll
-root=$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$WIN_BUILD/CMakeCache.txt")
+root=$(node "$ROOT/tools/node/profile.js" "$WIN_BUILD" rootCertificate)
 mkdir -p "$out"
 echo "$dll ($(stat -c %s "$dll") bytes), built-in root: $root"
 

@@ -76,7 +76,7 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
   std::array<char, 128> rootName{};
   ReadRootIssuerName(rootName);
   info.fromAuthority =
-      rootName[0] != '\0' && IssuedByAuthority(cert, rootName.data(), AuthorityRule::Signature);
+      rootName[0] != '\0' && IssuedByAuthority(cert, rootName.data(), AuthorityCheck::Signature);
   info.thumbprint = Hex(DerDigest(cert));
 
   const CRYPT_INTEGER_BLOB& blob = cert->pCertInfo->SerialNumber;
@@ -125,7 +125,7 @@ CertificateInfo DescribeStoredCertificate(std::string_view serialText,
   if (!store || rootName[0] == '\0') return info;
   const ScopedCertificate cert(thumbprint
                                    ? LocateCertBySerial(store.get(), serial, rootName.data(),
-                                                        AuthorityRule::Signature, *thumbprint)
+                                                        AuthorityCheck::Signature, *thumbprint)
                                    : LocateCertBySerial(store.get(), serial, rootName.data()));
   if (!cert) return info;
   CertificateInfo found = Describe(cert.get());
@@ -154,7 +154,7 @@ std::vector<CertificateInfo> ListAuthorityCertificates() {
   if (!store || rootName[0] == '\0') return list;
   for (PCCERT_CONTEXT cert = platform.enumCertificates(store.get(), nullptr); cert != nullptr;
        cert = platform.enumCertificates(store.get(), cert)) {
-    if (!IssuedByAuthority(cert, rootName.data(), AuthorityRule::Signature)) continue;
+    if (!IssuedByAuthority(cert, rootName.data(), AuthorityCheck::Signature)) continue;
     CertificateInfo info = Describe(cert);
     if (info.serial.empty()) continue;
     info.canonical = CanonicalSerialText(SerialArgument(info.serial)).data();

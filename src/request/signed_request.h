@@ -8,13 +8,12 @@
 
 #include "request/subject_name.h"
 #include "store/build_profile.h"
+#include "store/pending_keys.h"
 
 namespace zvcert {
 
+// The largest request fits.
 inline constexpr size_t kRequestAreaSize = 2048;
-// Holds the PRIVATEKEYBLOB of the largest key (2324 bytes at 4096 bits); the
-// largest request fits kRequestAreaSize.
-inline constexpr size_t kKeyBlobAreaSize = PrivateKeyBlobSize(kMaxKeyBits);
 // The temporary key container; it exists only during one call, and one call
 // at a time in the user's session holds it.
 inline constexpr char kRequestContainer[] = "dastro";
@@ -56,5 +55,21 @@ RequestResult GeneratePendingRequest(std::span<uint8_t, kRequestAreaSize> reques
                                      int32_t& requestLength, const SubjectValues& subject,
                                      std::string_view unstructuredName,
                                      std::string_view challengePassword);
+
+// The request as the pending-key policy makes it; where the key waits in the
+// store, no private key is exported and privateKeyLength is left alone.
+inline RequestResult GenerateRequest(KeysHeldByPage, const RequestOutput& output,
+                                     const SubjectValues& subject,
+                                     std::string_view unstructuredName,
+                                     std::string_view challengePassword) {
+  return GenerateSignedRequest(output, subject, unstructuredName, challengePassword);
+}
+inline RequestResult GenerateRequest(KeysWaitInStore, const RequestOutput& output,
+                                     const SubjectValues& subject,
+                                     std::string_view unstructuredName,
+                                     std::string_view challengePassword) {
+  return GeneratePendingRequest(output.request, output.requestLength, subject, unstructuredName,
+                                challengePassword);
+}
 
 }  // namespace zvcert

@@ -12,7 +12,7 @@
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
 #include "store/attribute_table.h"
-#include "store/pending.h"
+#include "store/pending_keys.h"
 #include "store/serial_text.h"
 #include "store/store_services.h"
 
@@ -27,11 +27,6 @@ std::string_view Copied(std::array<char, N>& area, std::string_view text) {
 
 std::string_view Issuer(const ScriptablePluginObject& object) {
   return std::string_view(object.rootIssuerName.data());
-}
-
-void ForgetPendingKey(ScriptablePluginObject& object) {
-  SecureZeroMemory(object.pendingKeyBlob.data(), object.pendingKeyBlob.size());
-  object.pendingKeyLength = 0;
 }
 
 }  // namespace
@@ -65,25 +60,10 @@ bool ImportCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& r
     return false;
   }
   CopyFixed(*pem, args[0]);
-  if constexpr (kPendingKeysInStore) {
-    // Whichever page made the request: its key waits in the store.
-    const ImportResult imported = ImportCertForPendingRequest(pem->data(), Issuer(object));
-    const bool unmatched =
-        imported == ImportResult::NoCertificate || imported == ImportResult::NoPendingRequest;
-    result.Int(imported == ImportResult::Ok ? 1 : unmatched ? -1 : -2);
-    return imported == ImportResult::Ok;
-  }
-  const std::span<const uint8_t> key(object.pendingKeyBlob.data(),
-                                     object.pendingKeyLength > 0 ? object.pendingKeyLength : 0);
-  // A mismatch keeps the key, so the right certificate can still come.
-  if (key.empty() || MatchesPendingKey(key, pem->data()) != MatchResult::Matches) {
-    result.Int(-1);
-    return false;
-  }
-  const ImportResult imported = ImportCertWithKey(pem->data(), key);
-  ForgetPendingKey(object);
-  result.Int(imported == ImportResult::Ok ? 1 : -2);
-  return imported == ImportResult::Ok;
+  const ImportAnswer answer =
+      PendingKeyPolicy::Import(pem->data(), Issuer(object), object.KeyHeld());
+  result.Int(static_cast<int32_t>(answer));
+  return answer == ImportAnswer::Imported;
 }
 
 bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {

@@ -7,7 +7,7 @@
 #include "script/results.h"
 #include "script/script_call.h"
 #include "script/scriptable_object.h"
-#include "store/build_profile.h"
+#include "store/pending_keys.h"
 #include "store/root_certificate.h"
 
 namespace zvcert {
@@ -35,7 +35,8 @@ constexpr std::array<MethodEntry, 10> kMethods = {{
     {Member::SetSubject, SetSubject},
     // Where requests wait in the user's store, a request adds to what it
     // keeps and may prune others there: only the pages the build serves may.
-    {Member::GetCSR, GetCSR, kPendingKeysInStore ? Locked::NothingMade : Locked::Serves},
+    {Member::GetCSR, GetCSR,
+     PendingKeyPolicy::kRequestChangesStore ? Locked::NothingMade : Locked::Serves},
     {Member::Base64Encode, Base64Encode},
     {Member::Base64Decode, Base64Decode},
 }};
@@ -48,7 +49,7 @@ static_assert([] {
     const MemberInfo& info = InfoOf(entry.member);
     const bool storeLock = entry.locked == Locked::NothingMade;
     if (info.kind != MemberKind::Method || info.strings > kMostRequired ||
-        storeLock != (kPendingKeysInStore && entry.member == Member::GetCSR) ||
+        storeLock != (PendingKeyPolicy::kRequestChangesStore && entry.member == Member::GetCSR) ||
         (info.lock == PageLock::Locked) != (entry.locked != Locked::Serves && !storeLock)) {
       return false;
     }

@@ -1,6 +1,6 @@
-// GetCSR: a new key pair and its certificate request, the private key kept in
-// the object, or in the user's key store when the build says so, until the
-// issued certificate comes back.
+// GetCSR: a new key pair and its certificate request, the private key kept
+// where the build's pending-key policy says until the issued certificate
+// comes back.
 #include <windows.h>
 
 #include <array>
@@ -48,12 +48,8 @@ bool GetCSR(ScriptablePluginObject& object, MethodArgs /*args*/, MethodResult& r
   int32_t requestLength = 0;
   int32_t privateKeyLength = 0;
   const RequestResult made =
-      kPendingKeysInStore
-          ? GeneratePendingRequest(request, requestLength, subject, TextOf(object.unstructuredName),
-                                   TextOf(object.challengePassword))
-          : GenerateSignedRequest({request, requestLength, privateKey, privateKeyLength}, subject,
-                                  TextOf(object.unstructuredName),
-                                  TextOf(object.challengePassword));
+      GenerateRequest(PendingKeyPolicy{}, {request, requestLength, privateKey, privateKeyLength},
+                      subject, TextOf(object.unstructuredName), TextOf(object.challengePassword));
   if (made != RequestResult::Ok) return Fail(result);
 
   const size_t base64Size = Base64Length(static_cast<size_t>(requestLength));
@@ -73,11 +69,7 @@ bool GetCSR(ScriptablePluginObject& object, MethodArgs /*args*/, MethodResult& r
   // Hand the text over first: a request the page never receives must not
   // displace the key of one it did.
   if (!result.Text(std::string_view(pem.get(), pemLength))) return false;
-  // A key kept in the store waits for its certificate there.
-  if (kPendingKeysInStore) return true;
-  std::copy(privateKey.begin(), privateKey.begin() + privateKeyLength,
-            object.pendingKeyBlob.begin());
-  object.pendingKeyLength = privateKeyLength;
+  PendingKeyPolicy::Hold(object.KeyHeld(), std::span(privateKey).first(privateKeyLength));
   return true;
 }
 

@@ -70,6 +70,7 @@ class ScriptablePluginObject final : public ScriptablePluginObjectBase {
   std::array<char, 128> rootIssuerName;
   std::array<uint8_t, kKeyBlobAreaSize> pendingKeyBlob;  // private-key blob of the last request
   int32_t pendingKeyLength = 0;                          // 0 (or less): no key pending
+  HeldKey KeyHeld() { return {pendingKeyBlob, pendingKeyLength}; }
 };
 
 // The class record the browser creates the object through.

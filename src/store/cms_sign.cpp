@@ -13,7 +13,7 @@ CmsResult SignCmsWithStoredCert(const SerialValue& serial, std::string_view issu
   // message uses), certificate and store.
   SigningKey key;
   if (const SignResult opened =
-          OpenSigningKey(serial, issuerName, key, AuthorityRule::Signature, sha256);
+          OpenSigningKey(serial, issuerName, key, AuthorityCheck::Signature, sha256);
       opened != SignResult::Ok) {
     return static_cast<CmsResult>(opened);
   }

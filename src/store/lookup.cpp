@@ -37,18 +37,18 @@ Sha256Digest DerDigest(PCCERT_CONTEXT cert) {
   return Sha256({cert->pbCertEncoded, cert->cbCertEncoded});
 }
 
-bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName, AuthorityRule rule) {
+bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName, AuthorityCheck rule) {
   std::array<char, kNameArea> name;
   if (platform.getNameAttribute(cert, kIssuerName, kCommonNameOid, name.data(), kNameArea) == 0) {
     return false;
   }
   name.back() = '\0';
   if (issuerName != name.data()) return false;
-  return rule == AuthorityRule::Name || SignedByRoot(cert);
+  return rule == AuthorityCheck::Name || SignedByRoot(cert);
 }
 
 PCCERT_CONTEXT LocateCertBySerial(HCERTSTORE store, const SerialValue& serial,
-                                  std::string_view issuerName, AuthorityRule rule,
+                                  std::string_view issuerName, AuthorityCheck rule,
                                   std::span<const uint8_t> sha256) {
   for (PCCERT_CONTEXT cert = platform.enumCertificates(store, nullptr); cert != nullptr;
        cert = platform.enumCertificates(store, cert)) {

@@ -8,7 +8,7 @@
 namespace zvcert {
 
 SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key,
-                          AuthorityRule rule, std::span<const uint8_t> sha256) {
+                          AuthorityCheck rule, std::span<const uint8_t> sha256) {
   key.store.reset(platform.openPersonalStore());
   if (!key.store) return SignResult::StoreNotOpened;
   key.cert.reset(LocateCertBySerial(key.store.get(), serial, issuerName, rule, sha256));

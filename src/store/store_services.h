@@ -19,12 +19,9 @@ enum class FindResult : int32_t { Found = 0, StoreNotOpened = -1, NotFound = -2 
 enum class PresenceResult : int32_t { Absent = 0, Present = 1, StoreNotOpened = -1 };
 
 // Which certificates are the authority's: those whose issuer common name
-// equals the root's, byte for byte, and with Signature only those among them
-// that the root's key signed; a root of another key may bear the same name.
-enum class AuthorityRule { Name, Signature };
-// The rule of the plug-in's own lookups, chosen when it is built.
-inline constexpr AuthorityRule kLookupRule =
-    kAuthorityBySignature ? AuthorityRule::Signature : AuthorityRule::Name;
+// equals the root's, byte for byte, and with AuthorityCheck::Signature only
+// those among them that the root's key signed; a root of another key may bear
+// the same name. The plug-in's own lookups take the build's kAuthorityCheck.
 
 // The SHA-256 of the certificate's DER, which tells apart certificates that
 // share a serial.
@@ -32,13 +29,14 @@ Sha256Digest DerDigest(PCCERT_CONTEXT cert);
 
 // The test every lookup applies.
 bool IssuedByAuthority(PCCERT_CONTEXT cert, std::string_view issuerName,
-                       AuthorityRule rule = kLookupRule);
+                       AuthorityCheck rule = kAuthorityCheck);
 
 // The first of the authority's certificates in store whose serial matches
 // and, when sha256 is given, whose DER has that SHA-256 (one certificate
 // among several of a serial); the caller owns it.
 PCCERT_CONTEXT LocateCertBySerial(HCERTSTORE store, const SerialValue& serial,
-                                  std::string_view issuerName, AuthorityRule rule = kLookupRule,
+                                  std::string_view issuerName,
+                                  AuthorityCheck rule = kAuthorityCheck,
                                   std::span<const uint8_t> sha256 = {});
 
 // The serial of the first certificate from the issuer whose subject
@@ -88,7 +86,8 @@ struct SigningKey {
 // Ok, or the step that failed: StoreNotOpened, NotFound, NoKeyInfo,
 // NoContainerNamed or ContainerNotOpened.
 SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key,
-                          AuthorityRule rule = kLookupRule, std::span<const uint8_t> sha256 = {});
+                          AuthorityCheck rule = kAuthorityCheck,
+                          std::span<const uint8_t> sha256 = {});
 
 // The serial bytes, then the signature: 8 and 128 bytes in the original
 // profile.

@@ -37,8 +37,9 @@ CASES
 # One tree, configured again row after row.
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-printf 'cmake_minimum_required(VERSION 3.20)\nproject(profile NONE)\nadd_library(zvcert_options INTERFACE)\ninclude(%s)\n' \
-  "$root/cmake/BuildProfile.cmake" >"$tree/CMakeLists.txt"
+printf 'cmake_minimum_required(VERSION 3.20)\nproject(profile NONE)\nadd_library(zvcert_options INTERFACE)\ninclude(%s)\n%s\n' \
+  "$root/cmake/BuildProfile.cmake" 'zvcert_write_profile_json(${CMAKE_BINARY_DIR}/profile.json TEXT rootCertificate [[C:\a "b".pem]] FLAG release ON)' \
+  >"$tree/CMakeLists.txt"
 check_rows -S "$tree" -B "$tree/build" <<'STEPS'
 -DZVCERT_PROFILE=current -DZVCERT_KEY_BITS=2048|Profile current with ZVCERT_KEY_BITS given: RSA-2048, SHA256, serials of up to 20 bytes
 -DZVCERT_PROFILE=original|Profile original with ZVCERT_KEY_BITS given: RSA-2048, SHA1, serials of up to 8 bytes, the authority known by its name, pending keys in memory
@@ -47,4 +48,18 @@ check_rows -S "$tree" -B "$tree/build" <<'STEPS'
 -DZVCERT_SERIAL_BYTES=8|Profile current with ZVCERT_SERIAL_BYTES given: RSA-2048, SHA256, serials of up to 8 bytes
 -DZVCERT_PROFILE=newest|ZVCERT_PROFILE is "newest"; it must be one of original, current.
 STEPS
+
+# What the C++ and the scripts read of the last profile that configured.
+while IFS='|' read -r expression expected; do
+  got=$(node -p "const json = require('$tree/build/profile.json'); $expression" 2>&1)
+  [[ $got == "$expected" ]] || { echo "FAIL: $expression is '$got', not '$expected'"; fail=1; }
+done <<'FIELDS'
+[json.profile, json.keyBits, json.signatureHash, json.serialBytes, json.pendingKeys].join()|current,2048,SHA256,8,store
+[json.rootCertificate, json.release].join(" ")|C:\a "b".pem true
+FIELDS
+header=$(tr -s '\n ' ' ' <"$tree/build/generated/build_profile_options.h")
+for expected in 'kKeyBits = 2048;' 'enum class SignatureHash { Sha1, Sha256, Sha384, Sha512 }; inline constexpr SignatureHash kSignatureHash = SignatureHash::Sha256;' \
+                'kSerialBytes = 8;' 'kAuthorityCheck = AuthorityCheck::Signature;' 'kPendingKeys = PendingKeys::Store;'; do
+  grep -qF -- "$expected" <<<"$header" || { echo "FAIL: the header lacks '$expected': $header"; fail=1; }
+done
 exit $fail

@@ -660,7 +660,7 @@ build_inputs() {
   local release_env=()
   [[ -n $x86_dll ]] && release_env=("ZVCERT_X86_DLL=$work/release/bin/x86/npzvcert.dll")
   as_release "$work/release/bin" "${development_identity[@]}"
-  printf '%s\n' 'ZVCERT_DOWNLOAD_URL:STRING=https://ca.example.com/npzvcert/' >"$work/release/CMakeCache.txt"
+  printf '%s\n' '{"downloadUrl": "https://ca.example.com/npzvcert/"}' >"$work/release/profile.json"
   log=$(env "${release_env[@]}" "$build_installer" "$work/release/bin/npzvcert.dll" "$work/release-out" 2>&1) \
     && bad "a release with the development identity was accepted: $log"
   grep -q "not the development one's chromiumId, firefoxId, hostName (which its DLL and host were built for)" <<<"$log" \
@@ -857,9 +857,9 @@ msi_round_trip() {
   export ZVCERT_FIREFOX_EXTENSION_ID=${identity[2]}
   local build_dir root_pem authority
   build_dir=$(dirname "$W")
-  root_pem=$(sed -n 's/^ZVCERT_ROOT_CERTIFICATE:FILEPATH=//p' "$build_dir/CMakeCache.txt")
+  root_pem=$(node "$root/tools/node/profile.js" "$build_dir" rootCertificate)
   authority=$(openssl x509 -in "$root_pem" -noout -subject -nameopt multiline | sed -n 's/^ *commonName *= //p')
-  [[ -n $authority ]] || fatal "no authority's root in $build_dir/CMakeCache.txt"
+  [[ -n $authority ]] || fatal "no authority's root in $build_dir/profile.json"
   "$build_installer" "$dll" "$work/out" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fatal "build-installer.sh failed"; }
   msi=$(winpath "$work/out/$msi_name")  # not local, for the clean-up on exit
   # The previous version: this package as another product, one number lower;

@@ -185,7 +185,7 @@ TEST_F(StoreServices, TheSignatureRuleKnowsTheAuthorityByItsRootsKey) {
     ScopedCertificate cert(ParsePemCertificate(pem.c_str()));
     return DerDigest(cert.get());
   };
-  const auto located = [&](AuthorityRule rule, std::span<const uint8_t> chosen = {}) {
+  const auto located = [&](AuthorityCheck rule, std::span<const uint8_t> chosen = {}) {
     ScopedStore store(platform.openPersonalStore());
     ScopedCertificate found(LocateCertBySerial(store.get(), Serial(0x71), kIssuer, rule, chosen));
     return found ? DerDigest(found.get()) : Sha256Digest{};
@@ -195,7 +195,7 @@ TEST_F(StoreServices, TheSignatureRuleKnowsTheAuthorityByItsRootsKey) {
   // The store's order is its own: a new pair, each for keys of its own, until
   // the impostor's comes first (even odds each time; adding impostors to one
   // authority's certificate failed one run in seventeen).
-  for (int i = 0; i < 32 && (i == 0 || located(AuthorityRule::Name) != forged); ++i) {
+  for (int i = 0; i < 32 && (i == 0 || located(AuthorityCheck::Name) != forged); ++i) {
     testing::PurgeIssuer(kIssuer);
     const std::vector<uint8_t> realKey = testing::NewKeyBlob(), forgedKey = testing::NewKeyBlob();
     const std::string realPem = ToPem(ca.Issue(kAlice, {0x71}, realKey));
@@ -205,20 +205,20 @@ TEST_F(StoreServices, TheSignatureRuleKnowsTheAuthorityByItsRootsKey) {
     real = digestOf(realPem);
     forged = digestOf(forgedPem);
   }
-  ASSERT_EQ(located(AuthorityRule::Name), forged) << "the impostor's never came first";
+  ASSERT_EQ(located(AuthorityCheck::Name), forged) << "the impostor's never came first";
   struct Case {
     const char* what;
-    AuthorityRule rule;
+    AuthorityCheck rule;
     const Sha256Digest* chosen;
     const Sha256Digest& found;
   };
   const Sha256Digest none{};
   const Case cases[] = {
-      {"the name rule takes the first, an impostor's", AuthorityRule::Name, nullptr, forged},
-      {"the signature rule skips it", AuthorityRule::Signature, nullptr, real},
-      {"a thumbprint picks the authority's", AuthorityRule::Name, &real, real},
-      {"a thumbprint picks the impostor's by name", AuthorityRule::Name, &forged, forged},
-      {"but never by signature", AuthorityRule::Signature, &forged, none},
+      {"the name rule takes the first, an impostor's", AuthorityCheck::Name, nullptr, forged},
+      {"the signature rule skips it", AuthorityCheck::Signature, nullptr, real},
+      {"a thumbprint picks the authority's", AuthorityCheck::Name, &real, real},
+      {"a thumbprint picks the impostor's by name", AuthorityCheck::Name, &forged, forged},
+      {"but never by signature", AuthorityCheck::Signature, &forged, none},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(located(c.rule,
@@ -227,10 +227,10 @@ TEST_F(StoreServices, TheSignatureRuleKnowsTheAuthorityByItsRootsKey) {
         << c.what;
   }
   ledger.FailEveryCall(Op::verifyIssuedBy);
-  EXPECT_EQ(located(AuthorityRule::Signature), none) << "a check that fails rejects";
+  EXPECT_EQ(located(AuthorityCheck::Signature), none) << "a check that fails rejects";
   ledger.FailCall(Op::verifyIssuedBy, 0);
   rootCertificatePem = "no root";
-  EXPECT_EQ(located(AuthorityRule::Signature), none) << "so does an unreadable root";
+  EXPECT_EQ(located(AuthorityCheck::Signature), none) << "so does an unreadable root";
 }
 
 TEST_F(StoreServices, SerialsLongerThanEightBytesAreNeverMatched) {

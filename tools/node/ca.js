@@ -7,6 +7,7 @@ const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { buildFacts } = require('./profile');
 
 function openssl(args, options = {}) {
   return execFileSync('openssl', args, {
@@ -65,11 +66,9 @@ class OpenSslCa {
     makeRoot(commonName, this.certFile, this.keyFile);
   }
 
-  // The authority whose root a Windows build folder embeds
-  // (ZVCERT_ROOT_CERTIFICATE in its CMake cache).
+  // The authority whose root a Windows build folder embeds.
   static ofBuild(buildDir) {
-    const cache = fs.readFileSync(path.join(buildDir, 'CMakeCache.txt'), 'utf8');
-    return new OpenSslCa(undefined, { root: /^ZVCERT_ROOT_CERTIFICATE:FILEPATH=(.*)$/m.exec(cache)[1] });
+    return new OpenSslCa(undefined, { root: buildFacts(buildDir).rootCertificate });
   }
 
   // Another root of the same name and a key of its own: what an impostor

@@ -1,30 +1,28 @@
 'use strict';
 // The profile a Windows build folder was configured with (key size, hash,
-// serial length), read from its CMake cache, and what follows from it for
-// what the plug-in gives back.
+// serial length), read from the profile.json its configuration wrote, and
+// what follows from it for what the plug-in gives back.
 
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
 
+// <build>/profile.json as cmake/BuildProfile.cmake writes it (its fields:
+// docs/building.md#what-scripts-read-of-a-build).
+function buildFacts(buildDir) {
+  return JSON.parse(fs.readFileSync(path.join(buildDir, 'profile.json'), 'utf8'));
+}
+
 function buildProfile(buildDir) {
-  const cache = fs.readFileSync(path.join(buildDir, 'CMakeCache.txt'), 'utf8');
-  const value = (name, fallback) => new RegExp(`^${name}:[A-Z]+=(.*)$`, 'm').exec(cache)?.[1] ?? fallback;
-  const keyBits = Number(value('ZVCERT_KEY_BITS', '1024'));
-  const hash = value('ZVCERT_SIGNATURE_HASH', 'SHA1');
-  const serialBytes = Number(value('ZVCERT_SERIAL_BYTES', '8'));
-  // name, or signature: the plug-in's lookups also check the root's signature.
-  const authorityCheck = value('ZVCERT_AUTHORITY_CHECK', 'name');
-  // memory, or store: a request's key waits in the user's key store.
-  const pendingKeys = value('ZVCERT_PENDING_KEYS', 'memory');
-  const pendingLimit = Number(value('ZVCERT_PENDING_LIMIT', '8'));
+  const build = buildFacts(buildDir);
+  const { keyBits, signatureHash, serialBytes, authorityCheck, pendingKeys } = build;
   return {
-    keyBits, hash, serialBytes, authorityCheck, pendingKeys, pendingLimit,
-    name: `RSA-${keyBits}, ${hash}, ${serialBytes}-byte serials${authorityCheck === 'signature' ? ', the root\'s signature checked' : ''}` +
+    ...build,
+    name: `RSA-${keyBits}, ${signatureHash}, ${serialBytes}-byte serials${authorityCheck === 'signature' ? ', the root\'s signature checked' : ''}` +
       (pendingKeys === 'store' ? ', keys pending in the store' : ''),
-    digest: hash.toLowerCase(),        // as openssl dgst names it
+    digest: signatureHash.toLowerCase(),        // as openssl dgst names it
     signatureBytes: keyBits / 8,
-    providerType: hash === 'SHA1' ? 1 : 24,  // PROV_RSA_FULL, else PROV_RSA_AES
+    providerType: signatureHash === 'SHA1' ? 1 : 24,  // PROV_RSA_FULL, else PROV_RSA_AES
   };
 }
 
@@ -54,4 +52,11 @@ function demoSerial(profile) {
   return BigInt.asUintN(Number(bits), BigInt(`0x${crypto.randomBytes(profile.serialBytes).toString('hex')}`)) | 1n;
 }
 
-module.exports = { buildProfile, demoSerial, splitSignature, serialView };
+module.exports = { buildFacts, buildProfile, demoSerial, splitSignature, serialView };
+
+// For the shell scripts: node profile.js <build dir> <field> prints the
+// field's value ("" for one the build does not have).
+if (require.main === module) {
+  const [buildDir, field] = process.argv.slice(2);
+  console.log(buildFacts(buildDir)[field] ?? '');
+}
