@@ -151,7 +151,7 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
   checkHostCalls(Object.fromEntries(WORKER_SOURCES.map((name) => [name, written[name]])), protocol);
   const reasons = Object.fromEntries(Object.entries(protocol.reasons).map(([text, { page }]) => [text, page]));
   fs.writeFileSync(path.join(out, 'worker', 'protocol.js'), '// The protocol with the native host, as this build read it (src/host/protocol.def).\n' +
-    `export const PROTOCOL = ${JSON.stringify({ commands: Object.keys(protocol.commands), reasons })};\n`);
+    `export const PROTOCOL = ${JSON.stringify({ reasons })};\n`);
   const locales = readLocales(path.join(__dirname, '_locales'));
   checkWindowTexts(Object.fromEntries(WINDOW_SOURCES.map((name) => [name, written[name]])), locales.en, members);
   const unknown = [manifest.name, manifest.description].map((t) => /^__MSG_(\w+)__$/.exec(t)[1])
