@@ -21,6 +21,7 @@ const path = require('node:path');
 const util = require('node:util');
 const { IdentityError, readIdentity } = require('./identity');
 const { memberTable, readMembers } = require('./members');
+const { readProtocol } = require('./protocol');
 
 // The windows the user answers, whose every word is a message.
 const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'question.js', 'i18n.js',
@@ -146,6 +147,11 @@ function build({ out, origins: originList, version, consentTimeout, identity: id
     fs.writeFileSync(path.join(out, name), written[name]);
   }
   fs.writeFileSync(path.join(out, 'worker', 'config.js'), `// This build's settings (extension/build.js).\nexport const CONFIG = ${configText};\n`);
+  const protocol = readProtocol();
+  checkHostCalls(Object.fromEntries(WORKER_SOURCES.map((name) => [name, written[name]])), protocol);
+  const reasons = Object.fromEntries(Object.entries(protocol.reasons).map(([text, { page }]) => [text, page]));
+  fs.writeFileSync(path.join(out, 'worker', 'protocol.js'), '// The protocol with the native host, as this build read it (src/host/protocol.def).\n' +
+    `export const PROTOCOL = ${JSON.stringify({ reasons })};\n`);
   const locales = readLocales(path.join(__dirname, '_locales'));
   checkWindowTexts(Object.fromEntries(WINDOW_SOURCES.map((name) => [name, written[name]])), locales.en, members);
   const unknown = [manifest.name, manifest.description].map((t) => /^__MSG_(\w+)__$/.exec(t)[1])
@@ -230,7 +236,31 @@ function checkWindowTexts(sources, english, members, listed = readMembers()) {
   if (problems.length) throw new BuildError(`windows: ${problems.join('; ')}`);
 }
 
-module.exports = { build, checkOrigin, readLocales, checkLocales, checkWindowTexts, BuildError };
+// The worker asks the host only what the protocol's list has: each
+// host.call names a command of the list by a literal, and the members it
+// writes in a literal object are that command's fields (of its value for an
+// Object command, else of the message beside it).
+function checkHostCalls(sources, { commands }) {
+  const problems = [];
+  for (const [name, text] of Object.entries(sources)) {
+    for (const [, first, value, rest] of text.matchAll(/\bhost\.call\(\s*([^,)]*)(?:,\s*(\{[^{}]*\}|[^,)]*))?(?:,\s*(\{[^{}]*\}))?/g)) {
+      const key = /^'(\w+)'$/.exec(first.trim())?.[1];
+      const command = key !== undefined && Object.hasOwn(commands, key) ? commands[key] : undefined;
+      if (!command) {
+        problems.push(`${name}: host.call(${first.trim()} names no command of the protocol`);
+        continue;
+      }
+      const literal = command.type === 'Object' ? value : rest;
+      const named = [...(literal ?? '').slice(1, -1).matchAll(/(?:^|,)\s*(\w+)\s*(?=[:,]|$)/g)].map((m) => m[1]);
+      for (const field of named.filter((f) => !Object.hasOwn(command.fields, f))) {
+        problems.push(`${name}: ${key} has no field ${field}`);
+      }
+    }
+  }
+  if (problems.length) throw new BuildError(`worker: ${problems.join('; ')}`);
+}
+
+module.exports = { build, checkOrigin, readLocales, checkLocales, checkWindowTexts, checkHostCalls, BuildError };
 
 if (require.main === module) {
   const { values } = util.parseArgs({

@@ -8,11 +8,11 @@ import { Reply } from './replies.js';
 // the plug-in's lookups take; a member that signs with the chosen
 // certificate takes the one the user chose for that serial, if any.
 async function describeCertificate(page, ask, arg) {
-  if (ask.certificate === 'pem') return page.host.call({ describe: { pem: arg } });
-  const described = await page.host.call({ describe: { serial: arg } });
+  if (ask.certificate === 'pem') return page.host.call('describe', { pem: arg });
+  const described = await page.host.call('describe', { serial: arg });
   const chosen = page.chosen.get(described.value?.canonical);
   if (!ask.chosen || !chosen || chosen === described.value.thumbprint) return described;
-  return page.host.call({ describe: { serial: arg, thumbprint: chosen } });
+  return page.host.call('describe', { serial: arg, thumbprint: chosen });
 }
 
 // Asks the user about the call as the plug-in will read it: the host
@@ -31,7 +31,7 @@ export async function askConsent(page, member, rule, args) {
   }
   const failed = (why) => ({ reply: Reply.failed(member, why, rule.failed ?? null) });
   const described = await describeCertificate(page, ask, args[0]);
-  const data = ask.data ? await page.host.call({ describe: { data: args[1] } }) : null;
+  const data = ask.data ? await page.host.call('describe', { data: args[1] }) : null;
   if (!described.ok || typeof described.value?.canonical !== 'string' || (data && !data.ok)) {
     return failed('what it would act on cannot be told');
   }

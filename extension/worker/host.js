@@ -6,7 +6,14 @@
 //   closed  the page went away: every call fails at once.
 import { api } from '../browser.js';
 import { CONFIG } from './config.js';
+import { PROTOCOL } from './protocol.js';
 import { Reply } from './replies.js';
+
+// A reply as the worker reads it: a failure's reason becomes the one its page
+// reads, by the protocol's list. A host older than its reasons gives none:
+// its failures all read as failed.
+const readReply = (reply) => (reply.ok === true ? reply : { ...reply,
+  reason: Object.hasOwn(PROTOCOL.reasons, reply.reason ?? '') ? PROTOCOL.reasons[reply.reason] : 'failed' });
 
 export class HostConnection {
   // The longest wait for one answer of the host: key generation of the
@@ -22,8 +29,10 @@ export class HostConnection {
     this.nextId = 1;
   }
 
-  // Resolves with the host's reply, or with why there is none.
-  call(message) {
+  // Resolves with the host's reply to the command (src/host/protocol.def),
+  // given the value of its member and the message's other members, or with
+  // the port's own that there is none: a failure's reason is the page's.
+  call(command, value = {}, rest = {}) {
     return new Promise((resolve) => {
       if (this.state === 'closed') {
         resolve(Reply.unavailable('the page closed'));
@@ -42,7 +51,7 @@ export class HostConnection {
         resolve(result);
       });
       try {
-        port.postMessage({ ...message, id });
+        port.postMessage({ [command]: value, ...rest, id });
       } catch (error) {
         this.calls.delete(id);
         clearTimeout(timer);
@@ -61,7 +70,7 @@ export class HostConnection {
     const port = api.runtime.connectNative(CONFIG.hostName);
     port.onMessage.addListener((reply) => {
       const settle = this.takeCall(reply ? reply.id : undefined);
-      if (settle) settle(reply);
+      if (settle) settle(readReply(reply));
     });
     port.onDisconnect.addListener((ended) => {
       const error = (ended && ended.error) || api.runtime.lastError;

@@ -94,14 +94,13 @@ const char* CmsError(zvcert::CmsResult result) {
 // decodes it. A stored certificate the plug-in does not serve this page is
 // not found: no window names what the page cannot act on.
 Outcome Describe(Connection& connection, json::Value& what, json::Value& /*message*/) {
-  if (what.type != json::Type::Object) return ErrorOutcome("describe is not an object");
   const json::Value* serial = what.Find("serial");
   const json::Value* pem = what.Find("pem");
   const json::Value* data = what.Find("data");
   if (serial != nullptr && serial->type == json::Type::String) {
     std::optional<zvcert::Sha256Digest> digest;
     if (!ReadThumbprint(what.Find("thumbprint"), digest)) {
-      return ErrorOutcome("thumbprint is not 64 hex digits");
+      return Malformed("thumbprint is not 64 hex digits");
     }
     CertificateInfo info = DescribeStoredCertificate(serial->text, digest ? &*digest : nullptr);
     const ScriptObject* object = connection.object.get();
@@ -119,13 +118,13 @@ Outcome Describe(Connection& connection, json::Value& what, json::Value& /*messa
   if (data != nullptr && data->type == json::Type::String) {
     return ValueOutcome(DataText(DescribeSignData(data->text)));
   }
-  return ErrorOutcome("describe needs a serial, a pem or a data text");
+  return Malformed("describe needs a serial, a pem or a data text");
 }
 
 // {"list": {}}: the authority's certificates the plug-in serves this page,
 // in store order.
 Outcome List(Connection& connection, json::Value& /*field*/, json::Value& /*message*/) {
-  if (connection.object == nullptr) return ErrorOutcome("npzvcert.dll could not be started");
+  if (connection.object == nullptr) return NoPlugin();
   std::string items;
   for (const CertificateInfo& info : ListAuthorityCertificates()) {
     if (!Served(connection.object.get(), info.serial)) continue;
@@ -142,56 +141,58 @@ Outcome List(Connection& connection, json::Value& /*field*/, json::Value& /*mess
 // what the user was shown is what is signed; the plug-in must serve the
 // certificate to this page.
 Outcome SignCms(Connection& connection, json::Value& what, json::Value& /*message*/) {
-  if (what.type != json::Type::Object) return ErrorOutcome("signCms is not an object");
   const json::Value* serial = what.Find("serial");
   const json::Value* data = what.Find("data");
   const json::Value* detached = what.Find("detached");
   if (serial == nullptr || serial->type != json::Type::String || data == nullptr ||
       data->type != json::Type::String) {
-    return ErrorOutcome("signCms needs a serial and a data text");
+    return Malformed("signCms needs a serial and a data text");
   }
   if (detached != nullptr && detached->type != json::Type::Bool) {
-    return ErrorOutcome("detached is not a boolean");
+    return Malformed("detached is not a boolean");
   }
   std::optional<zvcert::Sha256Digest> digest;
   if (!ReadThumbprint(what.Find("thumbprint"), digest)) {
-    return ErrorOutcome("thumbprint is not 64 hex digits");
+    return Malformed("thumbprint is not 64 hex digits");
   }
   const bool leaveOut = detached != nullptr && detached->boolean;
   std::string bytes;
   if (!DecodeSignData(data->text, bytes)) {
-    return ErrorOutcome("data is not Base64 the plug-in accepts");
+    return ErrorOutcome(Reason::Failed, "data is not Base64 the plug-in accepts");
   }
   if (connection.signTextOnly) {
     // Such a build signs only what the consent window could show the user.
     const std::string_view unshown = ShowSignedText(bytes).unshown;
     if (!unshown.empty()) {
-      return ErrorOutcome("the data cannot be shown as text (" + std::string(unshown) +
-                          "), and this build signs only text the user can read");
+      return ErrorOutcome(Reason::Failed,
+                          "the data cannot be shown as text (" + std::string(unshown) +
+                              "), and this build signs only text the user can read");
     }
   }
   // The content alone would not fit in the reply: nothing is signed.
   if (!leaveOut && zvcert::Base64Length(bytes.size()) > kMaxReply) return TooLong();
   const ScriptObject* object = connection.object.get();
-  if (object == nullptr) return ErrorOutcome("npzvcert.dll could not be started");
+  if (object == nullptr) return NoPlugin();
   if (!Served(object, serial->text)) {
-    return ErrorOutcome("no such certificate from the authority is served to this page");
+    return ErrorOutcome(Reason::Failed,
+                        "no such certificate from the authority is served to this page");
   }
   std::array<char, 128> rootName{};
   zvcert::ReadRootIssuerName(rootName);
-  if (rootName[0] == '\0') return ErrorOutcome("the authority's root cannot be read");
+  if (rootName[0] == '\0')
+    return ErrorOutcome(Reason::Failed, "the authority's root cannot be read");
   std::vector<uint8_t> der;
   const zvcert::CmsResult result = zvcert::SignCmsWithStoredCert(
       zvcert::SerialArgument(serial->text), rootName.data(),
       {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, leaveOut, der,
       digest ? std::span<const uint8_t>(*digest) : std::span<const uint8_t>());
-  if (result != zvcert::CmsResult::Ok) return ErrorOutcome(CmsError(result));
+  if (result != zvcert::CmsResult::Ok) return ErrorOutcome(Reason::Failed, CmsError(result));
   // The reply writer refuses one over 1 MiB.
   std::string text(zvcert::Base64Length(der.size()), '\0');
   int32_t length = 0;
   if (zvcert::Base64EncodeBuffer(der.data(), static_cast<int32_t>(der.size()), text.data(),
                                  static_cast<int32_t>(text.size()), &length) != 0) {
-    return ErrorOutcome("the signature could not be encoded");
+    return ErrorOutcome(Reason::Failed, "the signature could not be encoded");
   }
   return ValueOutcome(json::Quote(text));
 }

@@ -47,15 +47,17 @@ bool ToArgument(json::Value& in, Value& out) {
   }
 }
 
+}  // namespace
+
 // {"page": origin}: the origin of the page the connection serves, as the
 // extension was told it by the browser. The plug-in reads it as
 // window.location.origin, which a build locked to the authority's pages
 // checks.
 Outcome SetPage(Connection& connection, json::Value& origin, json::Value& /*message*/) {
   if (origin.type != json::Type::String || origin.text.empty() || origin.text.size() > 2048) {
-    return ErrorOutcome("page is not an origin text of 1 to 2048 characters");
+    return Malformed("page is not an origin text of 1 to 2048 characters");
   }
-  if (connection.pageSet) return ErrorOutcome("the page is already set");
+  if (connection.pageSet) return ErrorOutcome(Reason::Failed, "the page is already set");
   connection.pageSet = true;
   Browser::SetPage(Browser::Page{true, Browser::Page::Location::Object, origin.text});
   return ValueOutcome("null");
@@ -76,51 +78,61 @@ Outcome Status(Connection& connection, json::Value& /*field*/, json::Value& /*me
 // {"member": name, "args": [...]}: a method called or a property read on the
 // plug-in's object, as page script would; the reply's ok is the call's.
 Outcome CallMember(Connection& connection, json::Value& member, json::Value& message) {
-  if (member.type != json::Type::String) return ErrorOutcome("member missing or not a string");
+  if (member.type != json::Type::String) return Malformed("member missing or not a string");
   const zvcert::MemberInfo* info = zvcert::FindMember(member.text);
-  if (info == nullptr) return ErrorOutcome("unknown member");
+  if (info == nullptr) return Malformed("unknown member");
   const bool isMethod = info->kind == zvcert::MemberKind::Method;
 
   std::vector<Value> args;
   if (json::Value* list = message.Find("args")) {
-    if (list->type != json::Type::Array) return ErrorOutcome("args is not an array");
+    if (list->type != json::Type::Array) return Malformed("args is not an array");
     for (size_t i = 0; i < list->items.size(); ++i) {
       Value arg;
       if (!ToArgument(list->items[i], arg)) {
-        return ErrorOutcome("argument " + std::to_string(i + 1) +
-                            " is not a string, number, boolean or null");
+        return Malformed("argument " + std::to_string(i + 1) +
+                         " is not a string, number, boolean or null");
       }
       args.push_back(std::move(arg));
     }
   }
-  if (!isMethod && !args.empty()) return ErrorOutcome("a property takes no arguments");
-  if (connection.object == nullptr) return ErrorOutcome("npzvcert.dll could not be started");
+  if (!isMethod && !args.empty()) return Malformed("a property takes no arguments");
+  if (connection.object == nullptr) return NoPlugin();
 
   // A text result longer than a reply may be is not even copied.
   const CallResult result = isMethod
                                 ? connection.object->Invoke(member.text, std::move(args), kMaxReply)
                                 : connection.object->GetProperty(member.text);
-  if (result.noMemory) return ErrorOutcome("out of memory");
+  if (result.noMemory) return ErrorOutcome(Reason::Failed, "out of memory");
   if (result.textTooLong) return TooLong();
   return ValueOutcome(ValueText(result.value), result.ok);
 }
 
+namespace {
+
 struct Command {
   std::string_view key;
   Handler handle;
+  ValueType type;
 };
 
 // The first of these members that a message holds names its command.
 constexpr Command kCommands[] = {
-    {"page", SetPage}, {"describe", Describe}, {"status", Status},
-    {"list", List},    {"signCms", SignCms},   {"member", CallMember},
+#define ZVCERT_COMMAND(key, handler, type, ...) {#key, handler, ValueType::type},
+#define ZVCERT_REASON(...)
+#include "host/protocol.def"
+#undef ZVCERT_REASON
+#undef ZVCERT_COMMAND
 };
 
 Outcome Dispatch(Connection& connection, json::Value& message) {
   for (const Command& command : kCommands) {
-    if (json::Value* field = message.Find(command.key)) {
-      return command.handle(connection, *field, message);
+    json::Value* field = message.Find(command.key);
+    if (field == nullptr) continue;
+    // A text's handler says what text it takes.
+    if (command.type == ValueType::Object && field->type != json::Type::Object) {
+      return Malformed(std::string(command.key) + " is not an object");
     }
+    return command.handle(connection, *field, message);
   }
   // Naming none, it is a call without its member.
   json::Value none;
@@ -134,22 +146,20 @@ Answer AnswerMessage(Connection& connection, std::unique_ptr<char[]> message, si
   message.reset();
   // A document refused for a limit is answered under its id when that came
   // before what was refused.
-  if (!doc.ok && !doc.overLimit) return {"null", ErrorOutcome("malformed JSON: " + doc.error)};
-  if (doc.value.type != json::Type::Object) {
-    return {"null", ErrorOutcome(doc.ok ? "not a JSON object" : doc.error)};
-  }
+  if (!doc.ok && !doc.overLimit) return {"null", Malformed("malformed JSON: " + doc.error)};
+  // What the reader refused past a bound is too long, not malformed.
+  const auto refused = [&doc](const char* why) {
+    return doc.ok ? Malformed(why) : ErrorOutcome(Reason::TooLong, doc.error);
+  };
+  if (doc.value.type != json::Type::Object) return {"null", refused("not a JSON object")};
 
   const json::Value* idValue = doc.value.Find("id");
   const bool idUsable = idValue != nullptr && (idValue->type == json::Type::Number ||
                                                idValue->type == json::Type::String);
-  if (!idUsable) {
-    return {"null", ErrorOutcome(doc.ok ? "id missing or not a number or string" : doc.error)};
-  }
-  if (idValue->text.size() > kMaxIdLength) {
-    return {"null", ErrorOutcome(doc.ok ? "id longer than 64 characters" : doc.error)};
-  }
+  if (!idUsable) return {"null", refused("id missing or not a number or string")};
+  if (idValue->text.size() > kMaxIdLength) return {"null", refused("id longer than 64 characters")};
   std::string id = idValue->type == json::Type::Number ? idValue->text : json::Quote(idValue->text);
-  if (!doc.ok) return {std::move(id), ErrorOutcome(doc.error)};
+  if (!doc.ok) return {std::move(id), ErrorOutcome(Reason::TooLong, doc.error)};
   return {std::move(id), Dispatch(connection, doc.value)};
 }
 

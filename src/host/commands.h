@@ -1,4 +1,5 @@
-// The host's commands. One member of a message names its command:
+// The host's commands, as protocol.def lists them. One member of a message
+// names its command:
 //
 //   {"id": 2, "page": "https://ca.example.com"}   (first, from the extension)
 //   {"id": 3, "status": {}}, {"describe": {...}}, {"list": {}}, {"signCms": {...}}
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "host/connection.h"
 #include "host/json.h"
@@ -29,9 +31,22 @@ struct Answer {
 // and the call may need the room.
 Answer AnswerMessage(Connection& connection, std::unique_ptr<char[]> message, size_t size);
 
-// The commands about the authority's certificates (certificate_commands.cpp).
-Outcome Describe(Connection& connection, json::Value& what, json::Value& message);
-Outcome List(Connection& connection, json::Value& field, json::Value& message);
-Outcome SignCms(Connection& connection, json::Value& what, json::Value& message);
+// A message the host cannot read as a command.
+inline Outcome Malformed(std::string why) {
+  return ErrorOutcome(Reason::Malformed, std::move(why));
+}
+inline Outcome NoPlugin() {
+  return ErrorOutcome(Reason::NoPlugin, "npzvcert.dll could not be started");
+}
+
+// One handler for each command of the list: one without its handler does
+// not link. Those about the authority's certificates are in
+// certificate_commands.cpp.
+#define ZVCERT_COMMAND(key, handler, ...) \
+  Outcome handler(Connection& connection, json::Value& field, json::Value& message);
+#define ZVCERT_REASON(...)
+#include "host/protocol.def"
+#undef ZVCERT_REASON
+#undef ZVCERT_COMMAND
 
 }  // namespace zvhost

@@ -24,7 +24,8 @@ void Serve(Connection& connection) {
     framing::Incoming message;
     if (!framing::Begin(message)) return;
     if (message.refusal != nullptr) {
-      if (!WriteReply("null", ErrorOutcome(message.refusal)) || !framing::Finish(message)) return;
+      const Outcome refused = ErrorOutcome(message.refusalReason, message.refusal);
+      if (!WriteReply("null", refused) || !framing::Finish(message)) return;
       continue;
     }
     if (!framing::Finish(message)) return;

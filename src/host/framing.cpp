@@ -47,6 +47,7 @@ bool Begin(Incoming& message) {
       header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
   if (message.size > kMaxMessage) {
     message.refusal = "message longer than 64 MiB";
+    message.refusalReason = Reason::TooLong;
     return true;
   }
   message.bytes.reset(new (std::nothrow) char[message.size == 0 ? 1 : message.size]);

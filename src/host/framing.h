@@ -6,6 +6,8 @@
 #include <memory>
 #include <string_view>
 
+#include "host/protocol.h"
+
 namespace zvhost::framing {
 
 // The streams carry bytes, not text.
@@ -19,6 +21,7 @@ struct Incoming {
   // Why it is refused before it is read (longer than 64 MiB, no memory),
   // or null.
   const char* refusal = nullptr;
+  Reason refusalReason = Reason::Failed;
 };
 
 // The next message's length, and room for it unless it is refused. False

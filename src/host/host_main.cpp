@@ -5,7 +5,7 @@
 //
 //   {"id": 1, "member": "GetCSR", "args": []}
 //   -> {"id": 1, "ok": true, "value": "-----BEGIN ..."}
-//   -> {"id": 1, "ok": false, "error": "unknown member"}
+//   -> {"id": 1, "ok": false, "reason": "malformed", "error": "unknown member"}
 //
 // The end of input, even in the middle of a message, ends the program with
 // code 0: the browser closed the connection. Arguments are ignored: browsers

@@ -9,7 +9,13 @@ namespace {
 std::string Shape(std::string_view id, const Outcome& outcome) {
   std::string reply = "{\"id\":";
   reply += id;
-  reply += outcome.ok ? ",\"ok\":true" : ",\"ok\":false";
+  if (outcome.ok) {
+    reply += ",\"ok\":true";
+  } else {
+    reply += ",\"ok\":false,\"reason\":\"";
+    reply += ReasonText(outcome.reason);
+    reply += '"';
+  }
   if (outcome.error) {
     reply += ",\"error\":";
     reply += json::Quote(outcome.text);
@@ -23,7 +29,7 @@ std::string Shape(std::string_view id, const Outcome& outcome) {
 
 }  // namespace
 
-Outcome TooLong() { return ErrorOutcome("the reply would exceed 1 MiB"); }
+Outcome TooLong() { return ErrorOutcome(Reason::TooLong, "the reply would exceed 1 MiB"); }
 
 bool WriteReply(std::string_view id, const Outcome& outcome) {
   std::string reply = Shape(id, outcome);

@@ -1,13 +1,16 @@
-// What the host answers, and the one place a reply is shaped and written:
+// What the host answers, and the one place a reply is shaped and written
+// (the shapes are protocol.def's):
 //   {"id": <id>, "ok": true, "value": <JSON>}
-//   {"id": <id>, "ok": false, "value": <JSON>}    (a call that failed)
-//   {"id": <id>, "ok": false, "error": "<reason>"}
+//   {"id": <id>, "ok": false, "reason": "failed", "value": <JSON>}
+//   {"id": <id>, "ok": false, "reason": "<reason>", "error": "<why>"}
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "host/protocol.h"
 
 namespace zvhost {
 
@@ -17,15 +20,18 @@ namespace zvhost {
 inline constexpr size_t kMaxReply = 1u << 20;
 
 struct Outcome {
-  bool error = false;  // text is then the reason
-  bool ok = true;      // what a value's reply says
-  std::string text;    // the value as JSON, or the reason
+  bool error = false;              // text is then why
+  bool ok = true;                  // what a value's reply says
+  std::string text;                // the value as JSON, or why it failed
+  Reason reason = Reason::Failed;  // of a reply that is not ok
 };
 
 inline Outcome ValueOutcome(std::string json, bool ok = true) {
   return {false, ok, std::move(json)};
 }
-inline Outcome ErrorOutcome(std::string reason) { return {true, false, std::move(reason)}; }
+inline Outcome ErrorOutcome(Reason reason, std::string why) {
+  return {true, false, std::move(why), reason};
+}
 // A value that cannot fit in a reply.
 Outcome TooLong();
 

@@ -13,10 +13,11 @@ const { pathToFileURL } = require('node:url');
 const vm = require('node:vm');
 
 const { checks } = require('../../tools/node/checks');
-const { build, checkOrigin, readLocales, checkLocales, checkWindowTexts, BuildError } = require('../../extension/build');
+const { build, checkOrigin, readLocales, checkLocales, checkWindowTexts, checkHostCalls, BuildError } = require('../../extension/build');
 const identity = require('../../extension/identity.json');
 const { checkIdentity, writeIdentity } = require('../../extension/identity');
 const { memberTable, namesOf, readMembers } = require('../../extension/members');
+const { readProtocol } = require('../../extension/protocol');
 const pageLibrary = require('../../web/build');
 
 const DOWNLOAD = 'https://ca.example.com/npzvcert/';
@@ -100,6 +101,15 @@ test('build: manifest, permissions and substituted scripts', () => {
     const english = name === '_locales' ? { ...messages, actionDelCert: { message: 'delete it' } } : messages;
     const changed = name === '_locales' ? windows : { ...windows, [name]: change(windows[name]) };
     assert.throws(() => checkWindowTexts(changed, english, memberTable()), message);
+  }
+  // The worker asks the host only the protocol's commands, with their fields.
+  const consent = { 'worker/consent.js': source('worker/consent.js') };
+  assert.doesNotThrow(() => checkHostCalls(consent, readProtocol()));
+  for (const [change, message] of [[(t) => t.replace("call('describe'", "call('descibe'"), /call\('descibe' names no command/],
+    [(t) => t.replace("call('describe'", 'call(kind'), /call\(kind names no command/],
+    [(t) => t.replace('{ pem: arg }', '{ pem: arg, serials }'), /describe has no field serials/],
+    [(t) => `${t}\nhost.call('member', 'Version', { argv: [] });`, /member has no field argv/]]) {
+    assert.throws(() => checkHostCalls({ 'worker/consent.js': change(consent['worker/consent.js']) }, readProtocol()), message);
   }
   // Content scripts only, on the authority's hosts; no host permissions.
   assert.deepStrictEqual(manifest.permissions, ['nativeMessaging']);
@@ -434,7 +444,7 @@ test('service worker: a text-only build refuses data the window cannot show, bef
 test('service worker: a silent host times out, a reply without an id still answers', async () => {
   let mode = 'silent';
   const { call, natives } = await runWorker('https://ca.example.com', (native, m) => {
-    const reply = mode === 'silent' ? null : mode === 'no id' ? { id: null, ok: false, error: 'malformed JSON' }
+    const reply = mode === 'silent' ? null : mode === 'no id' ? { id: null, ok: false, reason: 'malformed', error: 'malformed JSON' }
       : { id: m.id, ok: true, value: 1022 };
     if (mode === 'exits' && m.member) setTimeout(() => native.onDisconnect.fire({ error: { message: 'gone' } }), 1);
     else if (reply) setTimeout(() => native.onMessage.fire(reply), 1);
@@ -449,8 +459,7 @@ test('service worker: a silent host times out, a reply without an id still answe
   assert.strictEqual(natives.length, 2, 'with a new host');
   mode = 'no id';
   const unread = await call({ id: 3, member: 'Version' });
-  assert.strictEqual(unread.ok, false);
-  assert.match(unread.error, /malformed JSON/);
+  assert.match(`${unread.ok} ${unread.reason} ${unread.error}`, /^false failed malformed JSON/, 'the page reads the host\'s malformed as failed');
   // A host that ends fails the call it had; the next call starts another.
   mode = 'exits';
   const ended = await call({ id: 4, member: 'Version' });

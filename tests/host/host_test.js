@@ -1,7 +1,8 @@
 'use strict';
 // npzvcert-host.exe over its pipes, as a browser extension's native port
-// drives it: framing, members, the request cycle within one connection, and
-// every way a sender can get it wrong.
+// drives it, in scenarios of several steps: the request cycle within one
+// connection, the end of input, several hosts, locked builds. The single
+// exchanges are conformance.js's rows.
 //
 //   node host_test.js <build/win32 folder>
 //
@@ -46,25 +47,6 @@ const thumbprint = (pem) => require('node:crypto').createHash('sha256')
   .update(new (require('node:crypto').X509Certificate)(pem).raw).digest('hex');
 // A call under an id of the test's own, its reply as the host wrote it.
 const callAs = (host, id, member, args = []) => host.request({ id, member, args });
-
-async function members(host) {
-  const version = await callAs(host, 1, 'Version');
-  checkReply('Version is the number 1022', version, { id: 1, ok: true, value: 1022 });
-  const name = await callAs(host, 'n', 'HostName');
-  check('HostName is text under a string id', name?.id === 'n' && name.ok === true &&
-    typeof name.value === 'string', show(name));
-
-  const text = 'Café 张三 😀 "quoted" \\ line\nend';
-  const encoded = await callAs(host, 2, 'Base64Encode', [text]);
-  checkReply('Base64Encode encodes the UTF-8 bytes', encoded,
-    { id: 2, ok: true, value: Buffer.from(text, 'utf8').toString('base64') });
-  const decoded = await callAs(host, 3, 'Base64Decode', [encoded?.value ?? '']);
-  checkReply('Base64Decode gives the text back', decoded, { id: 3, ok: true, value: text });
-  checkReply('invalid UTF-8 in a result becomes U+FFFD', await callAs(host, 4, 'Base64Decode', ['/w==']),
-    { id: 4, ok: true, value: '\uFFFD' });
-  checkReply('a failed call carries the plug-in\'s own result', await callAs(host, 5, 'Base64Decode', ['abc']),
-    { id: 5, ok: false, value: '' });
-}
 
 async function request(host) {
   checkReply('SetSubject', await callAs(host, 10, 'SetSubject', ['C=CN, O=Café Test, CN=张三']),
@@ -170,15 +152,9 @@ async function listAndSign(host, ca, described) {
       check(`... ${detached ? 'without the content' : 'with the content, which is the data'}`,
         detached ? !ca.verifyCms(der).verified : v.content?.equals(data), show(v.content));
     }
-    for (const [what, request, reason] of [
-      ['invalid Base64', { serial: '31249', data: 'QQ=' }, /Base64/],
-      ['an unknown serial', { serial: '999', data: 'QQ==' }, /no such certificate from the authority is served/],
-      ['another issuer\'s serial', { serial: '31252', data: 'QQ==' }, /no such certificate/],
-      ['a detached that is no boolean', { serial: '31249', data: 'QQ==', detached: 1 }, /detached/],
-    ]) {
-      const r = await host.request({ id: 74, signCms: request });
-      check(`signCms refuses ${what}`, r?.ok === false && !('value' in r) && reason.test(r.error), show(r));
-    }
+    const foreign = await host.request({ id: 74, signCms: { serial: '31252', data: 'QQ==' } });
+    check('signCms refuses another issuer\'s serial', foreign?.ok === false && !('value' in foreign) &&
+      /no such certificate/.test(foreign.error), show(foreign));
     // A build with ZVCERT_SIGN_TEXT_ONLY signs only what the consent window can show.
     const textOnly = new HostClient(buildDir, { program: 'npzvcert-host-text-only.exe', timeoutMs: REPLY_TIMEOUT_MS });
     for (const [what, bytes, signs] of [['text', Buffer.from('I agree.\r\n'), true], ['binary data', data, false],
@@ -244,97 +220,11 @@ async function sharedSerial(host, ca) {
   }
 }
 
-// A message of `size` bytes: head, unit repeated, tail.
-function near(head, unit, tail, size) {
-  const room = size - head.length - tail.length;
-  return Buffer.concat([Buffer.from(head), Buffer.alloc(room - (room % unit.length), unit), Buffer.from(tail)]);
-}
-
-async function errors(host) {
+// A message over 64 MiB, as the framing refuses it: the single exchanges
+// are conformance.js's rows.
+async function oversized(host) {
   const refused = (label, reply, id, reason) => check(label, reply !== null && reply.ok === false &&
     util.isDeepStrictEqual(reply.id, id) && !('value' in reply) && reason.test(reply.error ?? ''), show(reply));
-  const cases = [
-    ['malformed JSON', '{"id": 1, "member": ', null, /malformed JSON/],
-    ['invalid UTF-8 in the message', Buffer.from('{"id":1,"member":"Base64Encode","args":["\xff"]}', 'latin1'), null, /UTF-8/],
-    ['a document that is not an object', '[1]', null, /not a JSON object/],
-    ['no id', { member: 'Version' }, null, /id/],
-    ['an id that is an object', { id: {}, member: 'Version' }, null, /id/],
-    ['no member', { id: 20 }, 20, /member/],
-    ['a member that is not a string', { id: 21, member: 7 }, 21, /member/],
-    ['an unknown member', { id: 22, member: 'Nope' }, 22, /unknown member/],
-    ['a member in the wrong case', { id: 23, member: 'version' }, 23, /unknown member/],
-    ['args not an array', { id: 24, member: 'Base64Encode', args: 'x' }, 24, /not an array/],
-    ['an object argument', { id: 25, member: 'Base64Encode', args: [{}] }, 25, /argument 1/],
-    ['an array argument', { id: 26, member: 'SetChallenge', args: ['a', ['b']] }, 26, /argument 2/],
-    ['arguments to a property', { id: 27, member: 'Version', args: [1] }, 27, /property/],
-    ['describe that is not an object', { id: 31, describe: 'x' }, 31, /describe/],
-    ['describe with neither serial nor pem', { id: 32, describe: { serial: 5 } }, 32, /a serial, a pem or a data/],
-    ['a thumbprint that is not text', { id: 48, describe: { serial: '5', thumbprint: 5 } }, 48, /thumbprint is not 64 hex/],
-    ['a thumbprint that is no SHA-256', { id: 49, describe: { serial: '5', thumbprint: 'ab' } }, 49, /thumbprint is not 64 hex/],
-    ['an id of 65 characters', { id: 'i'.repeat(65), member: 'Version' }, null, /id longer/],
-    // Near the 64 MiB limit, answered under their ids, the host still there for what follows.
-    ['a 12 MiB array', near('{"id":38,"member":"Base64Encode","args":[', '0,', '0]}', 12 << 20), 38, /more than 1024 values/],
-    ['64 MiB of short strings', near('{"id":39,"member":"Base64Encode","args":[', '"a",', '"a"]}', (64 << 20) - 1), 39, /values/],
-    ['a 60 MiB string to Base64Encode', near('{"id":40,"member":"Base64Encode","args":["', 'a', '"]}', 60 << 20), 40, /1 MiB/],
-  ];
-  for (const [label, message, id, reason] of cases) {
-    const body = Buffer.isBuffer(message) || typeof message === 'string' ? message : JSON.stringify(message);
-    host.send(frame(body));
-    refused(`refused: ${label}`, await host.next(), id, reason);
-  }
-  checkReply('describe of a text that is no certificate finds nothing',
-    await host.request({ id: 33, describe: { pem: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } }),
-    { id: 33, ok: true, value: { ...nothing, canonical: '-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----' } });
-  // CertSign's data as the plug-in decodes it, padding judged group by group
-  // (which the browser's atob refuses), and serials as it reads them.
-  const sha = (bytes) => require('node:crypto').createHash('sha256').update(bytes).digest('hex');
-  // The whole text as the consent window shows it, rendered from the bytes.
-  const shown = (text, rendered = text, escaped = 0, folded = 0) => ({ valid: true, size: Buffer.byteLength(text),
-    sha256: sha(text), printable: true, text: rendered, escaped, folded, unshown: '' });
-  const base64 = (text) => Buffer.from(text).toString('base64');
-  const [rlo, cr, blank] = ['account \u202E12345\u202C.', 'Pay 10 EUR\rPay 99999 EUR', `I agree.\n${'\n'.repeat(60)}Pay`];
-  const dataCases = [
-    ['padding inside the text', 'QQ==QUJD', shown('AABC')],
-    ['bytes that are no text', 'AAEC', { valid: true, size: 3, sha256: sha(Buffer.from([0, 1, 2])), printable: false,
-      text: '', escaped: 0, folded: 0, unshown: 'not text' }],
-    ['text beyond 4 KiB, whole', base64('é'.repeat(2049)), shown('é'.repeat(2049))],
-    ['a right-to-left override', base64(rlo), shown(rlo, 'account ⟨U+202E⟩12345⟨U+202C⟩.', 2)],
-    ['a lone CR', base64(cr), shown(cr, 'Pay 10 EUR⟨U+000D⟩Pay 99999 EUR', 1)],
-    ['60 blank lines', base64(blank), shown(blank, 'I agree.\n⟨60 blank lines⟩\nPay', 0, 1)],
-    ['text too long to show', base64('a'.repeat(70000)), { ...shown('a'.repeat(70000), ''), unshown: 'too long' }],
-    ['no Base64', 'not base64!', { valid: false }],
-  ];
-  for (const [what, data, expected] of dataCases) {
-    checkReply(`describe data: ${what}`, await host.request({ id: 36, describe: { data } }), { id: 36, ok: true, value: expected });
-  }
-  const serialCases = [
-    ['leading zeros', '0000042', '42'], ['a zero byte', '12\u00003', '12'], ['letters', 'abc', '0'],
-    ['2^64 + 1, wrapped', '18446744073709551617', '1'], ['the top bit set', '9223372036854775813', '9223372036854775813'],
-  ];
-  for (const [what, serial, canonical] of serialCases) {
-    const r = await host.request({ id: 37, describe: { serial } });
-    checkReply(`describe serial: ${what} reads as ${canonical}`, { id: r?.id, canonical: r?.value?.canonical }, { id: 37, canonical });
-  }
-  // Scalars of the wrong kind reach the plug-in, which applies its own rules.
-  const wrongType = await callAs(host, 28, 'Base64Encode', [12]);
-  check('a number where text is due reaches the plug-in', wrongType?.id === 28 && !('error' in wrongType) &&
-    typeof wrongType.ok === 'boolean', show(wrongType));
-
-  // What JSON.stringify writes for a string with a lone surrogate.
-  checkReply('a lone surrogate is read as U+FFFD, and answered under its id',
-    await host.request('{"id":34,"member":"Base64Encode","args":["a\\ud800b"]}'),
-    { id: 34, ok: true, value: Buffer.from('a\uFFFDb', 'utf8').toString('base64') });
-  const huge = await callAs(host, 35, 'IsCertExist', [1e300]);
-  check('a number beyond every integer range reaches the plug-in as a double', huge?.id === 35 &&
-    !('error' in huge), show(huge));
-  refused('a reply over 1 MiB is refused', await callAs(host, 29, 'Base64Encode', ['a'.repeat(800000)]), 29,
-    /1 MiB/);
-  // The whole reply counts: with a four-digit id this one is exactly 1 MiB, with five a byte over.
-  const atLimit = await callAs(host, 1000, 'Base64Encode', ['a'.repeat(786408)]);
-  check('a reply of exactly 1 MiB is sent', atLimit?.ok === true && atLimit.size === 1 << 20, atLimit?.size);
-  refused('... one a byte longer is refused', await callAs(host, 10000, 'Base64Encode', ['a'.repeat(786408)]), 10000,
-    /1 MiB/);
-
   // A 70 MiB header is answered at once; the body is skipped, not kept.
   const started = Date.now();
   const header = Buffer.alloc(4);
@@ -398,19 +288,14 @@ async function manyHosts() {
 }
 
 // Browsers pass hosts arguments of their own; only the test build reads
-// --plugin=, which names another DLL to load.
+// --plugin=, which names another DLL to load (conformance.js's no-plugin rows).
 async function pluginOption() {
-  const cases = [
-    ['the shipped host ignores --plugin= and loads the DLL beside it', false, { ok: true, value: 1022 }],
-    ['npzvcert-host-checks loads the DLL --plugin= names', true, { ok: false, error: 'npzvcert.dll could not be started' }],
-  ];
-  for (const [label, checks, expected] of cases) {
-    const host = new HostClient(buildDir, { checks, plugin: 'Z:\\nowhere\\npzvcert.dll', timeoutMs: REPLY_TIMEOUT_MS });
-    checkReply(label, await callAs(host, 50, 'Version'), { id: 50, ...expected });
-    checkReply('... and status gives its version beside the project\'s', await host.request({ id: 51, status: {} }),
-      { id: 51, ok: true, value: { host: projectVersion, plugin: checks ? null : 1022 } });
-    await host.close();
-  }
+  const host = new HostClient(buildDir, { plugin: 'Z:\\nowhere\\npzvcert.dll', timeoutMs: REPLY_TIMEOUT_MS });
+  checkReply('the shipped host ignores --plugin= and loads the DLL beside it', await callAs(host, 50, 'Version'),
+    { id: 50, ok: true, value: 1022 });
+  checkReply('... and status gives its version beside the project\'s', await host.request({ id: 51, status: {} }),
+    { id: 51, ok: true, value: { host: projectVersion, plugin: 1022 } });
+  await host.close();
 }
 
 // A plug-in built for https://ca.example.com's pages alone serves the page
@@ -511,7 +396,7 @@ async function currentProfile() {
 
 (async () => {
   const host = newHost();
-  for (const part of [members, request, errors]) await part(host);
+  for (const part of [request, oversized]) await part(host);
   const code = await host.close();
   check('the host exits 0 when stdin closes', code === 0, `exit ${code}; ${host.stderr}`);
   await endings();

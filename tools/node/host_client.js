@@ -11,8 +11,9 @@
 // options.checks runs npzvcert-host-checks.exe instead, which exits 2 when the
 // plug-in misused the browser; options.plugin (a Windows path, checks only)
 // names another build's DLL; options.program another program of the build's
-// bin folder, options.exe any host's path (an installed one). send(), next()
-// and request() speak raw messages.
+// bin folder, options.exe any host's path (an installed one), options.command
+// any host's [program, args] (buildDir unused). send(), next() and request()
+// speak raw messages.
 
 const { spawn } = require('node:child_process');
 const path = require('node:path');
@@ -39,7 +40,7 @@ class HostClient {
   #queue = Promise.resolve();
 
   constructor(buildDir, options = {}) {
-    const [program, args] = hostCommand(buildDir, options);
+    const [program, args] = options.command ?? hostCommand(buildDir, options);
     this.timeoutMs = options.timeoutMs ?? REPLY_TIMEOUT_MS;
     this.child = spawn(program, args, { env: options.env ?? process.env, stdio: ['pipe', 'pipe', 'pipe'] });
     this.stderr = '';

@@ -5,9 +5,9 @@ import { REFUSALS, Reply } from '../replies.js';
 export const rule = { kind: 'extension' };
 
 export async function run(page) {
-  const listed = await page.host.call({ list: {} });
+  const listed = await page.host.call('list');
   if (!listed.ok || !Array.isArray(listed.value)) {
-    return Reply.failure(listed.reason || 'failed', `chooseCertificate failed: ${listed.error || 'the store could not be read'}`);
+    return Reply.failure(listed.reason, `chooseCertificate failed: ${listed.error || 'the store could not be read'}`);
   }
   if (listed.value.length === 0) {
     return Reply.failure('none', 'no certificate from this authority is in the user\'s store');

@@ -7,4 +7,4 @@ export const RULES = {
   CertSign: { failed: '' },
 };
 
-export const run = async (page, args, member) => Reply.fromHost(member, await page.host.call({ member, args }));
+export const run = async (page, args, member) => Reply.fromHost(member, await page.host.call('member', member, { args }));

@@ -9,11 +9,11 @@ export const rule = {
 };
 
 export async function run(page, [serial, data, options]) {
-  const answer = await page.host.call({ signCms: { serial, data, detached: options.detached,
-    thumbprint: options.thumbprint } });
+  const answer = await page.host.call('signCms', { serial, data, detached: options.detached,
+    thumbprint: options.thumbprint });
   if (!answer.ok) {
-    return Reply.failure(answer.reason || 'failed', `signCms failed: ${answer.error || 'no signature was made'}`, null);
+    return Reply.failure(answer.reason, `signCms failed: ${answer.error || 'no signature was made'}`, null);
   }
   return typeof answer.value === 'string' ? Reply.value(answer.value)
-    : Reply.failure(answer.reason || 'failed', 'signCms failed', answer.value);
+    : Reply.failure('failed', 'signCms failed', answer.value);
 }

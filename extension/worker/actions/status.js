@@ -5,7 +5,7 @@ import { Reply } from '../replies.js';
 export const rule = { kind: 'extension' };
 
 export async function run(page) {
-  const answer = await page.host.call({ status: {} });
+  const answer = await page.host.call('status');
   return Reply.value({ extension: api.runtime.getManifest().version,
     host: answer.ok ? answer.value?.host ?? null : null, plugin: answer.ok ? answer.value?.plugin ?? null : null });
 }
