@@ -72,9 +72,9 @@ constexpr DigestAlgorithm DigestOf(SignatureHash hash) {
 // One element of DER read from the front of its input.
 struct Element {
   uint8_t tag;
-  std::span<const uint8_t> whole;    // header and content
+  std::span<const uint8_t> whole;  // header and content
   std::span<const uint8_t> content;
-  std::span<const uint8_t> rest;     // what follows it
+  std::span<const uint8_t> rest;  // what follows it
 };
 
 // Low tag numbers and definite lengths of up to four bytes, as a
