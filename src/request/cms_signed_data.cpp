@@ -8,12 +8,6 @@
 namespace zvcert {
 namespace {
 
-constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kSet = 0x31;
-constexpr uint8_t kInteger = 0x02;
-constexpr uint8_t kOctetString = 0x04;
-constexpr uint8_t kContext0 = 0xA0;  // [0] constructed
-
 // The DerWriter writes lengths of two bytes at most.
 constexpr size_t kMaxElement = 0xFFFF;
 
@@ -34,10 +28,6 @@ constexpr std::array<uint8_t, 26> kContentTypeData = {
 // 1.2.840.113549.1.9.4 messageDigest
 constexpr std::array<uint8_t, 11> kMessageDigestOid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
                                                        0xF7, 0x0D, 0x01, 0x09, 0x04};
-// SEQUENCE { OID rsaEncryption 1.2.840.113549.1.1.1, NULL }
-constexpr std::array<uint8_t, 15> kRsaEncryptionAlgorithm = {
-    0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
-
 // SEQUENCE { OID, NULL }: NULL parameters, as the platform's messages carry them.
 // sha1 1.3.14.3.2.26                                 30 09 06 05 2B 0E 03 02 1A 05 00
 constexpr std::array<uint8_t, 11> kSha1Algorithm = {0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,

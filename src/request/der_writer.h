@@ -4,11 +4,32 @@
 // refused too, so a caller checks ok() once at the end.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 namespace zvcert {
+
+// The tags the module writes: universal ones, and [0] constructed.
+inline constexpr uint8_t kInteger = 0x02;
+inline constexpr uint8_t kBitString = 0x03;
+inline constexpr uint8_t kOctetString = 0x04;
+inline constexpr uint8_t kOid = 0x06;
+inline constexpr uint8_t kUtf8String = 0x0C;
+inline constexpr uint8_t kPrintableString = 0x13;
+inline constexpr uint8_t kIa5String = 0x16;
+inline constexpr uint8_t kBmpString = 0x1E;
+inline constexpr uint8_t kSequence = 0x30;
+inline constexpr uint8_t kSet = 0x31;
+inline constexpr uint8_t kContext0 = 0xA0;
+
+// SEQUENCE { OID rsaEncryption 1.2.840.113549.1.1.1, NULL }
+// Internal linkage: each file that writes it keeps a copy of its own.
+constexpr std::array<uint8_t, 15> kRsaEncryptionAlgorithm = {
+    0x30, 0x0D,                                                        // SEQUENCE
+    0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01,  // rsaEncryption
+    0x05, 0x00};                                                       // NULL
 
 class DerWriter;
 

@@ -9,20 +9,6 @@
 namespace zvcert {
 namespace {
 
-constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kSet = 0x31;
-constexpr uint8_t kInteger = 0x02;
-constexpr uint8_t kBitString = 0x03;
-constexpr uint8_t kOid = 0x06;
-constexpr uint8_t kPrintableString = 0x13;
-constexpr uint8_t kUtf8String = 0x0C;
-constexpr uint8_t kContextAttributes = 0xA0;  // [0] constructed
-
-// SEQUENCE { OID rsaEncryption 1.2.840.113549.1.1.1, NULL }
-constexpr std::array<uint8_t, 15> kRsaEncryptionAlgorithm = {
-    0x30, 0x0D,                                                        // SEQUENCE
-    0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01,  // rsaEncryption
-    0x05, 0x00};                                                       // NULL
 // 1.2.840.113549.1.1.5, .11, .12 and .13: sha1, sha256, sha384 and
 // sha512WithRSAEncryption; they differ in the last byte alone.
 constexpr std::array<uint8_t, 9> kShaWithRsaOid = {0x2A, 0x86, 0x48, 0x86, 0xF7,
@@ -127,7 +113,7 @@ void WritePublicKeyInfo(DerWriter& writer, std::span<const uint8_t> blob) {
 
 void WriteRequestAttributes(DerWriter& writer, std::string_view unstructuredName,
                             std::string_view challengePassword) {
-  DerElement block = writer.Open(kContextAttributes, kAttributesAreaSize);
+  DerElement block = writer.Open(kContext0, kAttributesAreaSize);
   const size_t first = writer.size();
   WriteAttribute(writer, kUnstructuredNameOid, unstructuredName);
   const size_t second = writer.size();

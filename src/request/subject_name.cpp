@@ -8,12 +8,6 @@
 namespace zvcert {
 namespace {
 
-constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kSet = 0x31;
-constexpr uint8_t kOid = 0x06;
-constexpr uint8_t kBmpString = 0x1E;
-constexpr uint8_t kIa5String = 0x16;
-
 struct DirectoryAttribute {
   SubjectKey key;
   std::array<uint8_t, 3> oid;  // 55 04 xx: id-at-*

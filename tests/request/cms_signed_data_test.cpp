@@ -81,21 +81,6 @@ TEST_F(CmsSignedData, OpenSslVerifiesEveryHashAttachedAndDetached) {
   }
 }
 
-// The attributes signed, as a SET in DER order.
-TEST_F(CmsSignedData, SignsContentTypeThenMessageDigest) {
-  const Bytes digest(20, 0xAB);
-  Bytes toBeSigned;
-  ASSERT_EQ(
-      WriteCmsSignedAttributes({certificate_, {}, true, SignatureHash::Sha1, digest}, toBeSigned),
-      CmsBuildResult::Ok);
-  EXPECT_EQ(ToHex(toBeSigned),
-            "31 3F "                                                         // SET
-            "30 18 06 09 2A 86 48 86 F7 0D 01 09 03 "                        //   contentType
-            "31 0B 06 09 2A 86 48 86 F7 0D 01 07 01 "                        //     { data }
-            "30 23 06 09 2A 86 48 86 F7 0D 01 09 04 31 16 04 14 "            //   messageDigest
-            "AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB");  // { digest }
-}
-
 TEST_F(CmsSignedData, RefusesBadPartsWithTheirReason) {
   const Bytes digest(32), signature(513), content(0x10000);
   const Bytes truncated(certificate_.begin(), certificate_.end() - 1);
