@@ -4,9 +4,10 @@
 # declaration does not name stops the configuration.
 #
 # zvcert_layer(<folder> [USES folder...] [PORTABLE source...]
-#              [WINDOWS source...] [SYSTEM library...])
+#              [WINDOWS source...] [SYSTEM library...] [LINUX source...])
 #   PORTABLE sources build everywhere (natively for the unit tests), WINDOWS
-#   sources and SYSTEM libraries only for Windows. Makes zvcert_<folder>.
+#   sources and SYSTEM libraries only for Windows, LINUX sources only for
+#   Linux. Makes zvcert_<folder>.
 #
 # As a script, for the tests:
 #   cmake -DFOLDER=<dir> -DUSES="a;b" -P Layers.cmake
@@ -37,7 +38,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
 endif()
 
 function(zvcert_layer folder)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "USES;PORTABLE;WINDOWS;SYSTEM")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "USES;PORTABLE;WINDOWS;SYSTEM;LINUX")
   foreach(used IN LISTS arg_USES)
     get_property(declared GLOBAL PROPERTY ZVCERT_LAYERS)
     if(NOT used IN_LIST declared)
@@ -50,6 +51,8 @@ function(zvcert_layer folder)
   set(sources ${arg_PORTABLE})
   if(WIN32)
     list(APPEND sources ${arg_WINDOWS})
+  elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    list(APPEND sources ${arg_LINUX})
   endif()
   list(TRANSFORM sources PREPEND ${folder}/)
   if(sources)

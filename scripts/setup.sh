@@ -21,6 +21,8 @@ packages=(
   firefox-esr-l10n-{zh-cn,zh-tw,ru,de,fr,es-es}
   nsis osslsigncode                         # the installer, and Authenticode signing
   wixl msitools                             # the MSI for organisations, and reading its tables
+  libp11-kit-dev p11-kit                    # the Linux host's tokens: the PKCS#11 header, the proxy
+  softhsm2 opensc                           # a software token per test, and a second reader of it
 )
 
 # 32-bit Wine only where this machine runs 32-bit programs: elsewhere it

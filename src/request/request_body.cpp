@@ -5,6 +5,7 @@
 
 #include "encoding/utf8.h"
 #include "request/der_writer.h"
+#include "request/signed_request.h"
 
 namespace zvcert {
 namespace {
@@ -178,6 +179,30 @@ std::span<uint8_t> WriteSignatureFrame(DerWriter& writer, SignatureHash hash,
     writer.Reserve(signatureBytes);
   }
   return writer.ok() ? writer.written().last(signatureBytes) : std::span<uint8_t>();
+}
+
+RequestResult WriteSignedRequest(std::span<uint8_t, kRequestAreaSize> area, int32_t& requestLength,
+                                 std::span<const uint8_t> publicKeyBlob, RequestSigner& signer,
+                                 const SubjectValues& subject, std::string_view unstructuredName,
+                                 std::string_view challengePassword) {
+  DerWriter writer(area);
+  DerElement request = writer.Open(kSequence);  // SEQUENCE { info, algorithm, signature }
+  const size_t infoAt = writer.size();
+  WriteRequestInfo(writer, publicKeyBlob, subject, unstructuredName, challengePassword);
+  if (!writer.ok()) return RequestResult::RequestBodyNotBuilt;
+  // A hash that missed the body would sign something else.
+  if (!signer.Take(writer.written().subspan(infoAt))) return RequestResult::HashNotMade;
+
+  // The BIT STRING announces a signature as long as the build's key; any
+  // other length is refused by the signer.
+  const std::span<uint8_t> signature = WriteSignatureFrame(writer, kSignatureHash, kSignatureBytes);
+  if (signature.empty()) return RequestResult::RequestTooLong;
+  if (!signer.Sign(signature)) return RequestResult::NotSigned;
+
+  request.Close();
+  if (!writer.ok()) return RequestResult::RequestTooLong;
+  requestLength = writer.resultLength();
+  return RequestResult::Ok;
 }
 
 }  // namespace zvcert

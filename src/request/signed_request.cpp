@@ -3,14 +3,11 @@
 #include <array>
 
 #include "encoding/reverse_bytes.h"
-#include "request/request_body.h"
 #include "store/handles.h"
 #include "store/pending.h"
 
 namespace zvcert {
 namespace {
-
-constexpr uint8_t kSequence = 0x30;
 
 void DeleteRequestContainer() {
   HCRYPTPROV none = 0;
@@ -48,39 +45,34 @@ class ContainerLock {
   bool held_ = false;
 };
 
-// Writes the request for the public key into the area and signs it with the
-// hash's key; the length is set only on Ok.
+// The context's hash of the build's algorithm, its signature least
+// significant byte first.
+class PlatformSigner final : public RequestSigner {
+ public:
+  explicit PlatformSigner(HCRYPTHASH hash) : hash_(hash) {}
+  bool Take(std::span<const uint8_t> info) override {
+    return platform.hashData(hash_, info.data(), static_cast<DWORD>(info.size()));
+  }
+  bool Sign(std::span<uint8_t> signature) override {
+    DWORD length = static_cast<DWORD>(signature.size());
+    if (!platform.signHash(hash_, signature.data(), &length) || length != signature.size()) {
+      return false;
+    }
+    ReverseBytes(signature);
+    return true;
+  }
+
+ private:
+  HCRYPTHASH hash_;
+};
+
 RequestResult SignRequest(std::span<uint8_t, kRequestAreaSize> area, int32_t& requestLength,
                           std::span<const uint8_t> publicKey, HCRYPTHASH hash,
                           const SubjectValues& subject, std::string_view unstructuredName,
                           std::string_view challengePassword) {
-  DerWriter writer(area);
-  DerElement request = writer.Open(kSequence);  // SEQUENCE { info, algorithm, signature }
-  const size_t infoAt = writer.size();
-  WriteRequestInfo(writer, publicKey, subject, unstructuredName, challengePassword);
-  if (!writer.ok()) return RequestResult::RequestBodyNotBuilt;
-  const std::span<const uint8_t> info = writer.written().subspan(infoAt);
-  // A hash that missed the body would sign something else.
-  if (!platform.hashData(hash, info.data(), static_cast<DWORD>(info.size()))) {
-    return RequestResult::HashNotMade;
-  }
-
-  // The BIT STRING announces a signature as long as the build's key; any
-  // other length is refused below.
-  const std::span<uint8_t> signature = WriteSignatureFrame(writer, kSignatureHash, kSignatureBytes);
-  if (signature.empty()) return RequestResult::RequestTooLong;
-  DWORD signatureLength = static_cast<DWORD>(signature.size());
-  if (!platform.signHash(hash, signature.data(), &signatureLength) ||
-      signatureLength != kSignatureBytes) {
-    return RequestResult::NotSigned;
-  }
-  // The platform gives the signature least significant byte first.
-  ReverseBytes(signature);
-
-  request.Close();
-  if (!writer.ok()) return RequestResult::RequestTooLong;
-  requestLength = writer.resultLength();
-  return RequestResult::Ok;
+  PlatformSigner signer(hash);
+  return WriteSignedRequest(area, requestLength, publicKey, signer, subject, unstructuredName,
+                            challengePassword);
 }
 
 }  // namespace

@@ -39,6 +39,27 @@ struct RequestOutput {
   int32_t& privateKeyLength;
 };
 
+// The key a request is signed with, wherever it lives: first the
+// CertificationRequestInfo to sign, then the room for exactly the signature,
+// written most significant byte first.
+class RequestSigner {
+ public:
+  virtual bool Take(std::span<const uint8_t> info) = 0;
+  virtual bool Sign(std::span<uint8_t> signature) = 0;
+
+ protected:
+  ~RequestSigner() = default;
+};
+
+// Writes the request for the public key (a PUBLICKEYBLOB) into the area,
+// signed by signer with the build's hash; the length is set only on Ok.
+// Fails as RequestBodyNotBuilt, HashNotMade (Take failed), RequestTooLong or
+// NotSigned.
+RequestResult WriteSignedRequest(std::span<uint8_t, kRequestAreaSize> area, int32_t& requestLength,
+                                 std::span<const uint8_t> publicKeyBlob, RequestSigner& signer,
+                                 const SubjectValues& subject, std::string_view unstructuredName,
+                                 std::string_view challengePassword);
+
 // Generates an exportable RSA signature key of the build's size in the
 // container "dastro", builds and signs (the build's hash, PKCS #1 v1.5) the
 // request, and deletes the container again on every path. The outputs count

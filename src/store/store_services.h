@@ -10,13 +10,12 @@
 #include "store/handles.h"
 #include "store/platform.h"
 #include "store/serial.h"
+#include "store/store_results.h"
 
 namespace zvcert {
 
 // ---- lookups ----
 
-enum class FindResult : int32_t { Found = 0, StoreNotOpened = -1, NotFound = -2 };
-enum class PresenceResult : int32_t { Absent = 0, Present = 1, StoreNotOpened = -1 };
 
 // Which certificates are the authority's: those whose issuer common name
 // equals the root's, byte for byte, and with AuthorityCheck::Signature only
@@ -49,31 +48,12 @@ PresenceResult IsCertInStore(const SerialValue& serial, std::string_view issuerN
 
 // ---- deletion ----
 
-enum class DeleteResult : int32_t {
-  NotFound = 0,
-  Deleted = 1,
-  StoreNotOpened = -2,
-  NoKeyInfo = -3,
-  NoContainerNamed = -4,
-  ContainerNotDeleted = -5,
-  CertificateNotRemoved = -6,  // the key container is gone already
-};
 
 // Deletes the key container the certificate names, then the certificate.
 DeleteResult DeleteCertAndKey(const SerialValue& serial, std::string_view issuerName);
 
 // ---- signing ----
 
-enum class SignResult : int32_t {
-  Ok = 0,
-  StoreNotOpened = -1,
-  NotFound = -2,
-  NoKeyInfo = -5,
-  NoContainerNamed = -6,
-  ContainerNotOpened = -7,
-  HashNotMade = -8,
-  NotSigned = -9,
-};
 
 // The authority's certificate of a serial and the key linked to it, opened
 // for signing; released in reverse: provider, certificate, store.
@@ -89,9 +69,6 @@ SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName
                           AuthorityCheck rule = kAuthorityCheck,
                           std::span<const uint8_t> sha256 = {});
 
-// The serial bytes, then the signature: 8 and 128 bytes in the original
-// profile.
-inline constexpr size_t kSignatureAreaSize = kSerialBytes + kSignatureBytes;
 
 // Signs data (the build's hash, PKCS #1 v1.5) with the certificate's key. On Ok, out
 // holds the serial as passed and the signature least significant byte first,
@@ -104,15 +81,6 @@ SignResult SignWithStoredCert(const SerialValue& serial, std::string_view issuer
 
 enum class MatchResult : int32_t { Matches = 0, NoCertificate = -2, Differs = -3 };
 enum class KeyImportResult : int32_t { Ok = 0, ContainerNotCreated = -1, KeyNotImported = -2 };
-enum class ImportResult : int32_t {
-  Ok = 0,
-  StoreNotOpened = -1,
-  NoCertificate = -2,
-  NotAdded = -3,
-  KeyNotPlaced = -4,
-  LinkNotSet = -5,
-  NoPendingRequest = -6,  // no request of the module's has the certificate's key
-};
 
 inline constexpr size_t kKeyProvInfoRecordSize = 2048;
 
