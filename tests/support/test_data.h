@@ -25,7 +25,8 @@ inline std::string ReadMaterial(const char* name) {
 // A serial as the module holds it: least significant byte first.
 inline SerialValue Serial(uint64_t value) {
   SerialValue s;
-  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>(value >> (8 * i));
+  // Bytes beyond the value's eight are zero: a shift by 64 bits or more is undefined.
+  for (size_t i = 0; i < s.size(); ++i) s[i] = i < 8 ? static_cast<uint8_t>(value >> (8 * i)) : 0;
   return s;
 }
 
