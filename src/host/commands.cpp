@@ -90,6 +90,12 @@ Outcome Login(Connection& connection, json::Value& what, json::Value& /*message*
   return ValueOutcome("null");
 }
 
+// {"tokens": {}}: the tokens a key could be made on or used from.
+Outcome Tokens(Connection& connection, json::Value& /*field*/, json::Value& /*message*/) {
+  if (connection.object == nullptr) return NoPlugin();
+  return ValueOutcome(connection.object->TokensJson());
+}
+
 // {"member": name, "args": [...]}: a method called or a property read on the
 // plug-in's object, as page script would; the reply's ok is the call's.
 Outcome CallMember(Connection& connection, json::Value& member, json::Value& message) {

@@ -52,6 +52,8 @@ class MemberObject {
   // Logs in to the store with the user's PIN (empty: the token's own PIN
   // pad); a store without one has nothing to do. The PIN is not kept.
   virtual std::optional<Refusal> Login(std::string_view /*pin*/) { return std::nullopt; }
+  // The tokens present as a JSON array (protocol.def); none by default.
+  virtual std::string TokensJson() { return "[]"; }
 };
 
 }  // namespace zvhost

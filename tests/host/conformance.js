@@ -58,6 +58,9 @@ const ROWS = [
   ['page: once a connection', { id: 61, page: 'https://ca.example.com' }, refused(61, 'failed', /already set/)],
   // A token wants its PIN before it makes or uses a key; Windows has none to ask.
   ['login: nothing to log in to', { id: 80, login: {} }, { id: 80, ok: true, value: null }, { platform: 'windows' }],
+  ['tokens: none where keys live in the user\'s store', { id: 88, tokens: {} }, { id: 88, ok: true, value: [] }, { platform: 'windows' }],
+  ['tokens: the test token, chosen', { id: 89, tokens: {} }, { id: 89, ok: true,
+    value: (list) => list.length === 1 && list[0].label === 'T' && list[0].chosen === true && list[0].pinPad === false }, linux],
   ['pin-required: GetCSR before the PIN', { id: 81, member: 'GetCSR' }, refused(81, 'pin-required', /PIN/), linux],
   ['pin-incorrect: a wrong PIN', { id: 82, login: { pin: '0000' } }, refused(82, 'pin-incorrect', /wrong/), linux],
   ['login: the token\'s PIN', { id: 83, login: { pin: '1234' } }, { id: 83, ok: true, value: null }, linux],
