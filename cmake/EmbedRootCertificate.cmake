@@ -64,7 +64,7 @@ function(zvcert_embed_root_certificate pem output)
   string(APPEND lines "\\n\"\n    \"\\t-----END CERTIFICATE-----")
 
   set(source "// Generated from ${pem} when the plug-in was configured; do not edit.
-#include \"store/root_certificate.h\"
+#include \"store/root_pem.h\"
 
 namespace zvcert {
 namespace {

@@ -92,7 +92,9 @@ configure_profile() {
 
 # clang, for libFuzzer beside AddressSanitizer and UndefinedBehaviorSanitizer.
 configure_native() {
-  CC=clang CXX=clang++ quietly "configuring $NATIVE_BUILD" cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja "$@"
+  quietly "making the test authority" node "$ROOT/tools/node/ca.js" --authority "$(dirname "$AUTHORITY_ROOT")"
+  CC=clang CXX=clang++ quietly "configuring $NATIVE_BUILD" cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja \
+    -DZVCERT_ROOT_CERTIFICATE="$AUTHORITY_ROOT" "$@"
 }
 
 # Runs a command with the Windows build's Wine prefix ready and a persistent

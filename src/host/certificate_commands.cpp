@@ -12,9 +12,6 @@
 #include "host/certificate_info.h"
 #include "host/commands.h"
 #include "host/consent_text.h"
-#include "store/cms_sign.h"
-#include "store/root_certificate.h"
-#include "store/serial_text.h"
 
 namespace zvhost {
 namespace {
@@ -48,8 +45,8 @@ std::string DataText(const DataInfo& info) {
 // What the plug-in itself serves: IsCertExist answers 1 only for the
 // authority's certificate with that serial, and a build locked to other
 // pages answers 0.
-bool Served(const ScriptObject* object, const std::string& serial) {
-  const CallResult result = object->Invoke("IsCertExist", {Value(serial)});
+bool Served(MemberObject* object, const std::string& serial) {
+  const CallResult result = object->Invoke("IsCertExist", {Value(serial)}, SIZE_MAX);
   const int32_t* answer = std::get_if<int32_t>(&result.value);
   return result.ok && answer != nullptr && *answer == 1;
 }
@@ -60,28 +57,6 @@ bool ReadThumbprint(const json::Value* thumbprint, std::optional<zvcert::Sha256D
   if (thumbprint == nullptr) return true;
   if (thumbprint->type == json::Type::String) digest = ThumbprintBytes(thumbprint->text);
   return digest.has_value();
-}
-
-const char* CmsError(zvcert::CmsResult result) {
-  using zvcert::CmsResult;
-  switch (result) {
-    case CmsResult::StoreNotOpened:
-      return "the certificate store cannot be opened";
-    case CmsResult::NotFound:
-      return "no such certificate from the authority";
-    case CmsResult::NoKeyInfo:
-    case CmsResult::NoContainerNamed:
-      return "the certificate names no private key";
-    case CmsResult::ContainerNotOpened:
-      return "the certificate's private key cannot be opened";
-    case CmsResult::MessageNotOpened:
-    case CmsResult::NotSigned:
-    case CmsResult::NotEncoded:
-      return "the data could not be signed";
-    case CmsResult::Ok:
-      break;
-  }
-  return "";
 }
 
 }  // namespace
@@ -103,7 +78,7 @@ Outcome Describe(Connection& connection, json::Value& what, json::Value& /*messa
       return Malformed("thumbprint is not 64 hex digits");
     }
     CertificateInfo info = DescribeStoredCertificate(serial->text, digest ? &*digest : nullptr);
-    const ScriptObject* object = connection.object.get();
+    MemberObject* object = connection.object.get();
     if (info.found && (object == nullptr || !Served(object, info.canonical))) {
       CertificateInfo none;
       none.serial = std::move(info.serial);
@@ -171,22 +146,18 @@ Outcome SignCms(Connection& connection, json::Value& what, json::Value& /*messag
   }
   // The content alone would not fit in the reply: nothing is signed.
   if (!leaveOut && zvcert::Base64Length(bytes.size()) > kMaxReply) return TooLong();
-  const ScriptObject* object = connection.object.get();
+  MemberObject* object = connection.object.get();
   if (object == nullptr) return NoPlugin();
   if (!Served(object, serial->text)) {
     return ErrorOutcome(Reason::Failed,
                         "no such certificate from the authority is served to this page");
   }
-  std::array<char, 128> rootName{};
-  zvcert::ReadRootIssuerName(rootName);
-  if (rootName[0] == '\0')
-    return ErrorOutcome(Reason::Failed, "the authority's root cannot be read");
   std::vector<uint8_t> der;
-  const zvcert::CmsResult result = zvcert::SignCmsWithStoredCert(
-      zvcert::SerialArgument(serial->text), rootName.data(),
-      {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, leaveOut, der,
-      digest ? std::span<const uint8_t>(*digest) : std::span<const uint8_t>());
-  if (result != zvcert::CmsResult::Ok) return ErrorOutcome(Reason::Failed, CmsError(result));
+  std::string error;
+  if (!zvhost::SignCms(serial->text, {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()},
+                       leaveOut, digest ? &*digest : nullptr, der, error)) {
+    return ErrorOutcome(Reason::Failed, error);
+  }
   // The reply writer refuses one over 1 MiB.
   std::string text(zvcert::Base64Length(der.size()), '\0');
   int32_t length = 0;

@@ -11,6 +11,7 @@
 #include "encoding/utf16.h"
 #include "host/consent_text.h"
 #include "store/attribute_table.h"
+#include "store/cms_sign.h"
 #include "store/handles.h"
 #include "store/pem_certificate.h"
 #include "store/root_certificate.h"
@@ -24,17 +25,6 @@ namespace {
 using namespace zvcert;
 
 constexpr DWORD kNameArea = 256;
-
-// Lower-case hex of bytes, for digests.
-std::string Hex(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const uint8_t b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
 
 std::string NameAttribute(PCCERT_CONTEXT cert, DWORD which, const char* oid) {
   std::array<wchar_t, kNameArea> name{};
@@ -77,7 +67,7 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
   ReadRootIssuerName(rootName);
   info.fromAuthority =
       rootName[0] != '\0' && IssuedByAuthority(cert, rootName.data(), AuthorityCheck::Signature);
-  info.thumbprint = Hex(DerDigest(cert));
+  info.thumbprint = LowerHex(DerDigest(cert));
 
   const CRYPT_INTEGER_BLOB& blob = cert->pCertInfo->SerialNumber;
   const std::span<const uint8_t> bytes(blob.pbData, blob.cbData);
@@ -96,21 +86,6 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
 }
 
 }  // namespace
-
-std::optional<Sha256Digest> ThumbprintBytes(std::string_view thumbprint) {
-  Sha256Digest bytes{};
-  if (thumbprint.size() != 2 * bytes.size()) return std::nullopt;
-  for (size_t i = 0; i < thumbprint.size(); ++i) {
-    const char c = thumbprint[i];
-    const int value = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
-    if (value < 0) return std::nullopt;
-    bytes[i / 2] = static_cast<uint8_t>(bytes[i / 2] << 4 | value);
-  }
-  return bytes;
-}
 
 CertificateInfo DescribeStoredCertificate(std::string_view serialText,
                                           const Sha256Digest* thumbprint) {
@@ -163,36 +138,40 @@ std::vector<CertificateInfo> ListAuthorityCertificates() {
   return list;
 }
 
-bool DecodeSignData(std::string_view base64, std::string& bytes) {
-  bytes.clear();
-  const uint64_t room = Base64DecodeRoom(base64.size());
-  if (room > INT32_MAX) return false;
-  bytes.resize(room);
-  int32_t length = 0;
-  if (Base64DecodeText(base64.data(), static_cast<int32_t>(base64.size()),
-                       reinterpret_cast<uint8_t*>(bytes.data()), static_cast<int32_t>(room),
-                       &length) != 0) {
-    bytes.clear();
+bool SignCms(std::string_view serialText, std::span<const uint8_t> data, bool detached,
+             const Sha256Digest* thumbprint, std::vector<uint8_t>& der, std::string& error) {
+  std::array<char, 128> rootName{};
+  ReadRootIssuerName(rootName);
+  if (rootName[0] == '\0') {
+    error = "the authority's root cannot be read";
     return false;
   }
-  bytes.resize(static_cast<size_t>(length));
-  return true;
-}
-
-DataInfo DescribeSignData(std::string_view base64) {
-  DataInfo info;
-  std::string bytes;
-  if (!DecodeSignData(base64, bytes)) return info;
-  info.valid = true;
-  info.size = bytes.size();
-  info.sha256 = Hex(Sha256({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}));
-  ShownText shown = ShowSignedText(bytes);
-  info.printable = shown.isText;
-  info.text = std::move(shown.text);
-  info.escaped = shown.escaped;
-  info.folded = shown.folded;
-  info.unshown = shown.unshown;
-  return info;
+  const CmsResult result = SignCmsWithStoredCert(
+      SerialArgument(serialText), rootName.data(), data, detached, der,
+      thumbprint ? std::span<const uint8_t>(*thumbprint) : std::span<const uint8_t>());
+  switch (result) {
+    case CmsResult::Ok:
+      return true;
+    case CmsResult::StoreNotOpened:
+      error = "the certificate store cannot be opened";
+      break;
+    case CmsResult::NotFound:
+      error = "no such certificate from the authority";
+      break;
+    case CmsResult::NoKeyInfo:
+    case CmsResult::NoContainerNamed:
+      error = "the certificate names no private key";
+      break;
+    case CmsResult::ContainerNotOpened:
+      error = "the certificate's private key cannot be opened";
+      break;
+    case CmsResult::MessageNotOpened:
+    case CmsResult::NotSigned:
+    case CmsResult::NotEncoded:
+      error = "the data could not be signed";
+      break;
+  }
+  return false;
 }
 
 }  // namespace zvhost

@@ -2,7 +2,9 @@
 // with a certificate: its names and serial, read without changing anything.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +58,9 @@ bool DecodeSignData(std::string_view base64, std::string& bytes);
 CertificateInfo DescribeStoredCertificate(std::string_view serialText,
                                           const zvcert::Sha256Digest* thumbprint = nullptr);
 
+// Lower-case hex of bytes, for digests.
+std::string LowerHex(std::span<const uint8_t> bytes);
+
 // The 32 bytes of a thumbprint's 64 hex digits; nothing for any other text.
 std::optional<zvcert::Sha256Digest> ThumbprintBytes(std::string_view thumbprint);
 
@@ -67,5 +72,12 @@ CertificateInfo DescribePemCertificate(std::string_view pem);
 // order, each as described by serial (canonical its serial's text), except
 // those whose serial the plug-in cannot report (serial "").
 std::vector<CertificateInfo> ListAuthorityCertificates();
+
+// A CMS SignedData (DER) of data, with the build's hash, by the key of the
+// authority's certificate of that serial text (and thumbprint) that the
+// root's key signed: the signer certificate included, the content unless
+// detached. False, with why in error, when it cannot be made.
+bool SignCms(std::string_view serialText, std::span<const uint8_t> data, bool detached,
+             const zvcert::Sha256Digest* thumbprint, std::vector<uint8_t>& der, std::string& error);
 
 }  // namespace zvhost

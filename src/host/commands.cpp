@@ -2,6 +2,7 @@
 
 #include "npapi/members.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -59,7 +60,7 @@ Outcome SetPage(Connection& connection, json::Value& origin, json::Value& /*mess
   }
   if (connection.pageSet) return ErrorOutcome(Reason::Failed, "the page is already set");
   connection.pageSet = true;
-  Browser::SetPage(Browser::Page{true, Browser::Page::Location::Object, origin.text});
+  if (connection.object != nullptr) connection.object->SetPage(origin.text);
   return ValueOutcome("null");
 }
 
@@ -73,6 +74,26 @@ Outcome Status(Connection& connection, json::Value& /*field*/, json::Value& /*me
   }
   return ValueOutcome("{\"host\":" + json::Quote(ZVCERT_PROJECT_VERSION) + ",\"plugin\":" + plugin +
                       "}");
+}
+
+// {"login": {"pin": text}}: the user's PIN for the token, as the extension's
+// own window asked it; without one, the token's PIN pad. The host logs in
+// and lets go of the PIN.
+Outcome Login(Connection& connection, json::Value& what, json::Value& /*message*/) {
+  json::Value* pin = what.Find("pin");
+  if (pin != nullptr && pin->type != json::Type::String) return Malformed("pin is not a text");
+  if (connection.object == nullptr) return NoPlugin();
+  std::string text = pin != nullptr ? std::move(pin->text) : std::string();
+  const std::optional<Refusal> refused = connection.object->Login(text);
+  std::fill(text.begin(), text.end(), '\0');
+  if (refused) return ErrorOutcome(refused->reason, refused->why);
+  return ValueOutcome("null");
+}
+
+// {"tokens": {}}: the tokens a key could be made on or used from.
+Outcome Tokens(Connection& connection, json::Value& /*field*/, json::Value& /*message*/) {
+  if (connection.object == nullptr) return NoPlugin();
+  return ValueOutcome(connection.object->TokensJson());
 }
 
 // {"member": name, "args": [...]}: a method called or a property read on the
@@ -102,6 +123,7 @@ Outcome CallMember(Connection& connection, json::Value& member, json::Value& mes
   const CallResult result = isMethod
                                 ? connection.object->Invoke(member.text, std::move(args), kMaxReply)
                                 : connection.object->GetProperty(member.text);
+  if (result.refused) return ErrorOutcome(result.refused->reason, result.refused->why);
   if (result.noMemory) return ErrorOutcome(Reason::Failed, "out of memory");
   if (result.textTooLong) return TooLong();
   return ValueOutcome(ValueText(result.value), result.ok);
@@ -143,6 +165,8 @@ Outcome Dispatch(Connection& connection, json::Value& message) {
 
 Answer AnswerMessage(Connection& connection, std::unique_ptr<char[]> message, size_t size) {
   json::ParseResult doc = json::Parse({message.get(), size});
+  // What it held (a PIN among it) is not left in freed memory.
+  std::fill_n(message.get(), size, '\0');
   message.reset();
   // A document refused for a limit is answered under its id when that came
   // before what was refused.

@@ -1,6 +1,5 @@
 #include "host/connection.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "host/commands.h"
@@ -8,16 +7,6 @@
 #include "host/reply.h"
 
 namespace zvhost {
-
-Connection::Connection(Browser& browser, bool signTextOnly) : signTextOnly(signTextOnly) {
-  // A page, whose window appears once the extension names its origin.
-  Browser::SetPage(Browser::Page{false, Browser::Page::Location::Missing, {}});
-  if (browser.loaded() && browser.Start() == NPERR_NO_ERROR) {
-    instance = browser.NewInstance();
-    if (instance->newError() == NPERR_NO_ERROR) object = instance->GetScriptableObject();
-  }
-  if (object == nullptr) std::fputs("npzvcert-host: npzvcert.dll could not be started\n", stderr);
-}
 
 void Serve(Connection& connection) {
   for (;;) {

@@ -1,24 +1,22 @@
 // One native-messaging connection and all it keeps between messages: the
-// plug-in's one instance and its scriptable object (a plug-in that keeps
-// pending keys in memory keeps them there until ImportCert), and whether the
-// extension has named the page yet.
+// page's one object (one that keeps pending keys in memory keeps them there
+// until ImportCert), and whether the extension has named the page yet.
 #pragma once
 
 #include <memory>
+#include <utility>
 
-#include "host/plugin_host.h"
+#include "host/member_object.h"
 
 namespace zvhost {
 
 struct Connection {
-  // Starts the plug-in in browser, which outlives the connection; says on
-  // stderr when it could not be started.
-  Connection(Browser& browser, bool signTextOnly);
+  Connection(std::unique_ptr<MemberObject> members, bool signTextOnly)
+      : object(std::move(members)), signTextOnly(signTextOnly) {}
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  std::unique_ptr<Instance> instance;
-  std::unique_ptr<ScriptObject> object;  // null when npzvcert.dll could not be started
+  std::unique_ptr<MemberObject> object;  // null when npzvcert.dll could not be started
   // Once per connection: a page cannot move the connection elsewhere.
   bool pageSet = false;
   // Sign only data the consent window can show as text (ZVCERT_SIGN_TEXT_ONLY).

@@ -1,7 +1,9 @@
 #include "host/framing.h"
 
+#ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#endif
 
 #include <cstdio>
 #include <new>
@@ -36,8 +38,10 @@ bool Skip(uint32_t size) {
 }  // namespace
 
 void UseBinaryStreams() {
+#ifdef _WIN32
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
+#endif
 }
 
 bool Begin(Incoming& message) {

@@ -17,7 +17,7 @@
 int main() {
   zvhost::framing::UseBinaryStreams();
   zvhost::Browser browser;
-  zvhost::Connection connection(browser, ZVCERT_SIGN_TEXT_ONLY != 0);
+  zvhost::Connection connection(zvhost::StartPlugin(browser), ZVCERT_SIGN_TEXT_ONLY != 0);
   zvhost::Serve(connection);
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "host/plugin_host.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -419,6 +420,46 @@ NPError Instance::Destroy() {
   destroyed_ = true;
   NPSavedData* saved = nullptr;
   return funcs_.destroy(&npp_, &saved);
+}
+
+// ---- the plug-in as a page's object ------------------------------------------
+
+namespace {
+
+// The instance outlives its object's reference, as in a page.
+class PluginMembers final : public MemberObject {
+ public:
+  PluginMembers(std::unique_ptr<Instance> instance, std::unique_ptr<ScriptObject> object)
+      : instance_(std::move(instance)), object_(std::move(object)) {}
+  CallResult Invoke(const std::string& method, std::vector<Value> args, size_t maxText) override {
+    return object_->Invoke(method, std::move(args), maxText);
+  }
+  CallResult GetProperty(const std::string& name) override { return object_->GetProperty(name); }
+  void SetPage(const std::string& origin) override {
+    Browser::SetPage(Browser::Page{true, Browser::Page::Location::Object, origin});
+  }
+
+ private:
+  std::unique_ptr<Instance> instance_;
+  std::unique_ptr<ScriptObject> object_;
+};
+
+}  // namespace
+
+std::unique_ptr<MemberObject> StartPlugin(Browser& browser) {
+  // A page, whose window appears once the extension names its origin.
+  Browser::SetPage(Browser::Page{false, Browser::Page::Location::Missing, {}});
+  if (browser.loaded() && browser.Start() == NPERR_NO_ERROR) {
+    std::unique_ptr<Instance> instance = browser.NewInstance();
+    if (instance->newError() == NPERR_NO_ERROR) {
+      std::unique_ptr<ScriptObject> object = instance->GetScriptableObject();
+      if (object != nullptr) {
+        return std::make_unique<PluginMembers>(std::move(instance), std::move(object));
+      }
+    }
+  }
+  std::fputs("npzvcert-host: npzvcert.dll could not be started\n", stderr);
+  return nullptr;
 }
 
 }  // namespace zvhost

@@ -15,25 +15,10 @@
 #include <variant>
 #include <vector>
 
+#include "host/member_object.h"
 #include "npapi/npapi.h"
 
 namespace zvhost {
-
-// A script value as page script sees it. monostate is void, nullptr_t null.
-using Value =
-    std::variant<std::monostate, std::nullptr_t, bool, int32_t, double, std::string, NPObject*>;
-
-struct CallResult {
-  bool ok = false;
-  Value value;
-  // The call was not made: there was no memory for its arguments' copies.
-  bool noMemory = false;
-  // Its text result was longer than the caller takes and was not copied;
-  // value is void.
-  bool textTooLong = false;
-  // False: the call left the browser's result as it was handed over.
-  bool resultWritten = true;
-};
 
 // What may stand between this browser and its callers. Null in the shipped
 // host; the tests' browser sets it to count, track and fail what the module
@@ -177,5 +162,9 @@ class Instance {
   NPError newError_ = NPERR_GENERIC_ERROR;
   bool destroyed_ = false;
 };
+
+// The plug-in started in browser as a page's element, its scriptable object
+// taken; null, said on stderr, when it cannot be.
+std::unique_ptr<MemberObject> StartPlugin(Browser& browser);
 
 }  // namespace zvhost

@@ -20,12 +20,12 @@ namespace zvcert {
 // host tells its page these apart from a plain failure.
 enum class StoreProblem {
   None,
-  NoModule,       // the token's module is missing or is no PKCS #11 module
-  NoToken,        // no token is present
-  PinRequired,    // the token wants its user's PIN, and none was given
-  PinIncorrect,   // the PIN given was wrong
-  PinLocked,      // the token refuses the PIN after too many wrong ones
-  TokenRemoved,   // the token went away during the call
+  NoModule,      // the token's module is missing or is no PKCS #11 module
+  NoToken,       // no token is present
+  PinRequired,   // the token wants its user's PIN, and none was given
+  PinIncorrect,  // the PIN given was wrong
+  PinLocked,     // the token refuses the PIN after too many wrong ones
+  TokenRemoved,  // the token went away during the call
 };
 
 class KeyStore {
@@ -48,8 +48,8 @@ class KeyStore {
   // the signature, both least significant byte first, and outLength their
   // total.
   virtual SignResult Sign(const SerialValue& serial, std::string_view issuerName,
-                          std::span<const uint8_t> data,
-                          std::span<uint8_t, kSignatureAreaSize> out, int32_t& outLength) = 0;
+                          std::span<const uint8_t> data, std::span<uint8_t, kSignatureAreaSize> out,
+                          int32_t& outLength) = 0;
 
   // Whether a request adds to what the store keeps: then only the pages a
   // build serves may make one.
@@ -65,8 +65,10 @@ class KeyStore {
   // Stores the PEM certificate linked to the private key of its request.
   virtual ImportAnswer Import(const char* pem, std::string_view issuerName, HeldKey held) = 0;
 
-  // What the last call ran into; None when the store itself could be used.
+  // What the calls since ClearProblem() ran into; None when the store
+  // itself could be used.
   virtual StoreProblem problem() const { return StoreProblem::None; }
+  virtual void ClearProblem() {}
 };
 
 }  // namespace zvcert

@@ -1,7 +1,5 @@
 // FindCert, IsCertExist, DelCert, ImportCert and CertSign: the authority's
 // certificates in the user's store, and the key kept since GetCSR.
-#include <windows.h>
-
 #include <array>
 #include <memory>
 #include <new>
@@ -9,12 +7,10 @@
 #include "encoding/base64.h"
 #include "encoding/reverse_bytes.h"
 #include "encoding/text_copy.h"
+#include "script/member_state.h"
 #include "script/script_call.h"
-#include "script/scriptable_object.h"
 #include "store/attribute_table.h"
-#include "store/pending_keys.h"
 #include "store/serial_text.h"
-#include "store/store_services.h"
 
 namespace zvcert {
 namespace {
@@ -25,48 +21,48 @@ std::string_view Copied(std::array<char, N>& area, std::string_view text) {
   return std::string_view(area.data());
 }
 
-std::string_view Issuer(const ScriptablePluginObject& object) {
+std::string_view Issuer(const MemberState& object) {
   return std::string_view(object.rootIssuerName.data());
 }
 
 }  // namespace
 
-bool FindCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+bool FindCert(MemberState& object, MethodArgs args, MethodResult& result) {
   std::array<char, 128> key, value;
   const std::optional<const char*> oid = AttributeOid(Copied(key, args[0]));
   if (!oid) return false;
   SerialValue serial{};
   DecimalText text{};
-  if (FindCertSerial(*oid, Copied(value, args[1]), Issuer(object), serial) == FindResult::Found) {
+  if (object.store.FindSerial(*oid, Copied(value, args[1]), Issuer(object), serial) ==
+      FindResult::Found) {
     text = Int64ToDecimal(serial);
   }
   return result.Text(text.data());
 }
 
-bool IsCertExist(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
-  result.Int(static_cast<int32_t>(IsCertInStore(SerialArgument(args[0]), Issuer(object))));
+bool IsCertExist(MemberState& object, MethodArgs args, MethodResult& result) {
+  result.Int(static_cast<int32_t>(object.store.IsPresent(SerialArgument(args[0]), Issuer(object))));
   return true;
 }
 
-bool DelCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
-  result.Int(static_cast<int32_t>(DeleteCertAndKey(SerialArgument(args[0]), Issuer(object))));
+bool DelCert(MemberState& object, MethodArgs args, MethodResult& result) {
+  result.Int(static_cast<int32_t>(object.store.Delete(SerialArgument(args[0]), Issuer(object))));
   return true;
 }
 
-bool ImportCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+bool ImportCert(MemberState& object, MethodArgs args, MethodResult& result) {
   std::unique_ptr<std::array<char, 8192>> pem(new (std::nothrow) std::array<char, 8192>);
   if (pem == nullptr) {
     result.Int(-1);
     return false;
   }
   CopyFixed(*pem, args[0]);
-  const ImportAnswer answer =
-      PendingKeyPolicy::Import(pem->data(), Issuer(object), object.KeyHeld());
+  const ImportAnswer answer = object.store.Import(pem->data(), Issuer(object), object.KeyHeld());
   result.Int(static_cast<int32_t>(answer));
   return answer == ImportAnswer::Imported;
 }
 
-bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+bool CertSign(MemberState& object, MethodArgs args, MethodResult& result) {
   const std::string_view base64 = args[1];
   const uint64_t capacity = Base64DecodeRoom(base64.size());
   std::unique_ptr<uint8_t[]> data(capacity <= INT32_MAX ? new (std::nothrow) uint8_t[capacity]
@@ -81,8 +77,8 @@ bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& res
   const SerialValue serial = SerialArgument(args[0]);
   std::array<uint8_t, kSignatureAreaSize> signed_{};
   int32_t used = 0;
-  if (SignWithStoredCert(serial, Issuer(object), {data.get(), static_cast<size_t>(dataLength)},
-                         signed_, used) != SignResult::Ok) {
+  if (object.store.Sign(serial, Issuer(object), {data.get(), static_cast<size_t>(dataLength)},
+                        signed_, used) != SignResult::Ok) {
     result.Text("");
     return false;
   }

@@ -5,8 +5,8 @@
 
 #include "encoding/base64.h"
 #include "encoding/text_copy.h"
+#include "script/member_state.h"
 #include "script/script_call.h"
-#include "script/scriptable_object.h"
 
 namespace zvcert {
 namespace {
@@ -20,13 +20,13 @@ std::unique_ptr<char[]> WorkArea(uint64_t size) {
 
 }  // namespace
 
-bool SetSubject(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+bool SetSubject(MemberState& object, MethodArgs args, MethodResult& result) {
   CopyFixed(object.subjectText, args[0]);
   result.Int(1);
   return true;
 }
 
-bool SetChallenge(ScriptablePluginObject& object, MethodArgs args, MethodResult& result) {
+bool SetChallenge(MemberState& object, MethodArgs args, MethodResult& result) {
   CopyFixed(object.unstructuredName, args[0]);
   CopyFixed(object.challengePassword, args[1]);
   result.Int(1);
@@ -34,7 +34,7 @@ bool SetChallenge(ScriptablePluginObject& object, MethodArgs args, MethodResult&
 }
 
 // Encodes the argument's bytes as they are, zero bytes included.
-bool Base64Encode(ScriptablePluginObject& /*object*/, MethodArgs args, MethodResult& result) {
+bool Base64Encode(MemberState& /*object*/, MethodArgs args, MethodResult& result) {
   const std::string_view data = args[0];
   const uint64_t size = Base64EncodeRoom(data.size());
   std::unique_ptr<char[]> text = WorkArea(size);
@@ -49,7 +49,7 @@ bool Base64Encode(ScriptablePluginObject& /*object*/, MethodArgs args, MethodRes
 }
 
 // The decoded bytes are handed over up to the first zero byte among them.
-bool Base64Decode(ScriptablePluginObject& /*object*/, MethodArgs args, MethodResult& result) {
+bool Base64Decode(MemberState& /*object*/, MethodArgs args, MethodResult& result) {
   const std::string_view text = args[0];
   const uint64_t size = Base64DecodeRoom(text.size());
   std::unique_ptr<char[]> bytes = WorkArea(size);

@@ -1,8 +1,6 @@
 // GetCSR: a new key pair and its certificate request, the private key kept
 // where the build's pending-key policy says until the issued certificate
 // comes back.
-#include <windows.h>
-
 #include <array>
 #include <memory>
 #include <new>
@@ -10,8 +8,8 @@
 #include "encoding/base64.h"
 #include "encoding/pem.h"
 #include "request/signed_request.h"
+#include "script/member_state.h"
 #include "script/script_call.h"
-#include "script/scriptable_object.h"
 #include "script/subject_attribute.h"
 
 namespace zvcert {
@@ -20,7 +18,7 @@ namespace {
 // Private key bytes in a temporary are wiped however the call ends.
 struct WipeOnExit {
   std::span<uint8_t> bytes;
-  ~WipeOnExit() { SecureZeroMemory(bytes.data(), bytes.size()); }
+  ~WipeOnExit() { WipeBytes(bytes); }
 };
 
 std::string_view TextOf(std::span<const char> field) {
@@ -34,7 +32,7 @@ bool Fail(MethodResult& result) {
 
 }  // namespace
 
-bool GetCSR(ScriptablePluginObject& object, MethodArgs /*args*/, MethodResult& result) {
+bool GetCSR(MemberState& object, MethodArgs /*args*/, MethodResult& result) {
   std::array<AttributeValue, kSubjectKeyCount> values;
   SubjectValues subject;
   for (size_t i = 0; i < kSubjectKeyCount; ++i) {
@@ -48,8 +46,8 @@ bool GetCSR(ScriptablePluginObject& object, MethodArgs /*args*/, MethodResult& r
   int32_t requestLength = 0;
   int32_t privateKeyLength = 0;
   const RequestResult made =
-      GenerateRequest(PendingKeyPolicy{}, {request, requestLength, privateKey, privateKeyLength},
-                      subject, TextOf(object.unstructuredName), TextOf(object.challengePassword));
+      object.store.MakeRequest({request, requestLength, privateKey, privateKeyLength}, subject,
+                               TextOf(object.unstructuredName), TextOf(object.challengePassword));
   if (made != RequestResult::Ok) return Fail(result);
 
   const size_t base64Size = Base64Length(static_cast<size_t>(requestLength));
@@ -69,7 +67,7 @@ bool GetCSR(ScriptablePluginObject& object, MethodArgs /*args*/, MethodResult& r
   // Hand the text over first: a request the page never receives must not
   // displace the key of one it did.
   if (!result.Text(std::string_view(pem.get(), pemLength))) return false;
-  PendingKeyPolicy::Hold(object.KeyHeld(), std::span(privateKey).first(privateKeyLength));
+  object.store.Hold(object.KeyHeld(), std::span(privateKey).first(privateKeyLength));
   return true;
 }
 

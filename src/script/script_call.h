@@ -6,49 +6,61 @@
 #include <span>
 #include <string_view>
 
+#include "npapi/members.h"
 #include "npapi/npapi.h"
 
 namespace zvcert {
 
+class MemberState;
 class ScriptablePluginObject;
 
 // The required arguments of a call, all strings, as views of the browser's
 // bytes (valid for the call only; a zero byte may stand anywhere).
 using MethodArgs = std::span<const std::string_view>;
 
-// Writes a handler's value into the browser's result.
+// Where a handler's value goes: the browser's result, or a host's reply.
 class MethodResult {
  public:
-  explicit MethodResult(NPVariant* result) : result_(result) {}
-  void Int(int32_t value);
-  // False, with the result left void, when the browser has no memory.
-  bool Text(std::string_view text);
+  virtual void Int(int32_t value) = 0;
+  // False, with the result left void, when there is no memory for the text.
+  bool Text(std::string_view text) {
+    if (PutText(text)) return true;
+    allocationFailed_ = true;
+    return false;
+  }
   bool allocationFailed() const { return allocationFailed_; }
 
+ protected:
+  ~MethodResult() = default;
+  virtual bool PutText(std::string_view text) = 0;
+
  private:
-  NPVariant* result_;
   bool allocationFailed_ = false;
 };
 
-using MethodHandler = bool (*)(ScriptablePluginObject& object, MethodArgs args,
-                               MethodResult& result);
+using MethodHandler = bool (*)(MemberState& object, MethodArgs args, MethodResult& result);
+
+// A method of members.def called with its required string arguments: the
+// handler's answer, or what a locked method answers a page it does not
+// serve. The method's success, as script sees it.
+bool RunMethod(MemberState& object, Member method, MethodArgs args, MethodResult& result);
 
 // The method dispatcher behind ScriptablePluginObject::Invoke.
 bool InvokeMethod(ScriptablePluginObject& object, NPIdentifier name, const NPVariant* args,
                   uint32_t argCount, NPVariant* result);
 
 // Handlers (codec_methods.cpp).
-bool SetSubject(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
-bool SetChallenge(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
-bool Base64Encode(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
-bool Base64Decode(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+bool SetSubject(MemberState& object, MethodArgs args, MethodResult& result);
+bool SetChallenge(MemberState& object, MethodArgs args, MethodResult& result);
+bool Base64Encode(MemberState& object, MethodArgs args, MethodResult& result);
+bool Base64Decode(MemberState& object, MethodArgs args, MethodResult& result);
 // Handler of GetCSR (request_method.cpp).
-bool GetCSR(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+bool GetCSR(MemberState& object, MethodArgs args, MethodResult& result);
 // Handlers of the certificate methods (certificate_methods.cpp).
-bool FindCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
-bool IsCertExist(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
-bool DelCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
-bool ImportCert(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
-bool CertSign(ScriptablePluginObject& object, MethodArgs args, MethodResult& result);
+bool FindCert(MemberState& object, MethodArgs args, MethodResult& result);
+bool IsCertExist(MemberState& object, MethodArgs args, MethodResult& result);
+bool DelCert(MemberState& object, MethodArgs args, MethodResult& result);
+bool ImportCert(MemberState& object, MethodArgs args, MethodResult& result);
+bool CertSign(MemberState& object, MethodArgs args, MethodResult& result);
 
 }  // namespace zvcert

@@ -1,23 +1,15 @@
 #include "script/scriptable_object.h"
 
-#include <windows.h>
-
 #include <new>
 
+#include "request/cryptoapi_store.h"
 #include "script/members.h"
+#include "script/page_origin.h"
 #include "script/results.h"
 #include "script/script_call.h"
 
 namespace zvcert {
 namespace {
-
-template <size_t N>
-void CopyText(std::array<char, N>& field, std::string_view text) {
-  static_assert(N > 0);
-  const size_t n = text.size() < N ? text.size() : N - 1;
-  text.copy(field.data(), n);
-  field[n] = '\0';
-}
 
 ScriptablePluginObjectBase* Downcast(NPObject* obj) {
   return static_cast<ScriptablePluginObjectBase*>(obj);
@@ -90,18 +82,13 @@ NPClass ScriptablePluginObjectClass = {
     ConstructRoutine,
 };
 
-ScriptablePluginObject::ScriptablePluginObject(NPP owner) : ScriptablePluginObjectBase(owner) {
-  rootIssuerName[0] = '\0';
-  pendingKeyLength = 0;
-  CopyText(challengePassword, kInitialChallenge);
-  CopyText(unstructuredName, kInitialChallenge);
-  CopyText(subjectText, initialSubjectText);
-}
+ScriptablePluginObject::ScriptablePluginObject(NPP owner)
+    : ScriptablePluginObjectBase(owner), MemberState(CryptoApiStore::Instance()) {}
 
-ScriptablePluginObject::~ScriptablePluginObject() {
-  // Private key material must not outlive the object in freed heap memory.
-  SecureZeroMemory(pendingKeyBlob.data(), pendingKeyBlob.size());
-  pendingKeyLength = 0;
+ScriptablePluginObject::~ScriptablePluginObject() = default;
+
+bool ScriptablePluginObject::ServesPage() {
+  return pageOriginCheck == nullptr || pageOriginCheck(npp);
 }
 
 bool ScriptablePluginObject::HasMethod(NPIdentifier name) { return FindMethod(name).has_value(); }

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "npapi/npapi.h"
-#include "request/signed_request.h"
+#include "script/member_state.h"
 
 namespace zvcert {
 
@@ -41,16 +41,7 @@ class ScriptablePluginObjectBase : public NPObject {
   NPP npp;  // the owning instance
 };
 
-// The subject used until script sets one: a value for each of the ten keys
-// that a request reads, ending in the authority's service address.
-inline constexpr std::string_view initialSubjectText =
-    "C=CN, ST=ZV, L=ZV, O=OFFICE, OU=THIS-PC, SN=1111222233334444, CN=ZVUSER, "
-    "G=3975136, T=Title, E=service@zvcert.test";
-static_assert(initialSubjectText.size() == 114);
-
-inline constexpr std::string_view kInitialChallenge = "quorvex";
-
-class ScriptablePluginObject final : public ScriptablePluginObjectBase {
+class ScriptablePluginObject final : public ScriptablePluginObjectBase, public MemberState {
  public:
   explicit ScriptablePluginObject(NPP owner);
   ~ScriptablePluginObject() override;
@@ -62,15 +53,8 @@ class ScriptablePluginObject final : public ScriptablePluginObjectBase {
   bool HasProperty(NPIdentifier name) override;
   bool GetProperty(NPIdentifier name, NPVariant* result) override;
 
-  // State shared by all script methods; character fields hold NUL-terminated
-  // text within their size.
-  std::array<char, 1024> subjectText;
-  std::array<char, 32> unstructuredName;
-  std::array<char, 32> challengePassword;
-  std::array<char, 128> rootIssuerName;
-  std::array<uint8_t, kKeyBlobAreaSize> pendingKeyBlob;  // private-key blob of the last request
-  int32_t pendingKeyLength = 0;                          // 0 (or less): no key pending
-  HeldKey KeyHeld() { return {pendingKeyBlob, pendingKeyLength}; }
+  // A build locked to the authority's pages serves those alone.
+  bool ServesPage() override;
 };
 
 // The class record the browser creates the object through.

@@ -13,11 +13,11 @@ namespace zvcert {
 
 // Views into the DER the certificate was read from; valid while it lives.
 struct CertificateView {
-  std::span<const uint8_t> der;           // the whole Certificate
-  std::span<const uint8_t> toBeSigned;    // the TBSCertificate, tag and length included
-  std::span<const uint8_t> serial;        // the INTEGER's content bytes, big-endian
-  std::span<const uint8_t> issuer;        // the issuer Name, tag and length included
-  std::span<const uint8_t> subject;       // the subject Name, tag and length included
+  std::span<const uint8_t> der;            // the whole Certificate
+  std::span<const uint8_t> toBeSigned;     // the TBSCertificate, tag and length included
+  std::span<const uint8_t> serial;         // the INTEGER's content bytes, big-endian
+  std::span<const uint8_t> issuer;         // the issuer Name, tag and length included
+  std::span<const uint8_t> subject;        // the subject Name, tag and length included
   std::span<const uint8_t> publicKeyInfo;  // SubjectPublicKeyInfo, tag and length included
   // The RSA key's modulus and public exponent, big-endian without leading
   // zero bytes; empty when the key is not rsaEncryption.
@@ -30,14 +30,18 @@ struct CertificateView {
 };
 
 // False for anything that is not one DER Certificate (v1 to v3) filling der
-// exactly; view is then unspecified.
+// exactly; view is then unspecified. Beyond DER's own rules, the signature
+// algorithm inside and outside the TBSCertificate must be the same bytes, the
+// signature whole bytes, and an rsaEncryption key a well-formed RSAPublicKey;
+// an explicit v1 version, which some old roots carry, is let pass.
 bool ReadCertificate(std::span<const uint8_t> der, CertificateView& view);
 
 // The value of the first attribute of type oid (dotted text, "2.5.4.3") in a
-// Name, as UTF-8: UTF8String, PrintableString, IA5String, TeletexString
-// (read as Latin-1), BMPString and UniversalString are converted, invalid
-// sequences becoming U+FFFD. False when the Name has no such attribute or is
-// not a Name.
+// Name, as UTF-8: UTF8String, PrintableString, IA5String, NumericString and
+// VisibleString (bytes above 0x7F invalid), TeletexString (read as Latin-1),
+// BMPString and UniversalString are converted, invalid sequences becoming
+// U+FFFD. False when the Name has no such attribute, its value is of another
+// type, the Name is malformed anywhere, or oid is not dotted OID text.
 bool NameAttributeText(std::span<const uint8_t> name, std::string_view oid, std::string& text);
 
 // "YYYY-MM-DD hh:mm:ss UTC".

@@ -8,11 +8,9 @@
 #include <array>
 
 #include "store/platform.h"
+#include "store/root_pem.h"
 
 namespace zvcert {
-
-// Chosen when the plug-in is built; tests may point it elsewhere.
-extern const char* rootCertificatePem;
 
 // The root's subject common name, or left empty when the root cannot be read
 // or has no common name (callers try again later).

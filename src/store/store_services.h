@@ -16,7 +16,6 @@ namespace zvcert {
 
 // ---- lookups ----
 
-
 // Which certificates are the authority's: those whose issuer common name
 // equals the root's, byte for byte, and with AuthorityCheck::Signature only
 // those among them that the root's key signed; a root of another key may bear
@@ -48,12 +47,10 @@ PresenceResult IsCertInStore(const SerialValue& serial, std::string_view issuerN
 
 // ---- deletion ----
 
-
 // Deletes the key container the certificate names, then the certificate.
 DeleteResult DeleteCertAndKey(const SerialValue& serial, std::string_view issuerName);
 
 // ---- signing ----
-
 
 // The authority's certificate of a serial and the key linked to it, opened
 // for signing; released in reverse: provider, certificate, store.
@@ -68,7 +65,6 @@ struct SigningKey {
 SignResult OpenSigningKey(const SerialValue& serial, std::string_view issuerName, SigningKey& key,
                           AuthorityCheck rule = kAuthorityCheck,
                           std::span<const uint8_t> sha256 = {});
-
 
 // Signs data (the build's hash, PKCS #1 v1.5) with the certificate's key. On Ok, out
 // holds the serial as passed and the signature least significant byte first,

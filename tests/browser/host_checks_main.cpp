@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   zvhost::framing::UseBinaryStreams();
   Browser browser(PluginPath(argc, argv));
   {
-    zvhost::Connection connection(browser, false);
+    zvhost::Connection connection(zvhost::StartPlugin(browser), false);
     zvhost::Serve(connection);
   }
   return BrowserVerdict();

@@ -43,15 +43,34 @@ const unicode = 'Café 张三 😀 "quoted" \\ line\nend';
 const [rlo, cr, blank] = ['account \u202E12345\u202C.', 'Pay 10 EUR\rPay 99999 EUR', `I agree.\n${'\n'.repeat(60)}Pay`];
 const refused = (id, reason, error) => ({ id, ok: false, reason, error });
 const noPlugin = { platform: 'windows', args: ['--plugin=Z:\\nowhere\\npzvcert.dll'] };
+// A Linux host whose module fails a call as a token would (tests/token/failing_module.c).
+const failing = (call, code) => ({ platform: 'linux', env: { ZVCERT_TEST_FAIL: `${call}:${code}` } });
+const linux = { platform: 'linux' };
 const encode = (id, text) => ({ id, member: 'Base64Encode', args: [text] });
 
-// [label, message, expected reply, { platform, args, setup }]: the message is
-// an object, a text or bytes; a RegExp in the reply matches a text, a function
-// holds for a value. args start a host of the row's own with more arguments;
-// setup 'issued' stores a certificate of the authority's (serial 31300) first.
+// [label, message, expected reply, { platform, args, env, setup }]: the
+// message is an object, a text or bytes; a RegExp in the reply matches a text,
+// a function holds for a value. args and env start a host of the row's own
+// with more arguments or environment; setup 'issued' stores a certificate of
+// the authority's (serial 31300) first, logged in to a token where there is one.
 const ROWS = [
   ['page: the origin the extension names', { id: 'page', page: 'https://ca.example.com' }, { id: 'page', ok: true, value: null }],
   ['page: once a connection', { id: 61, page: 'https://ca.example.com' }, refused(61, 'failed', /already set/)],
+  // A token wants its PIN before it makes or uses a key; Windows has none to ask.
+  ['login: nothing to log in to', { id: 80, login: {} }, { id: 80, ok: true, value: null }, { platform: 'windows' }],
+  ['tokens: none where keys live in the user\'s store', { id: 88, tokens: {} }, { id: 88, ok: true, value: [] }, { platform: 'windows' }],
+  ['tokens: the test token, chosen', { id: 89, tokens: {} }, { id: 89, ok: true,
+    value: (list) => list.length === 1 && list[0].label === 'T' && list[0].chosen === true && list[0].pinPad === false }, linux],
+  ['pin-required: GetCSR before the PIN', { id: 81, member: 'GetCSR' }, refused(81, 'pin-required', /PIN/), linux],
+  ['pin-incorrect: a wrong PIN', { id: 82, login: { pin: '0000' } }, refused(82, 'pin-incorrect', /wrong/), linux],
+  ['login: the token\'s PIN', { id: 83, login: { pin: '1234' } }, { id: 83, ok: true, value: null }, linux],
+  ['pin-locked: a PIN the token no longer takes', { id: 84, login: { pin: '1234' } }, refused(84, 'pin-locked', /locked/), failing('C_Login', 'CKR_PIN_LOCKED')],
+  ['token-removed: the token gone during a call', { id: 85, member: 'IsCertExist', args: ['1'] }, refused(85, 'token-removed', /removed/),
+    failing('C_FindObjectsInit', 'CKR_DEVICE_REMOVED')],
+  ['no-token: no token present', { id: 86, member: 'IsCertExist', args: ['1'] }, refused(86, 'no-token', /no token/),
+    { platform: 'linux', env: { SOFTHSM2_CONF: '/dev/null' } }],
+  ['no-module: a module that is not there', { id: 87, member: 'IsCertExist', args: ['1'] }, refused(87, 'no-module', /module/),
+    { platform: 'linux', env: { ZVCERT_PKCS11_MODULE: '/nowhere/pkcs11.so' } }],
   ['member: Version is a number', { id: 1, member: 'Version' }, { id: 1, ok: true, value: pluginVersion }],
   ['member: HostName is text under a string id', { id: 'n', member: 'HostName', args: [] }, { id: 'n', ok: true, value: (v) => typeof v === 'string' }],
   ['member: Base64Encode encodes the UTF-8 bytes', encode(2, unicode), { id: 2, ok: true, value: base64(unicode) }],
@@ -106,6 +125,7 @@ const ROWS = [
     ['describe with neither serial nor pem', { id: 32, describe: { serial: 5 } }, 32, /a serial, a pem or a data/],
     ['a thumbprint that is not text', { id: 48, describe: { serial: '5', thumbprint: 5 } }, 48, /thumbprint is not 64 hex/],
     ['a thumbprint that is no SHA-256', { id: 49, describe: { serial: '5', thumbprint: 'ab' } }, 49, /thumbprint is not 64 hex/],
+    ['a pin that is no text', { id: 79, login: { pin: 1234 } }, 79, /pin is not a text/],
     ['signCms that is not an object', { id: 76, signCms: [] }, 76, /signCms is not an object/],
     ['signCms without data', { id: 77, signCms: { serial: '1' } }, 77, /a serial and a data/],
     ['a detached that is no boolean', { id: 78, signCms: { serial: '1', data: 'QQ==', detached: 1 } }, 78, /detached/],
@@ -144,9 +164,11 @@ const { check, report } = checks();
 const [program, ...args] = command;
 // One host for each set of further arguments, kept for the rows that give them.
 const hosts = new Map();
-const hostWith = (more = []) => {
-  const key = JSON.stringify(more);
-  if (!hosts.has(key)) hosts.set(key, new HostClient(null, { command: [program, [...args, ...more]], timeoutMs: 30000 }));
+const hostWith = (more = [], env = {}) => {
+  const key = JSON.stringify([more, env]);
+  if (!hosts.has(key)) {
+    hosts.set(key, new HostClient(null, { command: [program, [...args, ...more]], env: { ...process.env, ...env }, timeoutMs: 30000 }));
+  }
   return hosts.get(key);
 };
 
@@ -155,12 +177,15 @@ const hostWith = (more = []) => {
   const host = hostWith();
   // The authority's certificate for the host's request, stored.
   let issued = false;
-  const issue = async () => (await host.call('ImportCert', ca.issue((await host.call('GetCSR')).value ?? '', 0x7a44n))).value === 1;
+  const issue = async () => {
+    if (options.platform === 'linux') await host.request({ id: 'login', login: { pin: '1234' } });
+    return (await host.call('ImportCert', ca.issue((await host.call('GetCSR')).value ?? '', 0x7a44n))).value === 1;
+  };
   try {
-    for (const [label, message, expected, { platform, args: more, setup } = {}] of ROWS) {
+    for (const [label, message, expected, { platform, args: more, env, setup } = {}] of ROWS) {
       if (platform !== undefined && platform !== options.platform) continue;
       if (setup === 'issued' && !issued && !(issued = await issue())) throw new Error('the certificate was not stored');
-      const target = hostWith(more);
+      const target = hostWith(more, env);
       const body = Buffer.isBuffer(message) || typeof message === 'string' ? message : JSON.stringify(message);
       target.send(frame(body));
       const reply = await target.next();
