@@ -80,15 +80,18 @@ class TokenStore final : public KeyStore {
   // The key waits on the token: nothing to hold.
   void Hold(HeldKey, std::span<const uint8_t>) override {}
   ImportAnswer Import(const char* pem, std::string_view issuerName, HeldKey held) override;
-  StoreProblem problem() const override { return problem_; }
+  StoreProblem problem() const override { return reported_; }
+  void ClearProblem() override { reported_ = StoreProblem::None; }
 
  private:
-  // Each public call starts without a problem, and ends without a session
-  // the token has dropped: the next call opens a new one.
+  // Each public call starts without a problem of its own and reports the
+  // one it ran into; it ends without a session the token has dropped: the
+  // next call opens a new one.
   class Call {
    public:
     explicit Call(TokenStore& store) : store_(store) { store.problem_ = StoreProblem::None; }
     ~Call() {
+      if (store_.problem_ != StoreProblem::None) store_.reported_ = store_.problem_;
       if (store_.sessionLost_) store_.session_.reset();
       store_.sessionLost_ = false;
     }
@@ -139,7 +142,8 @@ class TokenStore final : public KeyStore {
   std::optional<CK_SLOT_ID> chosen_;
   std::unique_ptr<TokenSession> session_;
   bool sessionLost_ = false;
-  StoreProblem problem_ = StoreProblem::None;
+  StoreProblem problem_ = StoreProblem::None;   // the current call's
+  StoreProblem reported_ = StoreProblem::None;  // since ClearProblem()
 };
 
 }  // namespace zvcert
