@@ -46,6 +46,8 @@ class TokenStore final : public KeyStore {
   StoreProblem Tokens(std::vector<TokenInfo>& out);
   // The token later calls use; the first one present until one is chosen.
   StoreProblem Choose(CK_SLOT_ID slot);
+  // The slot Choose named; nothing while the first present serves.
+  std::optional<CK_SLOT_ID> chosen() const { return chosen_; }
   // The user's login, kept until the store goes. An empty PIN on a token
   // with a protected authentication path lets the token ask for it.
   StoreProblem Login(std::string_view pin);

@@ -1,0 +1,130 @@
+#include "tokenhost/direct_members.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <utility>
+
+#include "host/json.h"
+#include "npapi/members.h"
+#include "script/script_call.h"
+#include "script/version_number.h"
+
+namespace zvhost {
+namespace {
+
+using zvcert::StoreProblem;
+
+// A method's value as the browser would have received it; a text longer
+// than the caller takes is dropped, the method's answer kept.
+class ReplyResult final : public zvcert::MethodResult {
+ public:
+  ReplyResult(CallResult& call, size_t maxText) : call_(call), maxText_(maxText) {}
+  void Int(int32_t value) override { call_.value = value; }
+
+ private:
+  bool PutText(std::string_view text) override {
+    call_.textTooLong = text.size() > maxText_;
+    call_.value = call_.textTooLong ? Value() : Value(std::string(text));
+    return true;
+  }
+  CallResult& call_;
+  size_t maxText_;
+};
+
+// As a page reads the computer's name: at most 79 characters.
+std::string HostName() {
+  std::array<char, 256> name{};
+  if (gethostname(name.data(), name.size() - 1) != 0) return {};
+  std::string text(name.data());
+  if (text.size() > 79) text.resize(79);
+  return text;
+}
+
+}  // namespace
+
+std::optional<Refusal> RefusalOf(StoreProblem problem) {
+  switch (problem) {
+    case StoreProblem::None:
+      return std::nullopt;
+    case StoreProblem::NoModule:
+      return Refusal{Reason::NoModule, "the token's PKCS #11 module cannot be loaded"};
+    case StoreProblem::NoToken:
+      return Refusal{Reason::NoToken, "no token is present"};
+    case StoreProblem::PinRequired:
+      return Refusal{Reason::PinRequired, "the token needs its PIN first"};
+    case StoreProblem::PinIncorrect:
+      return Refusal{Reason::PinIncorrect, "the PIN is wrong"};
+    case StoreProblem::PinLocked:
+      return Refusal{Reason::PinLocked, "the token's PIN is locked"};
+    case StoreProblem::TokenRemoved:
+      return Refusal{Reason::TokenRemoved, "the token was removed"};
+  }
+  return Refusal{Reason::Failed, "the token failed"};
+}
+
+DirectMembers::DirectMembers(zvcert::TokenStore& store) : tokens_(store), state_(store) {}
+
+// As the plug-in's dispatch takes a call: the method's required arguments
+// must be strings, others are not read.
+CallResult DirectMembers::Invoke(const std::string& method, std::vector<Value> args,
+                                 size_t maxText) {
+  CallResult call;
+  state_.ReadRootIssuerName();
+  const zvcert::MemberInfo* info = zvcert::FindMember(method);
+  if (info == nullptr || info->kind != zvcert::MemberKind::Method) return call;
+  const zvcert::Member member = static_cast<zvcert::Member>(info - zvcert::kMembers.data());
+  if (args.size() < info->strings) return call;
+  std::array<std::string_view, 2> texts;
+  for (uint32_t i = 0; i < info->strings && i < texts.size(); ++i) {
+    const std::string* text = std::get_if<std::string>(&args[i]);
+    if (text == nullptr) return call;
+    texts[i] = *text;
+  }
+  state_.store.ClearProblem();
+  ReplyResult result(call, maxText);
+  call.ok =
+      zvcert::RunMethod(state_, member, zvcert::MethodArgs(texts.data(), info->strings), result);
+  call.refused = RefusalOf(state_.store.problem());
+  return call;
+}
+
+CallResult DirectMembers::GetProperty(const std::string& name) {
+  CallResult call;
+  if (name == "Version") {
+    call.value = zvcert::VersionNumberFromText(ZVCERT_PROJECT_VERSION);
+  } else if (name == "HostName") {
+    call.value = HostName();
+  } else {
+    return call;
+  }
+  call.ok = true;
+  return call;
+}
+
+std::optional<Refusal> DirectMembers::Login(std::string_view pin) {
+  return RefusalOf(tokens_.Login(pin));
+}
+
+// The chosen one is the one the members use.
+std::string DirectMembers::TokensJson() {
+  std::vector<zvcert::TokenInfo> tokens;
+  tokens_.Tokens(tokens);
+  const auto IsChosen = [&](const zvcert::TokenInfo& token) {
+    return tokens_.chosen() ? token.slot == *tokens_.chosen() : &token == &tokens.front();
+  };
+  std::string list;
+  for (const zvcert::TokenInfo& token : tokens) {
+    if (!list.empty()) list += ',';
+    list += "{\"slot\":" + json::Quote(std::to_string(token.slot)) +
+            ",\"label\":" + json::Quote(token.label) +
+            ",\"manufacturer\":" + json::Quote(token.manufacturer) +
+            ",\"model\":" + json::Quote(token.model) +
+            ",\"serial\":" + json::Quote(token.serialNumber) +
+            ",\"pinPad\":" + (token.protectedAuthenticationPath ? "true" : "false") +
+            ",\"chosen\":" + (IsChosen(token) ? "true" : "false") + "}";
+  }
+  return "[" + list + "]";
+}
+
+}  // namespace zvhost
