@@ -96,6 +96,17 @@ Outcome Tokens(Connection& connection, json::Value& /*field*/, json::Value& /*me
   return ValueOutcome(connection.object->TokensJson());
 }
 
+// {"useToken": {"slot": text}}: the token the user chose.
+Outcome UseToken(Connection& connection, json::Value& what, json::Value& /*message*/) {
+  const json::Value* slot = what.Find("slot");
+  if (slot == nullptr || slot->type != json::Type::String) return Malformed("slot is not a text");
+  if (connection.object == nullptr) return NoPlugin();
+  if (const std::optional<Refusal> refused = connection.object->UseToken(slot->text)) {
+    return ErrorOutcome(refused->reason, refused->why);
+  }
+  return ValueOutcome("null");
+}
+
 // {"member": name, "args": [...]}: a method called or a property read on the
 // plug-in's object, as page script would; the reply's ok is the call's.
 Outcome CallMember(Connection& connection, json::Value& member, json::Value& message) {

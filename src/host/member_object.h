@@ -54,6 +54,10 @@ class MemberObject {
   virtual std::optional<Refusal> Login(std::string_view /*pin*/) { return std::nullopt; }
   // The tokens present as a JSON array (protocol.def); none by default.
   virtual std::string TokensJson() { return "[]"; }
+  // Makes the token in that slot (as tokens names it) the one calls use.
+  virtual std::optional<Refusal> UseToken(std::string_view /*slot*/) {
+    return Refusal{Reason::Failed, "there is no such token"};
+  }
 };
 
 }  // namespace zvhost

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <charconv>
 #include <utility>
 
 #include "host/json.h"
@@ -125,6 +126,16 @@ std::string DirectMembers::TokensJson() {
             ",\"chosen\":" + (IsChosen(token) ? "true" : "false") + "}";
   }
   return "[" + list + "]";
+}
+
+// A slot is the decimal text tokens gave; any other names no token.
+std::optional<Refusal> DirectMembers::UseToken(std::string_view slot) {
+  CK_SLOT_ID id = 0;
+  const auto [end, error] = std::from_chars(slot.data(), slot.data() + slot.size(), id);
+  if (slot.empty() || error != std::errc() || end != slot.data() + slot.size()) {
+    return RefusalOf(StoreProblem::NoToken);
+  }
+  return RefusalOf(tokens_.Choose(id));
 }
 
 }  // namespace zvhost

@@ -26,6 +26,7 @@ class DirectMembers final : public MemberObject {
   void SetPage(const std::string& /*origin*/) override {}
   std::optional<Refusal> Login(std::string_view pin) override;
   std::string TokensJson() override;
+  std::optional<Refusal> UseToken(std::string_view slot) override;
 
  private:
   zvcert::TokenStore& tokens_;

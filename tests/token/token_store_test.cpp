@@ -133,6 +133,26 @@ TEST_F(TokenTest, EnrolsSignsAndDeletesWithAKeyThatNeverLeavesTheToken) {
   EXPECT_EQ(Seam::opened, Seam::closed);
 }
 
+// With several tokens present, keys are made on the one chosen, logged in
+// with its own PIN.
+TEST_F(TokenTest, MakesTheKeyOnTheChosenTokenOfSeveral) {
+  testing::Shell("softhsm2-util --init-token --free --label U --pin 4321 --so-pin 5678 >/dev/null");
+  std::vector<TokenInfo> tokens;
+  ASSERT_EQ(store->Tokens(tokens), StoreProblem::None);
+  ASSERT_EQ(tokens.size(), 2u);
+  const TokenInfo& second = tokens[0].label == "U" ? tokens[0] : tokens[1];
+  ASSERT_EQ(store->Choose(second.slot), StoreProblem::None);
+  EXPECT_EQ(store->chosen(), second.slot);
+  EXPECT_EQ(store->Login("1234"), StoreProblem::PinIncorrect) << "the first token's PIN";
+  ASSERT_EQ(store->Login("4321"), StoreProblem::None);
+  ASSERT_EQ(MakeRequest(*store).result, RequestResult::Ok);
+  EXPECT_EQ(ObjectCount(), 0) << "nothing on the first token";
+  EXPECT_NE(testing::Shell(std::string("pkcs11-tool --module ") + testing::kSoftHsm +
+                           " --token-label U --login --pin 4321 --list-objects 2>/dev/null")
+                .find("Private Key Object"),
+            std::string::npos);
+}
+
 // A root of another key may bear the authority's name: its certificates pass
 // the name rule alone, never the signature rule.
 TEST_F(TokenTest, ACertificateOfAnotherRootOfTheSameNameIsNotTheAuthoritys) {
