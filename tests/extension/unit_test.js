@@ -417,12 +417,18 @@ async function runWorker(origin, nativeReplies, options = {}) {
     await until(() => page.replies.some((r) => r.id === message.id));
     return page.replies.find((r) => r.id === message.id);
   };
-  // The user's answer in the nth window opened.
-  const answer = (n, allow, choice) => {
+  // The user's answer in the nth window opened; what that window is shown.
+  const answer = (n, allow, choice, pin) => {
     const url = chrome.windows.opened[n].url;
-    chrome.runtime.onMessage.fire({ type: 'answer', token: url.split('#')[1], allow, choice }, { id: 'x', url }, () => {});
+    chrome.runtime.onMessage.fire({ type: 'answer', token: url.split('#')[1], allow, choice, pin }, { id: 'x', url }, () => {});
   };
-  return { call, natives, windows: chrome.windows.opened, answer };
+  const details = (n) => {
+    const url = chrome.windows.opened[n].url;
+    let shown;
+    chrome.runtime.onMessage.fire({ type: 'details', token: url.split('#')[1] }, { id: 'x', url }, (d) => { shown = d; });
+    return shown;
+  };
+  return { call, natives, windows: chrome.windows.opened, answer, details };
 }
 
 test('service worker: a text-only build refuses data the window cannot show, before any window', async () => {
@@ -537,6 +543,57 @@ test('service worker: what a page may pass is capped before the host hears of it
   }
   assert.strictEqual(natives.length, 0, 'nothing reached the host');
   assert.strictEqual((await call({ id: 'last', member: 'Base64Encode', args: ['a'.repeat(48 * MiB - 2)] }))?.ok, true, 'a string at the limit does');
+});
+
+test('service worker: a token\'s PIN, asked in the extension\'s window when the host wants it, logs in once', async () => {
+  const sent = [];
+  let host;  // this row's token: { pinPad, keeps (the login), loggedIn }
+  const { call, windows, answer, details } = await runWorker('https://ca.example.com', (native, m) => {
+    sent.push(JSON.parse(JSON.stringify(m)));
+    const pin = m.login?.pin;
+    const reply = m.tokens ? { ok: true, value: [{ slot: '0', label: 'Other', chosen: false },
+      { slot: '1', label: 'Alice', manufacturer: 'Maker', model: 'M1', serial: '77', pinPad: host.pinPad, chosen: true }] }
+      : m.login && pin === '0000' ? { ok: false, reason: 'pin-locked', error: 'locked' }
+      : m.login && pin !== (host.pinPad ? undefined : '1234') ? { ok: false, reason: 'pin-incorrect', error: 'wrong PIN' }
+      : m.login ? (host.loggedIn = host.keeps, { ok: true, value: null })
+      : host.loggedIn ? { ok: true, value: m.list ? [{ serial: '5', canonical: '5', thumbprint: 'ab' }] : 'csr' }
+      : { ok: false, reason: 'pin-required', error: 'log in first' };
+    if (m.id !== 'page') setTimeout(() => native.onMessage.fire({ id: m.id, ...reply }), 1);
+  });
+  const cases = [ // label, token, the user's answer, the page's replies, logins sent, member calls sent
+    ['a PIN', {}, [true, '1234'], ['ok csr'], [{ pin: '1234' }], 2],
+    ['a wrong PIN, not retried', {}, [true, '9999'], ['pin-incorrect the token was not logged in: wrong PIN'], [{ pin: '9999' }], 1],
+    ['a locked PIN', {}, [true, '0000'], ['pin-locked the token was not logged in: locked'], [{ pin: '0000' }], 1],
+    ['cancelled', {}, [false], ['denied no PIN was given: the user cancelled the PIN question'], [], 1],
+    ['a PIN pad: no PIN goes, and none the window sends', { pinPad: true }, [true, '1234'], ['ok csr'], [{}], 2],
+    ['a login the host forgets: one retry only', { keeps: false }, [true, '1234'], ['failed log in first'], [{ pin: '1234' }], 2],
+    ['two calls at once', {}, [true, '1234'], ['ok csr', 'ok csr'], [{ pin: '1234' }], 3],
+  ];
+  for (const [i, [label, token, [allow, pin], expected, logins, members]] of cases.entries()) {
+    host = { pinPad: false, keeps: true, loggedIn: false, ...token };
+    const [opened, from] = [windows.length, sent.length];
+    const replies = expected.map((_, j) => call({ id: `${i}.${j}`, member: 'GetCSR', args: [] }));
+    await until(() => windows.length > opened);
+    assert.match(windows[opened]?.url ?? '', /^pin\.html#/, label);
+    const shown = details(opened);
+    assert.deepStrictEqual([shown.origin, shown.pinPad, shown.token], ['https://ca.example.com', host.pinPad,
+      { label: 'Alice', manufacturer: 'Maker', model: 'M1', serial: '77' }], label);
+    answer(opened, allow, undefined, pin);
+    assert.deepStrictEqual((await Promise.all(replies)).map((r) => `${r.ok ? 'ok' : r.reason} ${r.value ?? r.error}`), expected, label);
+    assert.strictEqual(windows.length, opened + 1, `${label}: one window`);
+    const asked = sent.slice(from);
+    assert.deepStrictEqual(asked.filter((m) => m.login).map((m) => m.login), logins, label);
+    assert.strictEqual(asked.filter((m) => m.member).length, members, `${label}: calls to the host`);
+  }
+  // The chooser's list and CMS signatures log in the same way.
+  host = { pinPad: true, keeps: true, loggedIn: false };
+  const chosen = call({ id: 'chooser', member: 'chooseCertificate' });
+  await until(() => windows.length === cases.length + 1);
+  answer(cases.length, true);
+  await until(() => windows.length === cases.length + 2);
+  assert.match(windows.at(-1).url, /^chooser\.html#/);
+  answer(cases.length + 1, true, 0);
+  assert.strictEqual((await chosen).value, '5');
 });
 
 (async () => {
