@@ -259,9 +259,9 @@ test('page script: calls go out as messages, replies settle the Promises', async
 
 // ---- zvcert.js ---------------------------------------------------------------
 
-function pageWindow({ mimeTypes = {}, zvcert, element, languages } = {}) {
+function pageWindow({ mimeTypes = {}, zvcert, element, languages, system = {} } = {}) {
   const window = fakeWindow('https://ca.example.com');
-  window.navigator = { mimeTypes, languages };
+  window.navigator = { mimeTypes, languages, ...system };
   const appended = [];
   window.document = {
     createElement: () => element ?? { style: {} },
@@ -299,11 +299,13 @@ test('zvcert.js: the extension otherwise, also when it comes late; its refusals 
   setTimeout(() => { window.zvcert = api; window.dispatchEvent({ type: 'zvcert-ready' }); }, 20);
   assert.deepStrictEqual(await late, api);
   const said = 'ImportCert was not allowed: the user denied it';
-  const zvcert = { ImportCert: async () => { throw Object.assign(new Error(said), { reason: 'denied', member: 'ImportCert', result: null }); } };
-  for (const [language, worded] of [['en', said], ['de', LOCALES.de.pageDenied.message.replace('$MEMBER$', 'ImportCert')]]) {
+  for (const [language, reason, worded] of [['en', 'denied', said], ['de', 'denied', LOCALES.de.pageDenied.message],
+    ['fr', 'pin-incorrect', LOCALES.fr.pagePinIncorrect.message], ['ru', 'pin-locked', LOCALES.ru.pagePinLocked.message],
+    ['es', 'no-token', LOCALES.es.pageNoToken.message], ['zh_TW', 'token-removed', LOCALES.zh_TW.pageTokenRemoved.message]]) {
+    const zvcert = { ImportCert: async () => { throw Object.assign(new Error(said), { reason, member: 'ImportCert', result: null }); } };
     const zv = await zvcertPage.connect({ window: pageWindow({ zvcert }), language });
-    await assert.rejects(zv.ImportCert('pem'), (e) => e.message === worded && e.detail === said &&
-      e.reason === 'denied' && e.member === 'ImportCert' && e.result === null, language);
+    await assert.rejects(zv.ImportCert('pem'), (e) => e.message === worded.replace('$MEMBER$', 'ImportCert') && e.detail === said &&
+      e.reason === reason && e.member === 'ImportCert' && e.result === null, language);
   }
 });
 
@@ -312,6 +314,11 @@ test('zvcert.js: neither is a clear error', async () => {
   for (const window of [pageWindow(), pageWindow({ mimeTypes: disabled })]) {
     await assert.rejects(zvcertPage.connect({ window, waitMs: 50 }),
       (e) => e instanceof zvcertPage.NotInstalledError && e.reason === 'not-installed' && /extension/.test(e.message));
+  }
+  // It names what brings the host on the browser's system.
+  for (const [platform, key] of [['Win32', 'pageNotInstalled'], ['Linux x86_64', 'pageNotInstalledPackage'], ['MacIntel', 'pageNoHost']]) {
+    await assert.rejects(zvcertPage.connect({ window: pageWindow({ system: { platform } }), waitMs: 20 }),
+      (e) => e.message === LOCALES.en[key].message, platform);
   }
   // Listed, but the element never becomes scriptable (blocked by the user).
   const listed = pageWindow({ mimeTypes: { 'application/zvcert': {} }, element: { style: {} } });
@@ -366,17 +373,29 @@ test('status: the path, the versions and what to install or update', async () =>
       ['setup install', 'extension install'], 'zh_TW'],
     ['neither, asked in a language that is an object\'s own name', { language: '__proto__', languages: ['constructor'] }, 'none',
       {}, ['setup install', 'extension install'], 'en'],
+    // What brings the host, by the system the browser names: Client Hints, navigator.platform, the user agent.
+    ['neither, on Windows', { system: { userAgentData: { platform: 'Windows' }, platform: 'Linux' } }, 'none', {}, ['setup install', 'extension install']],
+    ['neither, on Linux', { system: { userAgentData: { platform: 'Linux' } } }, 'none', {}, ['package install', 'extension install']],
+    ['no host behind the extension, on Linux', { ...extension({ ...current, host: null }), system: { platform: 'Linux x86_64' } },
+      'extension', { extension: '1.0.2.2', plugin: 1022 }, ['package install']],
+    ['an older host on Linux, in Chinese', { ...extension({ ...current, host: '1.0.1.0' }), system: { userAgent: 'Mozilla/5.0 (X11; Linux x86_64)' },
+      language: 'zh_CN' }, 'extension', { ...current, host: '1.0.1.0' }, ['package update'], 'zh_CN'],
+    ['neither, on macOS', { system: { platform: 'MacIntel' }, language: 'de' }, 'none', {}, ['host install'], 'de'],
+    ['neither, on macOS by its user agent', { system: { userAgent: 'Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7)' } }, 'none', {}, ['host install']],
+    ['neither, on Android, whose Firefox says Linux', { system: { platform: 'Linux armv8l', userAgent: 'Mozilla/5.0 (Android 14; Mobile)' } },
+      'none', {}, ['host install']],
   ];
   const cap = (word) => word[0].toUpperCase() + word.slice(1);
   for (const [label, parts, path_, versions, needs, language = 'en'] of cases) {
-    const window = pageWindow({ mimeTypes: parts.mimeTypes, zvcert: parts.zvcert, languages: parts.languages });
+    const window = pageWindow({ mimeTypes: parts.mimeTypes, zvcert: parts.zvcert, languages: parts.languages, system: parts.system });
     const found = await zvcertPage.status({ window, waitMs: 20, language: parts.language });
     assert.strictEqual(found.path, path_, label);
     assert.deepStrictEqual(found.versions, { library: '1.0.2', extension: null, host: null, plugin: null, ...versions }, label);
     assert.deepStrictEqual(found.needs.map((n) => `${n.component} ${n.action}`), needs, label);
-    assert.ok(found.needs.every((n) => n.url === DOWNLOAD), label);
-    assert.deepStrictEqual(found.needs.map((n) => n.message), found.needs.map((n) =>
-      LOCALES[language][`page${cap(n.action)}${cap(n.component)}From`].message.replace('$URL$', DOWNLOAD)), label);
+    // No host for the system: nothing to download.
+    assert.deepStrictEqual(found.needs.map((n) => [n.url, n.message]), found.needs.map((n) => (n.component === 'host'
+      ? ['', LOCALES[language].pageNoHost.message]
+      : [DOWNLOAD, LOCALES[language][`page${cap(n.action)}${cap(n.component)}From`].message.replace('$URL$', DOWNLOAD)])), label);
     assert.strictEqual(found.ready, needs.length === 0 && path_ !== 'none', label);
   }
 });
