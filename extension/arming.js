@@ -1,4 +1,4 @@
-// What the consent window and the chooser share: their answer button may be
+// What the extension's windows share: their answer button may be
 // pressed only while the window is visible and focused, and only a second
 // after it became so, so that a click or key press meant for the page, or
 // made while another window covered this one, cannot land on it.

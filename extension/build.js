@@ -24,8 +24,8 @@ const { memberTable, readMembers } = require('./members');
 const { readProtocol } = require('./protocol');
 
 // The windows the user answers, whose every word is a message.
-const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'question.js', 'i18n.js',
-  'arming.js'];
+const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'pin.html', 'pin.js', 'question.js',
+  'i18n.js', 'arming.js'];
 // The service worker: background.js and the modules it imports but its settings, which the build writes.
 const WORKER_SOURCES = ['background.js', 'browser.js', ...fs.readdirSync(path.join(__dirname, 'worker'),
   { recursive: true }).filter((name) => name.endsWith('.js')).map((name) => path.join('worker', name))];

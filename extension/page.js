@@ -14,7 +14,8 @@
   // A rejection the page can tell apart: error.reason is 'failed' (the
   // plug-in call failed; error.result holds its result), 'denied',
   // 'timeout' or 'closed' (the user did not allow it), 'cancelled' or
-  // 'none' (no certificate chosen), or 'unavailable'.
+  // 'none' (no certificate chosen), 'unavailable', or the token's
+  // 'pin-incorrect', 'pin-locked', 'no-token' or 'token-removed'.
   function failure(member, reply) {
     const error = new Error(reply.error || `${member} failed`);
     error.member = member;

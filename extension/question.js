@@ -1,4 +1,4 @@
-// How the consent window and the chooser begin: the question this window
+// How the extension's windows begin: the question this window
 // was opened for (its token in the address), as the service worker holds
 // it, and the countdown to the worker's own answer when time runs out.
 import { api } from './browser.js';

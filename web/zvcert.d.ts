@@ -27,13 +27,18 @@ export type MethodName =
 /**
  * Why a call rejected:
  * - `failed`: the plug-in's call failed (`result` holds its result when known);
- * - `denied`, `timeout`, `closed`: the user did not allow it (denied, did not answer, closed the window);
+ * - `denied`, `timeout`, `closed`: the user did not allow it (denied, did not answer, closed the window),
+ *   in the consent window or in the window that asks the token's PIN;
  * - `cancelled`: the user chose no certificate; `none`: there was none to choose;
  * - `unsupported`: the plug-in path has no such member (chooser, CMS signatures);
- * - `unavailable`: the extension's host stopped or is not installed.
+ * - `unavailable`: the extension's host stopped or is not installed, or the token's module is missing;
+ * - `pin-incorrect`: the token refused the PIN the user gave; `pin-locked`: the token takes no PIN any
+ *   more (too many incorrect ones); `no-token`: no token is connected; `token-removed`: it was taken out
+ *   during the call.
  */
 export type Reason =
-  | 'failed' | 'denied' | 'timeout' | 'closed' | 'cancelled' | 'none' | 'unsupported' | 'unavailable';
+  | 'failed' | 'denied' | 'timeout' | 'closed' | 'cancelled' | 'none' | 'unsupported' | 'unavailable'
+  | 'pin-incorrect' | 'pin-locked' | 'no-token' | 'token-removed';
 
 export interface ZvcertError extends Error {
   reason: Reason;
@@ -45,8 +50,15 @@ export interface ZvcertError extends Error {
   detail?: string;
 }
 
+/**
+ * The system the browser runs on, as the library tells them apart: `other` is
+ * one npzvcert has no host for yet (macOS, mobile systems).
+ */
+export type Platform = 'windows' | 'linux' | 'other';
+
 export class NotInstalledError extends Error {
-  constructor(language?: Language);
+  /** Its message says what to install on the platform (default `windows`). */
+  constructor(language?: Language, platform?: Platform);
   readonly name: 'NotInstalledError';
   readonly reason: 'not-installed';
 }
@@ -123,10 +135,15 @@ export function pluginInstalled(navigator: Navigator | undefined): boolean;
 export type Path = 'plugin' | 'extension' | 'none';
 
 export interface Need {
-  /** `setup`: npzvcert-setup.exe (the plug-in and its host); `extension`: the browser extension. */
-  component: 'setup' | 'extension';
+  /**
+   * What brings the host, by the browser's system: `setup`, npzvcert-setup.exe (the plug-in and its
+   * host, Windows); `package`, the Debian package npzvcert-host (the host, its browser manifests and the
+   * token module's configuration, Linux); `host`, none yet (macOS and other systems): `message` says so
+   * and `url` is "". `extension`: the browser extension.
+   */
+  component: 'setup' | 'package' | 'host' | 'extension';
   action: 'install' | 'update';
-  /** The authority's download address ("" when the build set none). */
+  /** The authority's download address ("" when the build set none, or there is nothing to download). */
   url: string;
   /** What to tell the user, in the page's language. */
   message: string;

@@ -15,9 +15,12 @@
 // it), 'denied', 'timeout' or 'closed' (the user did not allow it),
 // 'cancelled' (the user chose no certificate), 'none' (there is no
 // certificate to choose), 'unsupported' (the plug-in path has no such
-// member) or 'unavailable' (the extension's host stopped). connect() rejects
-// with a NotInstalledError when neither is there for this page. Messages are
-// in the page's language (options.language, else the browser's).
+// member), 'unavailable' (the extension's host stopped), or the token's
+// 'pin-incorrect', 'pin-locked', 'no-token' or 'token-removed'. connect()
+// rejects with a NotInstalledError when neither is there for this page.
+// Messages are in the page's language (options.language, else the
+// browser's), and what they tell the user to install is for the browser's
+// system: the setup on Windows, the npzvcert-host package on Linux.
 //
 // This file is the package's source: the build writes the ES module and the
 // classic script (window.zvcertPage) from it, with the values below.
@@ -83,9 +86,32 @@ export function message(key, substitutions = [], language = undefined) {
   return text(pickLanguage([language].concat(nav.languages || [nav.language])), key, ...[].concat(substitutions));
 }
 
+// The systems the library tells apart, by what the browser says of itself:
+// Client Hints' platform ('Windows', 'Linux', 'macOS', 'Android', 'Chrome
+// OS'), else navigator.platform ('Win32', 'Linux x86_64', 'MacIntel'), else
+// the user agent. 'other' has no npzvcert host; a browser that names no
+// system known here is taken for Windows, as before systems were told apart.
+const PLATFORMS = [[/android|\bcros\b|chrome ?os|iphone|ipad|\bmac|darwin/i, 'other'], [/linux|x11/i, 'linux'],
+  [/\bwin/i, 'windows']];
+
+function platformOf(nav) {
+  // Android's browsers call their system Linux in navigator.platform.
+  if (/android/i.test(String(nav.userAgent || ''))) return 'other';
+  const said = [nav.userAgentData && nav.userAgentData.platform, nav.platform, nav.userAgent];
+  for (let i = 0; i < said.length; i += 1) {
+    for (let j = 0; typeof said[i] === 'string' && j < PLATFORMS.length; j += 1) {
+      if (PLATFORMS[j][0].test(said[i])) return PLATFORMS[j][1];
+    }
+  }
+  return 'windows';
+}
+
+// What the user lacks when neither the plug-in nor the extension is there.
+const NOT_INSTALLED = { windows: 'pageNotInstalled', linux: 'pageNotInstalledPackage', other: 'pageNoHost' };
+
 export class NotInstalledError extends Error {
-  constructor(language = 'en') {
-    super(text(pickLanguage([language]), 'pageNotInstalled'));
+  constructor(language = 'en', platform = 'windows') {
+    super(text(pickLanguage([language]), own(NOT_INSTALLED, platform) ? NOT_INSTALLED[platform] : NOT_INSTALLED.windows));
     this.name = 'NotInstalledError';
     this.reason = 'not-installed';
   }
@@ -156,7 +182,9 @@ function wrapPlugin(element, language) {
 // The message for each reason the extension gives; the chooser says that no
 // certificate was chosen.
 const REJECTIONS = { failed: 'pageFailed', denied: 'pageDenied', timeout: 'pageTimeout', closed: 'pageClosed',
-  cancelled: 'pageCancelled', none: 'pageNone', unavailable: 'pageUnavailable', unsupported: 'pageUnsupported' };
+  cancelled: 'pageCancelled', none: 'pageNone', unavailable: 'pageUnavailable', unsupported: 'pageUnsupported',
+  'pin-incorrect': 'pagePinIncorrect', 'pin-locked': 'pagePinLocked', 'no-token': 'pageNoToken',
+  'token-removed': 'pageTokenRemoved' };
 const CHOOSER_REJECTIONS = { timeout: 'pageNotChosenTimeout', closed: 'pageNotChosenClosed' };
 
 // window.zvcert with its rejections in the page's language; the extension's
@@ -209,7 +237,7 @@ function connectExtension(window, options) {
     const ready = () => {
       clearTimeout(timer);
       if (window.zvcert) resolve(window.zvcert);
-      else reject(new NotInstalledError(options.language));
+      else reject(new NotInstalledError(options.language, options.platform));
     };
     const timer = setTimeout(() => {
       window.removeEventListener('zvcert-ready', ready);
@@ -224,6 +252,7 @@ function settingsOf(options) {
   settings.window = settings.window || window;
   const nav = settings.window.navigator || {};
   settings.language = pickLanguage([settings.language].concat(nav.languages || [nav.language]));
+  settings.platform = platformOf(nav);
   return settings;
 }
 
@@ -238,9 +267,15 @@ export async function connect(options = {}) {
 }
 
 // What to tell the user for each need, without and with the download address.
+// What brings the host is the setup on Windows and a Debian package on Linux;
+// a system with no host has nothing to download.
 const NEEDS = {
   'setup install': ['pageInstallSetup', 'pageInstallSetupFrom'],
   'setup update': ['pageUpdateSetup', 'pageUpdateSetupFrom'],
+  'package install': ['pageInstallPackage', 'pageInstallPackageFrom'],
+  'package update': ['pageUpdatePackage', 'pageUpdatePackageFrom'],
+  'host install': ['pageNoHost'],
+  'host update': ['pageNoHost'],
   'extension install': ['pageInstallExtension', 'pageInstallExtensionFrom'],
   'extension update': ['pageUpdateExtension', 'pageUpdateExtensionFrom'],
 };
@@ -255,9 +290,10 @@ export async function status(options = {}) {
   const needs = [];
   const need = (component, action) => {
     const [bare, from] = NEEDS[`${component} ${action}`];
-    needs.push({ component, action, url: BUILD.downloadUrl,
-      message: BUILD.downloadUrl ? text(settings.language, from, BUILD.downloadUrl) : text(settings.language, bare) });
+    const url = from ? BUILD.downloadUrl : '';
+    needs.push({ component, action, url, message: url ? text(settings.language, from, url) : text(settings.language, bare) });
   };
+  const hostComponent = { windows: 'setup', linux: 'package', other: 'host' }[settings.platform];
   const older = (version, required) => version !== null && compareVersions(version, required) < 0;
 
   let path = 'none';
@@ -280,14 +316,15 @@ export async function status(options = {}) {
       if (versions.extension === null || older(versions.extension, BUILD.requires.extension)) {
         need('extension', 'update');
       }
-      // No host, or one that could not start the plug-in: the setup is missing or broken.
-      if (found && (versions.host === null || versions.plugin === null)) need('setup', 'install');
+      // No host, or one that could not start the plug-in: what brings the host is missing or broken.
+      if (found && (versions.host === null || versions.plugin === null)) need(hostComponent, 'install');
       else if (found && (older(versions.host, BUILD.requires.host) || versions.plugin < BUILD.requires.plugin)) {
-        need('setup', 'update');
+        need(hostComponent, 'update');
       }
     } else {
-      need('setup', 'install');
-      need('extension', 'install');
+      need(hostComponent, 'install');
+      // Without a host for the system, the extension has nothing to reach.
+      if (hostComponent !== 'host') need('extension', 'install');
     }
   }
   return { path, ready: path !== 'none' && needs.length === 0, versions, needs, downloadUrl: BUILD.downloadUrl };

@@ -10,9 +10,10 @@ import { PROTOCOL } from './protocol.js';
 import { Reply } from './replies.js';
 
 // A reply as the worker reads it: a failure's reason becomes the one its page
-// reads, by the protocol's list. A host older than its reasons gives none:
-// its failures all read as failed.
-const readReply = (reply) => (reply.ok === true ? reply : { ...reply,
+// reads, by the protocol's list, and stays as hostReason for the worker's own
+// steps (a login). A host older than its reasons gives none: its failures all
+// read as failed.
+const readReply = (reply) => (reply.ok === true ? reply : { ...reply, hostReason: reply.reason,
   reason: Object.hasOwn(PROTOCOL.reasons, reply.reason ?? '') ? PROTOCOL.reasons[reply.reason] : 'failed' });
 
 export class HostConnection {
@@ -57,6 +58,8 @@ export class HostConnection {
         clearTimeout(timer);
         resolve(Reply.unavailable(`the certificate host cannot be reached: ${error.message}`));
       }
+      // What was sent is not kept while the host answers: a login's PIN is in it.
+      value = undefined;
     });
   }
 

@@ -15,6 +15,8 @@ export class PageContext {
     // The certificate the user chose for each serial text the chooser gave
     // this page (its thumbprint): a later signature with that serial uses it.
     this.chosen = new Map();
+    // The token's login while its PIN is asked (worker/login.js), else null.
+    this.login = null;
   }
 
   close() {

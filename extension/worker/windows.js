@@ -1,13 +1,15 @@
-// The extension's own windows, which ask the user: the consent window and
-// the certificate chooser. Only they may read a question or answer it.
+// The extension's own windows, which ask the user: the consent window, the
+// certificate chooser and the token's PIN. Only they may read a question or
+// answer it, and only the PIN window's answer carries a PIN.
 import { api } from '../browser.js';
 import { CONFIG } from './config.js';
 
 // Which window asks what.
-const WINDOWS = { consent: { width: 560, height: 600 }, chooser: { width: 600, height: 460 } };
+const WINDOWS = { consent: { width: 560, height: 600 }, chooser: { width: 600, height: 460 },
+  pin: { width: 480, height: 420 } };
 const questions = new Map();  // token -> open question
 
-// Resolves with the user's answer ({ allowed, reason, choice }) in the
+// Resolves with the user's answer ({ allowed, reason, choice, pin }) in the
 // window of that kind. While open, the question is in asking, whose
 // members end it early (the page went away).
 export function askUser(kind, details, asking) {
@@ -15,17 +17,18 @@ export function askUser(kind, details, asking) {
     const token = crypto.randomUUID();
     const question = {
       details: { ...details, deadline: Date.now() + CONFIG.consentTimeoutSeconds * 1000 },
+      kind,
       windowId: null,
       done: false,
     };
-    question.finish = (allowed, reason, choice) => {
+    question.finish = (allowed, reason, choice, pin) => {
       if (question.done) return;
       question.done = true;
       clearTimeout(question.timer);
       questions.delete(token);
       asking.delete(question.finish);
       if (question.windowId !== null) api.windows.remove(question.windowId).catch(() => {});
-      resolve({ allowed, reason, choice });
+      resolve({ allowed, reason, choice, pin });
     };
     question.timer = setTimeout(() => question.finish(false, 'timeout'),
       CONFIG.consentTimeoutSeconds * 1000);
@@ -55,8 +58,9 @@ export function windowMessage(message, sender, sendResponse) {
   if (message.type === 'details') {
     sendResponse(question ? question.details : null);
   } else if (message.type === 'answer' && question) {
-    question.finish(message.allow === true, message.allow === true ? 'allowed' : 'denied',
-      Number.isSafeInteger(message.choice) ? message.choice : undefined);
+    const allowed = message.allow === true;
+    question.finish(allowed, allowed ? 'allowed' : 'denied', Number.isSafeInteger(message.choice) ? message.choice : undefined,
+      allowed && question.kind === 'pin' && typeof message.pin === 'string' ? message.pin : undefined);
     sendResponse(true);
   }
   return false;

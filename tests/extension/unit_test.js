@@ -259,9 +259,9 @@ test('page script: calls go out as messages, replies settle the Promises', async
 
 // ---- zvcert.js ---------------------------------------------------------------
 
-function pageWindow({ mimeTypes = {}, zvcert, element, languages } = {}) {
+function pageWindow({ mimeTypes = {}, zvcert, element, languages, system = {} } = {}) {
   const window = fakeWindow('https://ca.example.com');
-  window.navigator = { mimeTypes, languages };
+  window.navigator = { mimeTypes, languages, ...system };
   const appended = [];
   window.document = {
     createElement: () => element ?? { style: {} },
@@ -299,11 +299,13 @@ test('zvcert.js: the extension otherwise, also when it comes late; its refusals 
   setTimeout(() => { window.zvcert = api; window.dispatchEvent({ type: 'zvcert-ready' }); }, 20);
   assert.deepStrictEqual(await late, api);
   const said = 'ImportCert was not allowed: the user denied it';
-  const zvcert = { ImportCert: async () => { throw Object.assign(new Error(said), { reason: 'denied', member: 'ImportCert', result: null }); } };
-  for (const [language, worded] of [['en', said], ['de', LOCALES.de.pageDenied.message.replace('$MEMBER$', 'ImportCert')]]) {
+  for (const [language, reason, worded] of [['en', 'denied', said], ['de', 'denied', LOCALES.de.pageDenied.message],
+    ['fr', 'pin-incorrect', LOCALES.fr.pagePinIncorrect.message], ['ru', 'pin-locked', LOCALES.ru.pagePinLocked.message],
+    ['es', 'no-token', LOCALES.es.pageNoToken.message], ['zh_TW', 'token-removed', LOCALES.zh_TW.pageTokenRemoved.message]]) {
+    const zvcert = { ImportCert: async () => { throw Object.assign(new Error(said), { reason, member: 'ImportCert', result: null }); } };
     const zv = await zvcertPage.connect({ window: pageWindow({ zvcert }), language });
-    await assert.rejects(zv.ImportCert('pem'), (e) => e.message === worded && e.detail === said &&
-      e.reason === 'denied' && e.member === 'ImportCert' && e.result === null, language);
+    await assert.rejects(zv.ImportCert('pem'), (e) => e.message === worded.replace('$MEMBER$', 'ImportCert') && e.detail === said &&
+      e.reason === reason && e.member === 'ImportCert' && e.result === null, language);
   }
 });
 
@@ -312,6 +314,11 @@ test('zvcert.js: neither is a clear error', async () => {
   for (const window of [pageWindow(), pageWindow({ mimeTypes: disabled })]) {
     await assert.rejects(zvcertPage.connect({ window, waitMs: 50 }),
       (e) => e instanceof zvcertPage.NotInstalledError && e.reason === 'not-installed' && /extension/.test(e.message));
+  }
+  // It names what brings the host on the browser's system.
+  for (const [platform, key] of [['Win32', 'pageNotInstalled'], ['Linux x86_64', 'pageNotInstalledPackage'], ['MacIntel', 'pageNoHost']]) {
+    await assert.rejects(zvcertPage.connect({ window: pageWindow({ system: { platform } }), waitMs: 20 }),
+      (e) => e.message === LOCALES.en[key].message, platform);
   }
   // Listed, but the element never becomes scriptable (blocked by the user).
   const listed = pageWindow({ mimeTypes: { 'application/zvcert': {} }, element: { style: {} } });
@@ -366,17 +373,29 @@ test('status: the path, the versions and what to install or update', async () =>
       ['setup install', 'extension install'], 'zh_TW'],
     ['neither, asked in a language that is an object\'s own name', { language: '__proto__', languages: ['constructor'] }, 'none',
       {}, ['setup install', 'extension install'], 'en'],
+    // What brings the host, by the system the browser names: Client Hints, navigator.platform, the user agent.
+    ['neither, on Windows', { system: { userAgentData: { platform: 'Windows' }, platform: 'Linux' } }, 'none', {}, ['setup install', 'extension install']],
+    ['neither, on Linux', { system: { userAgentData: { platform: 'Linux' } } }, 'none', {}, ['package install', 'extension install']],
+    ['no host behind the extension, on Linux', { ...extension({ ...current, host: null }), system: { platform: 'Linux x86_64' } },
+      'extension', { extension: '1.0.2.2', plugin: 1022 }, ['package install']],
+    ['an older host on Linux, in Chinese', { ...extension({ ...current, host: '1.0.1.0' }), system: { userAgent: 'Mozilla/5.0 (X11; Linux x86_64)' },
+      language: 'zh_CN' }, 'extension', { ...current, host: '1.0.1.0' }, ['package update'], 'zh_CN'],
+    ['neither, on macOS', { system: { platform: 'MacIntel' }, language: 'de' }, 'none', {}, ['host install'], 'de'],
+    ['neither, on macOS by its user agent', { system: { userAgent: 'Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7)' } }, 'none', {}, ['host install']],
+    ['neither, on Android, whose Firefox says Linux', { system: { platform: 'Linux armv8l', userAgent: 'Mozilla/5.0 (Android 14; Mobile)' } },
+      'none', {}, ['host install']],
   ];
   const cap = (word) => word[0].toUpperCase() + word.slice(1);
   for (const [label, parts, path_, versions, needs, language = 'en'] of cases) {
-    const window = pageWindow({ mimeTypes: parts.mimeTypes, zvcert: parts.zvcert, languages: parts.languages });
+    const window = pageWindow({ mimeTypes: parts.mimeTypes, zvcert: parts.zvcert, languages: parts.languages, system: parts.system });
     const found = await zvcertPage.status({ window, waitMs: 20, language: parts.language });
     assert.strictEqual(found.path, path_, label);
     assert.deepStrictEqual(found.versions, { library: '1.0.2', extension: null, host: null, plugin: null, ...versions }, label);
     assert.deepStrictEqual(found.needs.map((n) => `${n.component} ${n.action}`), needs, label);
-    assert.ok(found.needs.every((n) => n.url === DOWNLOAD), label);
-    assert.deepStrictEqual(found.needs.map((n) => n.message), found.needs.map((n) =>
-      LOCALES[language][`page${cap(n.action)}${cap(n.component)}From`].message.replace('$URL$', DOWNLOAD)), label);
+    // No host for the system: nothing to download.
+    assert.deepStrictEqual(found.needs.map((n) => [n.url, n.message]), found.needs.map((n) => (n.component === 'host'
+      ? ['', LOCALES[language].pageNoHost.message]
+      : [DOWNLOAD, LOCALES[language][`page${cap(n.action)}${cap(n.component)}From`].message.replace('$URL$', DOWNLOAD)])), label);
     assert.strictEqual(found.ready, needs.length === 0 && path_ !== 'none', label);
   }
 });
@@ -417,12 +436,18 @@ async function runWorker(origin, nativeReplies, options = {}) {
     await until(() => page.replies.some((r) => r.id === message.id));
     return page.replies.find((r) => r.id === message.id);
   };
-  // The user's answer in the nth window opened.
-  const answer = (n, allow, choice) => {
+  // The user's answer in the nth window opened; what that window is shown.
+  const answer = (n, allow, choice, pin) => {
     const url = chrome.windows.opened[n].url;
-    chrome.runtime.onMessage.fire({ type: 'answer', token: url.split('#')[1], allow, choice }, { id: 'x', url }, () => {});
+    chrome.runtime.onMessage.fire({ type: 'answer', token: url.split('#')[1], allow, choice, pin }, { id: 'x', url }, () => {});
   };
-  return { call, natives, windows: chrome.windows.opened, answer };
+  const details = (n) => {
+    const url = chrome.windows.opened[n].url;
+    let shown;
+    chrome.runtime.onMessage.fire({ type: 'details', token: url.split('#')[1] }, { id: 'x', url }, (d) => { shown = d; });
+    return shown;
+  };
+  return { call, natives, windows: chrome.windows.opened, answer, details };
 }
 
 test('service worker: a text-only build refuses data the window cannot show, before any window', async () => {
@@ -537,6 +562,62 @@ test('service worker: what a page may pass is capped before the host hears of it
   }
   assert.strictEqual(natives.length, 0, 'nothing reached the host');
   assert.strictEqual((await call({ id: 'last', member: 'Base64Encode', args: ['a'.repeat(48 * MiB - 2)] }))?.ok, true, 'a string at the limit does');
+});
+
+test('service worker: a token\'s PIN, asked in the extension\'s window when the host wants it, logs in once', async () => {
+  const sent = [];
+  let host;  // this row's token: { pinPad, keeps (the login), loggedIn }
+  const { call, windows, answer, details } = await runWorker('https://ca.example.com', (native, m) => {
+    sent.push(JSON.parse(JSON.stringify(m)));
+    const pin = m.login?.pin;
+    const reply = m.tokens && host.module === false ? { ok: false, reason: 'no-module', error: 'no PKCS #11 module' }
+      : m.tokens ? { ok: true, value: [{ slot: '0', label: 'Other', chosen: false },
+      { slot: '1', label: 'Alice', manufacturer: 'Maker', model: 'M1', serial: '77', pinPad: host.pinPad, chosen: true }] }
+      : m.login && pin === '0000' ? { ok: false, reason: 'pin-locked', error: 'locked' }
+      : m.login && pin !== (host.pinPad ? undefined : '1234') ? { ok: false, reason: 'pin-incorrect', error: 'wrong PIN' }
+      : m.login ? (host.loggedIn = host.keeps, { ok: true, value: null })
+      : host.loggedIn ? { ok: true, value: m.list ? [{ serial: '5', canonical: '5', thumbprint: 'ab' }] : 'csr' }
+      : { ok: false, reason: 'pin-required', error: 'log in first' };
+    if (m.id !== 'page') setTimeout(() => native.onMessage.fire({ id: m.id, ...reply }), 1);
+  });
+  const cases = [ // label, token, the user's answer, the page's replies, logins sent, member calls sent
+    ['a PIN', {}, [true, '1234'], ['ok csr'], [{ pin: '1234' }], 2],
+    ['a wrong PIN, not retried', {}, [true, '9999'], ['pin-incorrect the token was not logged in: wrong PIN'], [{ pin: '9999' }], 1],
+    ['a locked PIN', {}, [true, '0000'], ['pin-locked the token was not logged in: locked'], [{ pin: '0000' }], 1],
+    ['cancelled', {}, [false], ['denied no PIN was given: the user cancelled the PIN question'], [], 1],
+    ['a PIN pad: no PIN goes, and none the window sends', { pinPad: true }, [true, '1234'], ['ok csr'], [{}], 2],
+    ['a login the host forgets: one retry only', { keeps: false }, [true, '1234'], ['failed log in first'], [{ pin: '1234' }], 2],
+    ['two calls at once', {}, [true, '1234'], ['ok csr', 'ok csr'], [{ pin: '1234' }], 3],
+    ['no token module: nobody is asked', { module: false }, [], ['unavailable no PKCS #11 module'], [], 1],
+  ];
+  for (const [i, [label, token, [allow, pin], expected, logins, members]] of cases.entries()) {
+    host = { pinPad: false, keeps: true, loggedIn: false, ...token };
+    const [opened, from] = [windows.length, sent.length];
+    const replies = expected.map((_, j) => call({ id: `${i}.${j}`, member: 'GetCSR', args: [] }));
+    if (allow !== undefined) {
+      await until(() => windows.length > opened);
+      assert.match(windows[opened]?.url ?? '', /^pin\.html#/, label);
+      const shown = details(opened);
+      assert.deepStrictEqual([shown.origin, shown.pinPad, shown.token], ['https://ca.example.com', host.pinPad,
+        { label: 'Alice', manufacturer: 'Maker', model: 'M1', serial: '77' }], label);
+      answer(opened, allow, undefined, pin);
+    }
+    assert.deepStrictEqual((await Promise.all(replies)).map((r) => `${r.ok ? 'ok' : r.reason} ${r.value ?? r.error}`), expected, label);
+    assert.strictEqual(windows.length, opened + (allow === undefined ? 0 : 1), `${label}: windows`);
+    const asked = sent.slice(from);
+    assert.deepStrictEqual(asked.filter((m) => m.login).map((m) => m.login), logins, label);
+    assert.strictEqual(asked.filter((m) => m.member).length, members, `${label}: calls to the host`);
+  }
+  // The chooser's list and CMS signatures log in the same way.
+  host = { pinPad: true, keeps: true, loggedIn: false };
+  const chosen = call({ id: 'chooser', member: 'chooseCertificate' });
+  const first = windows.length;
+  await until(() => windows.length === first + 1);
+  answer(first, true);
+  await until(() => windows.length === first + 2);
+  assert.match(windows.at(-1).url, /^chooser\.html#/);
+  answer(first + 1, true, 0);
+  assert.strictEqual((await chosen).value, '5');
 });
 
 (async () => {

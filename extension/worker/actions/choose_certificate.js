@@ -1,11 +1,12 @@
 // The chooser lists the user's certificates in its window alone, and the
 // page gets the serial the user picks.
+import { withLogin } from '../login.js';
 import { REFUSALS, Reply } from '../replies.js';
 
 export const rule = { kind: 'extension' };
 
 export async function run(page) {
-  const listed = await page.host.call('list');
+  const listed = await withLogin(page, () => page.host.call('list'));
   if (!listed.ok || !Array.isArray(listed.value)) {
     return Reply.failure(listed.reason, `chooseCertificate failed: ${listed.error || 'the store could not be read'}`);
   }

@@ -1,4 +1,6 @@
-// The plug-in's members, passed to the host as they are, consent given.
+// The plug-in's members, passed to the host as they are, consent given and
+// the token logged in.
+import { withLogin } from '../login.js';
 import { Reply } from '../replies.js';
 
 // What the extension knows of some of the plug-in's members beyond its list.
@@ -7,4 +9,5 @@ export const RULES = {
   CertSign: { failed: '' },
 };
 
-export const run = async (page, args, member) => Reply.fromHost(member, await page.host.call('member', member, { args }));
+export const run = async (page, args, member) => Reply.fromHost(member,
+  await withLogin(page, () => page.host.call('member', member, { args })));

@@ -1,4 +1,5 @@
 // A CMS signature with the certificate the window named, of the data it showed.
+import { withLogin } from '../login.js';
 import { Reply } from '../replies.js';
 
 export const rule = {
@@ -9,8 +10,8 @@ export const rule = {
 };
 
 export async function run(page, [serial, data, options]) {
-  const answer = await page.host.call('signCms', { serial, data, detached: options.detached,
-    thumbprint: options.thumbprint });
+  const answer = await withLogin(page, () => page.host.call('signCms', { serial, data, detached: options.detached,
+    thumbprint: options.thumbprint }));
   if (!answer.ok) {
     return Reply.failure(answer.reason, `signCms failed: ${answer.error || 'no signature was made'}`, null);
   }
