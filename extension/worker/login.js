@@ -24,7 +24,8 @@ async function logIn(page) {
     manufacturer: text(token.manufacturer), model: text(token.model), serial: text(token.serial) } });
   if (!decision.allowed) return Reply.failure(decision.reason, `no PIN was given: ${UNANSWERED[decision.reason] || decision.reason}`);
   // A PIN pad asks the PIN itself: login goes without one.
-  const sent = page.host.call('login', { pin: pinPad ? undefined : decision.pin });
+  // Named by its slot: the host refuses the PIN if another token is in use by now.
+  const sent = page.host.call('login', { slot: text(token.slot), pin: pinPad ? undefined : decision.pin });
   delete decision.pin;
   const answer = await sent;
   return answer.ok ? null : { ...answer, error: `the token was not logged in: ${answer.error || answer.reason}` };

@@ -81,10 +81,13 @@ Outcome Status(Connection& connection, json::Value& /*field*/, json::Value& /*me
 // and lets go of the PIN.
 Outcome Login(Connection& connection, json::Value& what, json::Value& /*message*/) {
   json::Value* pin = what.Find("pin");
+  const json::Value* slot = what.Find("slot");
   if (pin != nullptr && pin->type != json::Type::String) return Malformed("pin is not a text");
+  if (slot != nullptr && slot->type != json::Type::String) return Malformed("slot is not a text");
   if (connection.object == nullptr) return NoPlugin();
   std::string text = pin != nullptr ? std::move(pin->text) : std::string();
-  const std::optional<Refusal> refused = connection.object->Login(text);
+  const std::optional<Refusal> refused =
+      connection.object->Login(slot != nullptr ? slot->text : std::string_view(), text);
   std::fill(text.begin(), text.end(), '\0');
   if (refused) return ErrorOutcome(refused->reason, refused->why);
   return ValueOutcome("null");

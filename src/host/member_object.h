@@ -51,7 +51,10 @@ class MemberObject {
   virtual void SetPage(const std::string& origin) = 0;
   // Logs in to the store with the user's PIN (empty: the token's own PIN
   // pad); a store without one has nothing to do. The PIN is not kept.
-  virtual std::optional<Refusal> Login(std::string_view /*pin*/) { return std::nullopt; }
+  // A slot (as tokens names it) logs in only if that token is the one in use.
+  virtual std::optional<Refusal> Login(std::string_view /*slot*/, std::string_view /*pin*/) {
+    return std::nullopt;
+  }
   // The tokens present as a JSON array (protocol.def); none by default.
   virtual std::string TokensJson() { return "[]"; }
   // Makes the token in that slot (as tokens names it) the one calls use.

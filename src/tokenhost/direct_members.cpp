@@ -103,7 +103,17 @@ CallResult DirectMembers::GetProperty(const std::string& name) {
   return call;
 }
 
-std::optional<Refusal> DirectMembers::Login(std::string_view pin) {
+std::optional<Refusal> DirectMembers::Login(std::string_view slot, std::string_view pin) {
+  if (!slot.empty()) {
+    std::vector<zvcert::TokenInfo> tokens;
+    tokens_.Tokens(tokens);
+    const std::optional<CK_SLOT_ID> inUse =
+        tokens_.chosen() ? tokens_.chosen()
+                         : (tokens.empty() ? std::nullopt : std::optional(tokens.front().slot));
+    if (!inUse || std::to_string(*inUse) != slot) {
+      return Refusal{Reason::TokenRemoved, "the token the PIN was asked for is no longer in use"};
+    }
+  }
   return RefusalOf(tokens_.Login(pin));
 }
 

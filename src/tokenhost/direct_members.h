@@ -24,7 +24,7 @@ class DirectMembers final : public MemberObject {
   CallResult GetProperty(const std::string& name) override;
   // Every page the extension serves: the extension holds the allow-list.
   void SetPage(const std::string& /*origin*/) override {}
-  std::optional<Refusal> Login(std::string_view pin) override;
+  std::optional<Refusal> Login(std::string_view slot, std::string_view pin) override;
   std::string TokensJson() override;
   std::optional<Refusal> UseToken(std::string_view slot) override;
 

@@ -581,13 +581,13 @@ test('service worker: a token\'s PIN, asked in the extension\'s window when the 
     if (m.id !== 'page') setTimeout(() => native.onMessage.fire({ id: m.id, ...reply }), 1);
   });
   const cases = [ // label, token, the user's answer, the page's replies, logins sent, member calls sent
-    ['a PIN', {}, [true, '1234'], ['ok csr'], [{ pin: '1234' }], 2],
-    ['a wrong PIN, not retried', {}, [true, '9999'], ['pin-incorrect the token was not logged in: wrong PIN'], [{ pin: '9999' }], 1],
-    ['a locked PIN', {}, [true, '0000'], ['pin-locked the token was not logged in: locked'], [{ pin: '0000' }], 1],
+    ['a PIN', {}, [true, '1234'], ['ok csr'], [{ slot: '1', pin: '1234' }], 2],
+    ['a wrong PIN, not retried', {}, [true, '9999'], ['pin-incorrect the token was not logged in: wrong PIN'], [{ slot: '1', pin: '9999' }], 1],
+    ['a locked PIN', {}, [true, '0000'], ['pin-locked the token was not logged in: locked'], [{ slot: '1', pin: '0000' }], 1],
     ['cancelled', {}, [false], ['denied no PIN was given: the user cancelled the PIN question'], [], 1],
-    ['a PIN pad: no PIN goes, and none the window sends', { pinPad: true }, [true, '1234'], ['ok csr'], [{}], 2],
-    ['a login the host forgets: one retry only', { keeps: false }, [true, '1234'], ['failed log in first'], [{ pin: '1234' }], 2],
-    ['two calls at once', {}, [true, '1234'], ['ok csr', 'ok csr'], [{ pin: '1234' }], 3],
+    ['a PIN pad: no PIN goes, and none the window sends', { pinPad: true }, [true, '1234'], ['ok csr'], [{ slot: '1' }], 2],
+    ['a login the host forgets: one retry only', { keeps: false }, [true, '1234'], ['failed log in first'], [{ slot: '1', pin: '1234' }], 2],
+    ['two calls at once', {}, [true, '1234'], ['ok csr', 'ok csr'], [{ slot: '1', pin: '1234' }], 3],
     ['no token module: nobody is asked', { module: false }, [], ['unavailable no PKCS #11 module'], [], 1],
   ];
   for (const [i, [label, token, [allow, pin], expected, logins, members]] of cases.entries()) {

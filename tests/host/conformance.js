@@ -65,6 +65,7 @@ const ROWS = [
   ['no-token: useToken of a slot without one', { id: 91, useToken: { slot: '424242' } }, refused(91, 'no-token', /no token/), linux],
   ['pin-required: GetCSR before the PIN', { id: 81, member: 'GetCSR' }, refused(81, 'pin-required', /PIN/), linux],
   ['pin-incorrect: a wrong PIN', { id: 82, login: { pin: '0000' } }, refused(82, 'pin-incorrect', /wrong/), linux],
+  ['token-removed: a PIN for a token no longer in use', { id: 93, login: { slot: '424242', pin: '1234' } }, refused(93, 'token-removed', /no longer in use/), linux],
   ['login: the token\'s PIN', { id: 83, login: { pin: '1234' } }, { id: 83, ok: true, value: null }, linux],
   ['pin-locked: a PIN the token no longer takes', { id: 84, login: { pin: '1234' } }, refused(84, 'pin-locked', /locked/), failing('C_Login', 'CKR_PIN_LOCKED')],
   ['token-removed: the token gone during a call', { id: 85, member: 'IsCertExist', args: ['1'] }, refused(85, 'token-removed', /removed/),
