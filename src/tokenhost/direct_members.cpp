@@ -77,7 +77,13 @@ CallResult DirectMembers::Invoke(const std::string& method, std::vector<Value> a
   const zvcert::Member member = static_cast<zvcert::Member>(info - zvcert::kMembers.data());
   if (args.size() < info->strings) return call;
   std::array<std::string_view, 2> texts;
-  for (uint32_t i = 0; i < info->strings && i < texts.size(); ++i) {
+  static_assert([] {
+    for (const zvcert::MemberInfo& member : zvcert::kMembers) {
+      if (member.strings > 2) return false;
+    }
+    return true;
+  }());
+  for (uint32_t i = 0; i < info->strings; ++i) {
     const std::string* text = std::get_if<std::string>(&args[i]);
     if (text == nullptr) return call;
     texts[i] = *text;
