@@ -24,8 +24,8 @@ const { memberTable, readMembers } = require('./members');
 const { readProtocol } = require('./protocol');
 
 // The windows the user answers, whose every word is a message.
-const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'pin.html', 'pin.js', 'question.js',
-  'i18n.js', 'arming.js'];
+const WINDOW_SOURCES = ['consent.html', 'consent.js', 'chooser.html', 'chooser.js', 'token.html', 'token.js', 'pin.html',
+  'pin.js', 'question.js', 'i18n.js', 'arming.js'];
 // The service worker: background.js and the modules it imports but its settings, which the build writes.
 const WORKER_SOURCES = ['background.js', 'browser.js', ...fs.readdirSync(path.join(__dirname, 'worker'),
   { recursive: true }).filter((name) => name.endsWith('.js')).map((name) => path.join('worker', name))];
@@ -202,7 +202,8 @@ function checkLocales(locales) {
 // Every word a window shows is a message English has: the windows' pages
 // hold no text of their own, their scripts set no literal text and name
 // only messages there are, and each consent rule's action is a message, a
-// plug-in member's in the very words of the member list.
+// plug-in member's in the very words of the member list, as is the action
+// the token window names.
 function checkWindowTexts(sources, english, members, listed = readMembers()) {
   const problems = [];
   const known = (key, where) => { if (!(key in english)) problems.push(`${where} names ${key}, which English lacks`); };
@@ -225,7 +226,8 @@ function checkWindowTexts(sources, english, members, listed = readMembers()) {
       }
     }
   }
-  for (const [member, { consent }] of Object.entries(members)) {
+  for (const [member, { consent, token }] of Object.entries(members)) {
+    if (token) known(token.action, `${member}'s token choice`);
     if (!consent) continue;
     for (const key of [consent.action, consent.detachedAction].filter((k) => k !== undefined)) known(key, `${member}'s consent`);
     const entry = listed.find((m) => m.name === member);

@@ -22,6 +22,9 @@
 //                   page asks; detachedAction when the options leave the data
 //                   out. A plug-in member's is action<Name>, whose English
 //                   text is the list's
+//   token     it makes a new key: where the host has tokens, the user first
+//             picks the one it is made on in the token window
+//     action        the message that says there what the page asks
 //   options   the argument (0-based) that may be an options object: { detached }
 //   failed    what the plug-in returns when it refuses (the page's
 //             error.result) once past its own argument checks; null if not given

@@ -14,5 +14,5 @@ export async function route(page, member, args) {
     passed = await step(page, member, rule, passed.args);
     if (passed.reply) return passed.reply;
   }
-  return (rule.kind === 'extension' ? OWN_ACTIONS[member] : plugin).run(page, passed.args, member);
+  return (rule.kind === 'extension' ? OWN_ACTIONS[member] : plugin).run(page, passed.args, member, rule);
 }

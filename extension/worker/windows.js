@@ -1,12 +1,12 @@
 // The extension's own windows, which ask the user: the consent window, the
-// certificate chooser and the token's PIN. Only they may read a question or
+// certificate chooser, the token a new key is made on and the token's PIN. Only they may read a question or
 // answer it, and only the PIN window's answer carries a PIN.
 import { api } from '../browser.js';
 import { CONFIG } from './config.js';
 
 // Which window asks what.
 const WINDOWS = { consent: { width: 560, height: 600 }, chooser: { width: 600, height: 460 },
-  pin: { width: 480, height: 420 } };
+  token: { width: 600, height: 460 }, pin: { width: 480, height: 420 } };
 const questions = new Map();  // token -> open question
 
 // Resolves with the user's answer ({ allowed, reason, choice, pin }) in the

@@ -97,8 +97,9 @@ test('build: manifest, permissions and substituted scripts', () => {
     ['consent.html', (t) => t.replace('<dt data-i18n="labelPage"></dt>', '<dt>Page</dt>'), /consent\.html shows "Page"/],
     ['consent.js', (t) => t.replace("'unshownNotText'", "'unshownNotTxt'"), /names unshownNotTxt, which English lacks/],
     ['consent.js', (t) => `${t}\nbox.textContent = 'Allow';`, /sets "\.textContent = 'Allow"/],
-    ['_locales', () => null, /English actionDelCert is not the member list's action/]]) {
-    const english = name === '_locales' ? { ...messages, actionDelCert: { message: 'delete it' } } : messages;
+    ['_locales', (m) => ({ ...m, actionDelCert: { message: 'delete it' } }), /English actionDelCert is not the member list's action/],
+    ['_locales', ({ actionNewKeyOnToken, ...m }) => m, /GetCSR's token choice names actionNewKeyOnToken, which English lacks/]]) {
+    const english = name === '_locales' ? change(messages) : messages;
     const changed = name === '_locales' ? windows : { ...windows, [name]: change(windows[name]) };
     assert.throws(() => checkWindowTexts(changed, english, memberTable()), message);
   }
@@ -564,55 +565,82 @@ test('service worker: what a page may pass is capped before the host hears of it
   assert.strictEqual((await call({ id: 'last', member: 'Base64Encode', args: ['a'.repeat(48 * MiB - 2)] }))?.ok, true, 'a string at the limit does');
 });
 
-test('service worker: a token\'s PIN, asked in the extension\'s window when the host wants it, logs in once', async () => {
+test('service worker: a new key on the token the user picks, logged in with its PIN in the extension\'s windows', async () => {
   const sent = [];
-  let host;  // this row's token: { pinPad, keeps (the login), loggedIn }
+  const TOKENS = [{ slot: '0', label: 'Other', manufacturer: 'Maker', model: 'M0', serial: '66' },
+    { slot: '1', label: 'Alice', manufacturer: 'Maker', model: 'M1', serial: '77' }];
+  const named = ({ slot, ...shown }) => shown;
+  let host;  // this row's host: { tokens (or their refusal), chosen (the slot in use), pinPad, keeps (the login), loggedIn, exits }
   const { call, windows, answer, details } = await runWorker('https://ca.example.com', (native, m) => {
     sent.push(JSON.parse(JSON.stringify(m)));
     const pin = m.login?.pin;
-    const reply = m.tokens && host.module === false ? { ok: false, reason: 'no-module', error: 'no PKCS #11 module' }
-      : m.tokens ? { ok: true, value: [{ slot: '0', label: 'Other', chosen: false },
-      { slot: '1', label: 'Alice', manufacturer: 'Maker', model: 'M1', serial: '77', pinPad: host.pinPad, chosen: true }] }
+    const reply = m.tokens && !Array.isArray(host.tokens) ? { ok: false, ...host.tokens }
+      : m.tokens ? { ok: true, value: host.tokens.map((t) => ({ ...t, pinPad: host.pinPad, chosen: t.slot === host.chosen })) }
+      : m.useToken ? (host.loggedIn &&= m.useToken.slot === host.chosen, host.chosen = m.useToken.slot, { ok: true, value: null })
+      : m.login && m.login.slot !== host.chosen ? { ok: false, reason: 'token-removed', error: 'another token' }
       : m.login && pin === '0000' ? { ok: false, reason: 'pin-locked', error: 'locked' }
       : m.login && pin !== (host.pinPad ? undefined : '1234') ? { ok: false, reason: 'pin-incorrect', error: 'wrong PIN' }
       : m.login ? (host.loggedIn = host.keeps, { ok: true, value: null })
       : host.loggedIn ? { ok: true, value: m.list ? [{ serial: '5', canonical: '5', thumbprint: 'ab' }] : 'csr' }
       : { ok: false, reason: 'pin-required', error: 'log in first' };
-    if (m.id !== 'page') setTimeout(() => native.onMessage.fire({ id: m.id, ...reply }), 1);
+    if (m.id !== 'page') {
+      setTimeout(() => { native.onMessage.fire({ id: m.id, ...reply }); if (m.useToken && host.exits) native.onDisconnect.fire({}); }, 1);
+    }
   });
-  const cases = [ // label, token, the user's answer, the page's replies, logins sent, member calls sent
-    ['a PIN', {}, [true, '1234'], ['ok csr'], [{ slot: '1', pin: '1234' }], 2],
-    ['a wrong PIN, not retried', {}, [true, '9999'], ['pin-incorrect the token was not logged in: wrong PIN'], [{ slot: '1', pin: '9999' }], 1],
-    ['a locked PIN', {}, [true, '0000'], ['pin-locked the token was not logged in: locked'], [{ slot: '1', pin: '0000' }], 1],
-    ['cancelled', {}, [false], ['denied no PIN was given: the user cancelled the PIN question'], [], 1],
-    ['a PIN pad: no PIN goes, and none the window sends', { pinPad: true }, [true, '1234'], ['ok csr'], [{ slot: '1' }], 2],
-    ['a login the host forgets: one retry only', { keeps: false }, [true, '1234'], ['failed log in first'], [{ slot: '1', pin: '1234' }], 2],
-    ['two calls at once', {}, [true, '1234'], ['ok csr', 'ok csr'], [{ slot: '1', pin: '1234' }], 3],
-    ['no token module: nobody is asked', { module: false }, [], ['unavailable no PKCS #11 module'], [], 1],
+  const token = ['token', true, 1];
+  const cases = [ // label, host, the windows in order and the user's answers, the page's replies, what the host was sent
+    ['a PIN', {}, [token, ['pin', true, '1234']], ['ok csr'], 'tokens useToken:1 member login:1:1234 member'],
+    ['the other token: its PIN window and login', {}, [['token', true, 0], ['pin', true, '1234']], ['ok csr'],
+      'tokens useToken:0 member login:0:1234 member'],
+    ['the token window denied', {}, [['token', false]], ['denied GetCSR was not allowed: the user denied it'], 'tokens'],
+    ['a wrong PIN, not retried', {}, [token, ['pin', true, '9999']], ['pin-incorrect the token was not logged in: wrong PIN'],
+      'tokens useToken:1 member login:1:9999'],
+    ['a locked PIN', {}, [token, ['pin', true, '0000']], ['pin-locked the token was not logged in: locked'],
+      'tokens useToken:1 member login:1:0000'],
+    ['the PIN cancelled', {}, [token, ['pin', false]], ['denied no PIN was given: the user cancelled the PIN question'],
+      'tokens useToken:1 member'],
+    ['a PIN pad: no PIN goes, and none the window sends', { pinPad: true }, [token, ['pin', true, '1234']], ['ok csr'],
+      'tokens useToken:1 member login:1 member'],
+    ['a login the host forgets: one retry only', { keeps: false }, [token, ['pin', true, '1234']], ['failed log in first'],
+      'tokens useToken:1 member login:1:1234 member'],
+    ['two calls, one login', {}, [token, ['pin', true, '1234'], token], ['ok csr', 'ok csr'],
+      'tokens useToken:1 member login:1:1234 member tokens useToken:1 member'],
+    ['a host that stops once told: no key on another', { exits: true }, [token],
+      ['unavailable the certificate host stopped after the token was chosen'], 'tokens useToken:1'],
+    ['no token module: nobody is asked', { tokens: { reason: 'no-module', error: 'no module' } }, [], ['unavailable no module'], 'tokens'],
+    ['no token', { tokens: { reason: 'no-token', error: 'none' } }, [], ['no-token none'], 'tokens'],
+    ['keys in the user\'s store (Windows)', { tokens: [], loggedIn: true }, [], ['ok csr'], 'tokens member'],
   ];
-  for (const [i, [label, token, [allow, pin], expected, logins, members]] of cases.entries()) {
-    host = { pinPad: false, keeps: true, loggedIn: false, ...token };
+  for (const [i, [label, row, asked, expected, told]] of cases.entries()) {
+    host = { tokens: TOKENS, chosen: '1', pinPad: false, keeps: true, loggedIn: false, ...row };
     const [opened, from] = [windows.length, sent.length];
     const replies = expected.map((_, j) => call({ id: `${i}.${j}`, member: 'GetCSR', args: [] }));
-    if (allow !== undefined) {
-      await until(() => windows.length > opened);
-      assert.match(windows[opened]?.url ?? '', /^pin\.html#/, label);
-      const shown = details(opened);
-      assert.deepStrictEqual([shown.origin, shown.pinPad, shown.token], ['https://ca.example.com', host.pinPad,
-        { label: 'Alice', manufacturer: 'Maker', model: 'M1', serial: '77' }], label);
-      answer(opened, allow, undefined, pin);
+    let picked;
+    for (const [n, [kind, allow, value]] of asked.entries()) {
+      await until(() => windows.length > opened + n);
+      assert.match(windows[opened + n]?.url ?? '', new RegExp(`^${kind}\\.html#`), `${label}: window ${n}`);
+      const shown = details(opened + n);
+      // The token window lists the tokens, the host's preselected; the PIN window names the one picked.
+      if (kind === 'token') {
+        assert.deepStrictEqual([shown.origin, shown.action, shown.tokens, shown.chosen],
+          ['https://ca.example.com', 'actionNewKeyOnToken', TOKENS.map(named), 1], label);
+        picked = TOKENS[value];
+      } else {
+        assert.deepStrictEqual([shown.pinPad, shown.token], [host.pinPad, named(picked)], label);
+      }
+      answer(opened + n, allow, kind === 'token' ? value : undefined, kind === 'pin' ? value : undefined);
     }
     assert.deepStrictEqual((await Promise.all(replies)).map((r) => `${r.ok ? 'ok' : r.reason} ${r.value ?? r.error}`), expected, label);
-    assert.strictEqual(windows.length, opened + (allow === undefined ? 0 : 1), `${label}: windows`);
-    const asked = sent.slice(from);
-    assert.deepStrictEqual(asked.filter((m) => m.login).map((m) => m.login), logins, label);
-    assert.strictEqual(asked.filter((m) => m.member).length, members, `${label}: calls to the host`);
+    assert.strictEqual(windows.length, opened + asked.length, `${label}: windows`);
+    assert.strictEqual(sent.slice(from).filter((m) => m.id !== 'page').map((m) => (m.useToken ? `useToken:${m.useToken.slot}`
+      : m.login ? ['login', m.login.slot, m.login.pin].filter((x) => x !== undefined).join(':') : Object.keys(m)[0])).join(' '), told, label);
   }
-  // The chooser's list and CMS signatures log in the same way.
-  host = { pinPad: true, keeps: true, loggedIn: false };
+  // The chooser's list and CMS signatures log in the same way, to the token the host uses.
+  host = { tokens: TOKENS, chosen: '1', pinPad: true, keeps: true, loggedIn: false };
   const chosen = call({ id: 'chooser', member: 'chooseCertificate' });
   const first = windows.length;
   await until(() => windows.length === first + 1);
+  assert.deepStrictEqual(details(first).token, named(TOKENS[1]));
   answer(first, true);
   await until(() => windows.length === first + 2);
   assert.match(windows.at(-1).url, /^chooser\.html#/);
