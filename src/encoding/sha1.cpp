@@ -1,5 +1,7 @@
 #include "encoding/sha1.h"
 
+#include "encoding/block_hash.h"
+
 namespace zvcert {
 namespace {
 
@@ -35,22 +37,7 @@ void Compress(std::array<uint32_t, 5>& state, const uint8_t* block) {
 
 Sha1Digest Sha1(std::span<const uint8_t> data) {
   std::array<uint32_t, 5> state = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-  size_t at = 0;
-  for (; data.size() - at >= 64; at += 64) Compress(state, data.data() + at);
-  // The rest, 0x80, zeros and the bit length in one or two last blocks.
-  std::array<uint8_t, 128> tail{};
-  const size_t rest = data.size() - at;
-  for (size_t i = 0; i < rest; ++i) tail[i] = data[at + i];
-  tail[rest] = 0x80;
-  const size_t blocks = rest < 56 ? 1 : 2;
-  const uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
-  for (int i = 0; i < 8; ++i) tail[64 * blocks - 1 - i] = static_cast<uint8_t>(bits >> (8 * i));
-  for (size_t b = 0; b < blocks; ++b) Compress(state, tail.data() + 64 * b);
-  Sha1Digest digest;
-  for (int i = 0; i < 5; ++i) {
-    for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<uint8_t>(state[i] >> (24 - 8 * j));
-  }
-  return digest;
+  return HashIn64ByteBlocks(data, state, Compress);
 }
 
 }  // namespace zvcert

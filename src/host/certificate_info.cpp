@@ -70,18 +70,7 @@ CertificateInfo Describe(PCCERT_CONTEXT cert) {
   info.thumbprint = LowerHex(DerDigest(cert));
 
   const CRYPT_INTEGER_BLOB& blob = cert->pCertInfo->SerialNumber;
-  const std::span<const uint8_t> bytes(blob.pbData, blob.cbData);
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (size_t i = bytes.size(); i-- > 0;) {
-    info.serialHex += kDigits[bytes[i] >> 4];
-    info.serialHex += kDigits[bytes[i] & 15];
-  }
-  const size_t significant = SignificantLength(bytes);
-  if (significant <= sizeof(SerialValue)) {
-    SerialValue value{};
-    for (size_t i = 0; i < significant; ++i) value[i] = bytes[i];
-    info.serial = Int64ToDecimal(value).data();
-  }
+  SetSerialTexts({blob.pbData, blob.cbData}, info);
   return info;
 }
 

@@ -58,6 +58,10 @@ bool DecodeSignData(std::string_view base64, std::string& bytes);
 CertificateInfo DescribeStoredCertificate(std::string_view serialText,
                                           const zvcert::Sha256Digest* thumbprint = nullptr);
 
+// A certificate's serial (least significant byte first, as the plug-in holds
+// it) as serialHex and, when it fits, as the decimal serial.
+void SetSerialTexts(std::span<const uint8_t> serial, CertificateInfo& info);
+
 // Lower-case hex of bytes, for digests.
 std::string LowerHex(std::span<const uint8_t> bytes);
 

@@ -1,11 +1,13 @@
-// What the consent window is shown of a signature's data and of a
-// thumbprint, the same on every platform.
+// What the consent window is shown of a signature's data, a thumbprint and
+// a serial, the same on every platform.
 #include <string>
 
 #include "encoding/base64.h"
 #include "encoding/sha256.h"
 #include "host/certificate_info.h"
 #include "host/consent_text.h"
+#include "store/serial.h"
+#include "store/serial_text.h"
 
 namespace zvhost {
 
@@ -20,6 +22,20 @@ std::string LowerHex(std::span<const uint8_t> bytes) {
     hex += kDigits[b & 15];
   }
   return hex;
+}
+
+void SetSerialTexts(std::span<const uint8_t> serial, CertificateInfo& info) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (size_t i = serial.size(); i-- > 0;) {
+    info.serialHex += kDigits[serial[i] >> 4];
+    info.serialHex += kDigits[serial[i] & 15];
+  }
+  const size_t significant = SignificantLength(serial);
+  if (significant <= sizeof(SerialValue)) {
+    SerialValue value{};
+    for (size_t i = 0; i < significant; ++i) value[i] = serial[i];
+    info.serial = Int64ToDecimal(value).data();
+  }
 }
 
 std::optional<Sha256Digest> ThumbprintBytes(std::string_view thumbprint) {

@@ -85,18 +85,7 @@ CertificateInfo Describe(std::span<const uint8_t> der) {
   info.expired = cert.notAfter < static_cast<int64_t>(std::time(nullptr));
   info.fromAuthority = SignedByRoot(cert);
   info.thumbprint = LowerHex(Sha256(der));
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (const uint8_t b : cert.serial) {
-    info.serialHex += kDigits[b >> 4];
-    info.serialHex += kDigits[b & 15];
-  }
-  const std::vector<uint8_t> serial = SerialBytes(cert);
-  const size_t significant = SignificantLength(serial);
-  if (significant <= sizeof(SerialValue)) {
-    SerialValue value{};
-    for (size_t i = 0; i < significant; ++i) value[i] = serial[i];
-    info.serial = Int64ToDecimal(value).data();
-  }
+  SetSerialTexts(SerialBytes(cert), info);
   return info;
 }
 
@@ -160,29 +149,14 @@ bool SignCms(std::string_view serialText, std::span<const uint8_t> data, bool de
     error = "the authority's root cannot be read";
     return false;
   }
-  std::vector<uint8_t> digest;
-  switch (kSignatureHash) {
-    case SignatureHash::Sha1: {
-      const Sha1Digest d = Sha1(data);
-      digest.assign(d.begin(), d.end());
-      break;
-    }
-    case SignatureHash::Sha256: {
-      const Sha256Digest d = Sha256(data);
-      digest.assign(d.begin(), d.end());
-      break;
-    }
-    case SignatureHash::Sha384: {
-      const Sha384Digest d = Sha384(data);
-      digest.assign(d.begin(), d.end());
-      break;
-    }
-    case SignatureHash::Sha512: {
-      const Sha512Digest d = Sha512(data);
-      digest.assign(d.begin(), d.end());
-      break;
-    }
-  }
+  const auto bytes = [](const auto& digest) {
+    return std::vector<uint8_t>(digest.begin(), digest.end());
+  };
+  const std::vector<uint8_t> digest =
+      kSignatureHash == SignatureHash::Sha1     ? bytes(Sha1(data))
+      : kSignatureHash == SignatureHash::Sha256 ? bytes(Sha256(data))
+      : kSignatureHash == SignatureHash::Sha384 ? bytes(Sha384(data))
+                                                : bytes(Sha512(data));
   // The signer: the first certificate of the serial (and thumbprint) the
   // root's key signed, named to the token by its own thumbprint.
   const SerialValue serial = SerialArgument(serialText);
