@@ -60,7 +60,7 @@ rm -r "$stage/manifests"
 # What the host links against, as dpkg-shlibdeps says (it reads the package's
 # name from a control file), else what it says on Debian 12; the proxy
 # module comes with p11-kit-modules.
-depends="libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11)"
+depends="libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)"
 if command -v dpkg-shlibdeps >/dev/null; then
   mkdir -p "$stage/shlibs/debian"
   printf 'Source: npzvcert\n\nPackage: npzvcert-host\nArchitecture: amd64\n' >"$stage/shlibs/debian/control"
