@@ -9,10 +9,14 @@
 // checked by OpenSSL) and, unless --keep, deletes; each consent window is
 // allowed as a user would, and kept as a picture. With --lang, the browser
 // speaks that language (one of extension/_locales), and so do its windows;
-// the pictures then go to <out>/<browser>/<lang>/.
+// the pictures then go to <out>/<browser>/<lang>/. With --token, the
+// Linux npzvcert-host of a native build (--build) serves instead, on the
+// PKCS #11 token that SOFTHSM2_CONF and ZVCERT_PKCS11_MODULE name (as
+// tests/token/with_token.sh makes one), whose PIN window gets --pin.
 //
 //   node demo/run-browser-demo.js --build build/win32 --root build/authority/root.pem \
 //        --out out [--subject TEXT] [--text TEXT] [--keep] [--browser chromium|firefox] [--lang zh_CN]
+//        [--token --pin 1234]
 
 const fs = require('node:fs');
 const os = require('node:os');
@@ -24,7 +28,8 @@ const { OpenSslCa } = require('../tools/node/ca');
 const { buildProfile, demoSerial, splitSignature } = require('../tools/node/profile');
 
 const options = demoOptions('C=CN, O=Example Org, OU=Demo, CN=Browser User, E=browser@example.org',
-  { browser: { type: 'string', default: 'chromium' }, lang: { type: 'string' } });
+  { browser: { type: 'string', default: 'chromium' }, lang: { type: 'string' }, token: { type: 'boolean', default: false },
+    pin: { type: 'string' } });
 const report = new Report();
 const { log } = report;
 
@@ -41,17 +46,21 @@ async function main() {
   const serial = demoSerial(build);
   const server = await env.startPageServer({ ca, nextSerial: () => serial });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-demo-'));
-  const profile = env.prepareProfile({ workDir, buildDir: path.resolve(options.build), origins: [server.origin] });
+  const { SOFTHSM2_CONF, ZVCERT_PKCS11_MODULE } = process.env;
+  const host = options.token ? { command: [path.resolve(options.build, 'bin', 'npzvcert-host'), []],
+    env: { SOFTHSM2_CONF, ZVCERT_PKCS11_MODULE } } : undefined;
+  const profile = env.prepareProfile({ workDir, buildDir: path.resolve(options.build), host, origins: [server.origin] });
   const id = options.browser === 'firefox' ? env.identity.firefoxId : env.identity.chromiumId;
-  log('extension', `id ${id}, built for ${server.origin}; host ${env.identity.hostName} runs under Wine`);
-  log('architecture', windowsArchitecture(path.join(options.build, 'bin', 'npzvcert-host.exe')));
+  log('extension', `id ${id}, built for ${server.origin}; host ${env.identity.hostName} runs ` +
+    (host ? `on Linux, keys on the token of module ${ZVCERT_PKCS11_MODULE}` : 'under Wine'));
+  if (!host) log('architecture', windowsArchitecture(path.join(options.build, 'bin', 'npzvcert-host.exe')));
   const browser = await env.launchBrowser(options.browser, { ...profile, lang: lang?.replace('_', '-') });
   log('browser', `headless ${await browser.version()}`);
 
   let failure = null;
   try {
     const run = await env.enrolInPage(browser, `${server.origin}/enroll.html`, {
-      subject: options.subject, text: options.text, keep: options.keep, screenshots: out, onStep: log,
+      subject: options.subject, text: options.text, keep: options.keep, pin: options.pin, screenshots: out, onStep: log,
     });
     await run.page.screenshot(path.join(out, 'page.png'));
     fs.writeFileSync(path.join(out, 'page-log.txt'), run.log);

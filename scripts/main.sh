@@ -13,6 +13,13 @@
 # the browsers in that language: the windows speak it, and their pictures go
 # to <out>/chromium/LANG/ and <out>/firefox/LANG/.
 #
+# Then the Linux leg: the Debian package of the Linux host
+# (<out>/npzvcert-host_<version>_amd64.deb, from the release build in
+# build/linux-release, with the default profile) and the same page in
+# headless Chromium and Firefox through that host, each on a fresh SoftHSM2
+# token (build/linux-release/tokens/), its PIN window answered (pictures in
+# <out>/linux/chromium/ and <out>/linux/firefox/).
+#
 # --profile builds the plug-in for a named profile (cmake/BuildProfile.cmake),
 # in a build folder of its own beside the default one, and enrols with that;
 # --current is --profile current: 2048-bit keys, SHA-256, 20-byte serials (the
@@ -125,3 +132,12 @@ if (( browser )); then
       --browser "${name,,}" "${browser_args[@]}"
   done
 fi
+
+step "the Linux host's Debian package (a release build in $BUILD/linux-release)"
+ZVCERT_ROOT_CERTIFICATE=$root ZVCERT_DEB_BUILD=$BUILD/linux-release "$ROOT/scripts/build-deb.sh" "$out"
+for name in Chromium Firefox; do
+  step "the same page in headless $name, through the extension and the Linux npzvcert-host on a SoftHSM2 token"
+  "$ROOT/tests/token/with_token.sh" "$BUILD/linux-release/tokens/${name,,}" /usr/lib/softhsm/libsofthsm2.so -- \
+    node "$ROOT/demo/run-browser-demo.js" --build "$BUILD/linux-release" --root "$root" --out "$out/linux" \
+    --browser "${name,,}" --token --pin 1234 "${browser_args[@]}"
+done

@@ -23,6 +23,7 @@ packages=(
   wixl msitools                             # the MSI for organisations, and reading its tables
   libp11-kit-dev p11-kit                    # the Linux host's tokens: the PKCS#11 header, the proxy
   softhsm2 opensc                           # a software token per test, and a second reader of it
+  dpkg-dev                                  # dpkg-shlibdeps, for the Debian package's Depends
 )
 
 # 32-bit Wine only where this machine runs 32-bit programs: elsewhere it

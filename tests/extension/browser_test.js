@@ -11,8 +11,10 @@
 // the store. Each
 // builds the extension for its own server's origin, uses its own profile,
 // and removes every certificate of the authority from the store before and
-// after (the Wine tests take turns with the store). Exits 0 only when every
-// check passed.
+// after (the Wine tests take turns with the store). linux-enrolment is the
+// enrolment through a native build's Linux host, on the SoftHSM2 token
+// tests/token/with_token.sh made for it (fresh, so nothing to purge). Exits 0
+// only when every check passed.
 
 const { spawnSync } = require('node:child_process');
 const crypto = require('node:crypto');
@@ -39,6 +41,11 @@ if (!artifactsArg) {
 const buildDir = path.resolve(buildArg);
 const artifacts = path.resolve(artifactsArg);
 const authorityName = certificateCommonName(rootArg);
+const linux = scenarioName.startsWith('linux-');
+const { SOFTHSM2_CONF: tokenConf, ZVCERT_PKCS11_MODULE: tokenModule } = process.env;
+// The Linux host on the scenario's token, in place of npzvcert-host.exe.
+const linuxHost = () => ({ command: [path.join(buildDir, 'bin', 'npzvcert-host'), []],
+  env: { SOFTHSM2_CONF: tokenConf, ZVCERT_PKCS11_MODULE: tokenModule } });
 
 const { check, checkEqual, report } = checks();
 
@@ -62,17 +69,20 @@ async function waitFor(label, probe, timeoutMs = 30000) {
 
 const pageState = (page, wanted) => env.waitForState(page, wanted, 30000);
 
-// Running npzvcert-host.exe processes of this build's Wine prefix (other
-// prefixes may run hosts of their own meanwhile).
+// Running hosts of this scenario: npzvcert-host.exe processes of this build's
+// Wine prefix (other prefixes may run hosts of their own meanwhile), or
+// Linux hosts on this scenario's token.
 const winePrefix = process.env.ZVCERT_WINEPREFIX || path.join(buildDir, 'wineprefix');
+const [hostProgram, hostMark] = linux ? [/\/npzvcert-host$/, `SOFTHSM2_CONF=${tokenConf}`]
+  : [/npzvcert-host\.exe$/i, `WINEPREFIX=${winePrefix}`];
 function hostProcesses() {
   const found = [];
   for (const pid of fs.readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
     try {
       const argv0 = fs.readFileSync(`/proc/${pid}/cmdline`, 'latin1').split('\0')[0];
-      if (!/npzvcert-host\.exe$/i.test(argv0)) continue;
+      if (!hostProgram.test(argv0)) continue;
       const environ = fs.readFileSync(`/proc/${pid}/environ`, 'latin1').split('\0');
-      if (environ.includes(`WINEPREFIX=${winePrefix}`)) found.push(`${pid} ${argv0}`);
+      if (environ.includes(hostMark)) found.push(`${pid} ${argv0}`);
     } catch {
       // ended meanwhile
     }
@@ -81,12 +91,12 @@ function hostProcesses() {
 }
 
 // The world of one scenario: authority, page server, profile, browser.
-async function world({ consentTimeout = 60, extraOrigins = [], hostDir, lang } = {}) {
+async function world({ consentTimeout = 60, extraOrigins = [], hostDir, host, lang } = {}) {
   const ca = new OpenSslCa(undefined, { root: rootArg });
   const serials = [];
   const server = await env.startPageServer({ ca, nextSerial: () => { serials.push(freshSerial()); return serials.at(-1); } });
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zvcert-browser-'));
-  const profile = env.prepareProfile({ workDir, buildDir, hostDir, origins: [server.origin, ...extraOrigins], consentTimeout });
+  const profile = env.prepareProfile({ workDir, buildDir, hostDir, host, origins: [server.origin, ...extraOrigins], consentTimeout });
   const browser = await env.launchBrowser(browserKind, { ...profile, lang });
   return {
     ca, server, serials, browser, workDir,
@@ -103,14 +113,16 @@ async function world({ consentTimeout = 60, extraOrigins = [], hostDir, lang } =
 
 // The sample page's status, enrolment, choice of the new certificate, both
 // signature formats and deletion, each store change allowed in the consent
-// window.
+// window; on Linux the token's PIN given in its window, its pictures kept.
 async function enrolment() {
-  const w = await world();
+  const w = await world({ host: linux ? linuxHost() : undefined });
   try {
     const cn = 'Browser Enrolment';
     const text = `I agree to the terms, signé in ${browserKind}.`;
+    const pictures = linux ? path.join(artifacts, `linux-${browserKind}`) : undefined;
+    if (pictures) fs.mkdirSync(pictures, { recursive: true });
     const run = await env.enrolInPage(w.browser, `${w.server.origin}/enroll.html`,
-      { subject: `C=CN, O=Example Org, CN=${cn}`, text });
+      { subject: `C=CN, O=Example Org, CN=${cn}`, text, pin: '1234', screenshots: pictures });
     const { page, steps } = run;
     check('the page finds npzvcert through the extension', /through the browser extension/.test(run.log), run.log);
     const version = w.server.library.requires.host;
@@ -143,7 +155,7 @@ async function enrolment() {
     check('openssl cms -verify accepts the detached signature with the text', detached.verified, detached.output);
     check('which does not verify other data', !w.ca.verifyCms(run.cmsDetached ?? Buffer.alloc(0), Buffer.from('other')).verified);
     // The quick start's own server-side checks, as written, on these signatures.
-    for (const [file, command] of [['verify.mjs', 'node'], ['verify.py', '/usr/bin/python3']]) {
+    for (const [file, command] of linux ? [] : [['verify.mjs', 'node'], ['verify.py', '/usr/bin/python3']]) {
       const dir = fs.mkdtempSync(path.join(w.workDir, 'quickstart-'));
       fs.symlinkSync(path.join(REPO, 'build', 'npm', 'node_modules'), path.join(dir, 'node_modules'));
       fs.writeFileSync(path.join(dir, file), quickstartBlock(file));
@@ -156,7 +168,16 @@ async function enrolment() {
     }
 
     fs.mkdirSync(artifacts, { recursive: true });
-    await page.screenshot(path.join(artifacts, `extension-enrolment-${browserKind}.png`));
+    await page.screenshot(path.join(pictures ?? artifacts, `extension-enrolment-${browserKind}.png`));
+    if (linux) {
+      const pins = run.steps.flatMap((s) => s.windows.filter((w) => w.kind === 'pin').map((w) => ({ step: s.step, ...w.shown })));
+      check('the PIN is asked once, at the enrolment, for the token T', pins.length === 1 && pins[0].step === 'enrol' &&
+        pins[0].label === 'T' && pins[0].asks.includes(w.server.origin), show(pins));
+      const objects = spawnSync('pkcs11-tool', ['--module', tokenModule, '--login', '--pin', '1234', '--list-objects'],
+        { encoding: 'utf8' });
+      check('the token holds no certificate or key once deleted', objects.status === 0 &&
+        !/Certificate Object|Private Key Object/.test(objects.stdout), `${objects.stdout}${objects.stderr}`);
+    }
     checkEqual('the certificate is gone', (await page.evaluate(settled(`zvcert.IsCertExist('${serial}')`))).value, 0);
     checkEqual('no consent window is left open', (await env.consentWindows(w.browser)).length, 0);
   } finally {
@@ -579,17 +600,19 @@ async function languages() {
 
 const SCENARIOS = {
   enrolment, origins, consent, 'two-pages': twoPages, 'vanished-browser': vanishedBrowser, reload, languages,
+  'linux-enrolment': enrolment,
 };
 
 async function main() {
   const scenario = SCENARIOS[scenarioName];
   if (!scenario) throw new Error(`no scenario ${scenarioName}; there are ${Object.keys(SCENARIOS).join(', ')}`);
+  if (linux && !(tokenConf && tokenModule)) throw new Error(`${scenarioName} runs under tests/token/with_token.sh`);
   try {
-    purgeIssuer(buildDir, authorityName);
+    if (!linux) purgeIssuer(buildDir, authorityName);
     check('no host is left from before', hostProcesses().length === 0, show(hostProcesses()));
     await scenario();
   } finally {
-    const left = purgeIssuer(buildDir, authorityName);
+    const left = linux ? 0 : purgeIssuer(buildDir, authorityName);
     if (left !== 0) check('the scenario left no certificate behind', false, `${left} purged`);
   }
 }

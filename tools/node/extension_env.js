@@ -1,8 +1,9 @@
 'use strict';
 // What a run of the extension in headless Chromium or Firefox needs around it: the
 // authority's pages and enrolment endpoint on 127.0.0.1, a browser profile
-// whose native-messaging manifest starts npzvcert-host.exe under Wine, and
-// answers to the consent window.
+// whose native-messaging manifest starts npzvcert-host.exe under Wine (or
+// another host, such as the Linux one on a token), and answers to the
+// extension's windows.
 
 const crypto = require('node:crypto');
 const fs = require('node:fs');
@@ -86,8 +87,9 @@ function startPageServer({ ca, nextSerial, host = '127.0.0.1' }) {
 // a launcher that runs the host under Wine through the build's wine-run.sh
 // (so in the build's prefix, or in $ZVCERT_WINEPREFIX).
 // hostDir: the build whose host and plug-in serve (another profile's), run in
-// buildDir's Wine prefix.
-function prepareProfile({ workDir, buildDir, hostDir, origins, consentTimeout = 60, version = pageLibrary.projectVersion() }) {
+// buildDir's Wine prefix. host: { command: [program, args], env } runs that
+// program instead, with those variables set.
+function prepareProfile({ workDir, buildDir, hostDir, host, origins, consentTimeout = 60, version = pageLibrary.projectVersion() }) {
   const extensionDir = path.join(workDir, 'extension');
   const userDataDir = path.join(workDir, 'profile');
   const homeDir = path.join(workDir, 'home');
@@ -95,8 +97,10 @@ function prepareProfile({ workDir, buildDir, hostDir, origins, consentTimeout = 
     identity: path.join(REPO, 'extension', 'identity.json') });
 
   const launcher = path.join(workDir, 'npzvcert-host.sh');
-  const [program, args] = hostCommand(buildDir, { hostDir });
-  fs.writeFileSync(launcher, `#!/bin/sh\nexec ${[program, ...args].map((a) => `'${a}'`).join(' ')} "$@"\n`,
+  const [program, args] = host?.command ?? hostCommand(buildDir, { hostDir });
+  const quoted = (text) => `'${String(text).replaceAll("'", "'\\''")}'`;
+  const exports = Object.entries(host?.env ?? {}).map(([name, value]) => `export ${name}=${quoted(value)}\n`).join('');
+  fs.writeFileSync(launcher, `#!/bin/sh\n${exports}exec ${[program, ...args].map(quoted).join(' ')} "$@"\n`,
     { mode: 0o755 });
   const manifests = hostManifests(identity, launcher, 'npzvcert (test)');
   writeManifest(path.join(userDataDir, 'NativeMessagingHosts', `${identity.hostName}.json`), manifests.chromium);
@@ -115,6 +119,7 @@ function launchBrowser(kind, profile) {
 
 const isConsentWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/consent\.html/.test(url);
 const isChooserWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/chooser\.html/.test(url);
+const isPinWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/pin\.html/.test(url);
 
 // Waits for a browser target (tab, window, frame) whose URL matches and that
 // is not in seen (target ids); returns it.
@@ -149,13 +154,14 @@ async function readWindow(browser, matches, seen, probe, screenshot) {
 // leave it open). Returns what it showed.
 async function answerConsent(browser, answer, seen, { screenshot } = {}) {
   const { page, shown } = await readWindow(browser, isConsentWindow, seen, `(() => {
-    const text = (id) => document.getElementById(id).textContent;
+    // Tolerant of fields a window lacks: a consent window may name a token instead.
+    const text = (id) => document.getElementById(id)?.textContent ?? '';
     const box = document.getElementById('text');
-    if (!box.hidden) box.scrollTop = box.scrollHeight;
+    if (box && !box.hidden) box.scrollTop = box.scrollHeight;
     // The runs of digits of the text, escapes' included, in the order the
     // window draws them: line by line, left to right.
     const drawnNumbers = (element) => {
-      const node = element.firstChild;
+      const node = element?.firstChild;
       if (!node) return '';
       return [...node.data.matchAll(/\\b\\d+\\b/g)].map((match) => {
         const range = document.createRange();
@@ -174,6 +180,25 @@ async function answerConsent(browser, answer, seen, { screenshot } = {}) {
   if (answer !== 'ignore') {
     await page.evaluate(`document.getElementById('${answer}').click(); true`, 2000).catch(() => {});
   }
+  return shown;
+}
+
+// Waits for the next PIN window, reads the token it names and gives it the
+// PIN as a user types it. Returns what it showed.
+async function answerPin(browser, pin, seen, { screenshot } = {}) {
+  const { page, shown } = await readWindow(browser, isPinWindow, seen, `(() => {
+    const text = (id) => document.getElementById(id).textContent;
+    if (!text('countdown')) return null;
+    return { asks: text('asks'), label: text('label'), manufacturer: text('manufacturer'), model: text('model'),
+             serial: text('serial') };
+  })()`, screenshot);
+  await page.evaluate(`new Promise((done) => {
+    const field = document.getElementById('pin');
+    field.value = ${JSON.stringify(pin)};
+    field.dispatchEvent(new Event('input'));
+    const t = setInterval(() => { const ok = document.getElementById('ok');
+      if (!ok.disabled) { clearInterval(t); ok.click(); done(true); } }, 100);
+  })`, 5000).catch(() => {});
   return shown;
 }
 
@@ -219,9 +244,9 @@ const WINDOW_WORDS = `(() => {
            rows: rows.map((row) => [...row.cells].slice(1).map((cell) => cell.textContent)) };
 })()`;
 
-// Is there still a consent window (or chooser) open?
+// Is there still a consent window (or chooser, or PIN window) open?
 async function consentWindows(browser) {
-  return (await browser.targets()).filter((t) => isConsentWindow(t.url) || isChooserWindow(t.url));
+  return (await browser.targets()).filter((t) => isConsentWindow(t.url) || isChooserWindow(t.url) || isPinWindow(t.url));
 }
 
 const sha256Hex = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
@@ -236,14 +261,54 @@ async function waitForState(page, wanted, timeoutMs = 60000) {
   throw new Error(`the page did not reach ${wanted.join(' or ')} within ${timeoutMs} ms`);
 }
 
+const WINDOW_KINDS = [['consent', isConsentWindow], ['chooser', isChooserWindow], ['pin', isPinWindow]];
+
+// Answers the extension's windows as they come, whatever their order, until
+// the page reaches one of the states wanted: consent windows are allowed as
+// they stand (a token they preselect included), the chooser picks the page's
+// serial, a PIN window gets pin. -> { state, windows: [{ kind, shown }] }
+async function answerWindows(browser, page, wanted, seen, { button, pin, screenshots, onStep, result, timeoutMs = 60000 }) {
+  const windows = [];
+  const end = Date.now() + timeoutMs;
+  for (;;) {
+    const state = await page.evaluate('document.body.dataset.state || ""');
+    if (wanted.includes(state)) return { state, windows };
+    const target = (await browser.targets()).find((t) => !seen.has(t.targetId) && WINDOW_KINDS.some(([, is]) => is(t.url)));
+    if (!target) {
+      if (Date.now() > end) throw new Error(`the page did not reach ${wanted.join(' or ')} within ${timeoutMs} ms`);
+      await delay(200);
+      continue;
+    }
+    const [kind] = WINDOW_KINDS.find(([, is]) => is(target.url));
+    const again = windows.filter((w) => w.kind === kind).length;
+    const name = kind === 'chooser' ? 'chooser' : `${kind}-${button}`;
+    const screenshot = screenshots && path.join(screenshots, `${name}${again ? `-${again + 1}` : ''}.png`);
+    let shown;
+    if (kind === 'chooser') {
+      const serial = await page.evaluate('document.body.dataset.serial || ""');
+      shown = result.chooser = await answerChooser(browser, serial, seen, { screenshot });
+      onStep('chooser', `${shown.length} certificate(s) listed -> ${serial}`);
+    } else if (kind === 'pin') {
+      if (pin === undefined) throw new Error(`a PIN window asks for token ${target.url}, and no PIN was given`);
+      shown = await answerPin(browser, pin, seen, { screenshot });
+      onStep('pin', `${shown.asks} (token ${shown.label}, ${shown.manufacturer} ${shown.model}, serial ${shown.serial}) -> PIN given`);
+    } else {
+      shown = await answerConsent(browser, 'allow', seen, { screenshot });
+      onStep('consent', `${shown.action}: ${shown.subject}, serial ${shown.serial}` +
+        (shown.data ? `, ${shown.data}, SHA-256 ${shown.sha256}` : '') + ' -> Allow');
+    }
+    windows.push({ kind, shown });
+  }
+}
+
 // The sample page's enrolment as a user does it: fill in the form, Enrol,
 // choose the new certificate, Sign, both CMS signatures, and (unless keep)
-// Delete, allowing each consent window. Stops at the first step the page
-// reports as failed. onStep(name, detail) hears of each; with screenshots (a
-// folder), each consent window is kept as a picture.
-//   -> { steps: [{ step, state, consent }], serial, signature, cms, cmsDetached (Buffers),
+// Delete, allowing each consent window (and giving a token's PIN window pin).
+// Stops at the first step the page reports as failed. onStep(name, detail)
+// hears of each; with screenshots (a folder), each window is kept as a picture.
+//   -> { steps: [{ step, state, consent, windows }], serial, signature, cms, cmsDetached (Buffers),
 //        chooser (rows shown), status (the page's status line), log, page }
-async function enrolInPage(browser, url, { subject, text, keep = false, onStep = () => {}, screenshots }) {
+async function enrolInPage(browser, url, { subject, text, keep = false, pin, onStep = () => {}, screenshots }) {
   const page = await browser.open(url);
   const log = () => page.evaluate('document.getElementById("log").textContent');
   const steps = [];
@@ -261,19 +326,11 @@ async function enrolInPage(browser, url, { subject, text, keep = false, onStep =
     ['cms-detached', 'cms-detached'], ...(keep ? [] : [['delete', 'deleted']])];
   for (const [button, done] of plan) {
     await page.evaluate(`document.getElementById('${button}').click(); true`);
-    const screenshot = screenshots && path.join(screenshots, `${button === 'choose' ? 'chooser' : `consent-${button}`}.png`);
-    let consent = null;
-    if (button === 'choose') {
-      const serial = await page.evaluate('document.body.dataset.serial || ""');
-      result.chooser = await answerChooser(browser, serial, seen, { screenshot });
-      onStep('chooser', `${result.chooser.length} certificate(s) listed -> ${serial}`);
-    } else {
-      consent = await answerConsent(browser, 'allow', seen, { screenshot });
-      onStep('consent', `${consent.action}: ${consent.subject}, serial ${consent.serial}` +
-        (consent.data ? `, ${consent.data}, SHA-256 ${consent.sha256}` : '') + ' -> Allow');
-    }
-    const reached = await waitForState(page, [done, 'error']);
-    steps.push({ step: button, state: reached, consent });
+    const { state: reached, windows } = await answerWindows(browser, page, [done, 'error'], seen,
+      { button, pin, screenshots, onStep, result });
+    const consents = windows.filter((w) => w.kind === 'consent');
+    // The step's own consent is its last: a token's may come before it.
+    steps.push({ step: button, state: reached, consent: consents.at(-1)?.shown ?? null, windows });
     onStep(button, reached);
     if (reached !== done) break;
   }
@@ -293,5 +350,5 @@ async function enrolInPage(browser, url, { subject, text, keep = false, onStep =
 module.exports = {
   WINDOW_WORDS, delay, identity, startPageServer, prepareProfile, launchBrowser, isConsentWindow, isChooserWindow,
   waitForTarget, readWindow,
-  answerConsent, answerChooser, consentWindows, sha256Hex, waitForState, enrolInPage,
+  answerConsent, answerChooser, answerPin, answerWindows, isPinWindow, consentWindows, sha256Hex, waitForState, enrolInPage,
 };
