@@ -102,7 +102,7 @@ class TokenTest : public ::testing::Test {
   // Every object on the token, private ones too, as another program sees it.
   std::string ListObjects() {
     return Shell(std::string("pkcs11-tool --module ") + kSoftHsm +
-                 " --login --pin 1234 --list-objects 2>/dev/null");
+                 " --token-label T --login --pin 1234 --list-objects 2>/dev/null");
   }
   int ObjectCount() {
     const std::string list = ListObjects();
