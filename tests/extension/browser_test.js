@@ -173,6 +173,9 @@ async function enrolment() {
       const pins = run.steps.flatMap((s) => s.windows.filter((w) => w.kind === 'pin').map((w) => ({ step: s.step, ...w.shown })));
       check('the PIN is asked once, at the enrolment, for the token T', pins.length === 1 && pins[0].step === 'enrol' &&
         pins[0].label === 'T' && pins[0].asks.includes(w.server.origin), show(pins));
+      const tokens = run.steps.flatMap((s) => s.windows.filter((w) => w.kind === 'token').map((w) => ({ step: s.step, ...w.shown })));
+      check('GetCSR names the token the key is made on, T, chosen', tokens.length === 1 && tokens[0].step === 'enrol' &&
+        tokens[0].origin === w.server.origin && tokens[0].tokens[tokens[0].chosen]?.[0] === 'T', show(tokens));
       const objects = spawnSync('pkcs11-tool', ['--module', tokenModule, '--login', '--pin', '1234', '--list-objects'],
         { encoding: 'utf8' });
       check('the token holds no certificate or key once deleted', objects.status === 0 &&

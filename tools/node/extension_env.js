@@ -120,6 +120,7 @@ function launchBrowser(kind, profile) {
 const isConsentWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/consent\.html/.test(url);
 const isChooserWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/chooser\.html/.test(url);
 const isPinWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/pin\.html/.test(url);
+const isTokenWindow = (url) => /^(chrome|moz)-extension:\/\/[^/]+\/token\.html/.test(url);
 
 // Waits for a browser target (tab, window, frame) whose URL matches and that
 // is not in seen (target ids); returns it.
@@ -180,6 +181,20 @@ async function answerConsent(browser, answer, seen, { screenshot } = {}) {
   if (answer !== 'ignore') {
     await page.evaluate(`document.getElementById('${answer}').click(); true`, 2000).catch(() => {});
   }
+  return shown;
+}
+
+// Waits for the next token window, reads the tokens it lists and allows the
+// one it preselects. Returns what it showed.
+async function answerToken(browser, seen, { screenshot } = {}) {
+  const { page, shown } = await readWindow(browser, isTokenWindow, seen, `(() => {
+    if (document.getElementById('allow').disabled) return null;
+    const rows = [...document.querySelectorAll('#tokens tr')];
+    return { origin: document.getElementById('origin').textContent, action: document.getElementById('action').textContent,
+             tokens: rows.map((row) => [...row.cells].slice(1).map((cell) => cell.textContent)),
+             chosen: rows.findIndex((row) => row.querySelector('input').checked) };
+  })()`, screenshot);
+  await page.evaluate(`document.getElementById('allow').click(); true`, 2000).catch(() => {});
   return shown;
 }
 
@@ -261,7 +276,8 @@ async function waitForState(page, wanted, timeoutMs = 60000) {
   throw new Error(`the page did not reach ${wanted.join(' or ')} within ${timeoutMs} ms`);
 }
 
-const WINDOW_KINDS = [['consent', isConsentWindow], ['chooser', isChooserWindow], ['pin', isPinWindow]];
+const WINDOW_KINDS = [['consent', isConsentWindow], ['chooser', isChooserWindow], ['pin', isPinWindow],
+  ['token', isTokenWindow]];
 
 // Answers the extension's windows as they come, whatever their order, until
 // the page reaches one of the states wanted: consent windows are allowed as
@@ -288,6 +304,9 @@ async function answerWindows(browser, page, wanted, seen, { button, pin, screens
       const serial = await page.evaluate('document.body.dataset.serial || ""');
       shown = result.chooser = await answerChooser(browser, serial, seen, { screenshot });
       onStep('chooser', `${shown.length} certificate(s) listed -> ${serial}`);
+    } else if (kind === 'token') {
+      shown = await answerToken(browser, seen, { screenshot });
+      onStep('token', `${shown.action}: ${shown.tokens.map((t) => t[0]).join(', ')} -> ${shown.tokens[shown.chosen]?.[0]}`);
     } else if (kind === 'pin') {
       if (pin === undefined) throw new Error(`a PIN window asks for token ${target.url}, and no PIN was given`);
       shown = await answerPin(browser, pin, seen, { screenshot });
@@ -350,5 +369,5 @@ async function enrolInPage(browser, url, { subject, text, keep = false, pin, onS
 module.exports = {
   WINDOW_WORDS, delay, identity, startPageServer, prepareProfile, launchBrowser, isConsentWindow, isChooserWindow,
   waitForTarget, readWindow,
-  answerConsent, answerChooser, answerPin, answerWindows, isPinWindow, consentWindows, sha256Hex, waitForState, enrolInPage,
+  answerConsent, answerChooser, answerPin, answerToken, answerWindows, isPinWindow, consentWindows, sha256Hex, waitForState, enrolInPage,
 };
