@@ -24,7 +24,9 @@ bool IsUserState(CK_STATE state) {
 class PinCopy {
  public:
   explicit PinCopy(std::string_view pin) : bytes_(pin.begin(), pin.end()) {}
-  ~PinCopy() { explicit_bzero(bytes_.data(), bytes_.size()); }
+  ~PinCopy() {
+    if (!bytes_.empty()) explicit_bzero(bytes_.data(), bytes_.size());
+  }
   PinCopy(const PinCopy&) = delete;
   PinCopy& operator=(const PinCopy&) = delete;
   CK_UTF8CHAR* data() { return bytes_.empty() ? nullptr : bytes_.data(); }

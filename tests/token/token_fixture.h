@@ -34,6 +34,8 @@ struct Seam {
   static inline Call failing = None;
   static inline CK_RV failure = CKR_OK;
   static inline int opened = 0, closed = 0;
+  // The token claims a PIN pad, which "types" 1234 when C_Login has no PIN.
+  static inline bool pinPad = false;
 
   static CK_FUNCTION_LIST* Hook(CK_FUNCTION_LIST* loaded) {
     real = patched = *loaded;
@@ -45,7 +47,14 @@ struct Seam {
     };
     patched.C_CloseSession = [](CK_SESSION_HANDLE h) { return ++closed, real.C_CloseSession(h); };
     patched.C_Login = [](CK_SESSION_HANDLE h, CK_USER_TYPE u, CK_UTF8CHAR* p, CK_ULONG n) {
+      static CK_UTF8CHAR typed[] = {'1', '2', '3', '4'};
+      if (pinPad) return p == nullptr ? real.C_Login(h, u, typed, 4) : CKR_ARGUMENTS_BAD;
       return failing == Login ? failure : real.C_Login(h, u, p, n);
+    };
+    patched.C_GetTokenInfo = [](CK_SLOT_ID s, CK_TOKEN_INFO* info) {
+      const CK_RV rv = real.C_GetTokenInfo(s, info);
+      if (rv == CKR_OK && pinPad) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
+      return rv;
     };
     patched.C_GenerateKeyPair = [](CK_SESSION_HANDLE h, CK_MECHANISM* m, CK_ATTRIBUTE* pt,
                                    CK_ULONG pn, CK_ATTRIBUTE* kt, CK_ULONG kn, CK_OBJECT_HANDLE* pk,
@@ -66,7 +75,10 @@ struct Seam {
 class TokenTest : public ::testing::Test {
  protected:
   void SetUp() override { SetUpToken(true); }
-  void TearDown() override { Seam::failing = Seam::None; }
+  void TearDown() override {
+    Seam::failing = Seam::None;
+    Seam::pinPad = false;
+  }
 
   void SetUpToken(bool initialised) {
     dir = std::filesystem::path(ZVCERT_TOKEN_TEST_DIR) /

@@ -155,7 +155,7 @@ TEST_F(TokenTest, MakesTheKeyOnTheChosenTokenOfSeveral) {
 
 // A root of another key may bear the authority's name: its certificates pass
 // the name rule alone, never the signature rule.
-TEST_F(TokenTest, ACertificateOfAnotherRootOfTheSameNameIsNotTheAuthoritys) {
+TEST_F(TokenTest, ACertificateOfAnotherRootIsNeitherTheAuthoritysNorDisplaced) {
   MakeRoot("impostor");
   ASSERT_EQ(store->Login("1234"), StoreProblem::None);
   const Request request = MakeRequest(*store);
@@ -169,6 +169,28 @@ TEST_F(TokenTest, ACertificateOfAnotherRootOfTheSameNameIsNotTheAuthoritys) {
   std::vector<uint8_t> signature, certificate;
   EXPECT_EQ(store->SignWithKeyOf(Serial(7), kIssuer, {}, {}, signature, certificate),
             SignResult::NotFound);
+
+  // The authority's certificate for the same key joins the other, which stays.
+  ASSERT_EQ(Import(*store, Issue(request.der(), "root", 8)), ImportAnswer::Imported);
+  EXPECT_EQ(store->IsPresent(Serial(8), kIssuer), PresenceResult::Present);
+  EXPECT_EQ(store->IsPresent(Serial(7), kIssuer), presence);
+  const std::string list = ListObjects();
+  EXPECT_NE(list.find("Certificate Object"), list.rfind("Certificate Object")) << list;
+  // A certificate of a key the token does not hold is no enrolment of its.
+  const std::string stranger = testing::Shell(
+      "openssl req -x509 -newkey rsa:1024 -nodes -keyout /dev/null -subj /CN=ZVUSER -days 1 "
+      "2>/dev/null");
+  EXPECT_EQ(Import(*store, stranger), ImportAnswer::NotPending);
+}
+
+// A token with a PIN pad logs in without a PIN: the pad asks the user.
+TEST_F(TokenTest, APinPadTokenLogsInWithoutAPin) {
+  Seam::pinPad = true;
+  std::vector<TokenInfo> tokens;
+  ASSERT_EQ(store->Tokens(tokens), StoreProblem::None);
+  EXPECT_TRUE(tokens.at(0).protectedAuthenticationPath);
+  EXPECT_EQ(store->Login(""), StoreProblem::None);
+  EXPECT_EQ(MakeRequest(*store).result, RequestResult::Ok);
 }
 
 // Each failure names its cause, and leaves the token's objects and no session.
