@@ -13,6 +13,8 @@
 #   ZVCERT_ROOT_CERTIFICATE    the authority's root (default: the test authority's, made once)
 #   ZVCERT_EXTENSION_IDENTITY  hostName, chromiumId, firefoxId (default: extension/identity.json)
 #   ZVCERT_DEB_BUILD           the build folder (default: build/linux-release)
+#   ZVCERT_DEB_HOST            a host program already built, packaged as it is
+#                              (the tests' package; its root is its build's)
 #   ZVCERT_DEB_MAINTAINER      the control file's Maintainer
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
@@ -34,17 +36,21 @@ quietly "checking the extension identity $identity" node "$ROOT/extension/identi
 version=$(sed -n 's/^project(npzvcert VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 [[ -n $version ]] || die "no project version in $ROOT/CMakeLists.txt"
 
-CC=clang CXX=clang++ quietly "configuring $build" cmake -S "$ROOT" -B "$build" -G Ninja \
-  -DCMAKE_BUILD_TYPE=Release -DZVCERT_SANITIZE=OFF -DZVCERT_BUILD_TESTS=OFF \
-  -DZVCERT_ROOT_CERTIFICATE="$(realpath "$root_certificate")"
-quietly "building npzvcert-host in $build" cmake --build "$build" -j "$JOBS" --target npzvcert-host
+program=${ZVCERT_DEB_HOST:-}
+if [[ -z $program ]]; then
+  CC=clang CXX=clang++ quietly "configuring $build" cmake -S "$ROOT" -B "$build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release -DZVCERT_SANITIZE=OFF -DZVCERT_BUILD_TESTS=OFF \
+    -DZVCERT_ROOT_CERTIFICATE="$(realpath "$root_certificate")"
+  quietly "building npzvcert-host in $build" cmake --build "$build" -j "$JOBS" --target npzvcert-host
+  program=$build/bin/npzvcert-host
+fi
 
 umask 022
 stage=$(mktemp -d)
 chmod 755 "$stage"
 trap 'rm -rf "$stage"' EXIT
 host=/usr/lib/npzvcert/npzvcert-host
-install -D -m 755 -s "$build/bin/npzvcert-host" "$stage$host"
+install -D -m 755 -s "$program" "$stage$host"
 install -D -m 644 "$ROOT/installer/debian/pkcs11.conf" "$stage/etc/npzvcert/pkcs11.conf"
 # The same manifests the Windows installer ships, with the host's absolute
 # path: browsers on Linux take no other.
@@ -66,8 +72,12 @@ if command -v dpkg-shlibdeps >/dev/null; then
   printf 'Source: npzvcert\n\nPackage: npzvcert-host\nArchitecture: amd64\n' >"$stage/shlibs/debian/control"
   depends=$(cd "$stage/shlibs" && dpkg-shlibdeps -O "$stage$host" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
   rm -r "$stage/shlibs"
-  [[ -n $depends ]] || die "dpkg-shlibdeps named no dependency of $build/bin/npzvcert-host"
+  [[ -n $depends ]] || die "dpkg-shlibdeps named no dependency of $program"
 fi
+# A package for the committed identity is for development, and says so, as
+# the Windows setups do: only the authority's own identity is for its users.
+marker=
+[[ $(realpath "$identity") != "$(realpath "$ROOT/extension/identity.json")" ]] || marker=" (development build)"
 mkdir -p "$stage/DEBIAN"
 echo /etc/npzvcert/pkcs11.conf >"$stage/DEBIAN/conffiles"
 cat >"$stage/DEBIAN/control" <<EOF
@@ -79,7 +89,7 @@ Installed-Size: $(du -sk --exclude=DEBIAN "$stage" | cut -f1)
 Depends: $depends, p11-kit-modules
 Section: utils
 Priority: optional
-Description: Dastro certificate control for browser extensions
+Description: Dastro certificate control for browser extensions$marker
  Lets the certificate authority's browser extension, in Chromium, Chrome,
  Edge and Firefox, enrol the user for a client certificate and sign with it.
  The keys stay on a PKCS #11 token, by default any that p11-kit knows;

@@ -2,10 +2,12 @@
 # The Debian package, built by scripts/build-deb.sh, installed into a
 # throwaway root with a dpkg database of its own (dpkg --root), then removed
 # and purged: never the machine's own dpkg.
-#   debian_test.sh <source root> <release build folder> <root certificate>
+#   debian_test.sh <source root> <host program> <root certificate>
+# The host is the tests' own build, packaged as it is: the package's layout is
+# what counts here, and the main job packages a release build.
 set -uo pipefail
-(( $# == 3 )) || { echo "usage: $0 <source root> <build folder> <root.pem>" >&2; exit 2; }
-root=$1 build=$2 certificate=$3
+(( $# == 3 )) || { echo "usage: $0 <source root> <host program> <root.pem>" >&2; exit 2; }
+root=$1 program=$2 certificate=$3
 check_js=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/native_host_check.js
 unset ZVCERT_EXTENSION_IDENTITY ZVCERT_DEB_MAINTAINER
 fail=0
@@ -13,7 +15,7 @@ bad() { echo "FAIL: $*"; fail=1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-deb=$(ZVCERT_DEB_BUILD=$build ZVCERT_ROOT_CERTIFICATE=$certificate "$root/scripts/build-deb.sh" "$work/out") \
+deb=$(ZVCERT_DEB_HOST=$program ZVCERT_ROOT_CERTIFICATE=$certificate "$root/scripts/build-deb.sh" "$work/out") \
   || { echo "FAIL: build-deb.sh"; exit 1; }
 version=$(sed -n 's/^project(npzvcert VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 [[ $deb == "$work/out/npzvcert-host_${version}_amd64.deb" ]] || bad "the package is $deb"
@@ -36,6 +38,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 for needed in libc6 libstdc++6 libgcc-s1 p11-kit-modules; do
   [[ ", $(field Depends)," =~ ,\ "$needed"[\ ,] ]] || bad "Depends lacks $needed: $(field Depends)"
 done
+[[ $(field Description | head -1) == *"(development build)" ]] || bad "a development package does not say so"
 [[ $(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles) == /etc/npzvcert/pkcs11.conf ]] \
   || bad "pkcs11.conf is not the one conffile"
 
