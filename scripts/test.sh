@@ -27,7 +27,9 @@ echo "== native core (sanitizers)"
 configure_native
 cmake --build "$NATIVE_BUILD" -j "$JOBS"
 status=0
-(cd "$NATIVE_BUILD" && ctest --output-on-failure -j "$JOBS" 2>&1 | tee "$results/native.log") || status=1
+# Twice as many at once as there are cores: many of these wait on a browser,
+# a token or a time-boxed fuzzer rather than on the processor.
+(cd "$NATIVE_BUILD" && ctest --output-on-failure -j "$((JOBS * 2))" 2>&1 | tee "$results/native.log") || status=1
 logs=("$results/native.log")
 
 # The x64 packages carry the x86 plug-in for 32-bit browsers: where x86 is not
