@@ -184,6 +184,15 @@ bool TokenStore::ReadRoot(std::vector<uint8_t>& der, CertificateView& view) cons
   return ReadCertificate(der, view);
 }
 
+bool TokenStore::IssuedByRoot(const CertificateView& cert) const {
+  std::vector<uint8_t> der;
+  CertificateView root;
+  std::string rootName, issuer;
+  return ReadRoot(der, root) && NameAttributeText(root.subject, kCommonNameOid, rootName) &&
+         NameAttributeText(cert.issuer, kCommonNameOid, issuer) && issuer == rootName &&
+         SignatureVerifies(cert, root.modulus, root.exponent);
+}
+
 void TokenStore::ReadRootIssuerName(std::array<char, 128>& name) {
   name[0] = '\0';
   std::vector<uint8_t> der;

@@ -68,6 +68,9 @@ class TokenStore final : public KeyStore {
   // PinRequired. A token or session that goes away is TokenRemoved; the next
   // call opens a new session.
   void ReadRootIssuerName(std::array<char, 128>& name) override;
+  // Whether the root issued cert: its issuer's common name is the root's and
+  // the root's key signed it (a root of another key may bear the name).
+  bool IssuedByRoot(const CertificateView& cert) const;
   FindResult FindSerial(const char* oid, std::string_view value, std::string_view issuerName,
                         SerialValue& serial) override;
   PresenceResult IsPresent(const SerialValue& serial, std::string_view issuerName) override;

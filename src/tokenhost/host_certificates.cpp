@@ -1,6 +1,7 @@
 // What the consent window names, what the chooser lists and the CMS
 // signature, for the certificates on the token: read from their DER by the
 // portable reader, by the same rules as on Windows.
+#include <array>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -15,7 +16,6 @@
 #include "request/cms_signed_data.h"
 #include "store/attribute_table.h"
 #include "store/certificate_reader.h"
-#include "store/root_pem.h"
 #include "store/serial_text.h"
 #include "token/token_store.h"
 #include "tokenhost/direct_members.h"
@@ -30,37 +30,16 @@ TokenStore* tokenStore = nullptr;
 
 constexpr char kCommonNameOid[] = "2.5.4.3";
 
-// The root's DER, its name and its key, read once.
-struct Root {
-  std::vector<uint8_t> der;
-  CertificateView view;
-  std::string name;
-  bool ok = false;
-};
-const Root& TheRoot() {
-  static const Root root = [] {
-    Root r;
-    auto area = std::make_unique<DerArea>();
-    const std::optional<size_t> size = DecodePemCertificate(rootCertificatePem, *area);
-    if (!size) return r;
-    r.der.assign(area->begin(), area->begin() + *size);
-    r.ok =
-        ReadCertificate(r.der, r.view) && NameAttributeText(r.view.subject, kCommonNameOid, r.name);
-    return r;
-  }();
-  return root;
-}
-
-std::string IssuerName(const CertificateView& cert) {
-  std::string name;
-  NameAttributeText(cert.issuer, kCommonNameOid, name);
-  return name;
+// The root's common name, as the store's lookups take it; empty when the
+// root cannot be read.
+std::string RootName() {
+  std::array<char, 128> name{};
+  if (tokenStore != nullptr) tokenStore->ReadRootIssuerName(name);
+  return name.data();
 }
 
 bool SignedByRoot(const CertificateView& cert) {
-  const Root& root = TheRoot();
-  return root.ok && IssuerName(cert) == root.name &&
-         SignatureVerifies(cert, root.view.modulus, root.view.exponent);
+  return tokenStore != nullptr && tokenStore->IssuedByRoot(cert);
 }
 
 // The serial as the plug-in holds it: least significant byte first.
@@ -79,7 +58,9 @@ CertificateInfo Describe(std::span<const uint8_t> der) {
     if (!info.subject.empty()) info.subject += ", ";
     info.subject.append(entry.key).append("=").append(ShowName(value).text);
   }
-  info.issuer = ShowName(IssuerName(cert)).text;
+  std::string issuer;
+  NameAttributeText(cert.issuer, kCommonNameOid, issuer);
+  info.issuer = ShowName(issuer).text;
   info.notBefore = FormatUtcTime(cert.notBefore);
   info.notAfter = FormatUtcTime(cert.notAfter);
   info.expired = cert.notAfter < static_cast<int64_t>(std::time(nullptr));
@@ -92,9 +73,10 @@ CertificateInfo Describe(std::span<const uint8_t> der) {
 // The authority's certificates on the token, as the lookups take them.
 std::vector<std::vector<uint8_t>> Certificates() {
   std::vector<std::vector<uint8_t>> ders;
-  if (tokenStore == nullptr || !TheRoot().ok) return ders;
+  const std::string root = RootName();
+  if (root.empty()) return ders;
   tokenStore->ClearProblem();
-  tokenStore->AuthorityCertificates(TheRoot().name, ders);
+  tokenStore->AuthorityCertificates(root, ders);
   return ders;
 }
 
@@ -145,7 +127,8 @@ std::vector<CertificateInfo> ListAuthorityCertificates() {
 
 bool SignCms(std::string_view serialText, std::span<const uint8_t> data, bool detached,
              const Sha256Digest* thumbprint, std::vector<uint8_t>& der, std::string& error) {
-  if (tokenStore == nullptr || !TheRoot().ok) {
+  const std::string root = RootName();
+  if (root.empty()) {
     error = "the authority's root cannot be read";
     return false;
   }
@@ -185,8 +168,8 @@ bool SignCms(std::string_view serialText, std::span<const uint8_t> data, bool de
     return false;
   }
   const Sha256Digest signerThumbprint = Sha256(signer);
-  const SignResult signed_ = tokenStore->SignWithKeyOf(serial, TheRoot().name, signerThumbprint,
-                                                       attributes, signature, certificate);
+  const SignResult signed_ =
+      tokenStore->SignWithKeyOf(serial, root, signerThumbprint, attributes, signature, certificate);
   if (signed_ != SignResult::Ok) {
     if (const std::optional<Refusal> refused = RefusalOf(tokenStore->problem())) {
       error = refused->why;
