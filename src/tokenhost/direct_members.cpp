@@ -6,6 +6,7 @@
 #include <charconv>
 #include <utility>
 
+#include "host/consent_text.h"
 #include "host/json.h"
 #include "npapi/members.h"
 #include "script/script_call.h"
@@ -123,8 +124,11 @@ std::optional<Refusal> DirectMembers::Login(std::string_view slot, std::string_v
   return RefusalOf(tokens_.Login(pin));
 }
 
-// The chosen one is the one the members use.
+// The chosen one is the one the members use. A token names itself: its
+// texts are shown by the rule certificates' names are, so that none
+// reorders or hides part of the window that asks the user about it.
 std::string DirectMembers::TokensJson() {
+  const auto Shown = [](const std::string& text) { return json::Quote(ShowName(text).text); };
   std::vector<zvcert::TokenInfo> tokens;
   tokens_.Tokens(tokens);
   const auto IsChosen = [&](const zvcert::TokenInfo& token) {
@@ -134,10 +138,8 @@ std::string DirectMembers::TokensJson() {
   for (const zvcert::TokenInfo& token : tokens) {
     if (!list.empty()) list += ',';
     list += "{\"slot\":" + json::Quote(std::to_string(token.slot)) +
-            ",\"label\":" + json::Quote(token.label) +
-            ",\"manufacturer\":" + json::Quote(token.manufacturer) +
-            ",\"model\":" + json::Quote(token.model) +
-            ",\"serial\":" + json::Quote(token.serialNumber) +
+            ",\"label\":" + Shown(token.label) + ",\"manufacturer\":" + Shown(token.manufacturer) +
+            ",\"model\":" + Shown(token.model) + ",\"serial\":" + Shown(token.serialNumber) +
             ",\"pinPad\":" + (token.protectedAuthenticationPath ? "true" : "false") +
             ",\"chosen\":" + (IsChosen(token) ? "true" : "false") + "}";
   }

@@ -62,10 +62,16 @@ const ROWS = [
   ['tokens: the test token, chosen', { id: 89, tokens: {} }, { id: 89, ok: true,
     value: (list) => list.length === 1 && list[0].label === 'T' && list[0].chosen === true && list[0].pinPad === false }, linux],
   ['useToken: no token in that slot', { id: 90, useToken: { slot: '424242' } }, refused(90, 'failed', /no such token/), { platform: 'windows' }],
-  ['no-token: useToken of a slot without one', { id: 91, useToken: { slot: '424242' } }, refused(91, 'no-token', /no token/), linux],
+  // Slots are the host's own decimal texts: anything else names no token.
+  ...['424242', 'abc', '', '-1', ' 1', '18446744073709551616'].map((slot) =>
+    [`no-token: useToken of the slot ${JSON.stringify(slot)}`, { id: 91, useToken: { slot } }, refused(91, 'no-token', /no token/), linux]),
+  ['tokens: a label that hides a right-to-left override is shown escaped', { id: 94, tokens: {} },
+    { id: 94, ok: true, value: (list) => list.length === 1 && list[0].label === 'Pay⟨U+202E⟩gpj.exe' },
+    { platform: 'linux', env: { SOFTHSM2_CONF: process.env.ZVCERT_TEST_HOSTILE_TOKEN_CONF } }],
   ['pin-required: GetCSR before the PIN', { id: 81, member: 'GetCSR' }, refused(81, 'pin-required', /PIN/), linux],
   ['pin-incorrect: a wrong PIN', { id: 82, login: { pin: '0000' } }, refused(82, 'pin-incorrect', /wrong/), linux],
   ['token-removed: a PIN for a token no longer in use', { id: 93, login: { slot: '424242', pin: '1234' } }, refused(93, 'token-removed', /no longer in use/), linux],
+  ['pin-incorrect: a PIN of 64 KiB', { id: 95, login: { pin: '1'.repeat(65536) } }, refused(95, 'pin-incorrect', /wrong/), linux],
   ['login: the token\'s PIN', { id: 83, login: { pin: '1234' } }, { id: 83, ok: true, value: null }, linux],
   ['pin-locked: a PIN the token no longer takes', { id: 84, login: { pin: '1234' } }, refused(84, 'pin-locked', /locked/), failing('C_Login', 'CKR_PIN_LOCKED')],
   ['token-removed: the token gone during a call', { id: 85, member: 'IsCertExist', args: ['1'] }, refused(85, 'token-removed', /removed/),
